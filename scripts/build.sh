@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Configures and builds the project: build.sh [native|windows|fuzz]... (default: native windows).
+# native:  build/native  (host compiler, unit tests, benchmarks, end-to-end test registration)
+# windows: build/windows (MinGW-w64 cross build: velmora-update.exe, the unit tests, test tools)
+# fuzz:    build/fuzz    (clang with libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer)
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$root"
+
+jobs=$(nproc 2>/dev/null || echo 2)
+werror=${VELMORA_WARNINGS_AS_ERRORS:-ON}
+# Another build root (VELMORA_BUILD_ROOT) lets several builds of one checkout live side by side.
+build_root=${VELMORA_BUILD_ROOT:-$root/build}
+build_type=${VELMORA_BUILD_TYPE:-RelWithDebInfo}
+
+configure_and_build() {
+  local dir=$1
+  shift
+  cmake -S "$root" -B "$build_root/$dir" -G Ninja -DCMAKE_BUILD_TYPE="$build_type" \
+    -DVELMORA_WARNINGS_AS_ERRORS="$werror" "$@" >/dev/null
+  cmake --build "$build_root/$dir" -j "$jobs"
+}
+
+targets=("$@")
+[ ${#targets[@]} -gt 0 ] || targets=(native windows)
+for target in "${targets[@]}"; do
+  case "$target" in
+    windows)
+      configure_and_build windows -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/mingw-w64-x86_64.cmake" ;;
+    native)
+      configure_and_build native -DVELMORA_BUILD_BENCHMARKS=ON -DVELMORA_WINDOWS_BUILD_DIR="$build_root/windows" ;;
+    fuzz)
+      configure_and_build fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+        -DVELMORA_BUILD_FUZZERS=ON -DVELMORA_SANITIZE=ON -DVELMORA_BUILD_TESTS=OFF ;;
+    *)
+      echo "build.sh: unknown build '$target'" >&2
+      exit 2 ;;
+  esac
+done

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# The test command: installs what is missing, builds natively, for Windows and for fuzzing, and runs
+# every test in one CTest run (native unit tests, the same tests under Wine, fuzzing, end-to-end
+# tests under Wine on a virtual display). Ends with CTest's summary; non-zero on any failure.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$root"
+
+"$root/scripts/setup.sh"
+"$root/scripts/build.sh" windows native fuzz
+"$root/scripts/wine-prefix.sh" --fresh
+
+# The display is for the end-to-end tests; a private one, so that nothing pops up on the user's.
+VELMORA_FORCE_XVFB=1 "$root/scripts/with-display.sh" \
+  ctest --test-dir "${VELMORA_BUILD_ROOT:-$root/build}/native" --output-on-failure -j 2 "$@"

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Prepares the project's Wine prefix: made fresh with --fresh (once per test run), otherwise made
+# only when missing. Links the WenQuanYi font into the UI fonts so that Chinese text renders.
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
+
+mkdir -p "$(dirname "$WINEPREFIX")"
+exec 9>"$WINEPREFIX.lock"
+flock 9
+
+if [ "${1:-}" = "--fresh" ]; then
+  rm -rf "$WINEPREFIX"
+fi
+if [ -f "$WINEPREFIX/.velmora-ready" ]; then
+  exit 0
+fi
+
+rm -rf "$WINEPREFIX"
+wineboot -i >/dev/null 2>&1
+python3 "$velmora_root/scripts/wine-fonts.py" "$WINEPREFIX/velmora-fonts.reg"
+wine regedit /S "$(winepath -w "$WINEPREFIX/velmora-fonts.reg")" >/dev/null 2>&1
+wineserver -w
+touch "$WINEPREFIX/.velmora-ready"

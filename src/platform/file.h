@@ -1,0 +1,40 @@
+// Files, provided by the platform layer.
+//
+// Paths are the program's GBK text. Windows converts them with code page 936 and uses the wide
+// file API, so Chinese names work whatever the system's code page; the POSIX layer converts them
+// to UTF-8 and reads "\" as the directory separator, so run-directory paths such as
+// "/tmp/run\Bin\x.dll" work unchanged in native builds.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace velmora::platform {
+
+// A file opened for sequential reading; closed when the object goes. Not thread-safe.
+class InputFile {
+ public:
+  InputFile();
+  ~InputFile();
+  InputFile(InputFile&&) noexcept;
+  InputFile& operator=(InputFile&&) noexcept;
+
+  // False when the file is missing or cannot be opened for reading.
+  bool Open(const std::string& path);
+  bool IsOpen() const;
+  // Bytes read into `buffer` (at most `size`), 0 at the end of the file, -1 on a read error.
+  std::int64_t Read(void* buffer, std::size_t size);
+  void Close();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// The platform's own form of a program path: UTF-16 with "\" on Windows, UTF-8 with "/" on POSIX
+// (encoded as UTF-8 bytes in both cases, for messages and tests).
+std::string NativePathUtf8(const std::string& path);
+
+}  // namespace velmora::platform

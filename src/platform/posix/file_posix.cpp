@@ -1,0 +1,63 @@
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "platform/file.h"
+#include "platform/posix/native_path.h"
+#include "text/encoding.h"
+
+namespace velmora::platform {
+
+namespace posix {
+
+std::string NativePath(const std::string& path) {
+  std::string native = text::NarrowToUtf8(path);
+  std::replace(native.begin(), native.end(), '\\', '/');
+  return native;
+}
+
+}  // namespace posix
+
+std::string NativePathUtf8(const std::string& path) { return posix::NativePath(path); }
+
+struct InputFile::State {
+  int descriptor = -1;
+};
+
+InputFile::InputFile() : state_(std::make_unique<State>()) {}
+InputFile::~InputFile() { Close(); }
+InputFile::InputFile(InputFile&&) noexcept = default;
+InputFile& InputFile::operator=(InputFile&&) noexcept = default;
+
+bool InputFile::Open(const std::string& path) {
+  Close();
+  if (!state_) state_ = std::make_unique<State>();
+  const std::string native = posix::NativePath(path);
+  if (native.empty()) return false;
+  state_->descriptor = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
+  if (state_->descriptor < 0) return false;
+  ::posix_fadvise(state_->descriptor, 0, 0, POSIX_FADV_SEQUENTIAL);
+  return true;
+}
+
+bool InputFile::IsOpen() const { return state_ && state_->descriptor >= 0; }
+
+std::int64_t InputFile::Read(void* buffer, std::size_t size) {
+  if (!IsOpen()) return -1;
+  for (;;) {
+    const ssize_t got = ::read(state_->descriptor, buffer, size);
+    if (got >= 0) return got;
+    if (errno != EINTR) return -1;
+  }
+}
+
+void InputFile::Close() {
+  if (IsOpen()) {
+    ::close(state_->descriptor);
+    state_->descriptor = -1;
+  }
+}
+
+}  // namespace velmora::platform

@@ -1,0 +1,53 @@
+#include <windows.h>
+
+#include <climits>
+
+#include "platform/file.h"
+#include "text/encoding.h"
+
+namespace velmora::platform {
+
+std::string NativePathUtf8(const std::string& path) { return text::NarrowToUtf8(path); }
+
+struct InputFile::State {
+  HANDLE handle = INVALID_HANDLE_VALUE;
+};
+
+InputFile::InputFile() : state_(std::make_unique<State>()) {}
+InputFile::~InputFile() { Close(); }
+InputFile::InputFile(InputFile&&) noexcept = default;
+InputFile& InputFile::operator=(InputFile&&) noexcept = default;
+
+bool InputFile::Open(const std::string& path) {
+  Close();
+  if (!state_) state_ = std::make_unique<State>();
+  const std::u16string wide = text::NarrowToWide(path, text::NarrowCodePage);
+  if (wide.empty()) return false;
+  state_->handle = CreateFileW(reinterpret_cast<const wchar_t*>(wide.c_str()),
+                               GENERIC_READ,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,  // others may go on using it
+                               nullptr,                                                 // lpSecurityAttributes
+                               OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN,
+                               nullptr);  // hTemplateFile
+  return state_->handle != INVALID_HANDLE_VALUE;
+}
+
+bool InputFile::IsOpen() const { return state_ && state_->handle != INVALID_HANDLE_VALUE; }
+
+std::int64_t InputFile::Read(void* buffer, std::size_t size) {
+  if (!IsOpen()) return -1;
+  DWORD got = 0;
+  const DWORD wanted = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
+  if (!ReadFile(state_->handle, buffer, wanted, &got, nullptr)) return -1;
+  return got;
+}
+
+void InputFile::Close() {
+  if (IsOpen()) {
+    CloseHandle(state_->handle);
+    state_->handle = INVALID_HANDLE_VALUE;
+  }
+}
+
+}  // namespace velmora::platform

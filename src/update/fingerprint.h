@@ -1,0 +1,29 @@
+// File fingerprints: the MD5 digest of some bytes as hex text, as the manifest gives it.
+//
+// Failures give the empty text, which never equals a manifest digest, so a file that cannot be
+// hashed is listed for update. All functions are thread-safe.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace velmora::update {
+
+inline constexpr std::uint32_t kCalgMd5 = 0x8003;
+inline constexpr std::uint32_t kMd5DigestLength = 16;
+
+// 2 x digestLength upper-case hex digits of the digest of `data` with the platform's algorithm
+// `algorithmId` (an ALG_ID); empty on any failure, or when digestLength is too small for it.
+std::string HashBytes(std::string_view data, std::uint32_t algorithmId, std::uint32_t digestLength);
+
+// The MD5 digest of `data`: 32 lower-case hex digits, upper-case on request; with `middle16` only
+// the 16 digits from offset 8 ("3cd24fb0d6963f7d" for "abc").
+std::string Md5Hex(std::string_view data, bool upper = false, bool middle16 = false);
+
+// Md5Hex of the bytes of the file at `path` (GBK), read piece by piece: memory stays bounded
+// whatever the file's size. A missing or unreadable file hashes like empty data, and a file that
+// fails part way gives the empty text.
+std::string Md5HexOfFile(const std::string& path);
+
+}  // namespace velmora::update

@@ -28,7 +28,8 @@ for target in "${targets[@]}"; do
     windows)
       configure_and_build windows -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/mingw-w64-x86_64.cmake" ;;
     native)
-      configure_and_build native -DVELMORA_BUILD_BENCHMARKS=ON -DVELMORA_WINDOWS_BUILD_DIR="$build_root/windows" ;;
+      configure_and_build native -DVELMORA_BUILD_BENCHMARKS=ON -DVELMORA_WINDOWS_BUILD_DIR="$build_root/windows" \
+        -DVELMORA_FUZZ_BUILD_DIR="$build_root/fuzz" ;;
     fuzz)
       configure_and_build fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
         -DVELMORA_BUILD_FUZZERS=ON -DVELMORA_SANITIZE=ON -DVELMORA_BUILD_TESTS=OFF ;;

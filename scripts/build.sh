@@ -2,7 +2,8 @@
 # Configures and builds the project: build.sh [native|windows|fuzz]... (default: native windows).
 # native:  build/native  (host compiler, unit tests, benchmarks, end-to-end test registration)
 # windows: build/windows (MinGW-w64 cross build: velmora-update.exe, the unit tests, test tools)
-# fuzz:    build/fuzz    (clang with libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer)
+# fuzz:    build/fuzz    (clang with libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer;
+#                         also the unit tests, run with the sanitizers and the leak checker)
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
@@ -32,7 +33,7 @@ for target in "${targets[@]}"; do
         -DVELMORA_FUZZ_BUILD_DIR="$build_root/fuzz" ;;
     fuzz)
       configure_and_build fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-        -DVELMORA_BUILD_FUZZERS=ON -DVELMORA_SANITIZE=ON -DVELMORA_BUILD_TESTS=OFF ;;
+        -DVELMORA_BUILD_FUZZERS=ON -DVELMORA_SANITIZE=ON ;;
     *)
       echo "build.sh: unknown build '$target'" >&2
       exit 2 ;;

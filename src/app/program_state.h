@@ -1,0 +1,55 @@
+// The program-wide state shared by the update check, the download workers and the window's
+// thread.
+//
+// One instance, created before the start routine runs and alive until the process ends. It is
+// written by the update-check thread while the start button is disabled and read by the download
+// workers and the window's thread after the check has enabled it; that order, not a lock, keeps
+// the accesses apart (a killed thread must never leave a lock held). Texts are GBK.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "download/download_task.h"
+#include "platform/handles.h"
+
+namespace velmora::app {
+
+// One manifest record: four GBK texts, each empty when the manifest lacks it.
+struct UpdateEntry {
+  std::string name;
+  std::string md5;
+  std::string url;
+  std::string path;  // relative to the run directory, beginning with "\"
+};
+
+// The entries whose local file differs, in manifest order; grid row r shows entry r (index r - 1).
+using UpdateList = std::vector<UpdateEntry>;
+
+// One record per grid row.
+struct TaskRecord {
+  std::int32_t rowNumber = 0;  // 1-based, equal to the record's position in the TaskList
+  download::DownloadTask task;
+  platform::ThreadHandle workerThread = 0;  // 0 until the row's worker has been started
+};
+
+using TaskList = std::vector<TaskRecord>;
+
+struct ProgramState {
+  UpdateList updateList;
+  TaskList taskList;
+  std::string launchTarget;             // the manifest's "run" value, relative to the run directory
+  bool fetchFromServer = true;          // false when the program was started with arguments
+  platform::ThreadHandle checkThread = 0;  // the update-check thread, 0 until started
+  std::int32_t entryCount = 0;          // the check's result: number of rows listed
+};
+
+// The one instance. Not synchronised: see the file comment for who may touch it when.
+ProgramState& State();
+
+// Puts every value back to its initial state (tests, and the exit clean-up). Thread handles are
+// forgotten, not closed.
+void ResetState();
+
+}  // namespace velmora::app

@@ -1,0 +1,30 @@
+// Threads whose handles the program keeps, and their forced termination.
+//
+// The window-destroy handling kills the update-check thread and the download workers without any
+// co-operation from them. That is only safe because those threads never hold a lock that the
+// window's thread needs: they reach the window by posting (see platform/update_window.h).
+#pragma once
+
+#include <functional>
+
+#include "platform/handles.h"
+
+namespace velmora::platform {
+
+// Runs `routine` on a new thread. Returns its handle, 0 when the thread could not be started (the
+// routine then never runs). The handle stays valid until the process ends; nobody closes it.
+// Thread-safe.
+ThreadHandle StartThread(std::function<void()> routine);
+
+// Ends the thread at once (TerminateThread with exit code -1 on Windows). A 0 handle or a thread
+// that has already ended is harmless. Returns false when nothing was terminated. The POSIX layer
+// cannot kill a single thread and always returns false. Thread-safe.
+bool ForceTerminateThread(ThreadHandle thread);
+
+// True while the thread runs (tests and the window-destroy handling). 0 gives false.
+bool IsThreadRunning(ThreadHandle thread);
+
+// Waits up to `timeoutMs` milliseconds for the thread to end; true when it has ended.
+bool WaitForThread(ThreadHandle thread, std::uint32_t timeoutMs);
+
+}  // namespace velmora::platform

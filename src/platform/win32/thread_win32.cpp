@@ -1,0 +1,47 @@
+// Threads with CreateThread; their handles stay open for the life of the process.
+#include "platform/thread.h"
+
+#include <windows.h>
+
+#include <memory>
+
+namespace velmora::platform {
+namespace {
+
+DWORD WINAPI RunRoutine(LPVOID parameter) {
+  std::unique_ptr<std::function<void()>> routine(static_cast<std::function<void()>*>(parameter));
+  (*routine)();
+  return 0;
+}
+
+HANDLE AsHandle(ThreadHandle thread) { return reinterpret_cast<HANDLE>(thread); }
+
+}  // namespace
+
+ThreadHandle StartThread(std::function<void()> routine) {
+  auto owned = std::make_unique<std::function<void()>>(std::move(routine));
+  HANDLE thread = CreateThread(nullptr,       // lpThreadAttributes
+                               0,             // dwStackSize: the executable's default
+                               RunRoutine,    // lpStartAddress
+                               owned.get(),   // lpParameter: the routine, owned by the thread
+                               0,             // dwCreationFlags: runs at once
+                               nullptr);      // lpThreadId
+  if (thread == nullptr) return 0;
+  owned.release();
+  return reinterpret_cast<ThreadHandle>(thread);
+}
+
+bool ForceTerminateThread(ThreadHandle thread) {
+  if (thread == 0) return false;
+  return TerminateThread(AsHandle(thread), static_cast<DWORD>(-1)) != FALSE;
+}
+
+bool IsThreadRunning(ThreadHandle thread) {
+  return thread != 0 && WaitForSingleObject(AsHandle(thread), 0) == WAIT_TIMEOUT;
+}
+
+bool WaitForThread(ThreadHandle thread, std::uint32_t timeoutMs) {
+  return thread != 0 && WaitForSingleObject(AsHandle(thread), timeoutMs) == WAIT_OBJECT_0;
+}
+
+}  // namespace velmora::platform

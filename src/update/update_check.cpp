@@ -1,0 +1,7 @@
+#include "update/update_check.h"
+
+namespace velmora::update {
+
+void UpdateCheck() {}
+
+}  // namespace velmora::update

@@ -13,7 +13,7 @@ packages=(
   # Windows cross build
   mingw-w64 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
   # running the Windows program: Wine on a virtual display, fonts with CJK glyphs, screenshots
-  wine wine64 xvfb xauth x11-utils imagemagick fonts-wqy-microhei
+  wine wine64 fonts-wine xvfb xauth x11-utils imagemagick fonts-wqy-microhei
   # test servers and test certificates
   python3 openssl
   # memory checks

@@ -19,5 +19,8 @@ rm -rf "$WINEPREFIX"
 wineboot -i >/dev/null 2>&1
 python3 "$velmora_root/scripts/wine-fonts.py" "$WINEPREFIX/velmora-fonts.reg"
 wine regedit /S "$(winepath -w "$WINEPREFIX/velmora-fonts.reg")" >/dev/null 2>&1
+# Wine draws the window frames itself, so that title bars and their buttons show (and window
+# rectangles are the same) on a display without a window manager, such as Xvfb.
+wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f >/dev/null 2>&1
 wineserver -w
 touch "$WINEPREFIX/.velmora-ready"

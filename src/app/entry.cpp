@@ -1,10 +1,19 @@
 #include "app/entry.h"
 
-namespace velmora::app {
+#include <cstdlib>
 
+#include "app/program_state.h"
+#include "app/start_routine.h"
+
+namespace velmora::app {
 int Entry(int argumentCount) {
-  (void)argumentCount;
-  return 0;
+  // The lists start empty; the clean-up frees them when the program ends normally. The narrow
+  // code page is fixed at 936 (text::NarrowCodePage) for every conversion.
+  ResetState();
+  std::atexit([] { ExitCleanup(); });
+  // The window is modal: when StartRoutine returns it has been closed and no window of the program
+  // is left, so there is no message loop to run after it.
+  return StartRoutine(argumentCount);
 }
 
 }  // namespace velmora::app

@@ -1,0 +1,30 @@
+// The start sequence: program-wide state, exit clean-up, single-instance guard, the window.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "platform/instance.h"
+#include "platform/window.h"
+
+namespace velmora::app {
+
+// Shows the window modally; returns when it has been closed (false: it could not be created).
+using ShowWindowFunction = std::function<bool(const platform::WindowDesign&, const platform::WindowEvents&)>;
+
+// The instance name: the run directory (the executable's directory, no trailing backslash)
+// followed directly by the executable's file name: "C:\App\Updater.exe" gives "C:\AppUpdater.exe".
+std::string InstanceName(const std::string& executablePath);
+
+// Guards against a second copy (which ends here, after bringing the first copy's window to the
+// front), sets FetchFromServer from the number of command-line arguments (none: fetch from the
+// server; any: read the hand-off file) and shows the update window until it is closed.
+// Returns 0; a window that cannot be created is not an error. Main thread only.
+int StartRoutine(int argumentCount, platform::InstanceServices& system = platform::PlatformInstanceServices(),
+                 const ShowWindowFunction& showWindow = platform::ShowModalWindow);
+
+// Frees the program-wide lists and texts; runs when the program ends normally (not when it is
+// terminated). Thread handles are left open.
+void ExitCleanup();
+
+}  // namespace velmora::app

@@ -1,0 +1,201 @@
+#include "platform/win32/grid_win32.h"
+
+#include <algorithm>
+
+#include "platform/codepage.h"
+
+namespace velmora::platform::win32 {
+namespace {
+
+constexpr std::uint32_t kNarrowCodePage = 936;
+constexpr int kBarMargin = 3;
+
+std::wstring Wide(const std::string& gbk) {
+  const std::u16string wide = MultiByteToWide(gbk, kNarrowCodePage);
+  return std::wstring(wide.begin(), wide.end());
+}
+
+int FormatOf(ColumnAlignment alignment) {
+  switch (alignment) {
+    case ColumnAlignment::Centre: return LVCFMT_CENTER;
+    case ColumnAlignment::Right: return LVCFMT_RIGHT;
+    case ColumnAlignment::Left: break;
+  }
+  return LVCFMT_LEFT;
+}
+
+COLORREF ColourOr(std::uint32_t colour, int systemColour) {
+  return colour == kDefaultColour ? GetSysColor(systemColour) : static_cast<COLORREF>(colour & 0x00FFFFFF);
+}
+
+void Fill(HDC dc, const RECT& rect, COLORREF colour) {
+  HBRUSH brush = CreateSolidBrush(colour);
+  FillRect(dc, &rect, brush);
+  DeleteObject(brush);
+}
+
+}  // namespace
+
+Grid::~Grid() {
+  if (rowHeightImages_ != nullptr) ImageList_Destroy(rowHeightImages_);
+}
+
+bool Grid::Create(HWND parent, const WindowDesign& design, HFONT font) {
+  columns_ = design.columns;
+  list_ = CreateWindowExW(0, WC_LISTVIEWW, L"",
+                          WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP | LVS_REPORT | LVS_SHOWSELALWAYS |
+                              LVS_SINGLESEL | LVS_NOSORTHEADER,
+                          design.grid.x, design.grid.y, design.grid.width, design.grid.height, parent,
+                          nullptr,                       // hMenu: no control id needed
+                          GetModuleHandleW(nullptr), nullptr);
+  if (list_ == nullptr) return false;
+  if (font != nullptr) SendMessageW(list_, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+  ListView_SetExtendedListViewStyle(list_, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_DOUBLEBUFFER);
+
+  // A ListView's rows are as high as its small images: an image list of 1 x rowHeight sets the
+  // default row height without showing anything (the first column, where it would go, is empty).
+  rowHeightImages_ = ImageList_Create(1, design.rowHeight, ILC_COLOR32, 1, 0);
+  if (rowHeightImages_ != nullptr) ListView_SetImageList(list_, rowHeightImages_, LVSIL_SMALL);
+
+  for (std::size_t index = 0; index < columns_.size(); ++index) {
+    std::wstring header = Wide(columns_[index].header);
+    LVCOLUMNW column{};
+    column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
+    column.fmt = FormatOf(columns_[index].alignment);
+    column.cx = std::max(columns_[index].width, 0);
+    column.pszText = header.data();
+    column.iSubItem = static_cast<int>(index);
+    SendMessageW(list_, LVM_INSERTCOLUMNW, index, reinterpret_cast<LPARAM>(&column));
+  }
+  FitRestColumns();
+  return true;
+}
+
+void Grid::FitRestColumns() {
+  RECT client{};
+  GetClientRect(list_, &client);
+  const int clientWidth = static_cast<int>(client.right - client.left);
+  if (clientWidth == fittedClientWidth_) return;
+  fittedClientWidth_ = clientWidth;
+  const std::vector<int> widths = ResolveColumnWidths(columns_, clientWidth);
+  for (std::size_t index = 0; index < columns_.size(); ++index) {
+    if (columns_[index].width == kRestWidth) ListView_SetColumnWidth(list_, static_cast<int>(index), widths[index]);
+  }
+}
+
+bool Grid::HasCell(int row, int column) const {
+  return row >= 1 && static_cast<std::size_t>(row) <= rows_.size() && column >= 0 &&
+         static_cast<std::size_t>(column) < columns_.size();
+}
+
+const ProgressCellSpec* Grid::ProgressCell(int item, int column) const {
+  if (item < 0 || static_cast<std::size_t>(item) >= rows_.size()) return nullptr;
+  const auto& progress = rows_[static_cast<std::size_t>(item)].progress;
+  const auto found = progress.find(column);
+  return found == progress.end() ? nullptr : &found->second;
+}
+
+void Grid::SetItemText(int item, int column, const std::string& gbk) {
+  std::wstring wide = Wide(gbk);
+  LVITEMW cell{};
+  cell.iSubItem = column;
+  cell.pszText = wide.data();
+  SendMessageW(list_, LVM_SETITEMTEXTW, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&cell));
+}
+
+std::string Grid::ItemText(int item, int column) const {
+  std::wstring buffer(64, L'\0');
+  LVITEMW cell{};
+  cell.iSubItem = column;
+  cell.pszText = buffer.data();
+  cell.cchTextMax = static_cast<int>(buffer.size());
+  SendMessageW(list_, LVM_GETITEMTEXTW, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&cell));
+  buffer.resize(wcslen(buffer.c_str()));
+  return WideToMultiByte(std::u16string(buffer.begin(), buffer.end()), kNarrowCodePage);
+}
+
+void Grid::InsertRow(int position, const std::string& firstCellText) {
+  const int count = static_cast<int>(rows_.size());
+  const int item = std::clamp(position - 1, 0, count);
+  std::wstring text = Wide(firstCellText);
+  LVITEMW row{};
+  row.mask = LVIF_TEXT;
+  row.iItem = item;
+  row.pszText = text.data();
+  const auto inserted = static_cast<int>(SendMessageW(list_, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&row)));
+  if (inserted < 0) return;
+  rows_.insert(rows_.begin() + inserted, RowCells{});
+  FitRestColumns();
+}
+
+void Grid::SetCellText(int row, int column, const std::string& text) {
+  if (!HasCell(row, column)) return;
+  if (const ProgressCellSpec* spec = ProgressCell(row - 1, column)) {
+    // A progress cell's text is its value, kept clamped.
+    SetProgressValue(row, column, ProgressFromText(text, spec->minimum, spec->maximum));
+    return;
+  }
+  SetItemText(row - 1, column, text);
+}
+
+void Grid::MakeProgressCell(int row, int column, const ProgressCellSpec& spec) {
+  if (!HasCell(row, column)) return;
+  rows_[static_cast<std::size_t>(row - 1)].progress[column] = spec;
+  SetProgressValue(row, column, spec.value);
+}
+
+void Grid::SetProgressValue(int row, int column, std::int32_t value) {
+  if (!HasCell(row, column)) return;
+  const ProgressCellSpec* spec = ProgressCell(row - 1, column);
+  if (spec == nullptr) return;
+  const std::int32_t clamped = ClampProgress(value, spec->minimum, spec->maximum);
+  SetItemText(row - 1, column, std::to_string(clamped));
+}
+
+void Grid::DrawProgressCell(HDC dc, int item, int column, const ProgressCellSpec& spec) const {
+  RECT cell{};
+  ListView_GetSubItemRect(list_, item, column, column == 0 ? LVIR_LABEL : LVIR_BOUNDS, &cell);
+  if (cell.right <= cell.left) return;  // a column without width shows nothing
+  Fill(dc, cell, ColourOr(spec.backgroundColour, COLOR_WINDOW));
+
+  RECT bar = cell;
+  InflateRect(&bar, -kBarMargin, -kBarMargin);
+  if (bar.right <= bar.left || bar.bottom <= bar.top) return;
+  Fill(dc, bar, ColourOr(spec.trackColour, COLOR_BTNFACE));
+
+  const std::int32_t low = std::min(spec.minimum, spec.maximum);
+  const std::int32_t high = std::max(spec.minimum, spec.maximum);
+  const std::int32_t value = ProgressFromText(ItemText(item, column), low, high);
+  if (high > low) {
+    const long long span = static_cast<long long>(high) - low;
+    const long long inner = bar.right - bar.left;
+    RECT filled = bar;
+    filled.right = bar.left + static_cast<LONG>(inner * (static_cast<long long>(value) - low) / span);
+    if (filled.right > filled.left) Fill(dc, filled, ColourOr(spec.barColour, COLOR_HIGHLIGHT));
+  }
+  HBRUSH frame = CreateSolidBrush(ColourOr(spec.frameColour, COLOR_BTNSHADOW));
+  FrameRect(dc, &bar, frame);
+  DeleteObject(frame);
+}
+
+LRESULT Grid::OnCustomDraw(const NMLVCUSTOMDRAW& draw) {
+  switch (draw.nmcd.dwDrawStage) {
+    case CDDS_PREPAINT:
+      return CDRF_NOTIFYITEMDRAW;
+    case CDDS_ITEMPREPAINT:
+      return CDRF_NOTIFYSUBITEMDRAW;
+    case CDDS_ITEMPREPAINT | CDDS_SUBITEM: {
+      const int item = static_cast<int>(draw.nmcd.dwItemSpec);
+      const ProgressCellSpec* spec = ProgressCell(item, draw.iSubItem);
+      if (spec == nullptr) return CDRF_DODEFAULT;
+      // The value stays the cell's text (automation reads it like any other cell) but is shown
+      // only as the bar.
+      DrawProgressCell(draw.nmcd.hdc, item, draw.iSubItem, *spec);
+      return CDRF_SKIPDEFAULT;
+    }
+    default:
+      return CDRF_DODEFAULT;
+  }
+}
+
+}  // namespace velmora::platform::win32

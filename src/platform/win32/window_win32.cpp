@@ -1,0 +1,214 @@
+// The update window on Windows: a modal dialog without a parent, built from an in-memory
+// template; its grid (grid_win32.cpp), the strip with the button, and the timer are created when
+// the dialog starts. The dialog's thread owns every control and applies the operations that other
+// threads post (window_messages.h).
+#include <windows.h>
+#include <commctrl.h>
+
+#include <memory>
+#include <vector>
+
+#include "platform/codepage.h"
+#include "platform/win32/grid_win32.h"
+#include "platform/win32/window_messages.h"
+#include "platform/window.h"
+
+namespace velmora::platform {
+namespace {
+
+using win32::Grid;
+
+constexpr std::uint32_t kNarrowCodePage = 936;
+constexpr int kButtonId = 1001;
+constexpr UINT_PTR kTimerId = 1;
+constexpr DWORD kWindowStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | DS_MODALFRAME;
+
+std::wstring Wide(const std::string& gbk) {
+  const std::u16string wide = MultiByteToWide(gbk, kNarrowCodePage);
+  return std::wstring(wide.begin(), wide.end());
+}
+
+struct WindowContext {
+  const WindowDesign& design;
+  const WindowEvents& events;
+  Grid grid;
+  HFONT font = nullptr;
+  HWND strip = nullptr;
+  HWND button = nullptr;
+
+  WindowContext(const WindowDesign& d, const WindowEvents& e) : design(d), events(e) {}
+  ~WindowContext() {
+    if (font != nullptr) DeleteObject(font);
+  }
+};
+
+// The strip holds the button; it passes the button's notifications on to the window.
+LRESULT CALLBACK StripProc(HWND strip, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR /*id*/,
+                           DWORD_PTR /*data*/) {
+  if (message == WM_COMMAND) return SendMessageW(GetParent(strip), message, wParam, lParam);
+  if (message == WM_NCDESTROY) RemoveWindowSubclass(strip, StripProc, 0);
+  return DefSubclassProc(strip, message, wParam, lParam);
+}
+
+HFONT CreateDesignFont(const FontSpec& spec) {
+  const std::wstring face = Wide(spec.face);
+  return CreateFontW(spec.height, 0, 0, 0, spec.weight,
+                     FALSE, FALSE, FALSE,  // italic, underline, strike-out
+                     spec.charset, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                     DEFAULT_PITCH | FF_DONTCARE, face.c_str());
+}
+
+void SetTimerInterval(HWND window, std::uint32_t milliseconds) {
+  if (milliseconds == 0) {
+    KillTimer(window, kTimerId);
+  } else {
+    SetTimer(window, kTimerId, milliseconds, nullptr);
+  }
+}
+
+void CreateComponents(HWND window, WindowContext& context) {
+  const WindowDesign& design = context.design;
+  const HINSTANCE instance = GetModuleHandleW(nullptr);
+
+  // Outer size as designed, centred on the screen.
+  const Rect placed =
+      CentredOnScreen(design.width, design.height, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+  SetWindowPos(window, nullptr, placed.x, placed.y, placed.width, placed.height, SWP_NOZORDER | SWP_NOACTIVATE);
+
+  context.font = CreateDesignFont(design.font);
+  context.grid.Create(window, design, context.font);
+
+  context.strip = CreateWindowExW(WS_EX_CONTROLPARENT, L"STATIC", L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN,
+                                  design.strip.x, design.strip.y, design.strip.width, design.strip.height, window,
+                                  nullptr, instance, nullptr);
+  SetWindowSubclass(context.strip, StripProc, 0, 0);
+
+  const std::wstring caption = Wide(design.buttonCaption);
+  context.button = CreateWindowExW(0, L"BUTTON", caption.c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON,
+                                   design.button.x, design.button.y, design.button.width, design.button.height,
+                                   context.strip, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kButtonId)), instance,
+                                   nullptr);
+  if (context.font != nullptr) SendMessageW(context.button, WM_SETFONT, reinterpret_cast<WPARAM>(context.font), FALSE);
+
+  SetTimerInterval(window, design.timerInterval);
+}
+
+// Applies an operation posted by any thread; returns false for other messages.
+bool ApplyPosted(HWND window, WindowContext& context, UINT message, WPARAM wParam, LPARAM lParam) {
+  using namespace win32;
+  switch (message) {
+    case kInsertRowMessage: {
+      std::unique_ptr<RowInsertion> data(reinterpret_cast<RowInsertion*>(lParam));
+      context.grid.InsertRow(data->position, data->firstCellText);
+      return true;
+    }
+    case kSetCellTextMessage: {
+      std::unique_ptr<CellText> data(reinterpret_cast<CellText*>(lParam));
+      context.grid.SetCellText(data->row, data->column, data->text);
+      return true;
+    }
+    case kMakeProgressCellMessage: {
+      std::unique_ptr<ProgressCellMaking> data(reinterpret_cast<ProgressCellMaking*>(lParam));
+      context.grid.MakeProgressCell(data->row, data->column, data->spec);
+      return true;
+    }
+    case kSetProgressValueMessage:
+      context.grid.SetProgressValue(PackedRow(wParam), PackedColumn(wParam), static_cast<std::int32_t>(lParam));
+      return true;
+    case kEnableButtonMessage:
+      EnableWindow(context.button, wParam != 0);
+      return true;
+    case kSetButtonCaptionMessage: {
+      std::unique_ptr<std::string> caption(reinterpret_cast<std::string*>(lParam));
+      SetWindowTextW(context.button, Wide(*caption).c_str());
+      return true;
+    }
+    case kSetTimerIntervalMessage:
+      SetTimerInterval(window, static_cast<std::uint32_t>(wParam));
+      return true;
+    default:
+      return false;
+  }
+}
+
+INT_PTR CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_INITDIALOG) {
+    auto* context = reinterpret_cast<WindowContext*>(lParam);
+    SetWindowLongPtrW(window, GWLP_USERDATA, lParam);
+    CreateComponents(window, *context);
+    win32::SetUpdateWindowTarget(window);
+    if (context->events.created) context->events.created(reinterpret_cast<WindowHandle>(window));
+    return TRUE;
+  }
+  auto* context = reinterpret_cast<WindowContext*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (context == nullptr) return FALSE;
+
+  if (ApplyPosted(window, *context, message, wParam, lParam)) return TRUE;
+  switch (message) {
+    case WM_COMMAND:
+      if (LOWORD(wParam) == kButtonId && HIWORD(wParam) == BN_CLICKED) {
+        if (context->events.buttonClicked) context->events.buttonClicked();
+        return TRUE;
+      }
+      if (LOWORD(wParam) == IDCANCEL) {  // the close box, Alt+F4 and Escape
+        EndDialog(window, 0);
+        return TRUE;
+      }
+      return FALSE;
+    case WM_CLOSE:
+      EndDialog(window, 0);
+      return TRUE;
+    case WM_TIMER:
+      if (wParam == kTimerId && context->events.timerTick) context->events.timerTick();
+      return TRUE;
+    case WM_NOTIFY: {
+      const auto* header = reinterpret_cast<const NMHDR*>(lParam);
+      if (header->hwndFrom == context->grid.Handle() && header->code == NM_CUSTOMDRAW) {
+        const LRESULT result = context->grid.OnCustomDraw(*reinterpret_cast<const NMLVCUSTOMDRAW*>(lParam));
+        SetWindowLongPtrW(window, DWLP_MSGRESULT, result);
+        return TRUE;
+      }
+      return FALSE;
+    }
+    case WM_DESTROY:
+      // From here on other threads' operations are dropped; then the threads are stopped.
+      win32::SetUpdateWindowTarget(nullptr);
+      KillTimer(window, kTimerId);
+      if (context->events.destroying) context->events.destroying();
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+// An empty dialog template: style, no controls, no menu, the default class, the caption. The size
+// is set in pixels when the dialog starts.
+std::vector<WORD> DialogTemplate(const std::wstring& caption) {
+  std::vector<WORD> words(sizeof(DLGTEMPLATE) / sizeof(WORD), 0);
+  auto* dialog = reinterpret_cast<DLGTEMPLATE*>(words.data());
+  dialog->style = kWindowStyle;
+  dialog->dwExtendedStyle = WS_EX_APPWINDOW;
+  dialog->cdit = 0;
+  words.push_back(0);  // menu: none
+  words.push_back(0);  // class: the dialog class
+  words.insert(words.end(), caption.begin(), caption.end());
+  words.push_back(0);
+  return words;
+}
+
+}  // namespace
+
+bool ShowModalWindow(const WindowDesign& design, const WindowEvents& events) {
+  INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
+  InitCommonControlsEx(&controls);
+
+  WindowContext context(design, events);
+  const std::vector<WORD> dialog = DialogTemplate(Wide(design.caption));
+  const INT_PTR result = DialogBoxIndirectParamW(GetModuleHandleW(nullptr),
+                                                 reinterpret_cast<const DLGTEMPLATE*>(dialog.data()),
+                                                 nullptr,  // hWndParent: none, the window stands alone
+                                                 WindowProc, reinterpret_cast<LPARAM>(&context));
+  return result != -1;
+}
+
+}  // namespace velmora::platform

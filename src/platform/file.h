@@ -33,6 +33,10 @@ class InputFile {
   std::unique_ptr<State> state_;
 };
 
+// Deletes the file at `path`. False when nothing was deleted (a missing file included).
+// Thread-safe.
+bool RemoveFile(const std::string& path);
+
 // The platform's own form of a program path: UTF-16 with "\" on Windows, UTF-8 with "/" on POSIX
 // (encoded as UTF-8 bytes in both cases, for messages and tests).
 std::string NativePathUtf8(const std::string& path);

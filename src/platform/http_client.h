@@ -4,7 +4,7 @@
 // checked against the system's trusted roots (a certificate that does not check out means no
 // response), no cookies are sent or kept and nothing is cached. The native build has no client of
 // its own: there HttpGet always reports that no response arrived, and code that needs responses
-// takes them from a test double through its own seam.
+// takes them from a test double (ReplaceHttpClient).
 #pragma once
 
 #include <cstdint>
@@ -29,5 +29,19 @@ struct HttpResponse {
 // returns at once with status 0 while the platform winds the request down in the background.
 // Thread-safe: every call uses its own connection.
 HttpResponse HttpGet(const std::string& url, std::uint32_t timeoutMs);
+
+// The same request behind an interface, so that tests can answer in the platform's place.
+class HttpClient {
+ public:
+  virtual ~HttpClient() = default;
+  virtual HttpResponse Get(const std::string& url, std::uint32_t timeoutMs) = 0;
+};
+
+// HttpGet, unless a test has replaced it. Thread-safe.
+HttpClient& CurrentHttpClient();
+
+// Tests: `client` (not owned; it must outlive its use) serves CurrentHttpClient; null restores the
+// platform's. Thread-safe.
+void ReplaceHttpClient(HttpClient* client);
 
 }  // namespace velmora::platform

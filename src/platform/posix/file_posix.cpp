@@ -22,6 +22,11 @@ std::string NativePath(const std::string& path) {
 
 std::string NativePathUtf8(const std::string& path) { return posix::NativePath(path); }
 
+bool RemoveFile(const std::string& path) {
+  const std::string native = posix::NativePath(path);
+  return !native.empty() && ::unlink(native.c_str()) == 0;
+}
+
 struct InputFile::State {
   int descriptor = -1;
 };

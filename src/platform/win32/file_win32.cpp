@@ -9,6 +9,11 @@ namespace velmora::platform {
 
 std::string NativePathUtf8(const std::string& path) { return text::NarrowToUtf8(path); }
 
+bool RemoveFile(const std::string& path) {
+  const std::u16string wide = text::NarrowToWide(path, text::NarrowCodePage);
+  return !wide.empty() && DeleteFileW(reinterpret_cast<const wchar_t*>(wide.c_str())) != 0;
+}
+
 struct InputFile::State {
   HANDLE handle = INVALID_HANDLE_VALUE;
 };

@@ -1,0 +1,44 @@
+// The update manifest: the list of files of the current release, with each file's MD5 digest,
+// download address and install path, and the program to start after the update.
+//
+//   {"run":"App.exe","data":[{"name":"App","md5":"<32 lower-case hex digits>",
+//                             "url":"<download address>","path":"\\App.exe"}]}
+//
+// It comes from the manifest server (UTF-8) when the program was started without arguments, or from
+// the hand-off file that the product leaves below the run directory (GBK) otherwise.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace velmora::update {
+
+// The manifest's fixed place on the manifest server; the server's origin is a setting of the build.
+inline constexpr char kManifestPath[] = "/download/2099/pro/up.txt";
+// The hand-off file below the run directory.
+inline constexpr char kHandOffFileName[] = "\\Bin\\Config\\UP.data";
+// The longest wait for the manifest server's answer.
+inline constexpr std::uint32_t kManifestTimeoutMs = 90'000;
+// The digest of empty data: what a missing local file hashes to.
+inline constexpr char kEmptyDataMd5[] = "d41d8cd98f00b204e9800998ecf8427e";
+
+// The build's manifest server origin (always https) followed by kManifestPath.
+std::string ManifestUrl();
+
+// RunDirectory() + kHandOffFileName.
+std::string HandOffFile();
+
+// Obtains and parses the manifest, replaces the program's LaunchTarget with its `run` value and its
+// UpdateList with the entries whose local file (run directory + `path`) has another MD5 digest, in
+// manifest order, and returns their number. Runs on the update-check thread; writes the program-wide
+// state without locking (the start button is disabled meanwhile).
+//
+// Does not return when no manifest can be used. No text (no response, an HTTP status that is not
+// 2xx, an empty body, no hand-off file): notice "获取Update文件列表失败" / "错误代码：UpData数据为空".
+// Text that is not JSON, or a manifest with a `path` or `run` that would leave the run directory:
+// "获取Update文件列表失败" / "错误代码：UpData数据错误". Either way the process then ends with exit code
+// 0 and the program-wide state is left as it was. The hand-off file is deleted once a manifest has
+// been accepted, whichever source the manifest came from.
+std::int32_t LoadManifest();
+
+}  // namespace velmora::update

@@ -1,0 +1,28 @@
+// Checks that the paths a manifest gives stay inside the run directory.
+//
+// The update writes every listed file to run directory + its `path` and later starts run
+// directory + "\" + `run`. A manifest that was tampered with (or merely broken) could point those
+// anywhere on the disk; these checks let the manifest loader refuse such a manifest as a whole.
+// Paths are GBK text and are judged the way Windows will read them: as UTF-16 characters, with "\"
+// and "/" both separating. All functions are pure and thread-safe.
+#pragma once
+
+#include <string>
+
+namespace velmora::update {
+
+// True for an install path that stays below the run directory once it is appended to it with no
+// separator: it begins with one "\" (or "/"), is not "\\"-rooted (UNC), names no drive or stream
+// (no ":"), and has no segment that climbs (".." , or any run of two or more dots and spaces,
+// which Windows trims to ".."). "\Bin\App.exe" and "\a..b\x.dll" pass; "Bin\x.dll" (it would be
+// glued onto the run directory's own name: "C:\AppBin\x.dll"), "", "\..\x.dll", "\C:\x.dll" and
+// "\\server\share\x.dll" do not.
+bool IsSafeInstallPath(const std::string& path);
+
+// True for a launch target that stays below the run directory once joined to it with "\": the
+// same rules, except that it need not begin with a separator. The empty text passes (nothing is
+// named); "App.exe", "Bin\App.exe" pass; "..\App.exe", "C:\Windows\x.exe" and "\\server\x.exe"
+// do not.
+bool IsSafeLaunchTarget(const std::string& run);
+
+}  // namespace velmora::update

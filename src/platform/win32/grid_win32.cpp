@@ -57,6 +57,11 @@ bool Grid::Create(HWND parent, const WindowDesign& design, HFONT font) {
   rowHeightImages_ = ImageList_Create(1, design.rowHeight, ILC_COLOR32, 1, 0);
   if (rowHeightImages_ != nullptr) ListView_SetImageList(list_, rowHeightImages_, LVSIL_SMALL);
 
+  // A ListView keeps its first column left-aligned whatever it is asked. A column inserted first
+  // and deleted again after the others leaves the real first column with its own alignment.
+  LVCOLUMNW placeholder{};
+  placeholder.mask = LVCF_WIDTH;
+  SendMessageW(list_, LVM_INSERTCOLUMNW, 0, reinterpret_cast<LPARAM>(&placeholder));
   for (std::size_t index = 0; index < columns_.size(); ++index) {
     std::wstring header = Wide(columns_[index].header);
     LVCOLUMNW column{};
@@ -64,9 +69,10 @@ bool Grid::Create(HWND parent, const WindowDesign& design, HFONT font) {
     column.fmt = FormatOf(columns_[index].alignment);
     column.cx = std::max(columns_[index].width, 0);
     column.pszText = header.data();
-    column.iSubItem = static_cast<int>(index);
-    SendMessageW(list_, LVM_INSERTCOLUMNW, index, reinterpret_cast<LPARAM>(&column));
+    column.iSubItem = static_cast<int>(index) + 1;
+    SendMessageW(list_, LVM_INSERTCOLUMNW, index + 1, reinterpret_cast<LPARAM>(&column));
   }
+  SendMessageW(list_, LVM_DELETECOLUMN, 0, 0);
   FitRestColumns();
   return true;
 }

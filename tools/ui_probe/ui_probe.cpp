@@ -1,0 +1,183 @@
+// ui-probe: reads and drives the update window and task dialogs for the end-to-end tests.
+//
+//   ui-probe window|grid|button [--title T] [--pid N] [--wait MS]    describe (JSON on stdout)
+//   ui-probe press-button|click-button|minimise|close [...]           act on the window
+//   ui-probe set-column-width COLUMN WIDTH [...]                      widen a grid column
+//   ui-probe notice [--pid N] [--wait MS]                             describe a task dialog
+//   ui-probe notice-press ID | notice-close | notice-check [...]      act on the task dialog
+//   ui-probe show-notice KIND MAIN CONTENT                            ShowNotice, prints the result
+//   ui-probe task-notice KIND TITLE MAIN CONTENT [CHECK-TEXT]         TaskNotice, prints the result
+//
+// Texts on the command line and in the output are UTF-8. The window is found by its title
+// ("Update"; task dialogs: "Velmora - Update"), optionally of one process, waiting up to --wait
+// milliseconds for it to appear. Exit code 0 on success, 1 when the window is not found or the
+// action fails, 2 on a usage error.
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "json_output.h"
+#include "notify/task_notice.h"
+#include "platform/codepage.h"
+#include "platform/window_automation.h"
+
+namespace {
+
+using namespace velmora;
+using namespace velmora::platform::automation;
+using velmora::probe::JsonObject;
+
+struct Options {
+  std::string command;
+  std::vector<std::string> positional;
+  std::optional<std::string> title;
+  std::uint32_t processId = 0;
+  DWORD waitMs = 0;
+};
+
+std::string Utf8(const wchar_t* wide) {
+  const std::wstring text(wide);
+  return platform::WideToMultiByte(std::u16string(text.begin(), text.end()), 65001);
+}
+
+std::string Gbk(const std::string& utf8) {
+  return platform::WideToMultiByte(platform::MultiByteToWide(utf8, 65001), 936);
+}
+
+int Print(const std::string& json, int exitCode) {
+  const std::string line = json + "\n";
+  std::fwrite(line.data(), 1, line.size(), stdout);
+  std::fflush(stdout);
+  return exitCode;
+}
+
+int Usage() {
+  std::fputs("usage: ui-probe COMMAND [ARGUMENTS] [--title T] [--pid N] [--wait MS]\n", stderr);
+  return 2;
+}
+
+std::optional<Options> ParseArguments() {
+  int count = 0;
+  LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (arguments == nullptr) return std::nullopt;
+  std::vector<std::string> words;
+  for (int i = 1; i < count; ++i) words.push_back(Utf8(arguments[i]));
+  LocalFree(arguments);
+  if (words.empty()) return std::nullopt;
+
+  Options options;
+  options.command = words[0];
+  for (std::size_t i = 1; i < words.size(); ++i) {
+    const bool hasValue = i + 1 < words.size();
+    if (words[i] == "--title" && hasValue) {
+      options.title = words[++i];
+    } else if (words[i] == "--pid" && hasValue) {
+      options.processId = static_cast<std::uint32_t>(std::stoul(words[++i]));
+    } else if (words[i] == "--wait" && hasValue) {
+      options.waitMs = static_cast<DWORD>(std::stoul(words[++i]));
+    } else {
+      options.positional.push_back(words[i]);
+    }
+  }
+  return options;
+}
+
+// Polls for the window every 50 ms until it appears or the wait is over.
+platform::WindowHandle WaitForWindow(const std::string& title, const Options& options) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    if (const platform::WindowHandle window = FindTopWindow(title, options.processId)) return window;
+    if (GetTickCount() - start >= options.waitMs) return 0;
+    Sleep(50);
+  }
+}
+
+int NotFound() { return Print(JsonObject().Add("found", false).Text(), 1); }
+
+int Done(bool ok) { return Print(JsonObject().Add("ok", ok).Text(), ok ? 0 : 1); }
+
+int WindowCommand(const Options& options) {
+  const platform::WindowHandle window = WaitForWindow(options.title.value_or("Update"), options);
+  if (window == 0) return NotFound();
+  const std::string& command = options.command;
+  if (command == "window") {
+    const auto info = DescribeWindow(window);
+    return info ? Print(JsonObject().Add("found", true).AddRaw("window", probe::WindowJson(*info)).Text(), 0)
+                : NotFound();
+  }
+  if (command == "grid") {
+    const auto grid = ReadGrid(window);
+    return grid ? Print(JsonObject().Add("found", true).AddRaw("grid", probe::GridJson(*grid)).Text(), 0) : NotFound();
+  }
+  const auto button = ReadButton(window);
+  if (command == "button") {
+    return button ? Print(JsonObject().Add("found", true).AddRaw("button", probe::ButtonJson(*button)).Text(), 0)
+                  : NotFound();
+  }
+  if (command == "press-button") return Done(button && PressButton(button->handle));
+  if (command == "click-button") {
+    return Done(button && ClickAt(button->bounds.x + button->bounds.width / 2, button->bounds.y + button->bounds.height / 2));
+  }
+  if (command == "minimise") return Done(MinimiseWindow(window));
+  if (command == "close") return Done(CloseWindow(window));
+  if (command == "set-column-width" && options.positional.size() == 2) {
+    return Done(SetGridColumnWidth(window, std::stoi(options.positional[0]), std::stoi(options.positional[1])));
+  }
+  return Usage();
+}
+
+int NoticeCommand(const Options& options) {
+  const platform::WindowHandle window = WaitForWindow(options.title.value_or(notify::kNoticeTitle), options);
+  if (window == 0) return NotFound();
+  const auto dialog = ReadTaskDialog(window);
+  if (!dialog) return NotFound();
+  const std::string& command = options.command;
+  if (command == "notice") {
+    return Print(JsonObject().Add("found", true).AddRaw("notice", probe::TaskDialogJson(*dialog)).Text(), 0);
+  }
+  if (command == "notice-close") return Done(CloseWindow(window));
+  for (const ButtonInfo& button : dialog->buttons) {
+    if (command == "notice-check" && button.checkBox) return Done(PressButton(button.handle));
+    if (command == "notice-press" && options.positional.size() == 1 && !button.checkBox &&
+        std::to_string(button.id) == options.positional[0]) {
+      return Done(PressButton(button.handle));
+    }
+  }
+  return Done(false);
+}
+
+int ShowNoticeCommand(const Options& options) {
+  const std::vector<std::string>& words = options.positional;
+  std::int32_t result = 0;
+  bool checked = false;
+  if (options.command == "show-notice" && words.size() == 3) {
+    result = notify::ShowNotice(std::stoi(words[0]), Gbk(words[1]), Gbk(words[2]));
+  } else if (options.command == "task-notice" && (words.size() == 4 || words.size() == 5)) {
+    notify::VerificationCheck check;
+    if (words.size() == 5) check.text = Gbk(words[4]);
+    result = notify::TaskNotice(std::stoi(words[0]), Gbk(words[1]), Gbk(words[2]), Gbk(words[3]), 0, &check);
+    checked = check.checked;
+  } else {
+    return Usage();
+  }
+  return Print(JsonObject().Add("result", static_cast<long long>(result)).Add("checked", checked).Text(), 0);
+}
+
+}  // namespace
+
+int main() {
+  const std::optional<Options> options = ParseArguments();
+  if (!options) return Usage();
+  const std::string& command = options->command;
+  try {
+    if (command == "show-notice" || command == "task-notice") return ShowNoticeCommand(*options);
+    if (command.rfind("notice", 0) == 0) return NoticeCommand(*options);
+    return WindowCommand(*options);
+  } catch (const std::exception&) {  // a number that does not parse
+    return Usage();
+  }
+}

@@ -73,6 +73,8 @@ struct TaskDialogInfo {
 
 // The first visible top-level window titled `title` (of `processId` unless 0), or 0.
 WindowHandle FindTopWindow(const std::string& title, std::uint32_t processId = 0);
+// Every visible top-level window titled `title` (of `processId` unless 0), in z-order.
+std::vector<WindowHandle> FindTopWindows(const std::string& title, std::uint32_t processId = 0);
 std::optional<WindowInfo> DescribeWindow(WindowHandle window);
 
 // The first ListView among the window's descendants.

@@ -1,16 +1,19 @@
 // ui-probe: reads and drives the update window and task dialogs for the end-to-end tests.
 //
 //   ui-probe window|grid|button [--title T] [--pid N] [--wait MS]    describe (JSON on stdout)
+//   ui-probe windows [--title T] [--pid N]                            every window with the title
 //   ui-probe press-button|click-button|minimise|close [...]           act on the window
 //   ui-probe set-column-width COLUMN WIDTH [...]                      widen a grid column
 //   ui-probe notice [--pid N] [--wait MS]                             describe a task dialog
 //   ui-probe notice-press ID | notice-close | notice-check [...]      act on the task dialog
+//   ui-probe code-pages                                               the ANSI and OEM code pages
 //   ui-probe show-notice KIND MAIN CONTENT                            ShowNotice, prints the result
 //   ui-probe task-notice KIND TITLE MAIN CONTENT [CHECK-TEXT]         TaskNotice, prints the result
 //
 // Texts on the command line and in the output are UTF-8. The window is found by its title
 // ("Update"; task dialogs: "Velmora - Update"), optionally of one process, waiting up to --wait
-// milliseconds for it to appear. Exit code 0 on success, 1 when the window is not found or the
+// milliseconds for it to appear. An argument "hex:E69BB4..." stands for the UTF-8 bytes it spells,
+// so that Chinese texts reach the probe intact whatever the locale Wine runs in. Exit code 0 on success, 1 when the window is not found or the
 // action fails, 2 on a usage error.
 #include <windows.h>
 #include <shellapi.h>
@@ -44,6 +47,15 @@ std::string Utf8(const wchar_t* wide) {
   return platform::WideToMultiByte(std::u16string(text.begin(), text.end()), 65001);
 }
 
+std::string DecodeArgument(const std::string& word) {
+  if (word.rfind("hex:", 0) != 0 || word.size() % 2 != 0) return word;
+  std::string bytes;
+  for (std::size_t i = 4; i + 1 < word.size(); i += 2) {
+    bytes.push_back(static_cast<char>(std::stoi(word.substr(i, 2), nullptr, 16)));
+  }
+  return bytes;
+}
+
 std::string Gbk(const std::string& utf8) {
   return platform::WideToMultiByte(platform::MultiByteToWide(utf8, 65001), 936);
 }
@@ -65,7 +77,7 @@ std::optional<Options> ParseArguments() {
   LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
   if (arguments == nullptr) return std::nullopt;
   std::vector<std::string> words;
-  for (int i = 1; i < count; ++i) words.push_back(Utf8(arguments[i]));
+  for (int i = 1; i < count; ++i) words.push_back(DecodeArgument(Utf8(arguments[i])));
   LocalFree(arguments);
   if (words.empty()) return std::nullopt;
 
@@ -100,7 +112,16 @@ int NotFound() { return Print(JsonObject().Add("found", false).Text(), 1); }
 
 int Done(bool ok) { return Print(JsonObject().Add("ok", ok).Text(), ok ? 0 : 1); }
 
+int ListWindows(const Options& options) {
+  std::vector<std::string> windows;
+  for (const platform::WindowHandle window : FindTopWindows(options.title.value_or("Update"), options.processId)) {
+    if (const auto info = DescribeWindow(window)) windows.push_back(probe::WindowJson(*info));
+  }
+  return Print(JsonObject().AddRaw("windows", probe::JsonArray(windows)).Text(), 0);
+}
+
 int WindowCommand(const Options& options) {
+  if (options.command == "windows") return ListWindows(options);
   const platform::WindowHandle window = WaitForWindow(options.title.value_or("Update"), options);
   if (window == 0) return NotFound();
   const std::string& command = options.command;
@@ -167,17 +188,24 @@ int ShowNoticeCommand(const Options& options) {
   return Print(JsonObject().Add("result", static_cast<long long>(result)).Add("checked", checked).Text(), 0);
 }
 
-}  // namespace
-
-int main() {
+int Run() {
   const std::optional<Options> options = ParseArguments();
   if (!options) return Usage();
   const std::string& command = options->command;
+  if (command == "code-pages") {
+    return Print(JsonObject().Add("ansi", static_cast<unsigned>(GetACP())).Add("oem", static_cast<unsigned>(GetOEMCP())).Text(), 0);
+  }
+  if (command == "show-notice" || command == "task-notice") return ShowNoticeCommand(*options);
+  if (command.rfind("notice", 0) == 0) return NoticeCommand(*options);
+  return WindowCommand(*options);
+}
+
+}  // namespace
+
+int main() {
   try {
-    if (command == "show-notice" || command == "task-notice") return ShowNoticeCommand(*options);
-    if (command.rfind("notice", 0) == 0) return NoticeCommand(*options);
-    return WindowCommand(*options);
-  } catch (const std::exception&) {  // a number that does not parse
+    return Run();
+  } catch (const std::exception&) {  // a number or hex text that does not parse
     return Usage();
   }
 }

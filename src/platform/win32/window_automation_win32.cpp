@@ -150,16 +150,22 @@ ColumnAlignment AlignmentOf(int format) {
 
 }  // namespace
 
-WindowHandle FindTopWindow(const std::string& title, std::uint32_t processId) {
+std::vector<WindowHandle> FindTopWindows(const std::string& title, std::uint32_t processId) {
   const std::wstring wanted = WideFromUtf8(title);
+  std::vector<WindowHandle> found;
   HWND window = nullptr;
   while ((window = FindWindowExW(nullptr, window, nullptr, wanted.c_str())) != nullptr) {
     if (!IsWindowVisible(window)) continue;
     DWORD owner = 0;
     GetWindowThreadProcessId(window, &owner);
-    if (processId == 0 || owner == processId) return AsHandle(window);
+    if (processId == 0 || owner == processId) found.push_back(AsHandle(window));
   }
-  return 0;
+  return found;
+}
+
+WindowHandle FindTopWindow(const std::string& title, std::uint32_t processId) {
+  const std::vector<WindowHandle> found = FindTopWindows(title, processId);
+  return found.empty() ? 0 : found.front();
 }
 
 std::optional<WindowInfo> DescribeWindow(WindowHandle handle) {

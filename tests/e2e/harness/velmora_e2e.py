@@ -1,0 +1,195 @@
+"""End-to-end harness: runs the Windows program and the UI probe under Wine (standard library only).
+
+Every Windows program is started through scripts/wine-run.sh, in the prefix that VELMORA_WINEPREFIX
+names (or build/wine-prefix), on the display of the test run (scripts/test.sh provides Xvfb). The
+process that wine-run.sh starts becomes the Windows process, so ending it by its pid ends the
+program. Every process started here is ended by its pid when the test ends.
+
+    wine = Wine()                                   # from the environment CTest sets
+    run_dir = wine.make_run_directory()             # a fresh folder with a copy of the program
+    program = wine.start(run_dir.program)           # a Popen
+    window = wine.probe("window", "--wait", "20000")["window"]
+    wine.probe("close")
+    self.assertEqual(wine.wait(program), 0)
+
+Environment: VELMORA_WINDOWS_BUILD_DIR (the Windows build), VELMORA_SOURCE_DIR (the checkout),
+VELMORA_SCREENSHOT_DIR (where screenshots go; build/ by default).
+"""
+
+import json
+import os
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+import unittest
+
+HARNESS_DIR = os.path.dirname(os.path.abspath(__file__))
+SOURCE_DIR = os.environ.get("VELMORA_SOURCE_DIR", os.path.abspath(os.path.join(HARNESS_DIR, "..", "..", "..")))
+WINDOWS_BUILD_DIR = os.environ.get("VELMORA_WINDOWS_BUILD_DIR", os.path.join(SOURCE_DIR, "build", "windows"))
+SCREENSHOT_DIR = os.environ.get("VELMORA_SCREENSHOT_DIR", os.path.dirname(WINDOWS_BUILD_DIR))
+
+PROGRAM = os.path.join(WINDOWS_BUILD_DIR, "src", "velmora-update.exe")
+PROBE = os.path.join(WINDOWS_BUILD_DIR, "tools", "ui_probe", "ui-probe.exe")
+WINE_RUN = os.path.join(SOURCE_DIR, "scripts", "wine-run.sh")
+
+WINDOW_TITLE = "Update"
+NOTICE_TITLE = "Velmora - Update"
+
+# Button identifiers of task dialogs.
+IDOK, IDCANCEL, IDYES, IDNO = 1, 2, 6, 7
+
+
+def hex_text(text):
+    """A text argument for ui-probe that survives any locale: "hex:" + its UTF-8 bytes in hex."""
+    return "hex:" + text.encode("utf-8").hex().upper()
+
+
+class ProbeError(AssertionError):
+    pass
+
+
+class RunDirectory:
+    """A fresh folder holding a copy of the program (the run directory), removed by cleanup()."""
+
+    def __init__(self, parent=None, exe_name="velmora-update.exe"):
+        self.path = tempfile.mkdtemp(prefix="velmora-run-", dir=parent)
+        self.program = os.path.join(self.path, exe_name)
+        shutil.copy2(PROGRAM, self.program)
+
+    def write(self, relative, data):
+        """Writes bytes to a file below the folder ("/"-separated relative path)."""
+        target = os.path.join(self.path, *relative.split("/"))
+        os.makedirs(os.path.dirname(target), exist_ok=True)
+        with open(target, "wb") as out:
+            out.write(data)
+        return target
+
+    def cleanup(self):
+        shutil.rmtree(self.path, ignore_errors=True)
+
+
+class Wine:
+    """Starts Windows programs under Wine and ends them by pid; drives the UI probe."""
+
+    def __init__(self, extra_env=None):
+        self.env = dict(os.environ)
+        self.env.update(extra_env or {})
+        self.started = []
+
+    def start(self, program, *arguments, env=None):
+        """Starts `program` (a Windows .exe) and returns its Popen."""
+        process_env = dict(self.env)
+        process_env.update(env or {})
+        process = subprocess.Popen([WINE_RUN, program, *arguments], env=process_env,
+                                   stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.started.append(process)
+        return process
+
+    def wait(self, process, timeout=30):
+        """The exit code of `process`; ends it and fails the test when it runs longer than `timeout`."""
+        try:
+            return process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            self.end(process)
+            raise AssertionError(f"process {process.pid} still running after {timeout} s")
+
+    def end(self, process):
+        if process.poll() is None:
+            process.send_signal(signal.SIGKILL)
+            try:
+                process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                pass
+        if process.stdout:
+            process.stdout.close()
+
+    def end_all(self):
+        for process in self.started:
+            self.end(process)
+        self.started = []
+
+    def probe(self, *arguments, env=None, timeout=60, check=True):
+        """Runs ui-probe.exe with `arguments` and returns its JSON answer (a dict)."""
+        process = self.start(PROBE, *arguments, env=env)
+        try:
+            out, _ = process.communicate(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            self.end(process)
+            raise ProbeError(f"ui-probe {' '.join(arguments)} did not answer within {timeout} s")
+        lines = [line for line in out.decode("utf-8", "replace").splitlines() if line.startswith("{")]
+        if not lines:
+            raise ProbeError(f"ui-probe {' '.join(arguments)} gave no answer (exit code {process.returncode})")
+        answer = json.loads(lines[-1])
+        if check and (answer.get("found") is False or answer.get("ok") is False):
+            raise ProbeError(f"ui-probe {' '.join(arguments)}: {answer}")
+        return answer
+
+    def start_probe(self, *arguments, env=None):
+        """Starts ui-probe.exe without waiting (for commands that block, such as show-notice)."""
+        return self.start(PROBE, *arguments, env=env)
+
+    def answer_of(self, process, timeout=30):
+        """The JSON answer of a probe started with start_probe."""
+        try:
+            out, _ = process.communicate(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            self.end(process)
+            raise ProbeError(f"ui-probe {process.pid} did not answer within {timeout} s")
+        lines = [line for line in out.decode("utf-8", "replace").splitlines() if line.startswith("{")]
+        if not lines:
+            raise ProbeError(f"ui-probe {process.pid} gave no answer (exit code {process.returncode})")
+        return json.loads(lines[-1])
+
+    def wait_for(self, condition, timeout=20, interval=0.2, message="condition"):
+        """Polls `condition()` until it returns a true value, which is returned."""
+        deadline = time.monotonic() + timeout
+        while True:
+            value = condition()
+            if value:
+                return value
+            if time.monotonic() >= deadline:
+                raise AssertionError(f"timed out after {timeout} s waiting for {message}")
+            time.sleep(interval)
+
+
+def screenshot(name, frame=None, margin=8):
+    """Saves the screen (or the `frame` rectangle of a window, with a margin) as SCREENSHOT_DIR/name.
+
+    Returns the path. Needs ImageMagick's import, which setup.sh installs."""
+    os.makedirs(SCREENSHOT_DIR, exist_ok=True)
+    path = os.path.join(SCREENSHOT_DIR, name)
+    command = ["import", "-window", "root"]
+    if frame:
+        x = max(frame["x"] - margin, 0)
+        y = max(frame["y"] - margin, 0)
+        command += ["-crop", f"{frame['width'] + 2 * margin}x{frame['height'] + 2 * margin}+{x}+{y}", "+repage"]
+    subprocess.run(command + [path], check=True, timeout=30,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return path
+
+
+class WineTestCase(unittest.TestCase):
+    """A test case with a Wine helper whose processes and run directories end with each test."""
+
+    def setUp(self):
+        if not os.path.exists(PROGRAM) or not os.path.exists(PROBE):
+            self.skipTest(f"the Windows build is missing ({WINDOWS_BUILD_DIR})")
+        if not os.environ.get("DISPLAY"):
+            self.skipTest("no display (run through scripts/with-display.sh)")
+        self.wine = Wine()
+        self.addCleanup(self.wine.end_all)
+
+    def make_run_directory(self, **kwargs):
+        run_dir = RunDirectory(parent=os.path.dirname(WINDOWS_BUILD_DIR), **kwargs)
+        self.addCleanup(run_dir.cleanup)
+        return run_dir
+
+    def start_program(self, run_dir, *arguments, wait_for_window=True, timeout=30):
+        """Starts the program of `run_dir`; returns (process, window description)."""
+        process = self.wine.start(run_dir.program, *arguments)
+        window = None
+        if wait_for_window:
+            window = self.wine.probe("window", "--wait", str(timeout * 1000), timeout=timeout + 30)["window"]
+        return process, window

@@ -1,0 +1,146 @@
+// JsonDocument: lifetime of the root reference, fresh documents, and the parse entry points.
+#include "json/json_document.h"
+
+#include <new>
+#include <utility>
+
+#include "json/node_store.h"
+#include "text/encoding.h"
+
+namespace velmora::json {
+namespace {
+
+std::u16string GbkToWide(const std::string& text) {
+  return text::NarrowToWide(text, text::NarrowCodePage);
+}
+
+}  // namespace
+
+JsonDocument::JsonDocument(const JsonDocument& other) noexcept : root_(other.root_) {
+  if (root_ != nullptr) root_->AddRef();
+}
+
+JsonDocument& JsonDocument::operator=(const JsonDocument& other) noexcept {
+  if (this != &other) {
+    if (other.root_ != nullptr) {
+      SetRoot(other.root_);
+    } else {
+      Clear();
+    }
+  }
+  return *this;
+}
+
+JsonDocument::JsonDocument(JsonDocument&& other) noexcept : root_(std::exchange(other.root_, nullptr)) {}
+
+JsonDocument& JsonDocument::operator=(JsonDocument&& other) noexcept {
+  if (this != &other) {
+    Clear();
+    root_ = std::exchange(other.root_, nullptr);
+  }
+  return *this;
+}
+
+JsonDocument::~JsonDocument() { Destroy(); }
+
+void JsonDocument::Destroy() noexcept { Clear(); }
+
+JsonDocument JsonDocument::Copy() const noexcept { return Sharing(root_); }
+
+void JsonDocument::Clear() noexcept {
+  if (JsonNode* root = std::exchange(root_, nullptr); root != nullptr) root->Release();
+}
+
+void JsonDocument::SetRoot(JsonNode* node) noexcept {
+  if (node == nullptr) return;
+  node->AddRef();  // first, so that setting the document's own root again is safe
+  JsonNode* old = std::exchange(root_, node);
+  if (old != nullptr) old->Release();
+}
+
+JsonDocument JsonDocument::Sharing(JsonNode* node) noexcept {
+  if (node != nullptr) node->AddRef();
+  return JsonDocument(node);
+}
+
+JsonDocument JsonDocument::NewObject() const noexcept { return Adopting(NewNode(AsNode(root_), JsonKind::Object)); }
+
+JsonDocument JsonDocument::NewArray() const noexcept { return Adopting(NewNode(AsNode(root_), JsonKind::Array)); }
+
+JsonDocument JsonDocument::NewNull() const noexcept { return Adopting(NewNode(AsNode(root_), JsonKind::Null)); }
+
+JsonDocument JsonDocument::NewBool(bool value) const noexcept { return Adopting(json::NewBool(AsNode(root_), value)); }
+
+JsonDocument JsonDocument::NewNumber(double value) const noexcept { return Adopting(NewReal(AsNode(root_), value)); }
+
+JsonDocument JsonDocument::NewInt64(std::int64_t value) const noexcept {
+  return Adopting(NewInteger(AsNode(root_), value));
+}
+
+JsonDocument JsonDocument::NewText(const std::string& text) const {
+  try {
+    return Adopting(NewString(AsNode(root_), GbkToWide(text)));
+  } catch (const std::bad_alloc&) {
+    return JsonDocument();
+  }
+}
+
+JsonDocument JsonDocument::NewTextWide(const std::u16string& text) const {
+  const std::u16string_view view(text.c_str());  // up to the first NUL
+  return Adopting(NewString(AsNode(root_), view));
+}
+
+bool JsonDocument::ParseText(const std::u16string& text, bool decodeUnicodeEscapes, ParseError* errorCode,
+                             std::int32_t* errorPosition) {
+  if (root_ == nullptr) root_ = NewNode(nullptr, JsonKind::Object);
+  const ParseError result = root_ == nullptr ? ParseError::NoInput
+                                             : ParseIntoNode(AsNode(root_), text.c_str(), decodeUnicodeEscapes, errorPosition);
+  if (root_ == nullptr && errorPosition != nullptr) *errorPosition = 0;
+  if (errorCode != nullptr) *errorCode = result;
+  return result == ParseError::None;
+}
+
+bool JsonDocument::Parse(const std::string& text, bool decodeUnicodeEscapes, ParseError* errorCode,
+                         std::int32_t* errorPosition) {
+  try {
+    return ParseText(GbkToWide(text), decodeUnicodeEscapes, errorCode, errorPosition);
+  } catch (const std::bad_alloc&) {
+    if (errorCode != nullptr) *errorCode = ParseError::NoMemory;
+    if (errorPosition != nullptr) *errorPosition = 0;
+    return false;
+  }
+}
+
+bool JsonDocument::ParseWide(const std::u16string& text, bool decodeUnicodeEscapes, ParseError* errorCode,
+                             std::int32_t* errorPosition) {
+  return ParseText(text, decodeUnicodeEscapes, errorCode, errorPosition);
+}
+
+bool JsonDocument::Reset(const std::string& text, bool parseNow, bool decodeUnicodeEscapes, ParseError* errorCode,
+                         std::int32_t* errorPosition) {
+  try {
+    return ResetWide(parseNow ? GbkToWide(text) : std::u16string(), parseNow, decodeUnicodeEscapes, errorCode,
+                     errorPosition);
+  } catch (const std::bad_alloc&) {
+    if (errorCode != nullptr) *errorCode = ParseError::NoMemory;
+    return false;
+  }
+}
+
+bool JsonDocument::ResetWide(const std::u16string& text, bool parseNow, bool decodeUnicodeEscapes,
+                             ParseError* errorCode, std::int32_t* errorPosition) {
+  Node* fresh = NewNode(nullptr, JsonKind::Object);
+  if (fresh == nullptr) {
+    if (errorCode != nullptr) *errorCode = ParseError::NoMemory;
+    return false;
+  }
+  JsonNode* old = std::exchange(root_, fresh);
+  if (old != nullptr) old->Release();
+  if (!parseNow) {
+    if (errorCode != nullptr) *errorCode = ParseError::None;
+    return true;
+  }
+  return ParseText(text, decodeUnicodeEscapes, errorCode, errorPosition);
+}
+
+}  // namespace velmora::json

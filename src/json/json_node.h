@@ -1,0 +1,74 @@
+// JsonNode: one value of a JSON document tree, shared by intrusive, atomic reference counts.
+//
+// A node is born with one reference, held by its creator. Storing it in an array or an object
+// hands that reference to the container; a JsonDocument holding it as root adds one. AddRef and
+// Release may be called from any thread; everything else about a tree (reading included) belongs
+// to one thread at a time. When the last reference goes, the node leaves its container and frees
+// itself and every child that nobody else holds, without recursion, however deep the tree is.
+//
+// All text inside a node is UTF-16. Scalars (null, booleans and numbers) keep a text form: the
+// characters they were written with ("1.50" stays "1.50"), or the text they were formatted into
+// when set from a value.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string_view>
+
+namespace velmora::json {
+
+enum class JsonKind : std::int32_t { Raw = -1, Null = 0, Real = 1, Integer = 2, Boolean = 3, String = 4, Array = 5, Object = 6 };
+
+class NodeHeap;
+struct NodeList;
+struct MemberTable;
+
+class JsonNode {
+ public:
+  JsonNode(const JsonNode&) = delete;
+  JsonNode& operator=(const JsonNode&) = delete;
+
+  // Adds a reference; returns the new count.
+  std::int32_t AddRef() noexcept;
+  // Drops a reference; returns the new count. At 0 the node (and what only it held) is freed.
+  std::int32_t Release() noexcept;
+
+  JsonKind Kind() const noexcept { return static_cast<JsonKind>(kind_); }
+  // The key under which the node is a member of an object; empty when it is none.
+  std::u16string_view Key() const noexcept;
+  // The text of a String node; empty for other kinds.
+  std::u16string_view String() const noexcept;
+  // The text form of a Null, Boolean, Real, Integer or Raw node; empty for other kinds.
+  std::u16string_view Literal() const noexcept;
+  // The payload as stored: 0 for other kinds.
+  std::int64_t IntegerValue() const noexcept { return kind_ == static_cast<std::int16_t>(JsonKind::Integer) ? value_.integer : 0; }
+  double RealValue() const noexcept { return kind_ == static_cast<std::int16_t>(JsonKind::Real) ? value_.real : 0.0; }
+  bool BoolValue() const noexcept { return kind_ == static_cast<std::int16_t>(JsonKind::Boolean) && value_.boolean != 0; }
+  // The array or object that holds this node; null for a root or a detached node.
+  JsonNode* Parent() const noexcept { return parent_; }
+
+ protected:
+  JsonNode() noexcept = default;
+  ~JsonNode() = default;
+
+  union Value {
+    double real;
+    std::int64_t integer;
+    std::int32_t boolean;
+    char16_t* string;  // text block (see node_text.h); null for a String without text
+    NodeList* array;
+    MemberTable* object;
+  };
+
+  std::atomic<std::int32_t> refCount_{1};
+  std::int16_t kind_ = 0;            // JsonKind
+  std::uint16_t inlineBytes_ = 0;    // size of the text block stored right after the node, if any
+  NodeHeap* heap_ = nullptr;         // where the node and everything it owns live
+  JsonNode* parent_ = nullptr;
+  JsonNode* nextInBucket_ = nullptr; // next member in the same hash bucket of the parent object
+  char16_t* key_ = nullptr;          // text block owned by the parent object while a member
+  Value value_{};
+  char16_t* text_ = nullptr;         // text form (text block or a shared keyword text)
+};
+
+}  // namespace velmora::json

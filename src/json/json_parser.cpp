@@ -1,0 +1,573 @@
+#include "json/json_parser.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <string>
+#include <string_view>
+
+#include "json/node_store.h"
+#include "json/number_text.h"
+
+namespace velmora::json {
+namespace {
+
+enum class State : std::int32_t { ExpectKey = 1, ExpectValue = 2, AfterChild = 3 };
+
+struct StackEntry {
+  Node* node;  // no reference: the tree owns it
+  State state;
+};
+
+constexpr std::size_t kFirstStackCapacity = 1024;
+
+bool IsBlank(char16_t c) noexcept { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; }
+bool IsQuote(char16_t c) noexcept { return c == u'"' || c == u'\''; }
+
+int HexValue(char16_t c) noexcept {
+  if (c >= u'0' && c <= u'9') return c - u'0';
+  if (c >= u'a' && c <= u'f') return c - u'a' + 10;
+  if (c >= u'A' && c <= u'F') return c - u'A' + 10;
+  return -1;
+}
+
+class Parser {
+ public:
+  Parser(Node* root, const char16_t* text, bool decode) noexcept
+      : root_(root), heap_(root->heap_), text_(text), decode_(decode) {}
+  ~Parser() {
+    if (stack_ != nullptr) heap_->Deallocate(stack_, capacity_ * sizeof(StackEntry));
+  }
+  Parser(const Parser&) = delete;
+  Parser& operator=(const Parser&) = delete;
+
+  ParseError Run(std::int32_t* errorPosition) noexcept;
+
+ private:
+  ParseError Open(JsonKind kind) noexcept;
+  ParseError Continue() noexcept;
+  ParseError ContinueArray(std::size_t entry) noexcept;
+  ParseError ContinueObject(std::size_t entry) noexcept;
+  ParseError Store(std::size_t tokenStart, std::size_t tokenLength, Node* container) noexcept;
+  ParseError StoreTopLevel(std::size_t tokenStart, std::size_t tokenLength) noexcept;
+
+  bool Push(Node* node, State state) noexcept;
+  void Pop() noexcept {
+    --count_;
+    if (count_ > 0) stack_[count_ - 1].state = State::AfterChild;
+  }
+  // Steps over a backslash escape: 6 units for \u, else 2, never past the terminating NUL.
+  std::size_t EscapeStep() const noexcept {
+    const std::size_t wanted = text_[i_ + 1] == u'u' ? 6 : 2;
+    std::size_t step = 1;
+    while (step < wanted && text_[i_ + step] != 0) ++step;
+    return step;
+  }
+  // The pending key, unescaped when it holds a backslash.
+  bool PendingKey(std::u16string_view* key) noexcept;
+  // A token or key, unescaped, in the scratch buffer.
+  bool UnescapedCopy(std::u16string_view source) noexcept;
+
+  Node* root_;
+  NodeHeap* heap_;
+  const char16_t* text_;
+  bool decode_;
+  std::size_t i_ = 0;
+  std::ptrdiff_t keyStart_ = -1;  // the pending key: start and length
+  std::size_t keyLength_ = 0;
+  StackEntry* stack_ = nullptr;
+  std::size_t count_ = 0;
+  std::size_t capacity_ = 0;
+  std::u16string scratch_;
+};
+
+ParseError Parser::Run(std::int32_t* errorPosition) noexcept {
+  // One lease for the whole parse: every node of the tree comes from the root's heap.
+  NodeHeap::Lease lease(heap_);
+  stack_ = static_cast<StackEntry*>(heap_->Allocate(kFirstStackCapacity * sizeof(StackEntry)));
+  if (stack_ == nullptr) return ParseError::NoMemory;
+  capacity_ = kFirstStackCapacity;
+  EmptyInPlace(root_);
+
+  ParseError result = ParseError::None;
+  for (;;) {
+    const char16_t c = text_[i_];
+    if (c == 0) {  // the end: i is L + 1 after it
+      ++i_;
+      break;
+    }
+    if (!IsBlank(c)) {
+      if (c == u'{') {
+        result = Open(JsonKind::Object);
+      } else if (c == u'[') {
+        result = Open(JsonKind::Array);
+      } else {
+        result = Continue();
+      }
+      if (result != ParseError::None) break;
+      if (text_[i_] == 0) {  // the step read up to the end
+        ++i_;
+        break;
+      }
+    }
+    ++i_;
+  }
+  if (result == ParseError::None && count_ != 0) result = ParseError::Unclosed;
+  if (result != ParseError::None) {
+    EmptyInPlace(root_);
+    if (errorPosition != nullptr) {
+      *errorPosition = static_cast<std::int32_t>(std::min<std::size_t>(i_, std::numeric_limits<std::int32_t>::max()));
+    }
+  }
+  return result;
+}
+
+bool Parser::Push(Node* node, State state) noexcept {
+  if (count_ == capacity_) {
+    const std::size_t capacity = capacity_ * 2;
+    auto* grown = static_cast<StackEntry*>(heap_->Allocate(capacity * sizeof(StackEntry)));
+    if (grown == nullptr) return false;
+    std::memcpy(grown, stack_, count_ * sizeof(StackEntry));
+    heap_->Deallocate(stack_, capacity_ * sizeof(StackEntry));
+    stack_ = grown;
+    capacity_ = capacity;
+  }
+  stack_[count_++] = StackEntry{node, state};
+  return true;
+}
+
+ParseError Parser::Open(JsonKind kind) noexcept {
+  const State state = kind == JsonKind::Object ? State::ExpectKey : State::ExpectValue;
+  if (count_ == 0) {
+    // A top-level container of the root's own kind keeps the root's content: {"a":1}{"b":2}
+    // merges, [1][2] concatenates.
+    const bool converted = kind == JsonKind::Object ? MakeObject(root_) : MakeArray(root_);
+    if (!converted || !Push(root_, state)) return ParseError::NoMemory;
+    return ParseError::None;
+  }
+  const StackEntry top = stack_[count_ - 1];
+  if (top.state != State::ExpectValue) return ParseError::BadObject;
+  const bool intoArray = top.node->Is(JsonKind::Array);
+  std::u16string_view key;
+  if (!intoArray) {
+    if (keyStart_ < 0 || keyLength_ == 0) return ParseError::BadObject;
+    if (!PendingKey(&key)) return ParseError::NoMemory;
+  }
+  Node* child = NewNode(root_, kind);
+  if (child == nullptr) return ParseError::NoMemory;
+  const bool stored = intoArray ? AppendChild(top.node, child) : PutMember(top.node, key, child);
+  if (!stored) {
+    child->Release();
+    return ParseError::NoMemory;
+  }
+  return Push(child, state) ? ParseError::None : ParseError::NoMemory;
+}
+
+ParseError Parser::Continue() noexcept {
+  if (count_ == 0) {
+    // A top-level scalar: the rest of the text, trailing blanks included.
+    const std::size_t start = i_;
+    std::size_t end = start;
+    while (text_[end] != 0) ++end;
+    i_ = end;
+    return StoreTopLevel(start, end - start);
+  }
+  const std::size_t entry = count_ - 1;
+  return stack_[entry].node->Is(JsonKind::Array) ? ContinueArray(entry) : ContinueObject(entry);
+}
+
+ParseError Parser::ContinueArray(std::size_t entry) noexcept {
+  Node* array = stack_[entry].node;
+  if (stack_[entry].state == State::AfterChild) {
+    stack_[entry].state = State::ExpectValue;
+    if (text_[i_] == u',') return ParseError::None;
+  }
+  if (stack_[entry].state != State::ExpectValue) return ParseError::BadValue;
+
+  std::size_t tokenStart = i_;
+  std::size_t length = 0;
+  char16_t quote = 0;
+  for (char16_t c; (c = text_[i_]) != 0;) {
+    if (quote != 0) {
+      if (c == u'\\') {
+        const std::size_t step = EscapeStep();
+        i_ += step;
+        length += step;
+        continue;
+      }
+      if (c == quote) quote = 0;
+      ++i_;
+      ++length;
+      continue;
+    }
+    switch (c) {
+      case u' ':
+      case u'\t':
+      case u'\r':
+      case u'\n':
+        ++i_;
+        if (length == 0) tokenStart = i_;
+        continue;
+      case u'"':
+      case u'\'':
+        quote = c;
+        ++i_;
+        ++length;
+        continue;
+      case u'\\': {
+        const std::size_t step = EscapeStep();
+        i_ += step;
+        length += step;
+        continue;
+      }
+      case u'{':
+      case u'[':
+        if (length != 0) {
+          i_ = tokenStart;
+          return ParseError::BadValue;
+        }
+        return Open(c == u'{' ? JsonKind::Object : JsonKind::Array);
+      case u']':
+        Pop();
+        if (length == 0) return ParseError::None;
+        break;
+      case u',':
+        break;
+      default:
+        ++i_;
+        ++length;
+        continue;
+    }
+    break;
+  }
+  if (quote != 0) {
+    i_ = tokenStart;
+    return ParseError::BadValue;
+  }
+  if (length == 0) return ParseError::None;
+  return Store(tokenStart, length, array);
+}
+
+ParseError Parser::ContinueObject(std::size_t entry) noexcept {
+  Node* object = stack_[entry].node;
+  if (stack_[entry].state == State::AfterChild) {
+    stack_[entry].state = State::ExpectKey;
+    if (text_[i_] == u',') return ParseError::None;
+  }
+  if (stack_[entry].state != State::ExpectKey) return ParseError::BadObject;
+
+  keyStart_ = static_cast<std::ptrdiff_t>(i_);
+  keyLength_ = 0;
+  std::size_t tokenStart = 0;
+  std::size_t length = 0;
+  char16_t quote = 0;
+  bool keyClosed = false;
+  bool inKey = true;  // the entry's state is ExpectKey (else ExpectValue)
+  for (char16_t c; (c = text_[i_]) != 0;) {
+    if (IsQuote(c)) {
+      if (quote != 0) {
+        if (c == quote) {
+          quote = 0;
+          if (inKey) {
+            keyClosed = true;
+          } else {
+            ++length;
+          }
+        } else {
+          ++(inKey ? keyLength_ : length);
+        }
+        ++i_;
+        continue;
+      }
+      quote = c;
+      ++i_;
+      if (!inKey) {
+        ++length;
+      } else if (keyLength_ == 0) {
+        keyStart_ = static_cast<std::ptrdiff_t>(i_);  // the key's text begins after the quote
+      } else {
+        return ParseError::BadObject;  // {ab"c":1}, {"a" "b":1}
+      }
+      continue;
+    }
+    if (c == u'\\') {
+      const std::size_t step = EscapeStep();
+      i_ += step;
+      (inKey ? keyLength_ : length) += step;
+      continue;
+    }
+    if (quote == 0) {
+      if (IsBlank(c)) {
+        ++i_;
+        if (inKey && keyLength_ == 0) keyStart_ = static_cast<std::ptrdiff_t>(i_);
+        if (!inKey && length == 0) tokenStart = i_;
+        continue;
+      }
+      if (c == u':' && inKey) {
+        if (keyLength_ == 0) return ParseError::BadObject;  // {"":1}
+        ++i_;
+        tokenStart = i_;
+        length = 0;
+        inKey = false;
+        stack_[entry].state = State::ExpectValue;
+        continue;
+      }
+      if (c == u'{' || c == u'[') {
+        if (length != 0) {
+          i_ = tokenStart;
+          return ParseError::BadValue;
+        }
+        return Open(c == u'{' ? JsonKind::Object : JsonKind::Array);
+      }
+      if (c == u'}') {
+        Pop();
+        if (keyLength_ == 0) return ParseError::None;  // {} or a trailing comma
+        break;
+      }
+      if (c == u',') break;
+    }
+    if (inKey && keyClosed) return ParseError::BadObject;
+    ++(inKey ? keyLength_ : length);
+    ++i_;
+  }
+  if (keyLength_ == 0 && length != 0) {
+    i_ = static_cast<std::size_t>(keyStart_);
+    return ParseError::BadObject;
+  }
+  if (keyLength_ != 0 && length == 0) {  // {"a":} or {"a"}
+    i_ = tokenStart;
+    return ParseError::BadValue;
+  }
+  if (entry < count_ && stack_[entry].node == object) stack_[entry].state = State::ExpectKey;
+  return Store(tokenStart, length, object);
+}
+
+bool Parser::UnescapedCopy(std::u16string_view source) noexcept {
+  try {
+    scratch_.assign(source);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  scratch_.resize(Unescape(scratch_.data(), scratch_.size(), decode_));
+  return true;
+}
+
+bool Parser::PendingKey(std::u16string_view* key) noexcept {
+  std::u16string_view raw(text_ + keyStart_, keyLength_);
+  if (raw.find(u'\\') == std::u16string_view::npos) {
+    *key = raw;
+    return true;
+  }
+  if (!UnescapedCopy(raw)) return false;
+  std::u16string_view unescaped(scratch_);
+  *key = unescaped.substr(0, std::min(unescaped.find(u'\0'), unescaped.size()));
+  return true;
+}
+
+// What a token stands for, and its value for scalars.
+struct Scalar {
+  JsonKind kind = JsonKind::Raw;  // Raw: not a value
+  double real = 0;
+  std::int64_t integer = 0;
+  std::u16string_view text;  // string value or text form
+};
+
+// A token read as a value: a quoted string (unescaped into `scratch` when needed), a keyword
+// or a number.
+bool ReadToken(std::u16string_view token, bool decode, std::u16string& scratch, Scalar* scalar) {
+  const char16_t first = token.front();
+  if (IsQuote(first)) {
+    if (token.back() != first) return false;
+    scalar->kind = JsonKind::String;
+    std::u16string_view unescaped = token;
+    if (token.find(u'\\') != std::u16string_view::npos) {
+      scratch.assign(token);
+      scratch.resize(Unescape(scratch.data(), scratch.size(), decode));
+      unescaped = scratch;
+    }
+    // The text between the first and the last unit; a lone quote gives the empty text.
+    std::u16string_view value = unescaped.size() >= 2 ? unescaped.substr(1, unescaped.size() - 2) : std::u16string_view();
+    scalar->text = value.substr(0, std::min(value.find(u'\0'), value.size()));
+    return true;
+  }
+  scalar->text = token;
+  if (token == u"null") {
+    scalar->kind = JsonKind::Null;
+  } else if (token == u"true" || token == u"false") {
+    scalar->kind = JsonKind::Boolean;
+    scalar->integer = token == u"true" ? 1 : 0;
+  } else {
+    switch (ClassifyNumber(token)) {
+      case NumberClass::Integer:
+        scalar->kind = JsonKind::Integer;
+        scalar->integer = ReadInt64(token);
+        break;
+      case NumberClass::Real:
+        scalar->kind = JsonKind::Real;
+        scalar->real = ReadReal(token);
+        break;
+      case NumberClass::NotANumber:
+        return false;
+    }
+  }
+  return true;
+}
+
+ParseError Parser::Store(std::size_t tokenStart, std::size_t tokenLength, Node* container) noexcept {
+  const std::u16string_view token(text_ + tokenStart, tokenLength);
+  Scalar scalar;
+  try {
+    if (tokenLength == 0 || !ReadToken(token, decode_, scratch_, &scalar)) {
+      i_ = tokenStart;
+      return ParseError::BadValue;
+    }
+  } catch (const std::bad_alloc&) {
+    i_ = tokenStart;
+    return ParseError::NoMemory;
+  }
+  Node* node = NewScalar(heap_, scalar.kind, scalar.text);
+  if (node == nullptr) {
+    i_ = tokenStart;
+    return ParseError::NoMemory;
+  }
+  if (scalar.kind == JsonKind::Real) {
+    node->value_.real = scalar.real;
+  } else if (scalar.kind == JsonKind::Integer) {
+    node->value_.integer = scalar.integer;
+  } else if (scalar.kind == JsonKind::Boolean) {
+    node->value_.boolean = static_cast<std::int32_t>(scalar.integer);
+  }
+  bool stored = false;
+  if (container->Is(JsonKind::Array)) {
+    stored = AppendChild(container, node);
+  } else {
+    std::u16string_view key;
+    stored = PendingKey(&key) && PutMember(container, key, node);
+    if (stored) {
+      keyStart_ = -1;
+      keyLength_ = 0;
+    }
+  }
+  if (!stored) {
+    node->Release();
+    i_ = tokenStart;
+    return ParseError::NoMemory;
+  }
+  return ParseError::None;
+}
+
+ParseError Parser::StoreTopLevel(std::size_t tokenStart, std::size_t tokenLength) noexcept {
+  const std::u16string_view token(text_ + tokenStart, tokenLength);
+  Scalar scalar;
+  bool stored = false;
+  try {
+    if (!ReadToken(token, decode_, scratch_, &scalar)) {
+      i_ = tokenStart;
+      return ParseError::BadValue;
+    }
+    switch (scalar.kind) {
+      case JsonKind::Null:
+        stored = SetNull(root_);
+        break;
+      case JsonKind::Boolean:
+        stored = SetBool(root_, scalar.integer != 0);
+        break;
+      case JsonKind::Real:
+        stored = SetReal(root_, scalar.real, scalar.text);
+        break;
+      case JsonKind::Integer:
+        stored = SetInteger(root_, scalar.integer, scalar.text);
+        break;
+      default:
+        stored = SetString(root_, scalar.text);
+        break;
+    }
+  } catch (const std::bad_alloc&) {
+    stored = false;
+  }
+  if (!stored) {
+    i_ = tokenStart;
+    return ParseError::NoMemory;
+  }
+  return ParseError::None;
+}
+
+}  // namespace
+
+std::size_t Unescape(char16_t* buffer, std::size_t length, bool decodeUnicodeEscapes) noexcept {
+  // One pass with a read and a write position; what an escape produced is never looked at again.
+  std::size_t write = 0;
+  std::size_t read = 0;
+  while (read < length) {
+    const char16_t c = buffer[read];
+    if (c != u'\\' || read + 1 >= length) {
+      buffer[write++] = c;
+      ++read;
+      continue;
+    }
+    const char16_t follower = buffer[read + 1];
+    switch (follower) {
+      case u'\\':
+      case u'/':
+      case u'"':
+        buffer[write++] = follower;
+        read += 2;
+        continue;
+      case u'b':
+        buffer[write++] = u'\b';
+        read += 2;
+        continue;
+      case u't':
+        buffer[write++] = u'\t';
+        read += 2;
+        continue;
+      case u'r':
+        buffer[write++] = u'\r';
+        read += 2;
+        continue;
+      case u'f':
+        buffer[write++] = u'\f';
+        read += 2;
+        continue;
+      case u'n':
+        // "\n" after anything but a CR becomes CR LF (the two units the escape took).
+        if (write > 0 && buffer[write - 1] != u'\r') buffer[write++] = u'\r';
+        buffer[write++] = u'\n';
+        read += 2;
+        continue;
+      case u'u':
+        if (decodeUnicodeEscapes && read + 5 < length) {
+          int value = 0;
+          bool hex = true;
+          for (std::size_t k = read + 2; k < read + 6; ++k) {
+            const int digit = HexValue(buffer[k]);
+            hex = hex && digit >= 0;
+            value = value * 16 + (digit < 0 ? 0 : digit);
+          }
+          if (hex) {
+            buffer[write++] = static_cast<char16_t>(value);
+            read += 6;
+            continue;
+          }
+        }
+        break;
+      default:
+        break;
+    }
+    buffer[write++] = c;  // an escape left as written: the follower is read as usual next
+    ++read;
+  }
+  std::fill(buffer + write, buffer + length, u'\0');
+  return write;
+}
+
+ParseError ParseIntoNode(Node* root, const char16_t* text, bool decodeUnicodeEscapes,
+                         std::int32_t* errorPosition) noexcept {
+  if (errorPosition != nullptr) *errorPosition = 0;
+  if (root == nullptr || text == nullptr || text[0] == 0) return ParseError::NoInput;
+  Parser parser(root, text, decodeUnicodeEscapes);
+  return parser.Run(errorPosition);
+}
+
+}  // namespace velmora::json

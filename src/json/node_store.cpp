@@ -1,0 +1,469 @@
+#include "json/node_store.h"
+
+#include <new>
+
+#include "json/member_table.h"
+#include "json/number_text.h"
+
+namespace velmora::json {
+namespace {
+
+struct KeywordBlock {
+  std::uint32_t hash;
+  std::uint32_t length;
+  char16_t text[6];
+};
+KeywordBlock nullBlock = {0, 4, u"null"};
+KeywordBlock trueBlock = {0, 4, u"true"};
+KeywordBlock falseBlock = {0, 5, u"false"};
+
+// Frees a text of the node unless it lives in the node's own block.
+void FreeNodeText(Node* node, char16_t* text) noexcept {
+  if (text == nullptr || (node->inlineBytes_ != 0 && text == node->InlineText())) return;
+  FreeText(node->heap_, text);
+}
+
+// A reference dropped by a holder: true when it was the last one. A count of 1 seen by the
+// holder of that one reference cannot change under it, so the atomic decrement is skipped.
+bool DropReference(Node* node) noexcept {
+  if (node->refCount_.load(std::memory_order_acquire) == 1) {
+    node->refCount_.store(0, std::memory_order_relaxed);
+    return true;
+  }
+  return node->refCount_.fetch_sub(1, std::memory_order_acq_rel) == 1;
+}
+
+// Frees trees without recursion: nodes whose last reference went wait in a list linked through
+// their nextInBucket field (unused once a node has left its container) until Run frees them and
+// queues their children in turn. The reaper holds its heap's lock meanwhile.
+class Reaper {
+ public:
+  explicit Reaper(NodeHeap* heap) noexcept : lease_(heap) {}
+
+  // The container's reference to a child that has just left it (no key, no parent).
+  void Drop(Node* child) noexcept {
+    if (!DropReference(child)) return;
+    child->nextInBucket_ = pending_;
+    pending_ = child;
+  }
+
+  void QueueDead(Node* node) noexcept {
+    node->nextInBucket_ = pending_;
+    pending_ = node;
+  }
+
+  // Frees a node's payload and text form, dropping its children; the kind stays.
+  void FreeContents(Node* node) noexcept {
+    NodeHeap* heap = node->heap_;
+    switch (node->Kind()) {
+      case JsonKind::String:
+        FreeNodeText(node, node->value_.string);
+        break;
+      case JsonKind::Object:
+        if (MemberTable* table = node->value_.object; table != nullptr) {
+          ForgetMembers(heap, table);
+          FreeTable(heap, table);
+        }
+        break;
+      case JsonKind::Array:
+        if (NodeList* list = node->value_.array; list != nullptr) {
+          ForgetElements(list);
+          FreeList(heap, list);
+        }
+        break;
+      default:
+        break;
+    }
+    node->value_ = {};
+    FreeNodeText(node, node->text_);
+    node->text_ = nullptr;
+  }
+
+  // Drops every member of a table; the table itself stays (its chains are no longer valid).
+  void ForgetMembers(NodeHeap* heap, MemberTable* table) noexcept {
+    for (std::int32_t i = 0; i < table->order.count; ++i) {
+      Node* member = AsNode(table->order.items[i]);
+      FreeText(heap, member->key_);
+      member->key_ = nullptr;
+      member->parent_ = nullptr;
+      member->nextInBucket_ = nullptr;
+      Drop(member);
+    }
+  }
+
+  void ForgetElements(NodeList* list) noexcept {
+    for (std::int32_t i = 0; i < list->count; ++i) {
+      Node* element = AsNode(list->items[i]);
+      element->parent_ = nullptr;
+      Drop(element);
+    }
+  }
+
+  void Run() noexcept {
+    while (pending_ != nullptr) {
+      Node* node = pending_;
+      pending_ = AsNode(node->nextInBucket_);
+      FreeContents(node);
+      NodeHeap* heap = node->heap_;
+      const std::size_t bytes = sizeof(Node) + node->inlineBytes_;
+      node->~Node();
+      heap->Deallocate(node, bytes);
+    }
+  }
+
+ private:
+  NodeHeap::Lease lease_;
+  Node* pending_ = nullptr;
+};
+
+// A node of `kind` in `heap` with `extra` bytes of its own after it (for a text block).
+Node* AllocateNode(NodeHeap* heap, JsonKind kind, std::size_t extra) noexcept {
+  void* memory = heap->Allocate(sizeof(Node) + extra);
+  if (memory == nullptr) return nullptr;
+  Node* node = new (memory) Node();
+  node->heap_ = heap;
+  node->SetKind(kind);
+  node->inlineBytes_ = static_cast<std::uint16_t>(extra);
+  return node;
+}
+
+// The heap for a node made for `owner`: the owner's, or a new one (pinned until the caller has
+// made its node; see Unpinned).
+NodeHeap* HeapFor(const Node* owner) noexcept { return owner != nullptr ? owner->heap_ : NodeHeap::Create(); }
+
+Node* Unpinned(const Node* owner, NodeHeap* heap, Node* node) noexcept {
+  if (owner == nullptr && heap != nullptr) heap->Unpin();
+  return node;
+}
+
+bool GiveContainer(Node* node, JsonKind kind) noexcept {
+  node->SetKind(kind);
+  if (kind == JsonKind::Object) {
+    node->value_.object = NewTable(node->heap_);
+    return node->value_.object != nullptr;
+  }
+  node->value_.array = NewList(node->heap_);
+  return node->value_.array != nullptr;
+}
+
+bool SetTextForm(Node* node, std::u16string_view textForm) noexcept {
+  node->text_ = NewText(node->heap_, textForm);
+  return node->text_ != nullptr;
+}
+
+Node* NewWithText(const Node* owner, JsonKind kind, std::u16string_view text) noexcept {
+  NodeHeap* heap = HeapFor(owner);
+  if (heap == nullptr) return nullptr;
+  Node* node = NewScalar(heap, kind, text);
+  return Unpinned(owner, heap, node);
+}
+
+}  // namespace
+
+char16_t* KeywordText(std::u16string_view keyword) noexcept {
+  if (keyword == u"true") return trueBlock.text;
+  if (keyword == u"false") return falseBlock.text;
+  return nullBlock.text;
+}
+
+bool IsKeywordText(const char16_t* text) noexcept {
+  return text == nullBlock.text || text == trueBlock.text || text == falseBlock.text;
+}
+
+std::uint32_t HashKey(std::u16string_view key) noexcept {
+  std::uint32_t hash = 0;
+  for (std::size_t i = key.size(); i-- > 0;) {
+    const auto unit = static_cast<std::uint32_t>(key[i]);
+    hash = hash * 31u + (unit >> 8);
+    hash = hash * 31u + (unit & 0xFFu);
+  }
+  return hash;
+}
+
+// --- JsonNode ---
+
+std::int32_t JsonNode::AddRef() noexcept { return refCount_.fetch_add(1, std::memory_order_relaxed) + 1; }
+
+std::int32_t JsonNode::Release() noexcept {
+  const std::int32_t count = refCount_.fetch_sub(1, std::memory_order_acq_rel) - 1;
+  if (count == 0) DestroyNode(AsNode(this));
+  return count;
+}
+
+std::u16string_view JsonNode::Key() const noexcept { return TextView(key_); }
+
+std::u16string_view JsonNode::String() const noexcept {
+  return kind_ == static_cast<std::int16_t>(JsonKind::String) ? TextView(value_.string) : std::u16string_view();
+}
+
+std::u16string_view JsonNode::Literal() const noexcept { return TextView(text_); }
+
+const NodeList* Node::Children() const noexcept {
+  if (Is(JsonKind::Array)) return value_.array;
+  if (Is(JsonKind::Object) && value_.object != nullptr) return &value_.object->order;
+  return nullptr;
+}
+
+// --- making nodes ---
+
+Node* NewScalar(NodeHeap* heap, JsonKind kind, std::u16string_view text) noexcept {
+  if (kind == JsonKind::Null || kind == JsonKind::Boolean) {
+    Node* node = AllocateNode(heap, kind, 0);
+    if (node != nullptr) node->text_ = KeywordText(text);
+    return node;
+  }
+  // Short texts share the node's block: one allocation, and the text sits next to its node.
+  const std::size_t textBytes = TextBlockBytes(text.size());
+  const bool together = textBytes <= 0xFFF8;
+  Node* node = AllocateNode(heap, kind, together ? textBytes : 0);
+  if (node == nullptr) return nullptr;
+  char16_t* stored = together ? PlaceText(node + 1, text) : NewText(heap, text);
+  if (stored == nullptr) {
+    node->~Node();
+    heap->Deallocate(node, sizeof(Node));
+    return nullptr;
+  }
+  if (kind == JsonKind::String) {
+    node->value_.string = stored;
+  } else {
+    node->text_ = stored;
+  }
+  return node;
+}
+
+Node* NewNode(const Node* owner, JsonKind kind) noexcept {
+  if (kind == JsonKind::Null) return NewWithText(owner, kind, u"null");
+  if (kind == JsonKind::Boolean) return NewWithText(owner, kind, u"false");
+  NodeHeap* heap = HeapFor(owner);
+  if (heap == nullptr) return nullptr;
+  Node* node = AllocateNode(heap, kind, 0);
+  if (node != nullptr && (kind == JsonKind::Object || kind == JsonKind::Array) && !GiveContainer(node, kind)) {
+    node->~Node();
+    heap->Deallocate(node, sizeof(Node));
+    node = nullptr;
+  }
+  return Unpinned(owner, heap, node);
+}
+
+Node* NewBool(const Node* owner, bool value) noexcept {
+  Node* node = NewWithText(owner, JsonKind::Boolean, value ? u"true" : u"false");
+  if (node != nullptr) node->value_.boolean = value ? 1 : 0;
+  return node;
+}
+
+Node* NewReal(const Node* owner, double value, std::u16string_view textForm) noexcept {
+  Node* node = nullptr;
+  if (textForm.empty()) {
+    try {
+      node = NewWithText(owner, JsonKind::Real, FormatReal(value));
+    } catch (const std::bad_alloc&) {
+      return nullptr;
+    }
+  } else {
+    node = NewWithText(owner, JsonKind::Real, textForm);
+  }
+  if (node != nullptr) node->value_.real = value;
+  return node;
+}
+
+Node* NewInteger(const Node* owner, std::int64_t value, std::u16string_view textForm) noexcept {
+  Node* node = nullptr;
+  if (textForm.empty()) {
+    try {
+      node = NewWithText(owner, JsonKind::Integer, FormatInteger(value));
+    } catch (const std::bad_alloc&) {
+      return nullptr;
+    }
+  } else {
+    node = NewWithText(owner, JsonKind::Integer, textForm);
+  }
+  if (node != nullptr) node->value_.integer = value;
+  return node;
+}
+
+Node* NewString(const Node* owner, std::u16string_view text) noexcept {
+  return NewWithText(owner, JsonKind::String, text);
+}
+
+Node* NewRaw(const Node* owner, std::u16string_view textForm) noexcept {
+  return NewWithText(owner, JsonKind::Raw, textForm);
+}
+
+// --- changing nodes in place ---
+
+void ClearContents(Node* node) noexcept {
+  Reaper reaper(node->heap_);
+  reaper.FreeContents(node);
+  reaper.Run();
+}
+
+void EmptyInPlace(Node* node) noexcept {
+  Reaper reaper(node->heap_);
+  switch (node->Kind()) {
+    case JsonKind::Object:
+      if (MemberTable* table = node->value_.object; table != nullptr) {
+        reaper.ForgetMembers(node->heap_, table);
+        TableClear(table);
+      }
+      break;
+    case JsonKind::Array:
+      if (NodeList* list = node->value_.array; list != nullptr) {
+        reaper.ForgetElements(list);
+        ListClear(list);
+      }
+      break;
+    case JsonKind::String:
+      FreeNodeText(node, node->value_.string);
+      node->value_ = {};
+      break;
+    default:
+      node->value_ = {};
+      break;
+  }
+  FreeNodeText(node, node->text_);
+  node->text_ = nullptr;
+  reaper.Run();
+}
+
+bool SetNull(Node* node) noexcept {
+  ClearContents(node);
+  node->SetKind(JsonKind::Null);
+  node->text_ = KeywordText(u"null");
+  return true;
+}
+
+bool SetBool(Node* node, bool value) noexcept {
+  ClearContents(node);
+  node->SetKind(JsonKind::Boolean);
+  node->value_.boolean = value ? 1 : 0;
+  node->text_ = KeywordText(value ? u"true" : u"false");
+  return true;
+}
+
+bool SetReal(Node* node, double value, std::u16string_view textForm) noexcept {
+  ClearContents(node);
+  node->SetKind(JsonKind::Real);
+  node->value_.real = value;
+  try {
+    return SetTextForm(node, textForm.empty() ? std::u16string_view(FormatReal(value)) : textForm);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+bool SetInteger(Node* node, std::int64_t value, std::u16string_view textForm) noexcept {
+  ClearContents(node);
+  node->SetKind(JsonKind::Integer);
+  node->value_.integer = value;
+  try {
+    return SetTextForm(node, textForm.empty() ? std::u16string_view(FormatInteger(value)) : textForm);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+bool SetString(Node* node, std::u16string_view text) noexcept {
+  ClearContents(node);
+  node->SetKind(JsonKind::String);
+  node->value_.string = NewText(node->heap_, text);
+  return node->value_.string != nullptr;
+}
+
+bool MakeObject(Node* node) noexcept {
+  if (node->Is(JsonKind::Object)) return true;
+  ClearContents(node);
+  return GiveContainer(node, JsonKind::Object);
+}
+
+bool MakeArray(Node* node) noexcept {
+  if (node->Is(JsonKind::Array)) return true;
+  ClearContents(node);
+  return GiveContainer(node, JsonKind::Array);
+}
+
+// --- containers ---
+
+bool AppendChild(Node* array, Node* child) noexcept {
+  if (!MakeArray(array) || ListAppend(array->heap_, array->value_.array, child) < 0) return false;
+  child->parent_ = array;
+  return true;
+}
+
+bool InsertChild(Node* array, std::int32_t index, Node* child) noexcept {
+  if (!MakeArray(array) || !ListInsert(array->heap_, array->value_.array, index, child)) return false;
+  child->parent_ = array;
+  return true;
+}
+
+bool ReplaceChild(Node* array, std::int32_t index, Node* child) noexcept {
+  NodeList* list = array->Is(JsonKind::Array) ? array->value_.array : nullptr;
+  if (list == nullptr || index < 0 || index >= list->count) return false;
+  Node* old = AsNode(list->items[index]);
+  list->items[index] = child;
+  child->parent_ = array;
+  if (old != child) {
+    old->parent_ = nullptr;
+    old->Release();
+  } else {
+    old->refCount_.fetch_sub(1, std::memory_order_acq_rel);  // the caller's reference, now surplus
+  }
+  return true;
+}
+
+bool PutMemberAt(Node* object, std::int32_t position, std::u16string_view key, Node* child) noexcept {
+  if (!MakeObject(object) || object->value_.object == nullptr) return false;
+  Node* replaced = nullptr;
+  if (!TablePut(object->heap_, object->value_.object, key, HashKey(key), child, position, &replaced)) return false;
+  child->parent_ = object;
+  if (replaced == child) {
+    child->refCount_.fetch_sub(1, std::memory_order_acq_rel);  // the caller's reference, now surplus
+  } else if (replaced != nullptr) {
+    replaced->parent_ = nullptr;
+    replaced->Release();
+  }
+  return true;
+}
+
+bool PutMember(Node* object, std::u16string_view key, Node* child) noexcept {
+  return PutMemberAt(object, -1, key, child);
+}
+
+Node* FindMember(const Node* object, std::u16string_view key, std::uint32_t hash) noexcept {
+  if (!object->Is(JsonKind::Object)) return nullptr;
+  return TableFind(object->value_.object, key, hash);
+}
+
+Node* FindMember(const Node* object, std::u16string_view key) noexcept {
+  return FindMember(object, key, HashKey(key));
+}
+
+Node* ChildAt(const Node* node, std::int32_t index) noexcept {
+  const NodeList* list = node->Children();
+  if (list == nullptr || index < 0 || index >= list->count) return nullptr;
+  return AsNode(list->items[index]);
+}
+
+std::int32_t ChildCount(const Node* node) noexcept {
+  const NodeList* list = node->Children();
+  return list == nullptr ? 0 : list->count;
+}
+
+void Detach(Node* node) noexcept {
+  Node* parent = AsNode(node->parent_);
+  if (parent == nullptr) return;
+  if (parent->Is(JsonKind::Array)) {
+    ListRemove(parent->value_.array, node);
+  } else if (parent->Is(JsonKind::Object)) {
+    TableRemove(parent->heap_, parent->value_.object, node);
+  }
+  node->parent_ = nullptr;
+}
+
+void DestroyNode(Node* node) noexcept {
+  Detach(node);
+  Reaper reaper(node->heap_);
+  reaper.QueueDead(node);
+  reaper.Run();
+}
+
+}  // namespace velmora::json

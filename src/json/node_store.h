@@ -1,0 +1,121 @@
+// The node routines that every part of the JSON document builds on: making nodes, changing them
+// in place, storing children in arrays and objects, finding them again, and freeing trees.
+//
+// Internal to src/json. Every routine works on the tree of one thread (only reference counts are
+// atomic). Ownership: a container holds exactly one reference to each child; storing a new node
+// hands the creator's reference to the container. Routines that allocate return null or false
+// when memory runs out and leave the tree as it was before the failing step.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "json/json_node.h"
+#include "json/node_heap.h"
+#include "json/node_text.h"
+
+namespace velmora::json {
+
+// The elements of an array, and the member order of an object. New lists hold 8 items and grow
+// to 2n+1; items[count..capacity) are null.
+struct NodeList {
+  std::int32_t count;
+  std::int32_t capacity;
+  JsonNode** items;
+};
+
+// The members of an object: a hash table (chains linked through the members' nextInBucket) and
+// the list of members in insertion order. 11 buckets when new, grown to 2n+1 when the member
+// count reaches bucketCount * loadFactor.
+struct MemberTable {
+  JsonNode** buckets;
+  std::int32_t bucketCount;
+  std::int32_t memberCount;
+  std::int32_t threshold;
+  float loadFactor;
+  NodeList order;
+};
+
+// The node as the routines see it: the same object, with its storage in reach. Every node is
+// made as a Node, so a JsonNode* may always be turned into a Node*.
+class Node final : public JsonNode {
+ public:
+  using JsonNode::heap_;
+  using JsonNode::inlineBytes_;
+  using JsonNode::key_;
+  using JsonNode::kind_;
+  using JsonNode::nextInBucket_;
+  using JsonNode::parent_;
+  using JsonNode::refCount_;
+  using JsonNode::text_;
+  using JsonNode::value_;
+
+  Node() noexcept = default;
+
+  JsonKind Kind() const noexcept { return static_cast<JsonKind>(kind_); }
+  void SetKind(JsonKind kind) noexcept { kind_ = static_cast<std::int16_t>(kind); }
+  bool Is(JsonKind kind) const noexcept { return kind_ == static_cast<std::int16_t>(kind); }
+  // The children of an array or the members of an object in order; null for other kinds.
+  const NodeList* Children() const noexcept;
+  // Where a text block stored with the node itself starts (see NewScalar).
+  char16_t* InlineText() noexcept {
+    return reinterpret_cast<char16_t*>(reinterpret_cast<char*>(this + 1) + kTextHeaderBytes);
+  }
+};
+
+inline Node* AsNode(JsonNode* node) noexcept { return static_cast<Node*>(node); }
+inline const Node* AsNode(const JsonNode* node) noexcept { return static_cast<const Node*>(node); }
+
+// Hash of a key over its UTF-16 bytes, last byte first: h = h * 31 + b, wrapping at 32 bits.
+std::uint32_t HashKey(std::u16string_view key) noexcept;
+
+// --- making nodes. `owner` names the heap (null: a new heap of the process default resource). ---
+Node* NewNode(const Node* owner, JsonKind kind) noexcept;  // Null, Boolean false, 0, or empty container
+Node* NewBool(const Node* owner, bool value) noexcept;
+// A number with its text form; an empty text form is made from the value ("%.13g" / decimal).
+Node* NewReal(const Node* owner, double value, std::u16string_view textForm = {}) noexcept;
+Node* NewInteger(const Node* owner, std::int64_t value, std::u16string_view textForm = {}) noexcept;
+Node* NewString(const Node* owner, std::u16string_view text) noexcept;
+Node* NewRaw(const Node* owner, std::u16string_view textForm) noexcept;
+// A Null, Boolean, Real or Integer node (value set by the caller) or a String node whose text is
+// stored in the same block as the node: what the parser makes for each scalar.
+Node* NewScalar(NodeHeap* heap, JsonKind kind, std::u16string_view text) noexcept;
+
+// --- changing a node in place (the old payload and text form are freed first) ---
+void ClearContents(Node* node) noexcept;   // frees payload and text form; the kind stays
+void EmptyInPlace(Node* node) noexcept;    // containers stay but lose their children
+bool SetNull(Node* node) noexcept;
+bool SetBool(Node* node, bool value) noexcept;
+bool SetReal(Node* node, double value, std::u16string_view textForm = {}) noexcept;
+bool SetInteger(Node* node, std::int64_t value, std::u16string_view textForm = {}) noexcept;
+bool SetString(Node* node, std::u16string_view text) noexcept;
+// An empty container unless the node already has that kind (content kept). False when the
+// container could not be made: the node then has the kind and no container.
+bool MakeObject(Node* node) noexcept;
+bool MakeArray(Node* node) noexcept;
+
+// --- containers ---
+// Appends to an array (made one first); the child's reference passes to the array.
+bool AppendChild(Node* array, Node* child) noexcept;
+bool InsertChild(Node* array, std::int32_t index, Node* child) noexcept;  // 0 <= index <= count
+// Stores a member (the node is made an object first); a member under the same key is replaced
+// in its place and released. The child's reference passes to the object.
+bool PutMember(Node* object, std::u16string_view key, Node* child) noexcept;
+// As PutMember, but a new key goes to `position` of the member order (0 <= position <= count).
+bool PutMemberAt(Node* object, std::int32_t position, std::u16string_view key, Node* child) noexcept;
+// A member by key (exact comparison); null when missing or when the node is not an object.
+Node* FindMember(const Node* object, std::u16string_view key) noexcept;
+Node* FindMember(const Node* object, std::u16string_view key, std::uint32_t hash) noexcept;
+// The index-th element of an array or member of an object in member order; null out of range.
+Node* ChildAt(const Node* node, std::int32_t index) noexcept;
+std::int32_t ChildCount(const Node* node) noexcept;
+// Takes the node out of its container (no reference changes hands: the container's reference
+// passes to the caller); the node loses its key and parent.
+void Detach(Node* node) noexcept;
+// Replaces the index-th element of an array by `child`, releasing the old element.
+bool ReplaceChild(Node* array, std::int32_t index, Node* child) noexcept;
+
+// Frees a node whose count reached zero, and every child that only it held, without recursion.
+void DestroyNode(Node* node) noexcept;
+
+}  // namespace velmora::json

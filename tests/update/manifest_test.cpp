@@ -1,0 +1,230 @@
+#include "update/manifest.h"
+
+#include <filesystem>
+
+#include "check_doubles.h"
+#include "update/fingerprint.h"
+
+namespace velmora::update {
+namespace {
+
+using testing::ManifestFile;
+using testing::ManifestJson;
+using testing::ProgramEnded;
+
+const std::string kNoManifest = "获取Update文件列表失败 / 错误代码：UpData数据为空";
+const std::string kBadManifest = "获取Update文件列表失败 / 错误代码：UpData数据错误";
+
+std::vector<std::string> PathsOf(const app::UpdateList& list) {
+  std::vector<std::string> paths;
+  for (const app::UpdateEntry& entry : list) paths.push_back(text::NarrowToUtf8(entry.path));
+  return paths;
+}
+
+class LoadManifestTest : public testing::UpdateCheckTest {
+ protected:
+  // The state a refused manifest must leave alone.
+  void GiveEarlierState() {
+    app::State().launchTarget = "Old.exe";
+    app::State().updateList.push_back({"old", "0", "u", "\\old"});
+  }
+  void ExpectEarlierState() {
+    EXPECT_EQ(app::State().launchTarget, "Old.exe");
+    ASSERT_EQ(app::State().updateList.size(), 1u);
+    EXPECT_EQ(app::State().updateList[0].path, "\\old");
+  }
+};
+
+TEST_F(LoadManifestTest, ListsTheStaleFilesInManifestOrder) {
+  WriteProductFile("\\App.exe", "app v1");
+  WriteProductFile("\\Bin\\core.dll", "core v2");
+  WriteProductFile("\\Bin\\ui.dll", "ui v2");
+  WriteProductFile("\\readme.txt", "read me");
+  ServerAnswers(ManifestJson("App.exe", {
+      {"App", Md5Hex("app v2"), "\\App.exe"},              // changed
+      {"core", Md5Hex("core v2"), "\\Bin\\core.dll"},      // up to date
+      {"new", Md5Hex("new"), "\\Bin\\new.dll"},            // missing here
+      {"ui", Md5Hex("ui v2"), "\\Bin\\ui.dll"},            // up to date
+      {"readme", Md5Hex("read me", true), "\\readme.txt"}, // same bytes, upper-case digest
+  }));
+
+  EXPECT_EQ(LoadManifest(), 3);
+
+  EXPECT_EQ(PathsOf(app::State().updateList),
+            (std::vector<std::string>{"\\App.exe", "\\Bin\\new.dll", "\\readme.txt"}));
+  const app::UpdateEntry& first = app::State().updateList[0];
+  EXPECT_EQ(first.name, "App");
+  EXPECT_EQ(first.md5, Md5Hex("app v2"));
+  EXPECT_EQ(first.url, "http://127.0.0.1/App");
+  EXPECT_EQ(app::State().launchTarget, "App.exe");
+  EXPECT_EQ(log, (testing::EventLog{"get " + ManifestUrl() + " 90000"}));  // one request, no notice
+}
+
+TEST_F(LoadManifestTest, TheManifestAddressIsAnHttpsOriginWithTheFixedPath) {
+  const std::string url = ManifestUrl();
+  EXPECT_EQ(url.rfind("https://", 0), 0u) << url;
+  EXPECT_EQ(url.substr(url.size() - std::string(kManifestPath).size()), "/download/2099/pro/up.txt");
+}
+
+TEST_F(LoadManifestTest, AMissingLocalFileIsListedUnlessTheManifestGivesTheEmptyDigest) {
+  ServerAnswers(ManifestJson("", {{"a", kEmptyDataMd5, "\\Gone\\a.dat"}, {"b", Md5Hex("b"), "\\Gone\\b.dat"}}));
+  EXPECT_EQ(LoadManifest(), 1);
+  EXPECT_EQ(PathsOf(app::State().updateList), (std::vector<std::string>{"\\Gone\\b.dat"}));
+}
+
+TEST_F(LoadManifestTest, ChineseNamesFromTheServerArriveAsGbk) {
+  WriteProductFile("\\数据\\配置.ini", "cfg");
+  ServerAnswers(ManifestJson("启动.exe", {
+      {"配置", Md5Hex("cfg"), "\\数据\\配置.ini"},
+      {"更新", Md5Hex("x"), "\\数据\\更新.dat"},
+  }));
+  EXPECT_EQ(LoadManifest(), 1);
+  ASSERT_EQ(app::State().updateList.size(), 1u);
+  EXPECT_EQ(app::State().updateList[0].path, text::Utf8ToNarrow("\\数据\\更新.dat"));
+  EXPECT_EQ(app::State().updateList[0].name, text::Utf8ToNarrow("更新"));
+  EXPECT_EQ(app::State().launchTarget, text::Utf8ToNarrow("启动.exe"));
+}
+
+TEST_F(LoadManifestTest, NoUsableAnswerIsAnEmptyManifest) {
+  const std::string json = ManifestJson("App.exe", {});
+  const struct {
+    const char* what;
+    std::int32_t status;
+    std::string body;
+  } cases[] = {
+      {"no response", 0, ""},
+      {"empty body", 200, ""},
+      {"body starting with a zero byte", 200, std::string("\0{}", 3)},
+      {"404 with a JSON body", 404, json},
+      {"500 with a JSON body", 500, json},
+      {"redirect left unfollowed", 302, json},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    log.clear();
+    GiveEarlierState();
+    ServerAnswers(c.body, c.status);
+    EXPECT_THROW(LoadManifest(), ProgramEnded);
+    EXPECT_EQ(Notices(), (std::vector<std::string>{kNoManifest}));
+    ExpectEarlierState();
+    app::ResetState();
+  }
+}
+
+TEST_F(LoadManifestTest, FailureNoticesAreKindTwoUnderTheProgramsTitle) {
+  ServerAnswers("");
+  EXPECT_THROW(LoadManifest(), ProgramEnded);
+  ASSERT_EQ(presenter.shown.size(), 1u);
+  EXPECT_EQ(presenter.shown[0].windowTitle, u"Velmora - Update");
+  EXPECT_EQ(presenter.shown[0].mainIcon, 0xFFF9);
+  EXPECT_EQ(presenter.shown[0].commonButtons, platform::kTdcbfOkButton);
+}
+
+TEST_F(LoadManifestTest, TextThatIsNotJsonIsABadManifest) {
+  for (const char* body : {"<html><body>Service unavailable</body></html>", "{\"run\":\"App.exe\",\"data\":[", "Service unavailable"}) {
+    SCOPED_TRACE(body);
+    log.clear();
+    GiveEarlierState();
+    ServerAnswers(body);
+    EXPECT_THROW(LoadManifest(), ProgramEnded);
+    EXPECT_EQ(Notices(), (std::vector<std::string>{kBadManifest}));
+    ExpectEarlierState();
+    app::ResetState();
+  }
+}
+
+TEST_F(LoadManifestTest, APathOrRunThatLeavesTheRunDirectoryRefusesTheWholeManifest) {
+  const struct {
+    const char* run;
+    const char* badPath;
+  } cases[] = {
+      {"App.exe", "\\..\\Evil.dll"},
+      {"App.exe", "\\Bin\\..\\..\\Evil.dll"},
+      {"App.exe", "Bin\\x.dll"},  // glued onto the directory's name: C:\AppBin\x.dll
+      {"App.exe", ""},
+      {"App.exe", "\\C:\\Windows\\Evil.dll"},
+      {"App.exe", "\\\\server\\share\\Evil.dll"},
+      {"App.exe", "/../Evil.dll"},
+      {"..\\Evil.exe", "\\ok.dll"},
+      {"C:\\Windows\\Evil.exe", "\\ok.dll"},
+      {"\\\\server\\Evil.exe", "\\ok.dll"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.run) + " | " + c.badPath);
+    log.clear();
+    GiveEarlierState();
+    ServerAnswers(ManifestJson(c.run, {{"ok", Md5Hex("ok"), "\\ok.dll"}, {"bad", Md5Hex("bad"), c.badPath}}));
+    EXPECT_THROW(LoadManifest(), ProgramEnded);
+    EXPECT_EQ(Notices(), (std::vector<std::string>{kBadManifest}));
+    ExpectEarlierState();
+    app::ResetState();
+  }
+}
+
+TEST_F(LoadManifestTest, EntriesAreReadWhateverShapeDataHas) {
+  const struct {
+    const char* json;
+    std::int32_t listed;
+  } cases[] = {
+      {R"({"run":"App.exe","data":[]})", 0},
+      {R"({"run":"App.exe"})", 0},
+      {R"({"run":"App.exe","data":"none"})", 0},
+      {R"({"data":{"a":{"md5":"x","path":"\\a"},"b":{"md5":"y","path":"\\b"}}})", 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.json);
+    log.clear();
+    app::ResetState();
+    ServerAnswers(c.json);
+    EXPECT_EQ(LoadManifest(), c.listed);
+    EXPECT_TRUE(Notices().empty());
+  }
+}
+
+class HandOffTest : public LoadManifestTest {
+ protected:
+  void SetUp() override {
+    LoadManifestTest::SetUp();
+    app::State().fetchFromServer = false;
+  }
+  std::filesystem::path HandOffPath() const { return velmora::testing::PathFromNarrow(HandOffFile()); }
+  void WriteHandOff(const std::string& gbk) { runDirectory.WriteFile("Bin\\Config\\UP.data", gbk); }
+};
+
+TEST_F(HandOffTest, TheGbkFileIsReadWithoutConversionAndThenDeleted) {
+  WriteProductFile("\\数据\\配置.ini", "old");
+  WriteHandOff(text::Utf8ToNarrow(ManifestJson("启动.exe", {{"配置", Md5Hex("new"), "\\数据\\配置.ini"}})));
+
+  EXPECT_EQ(LoadManifest(), 1);
+
+  EXPECT_EQ(app::State().updateList[0].path, text::Utf8ToNarrow("\\数据\\配置.ini"));
+  EXPECT_EQ(app::State().launchTarget, text::Utf8ToNarrow("启动.exe"));
+  EXPECT_FALSE(std::filesystem::exists(HandOffPath()));
+  EXPECT_TRUE(log.empty()) << "no request to the server, no notice";
+}
+
+TEST_F(HandOffTest, AMissingOrEmptyFileIsAnEmptyManifest) {
+  EXPECT_THROW(LoadManifest(), ProgramEnded);
+  WriteHandOff("");
+  EXPECT_THROW(LoadManifest(), ProgramEnded);
+  EXPECT_EQ(Notices(), (std::vector<std::string>{kNoManifest, kNoManifest}));
+}
+
+TEST_F(HandOffTest, ARefusedManifestLeavesTheFileInPlace) {
+  WriteHandOff("not json");
+  EXPECT_THROW(LoadManifest(), ProgramEnded);
+  WriteHandOff(ManifestJson("App.exe", {{"x", "0", "\\..\\x"}}));
+  EXPECT_THROW(LoadManifest(), ProgramEnded);
+  EXPECT_EQ(Notices(), (std::vector<std::string>{kBadManifest, kBadManifest}));
+  EXPECT_TRUE(std::filesystem::exists(HandOffPath()));
+}
+
+TEST_F(LoadManifestTest, AManifestFromTheServerAlsoConsumesALeftoverHandOffFile) {
+  runDirectory.WriteFile("Bin\\Config\\UP.data", "{}");
+  ServerAnswers(ManifestJson("App.exe", {}));
+  EXPECT_EQ(LoadManifest(), 0);
+  EXPECT_FALSE(std::filesystem::exists(velmora::testing::PathFromNarrow(HandOffFile())));
+}
+
+}  // namespace
+}  // namespace velmora::update

@@ -52,9 +52,10 @@ bool Grid::Create(HWND parent, const WindowDesign& design, HFONT font) {
   if (font != nullptr) SendMessageW(list_, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
   ListView_SetExtendedListViewStyle(list_, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_DOUBLEBUFFER);
 
-  // A ListView's rows are as high as its small images: an image list of 1 x rowHeight sets the
-  // default row height without showing anything (the first column, where it would go, is empty).
-  rowHeightImages_ = ImageList_Create(1, design.rowHeight, ILC_COLOR32, 1, 0);
+  // A ListView's rows are as high as its small images, plus one pixel for the grid lines: an
+  // image list of 1 x (rowHeight - 1) sets the row height without showing anything (the first
+  // column, where an image would go, has no width).
+  rowHeightImages_ = ImageList_Create(1, std::max(design.rowHeight - 1, 1), ILC_COLOR32, 1, 0);
   if (rowHeightImages_ != nullptr) ListView_SetImageList(list_, rowHeightImages_, LVSIL_SMALL);
 
   // A ListView keeps its first column left-aligned whatever it is asked. A column inserted first

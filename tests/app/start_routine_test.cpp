@@ -1,0 +1,84 @@
+#include "app/start_routine.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "app/program_state.h"
+#include "app/single_instance.h"
+
+namespace velmora::app {
+namespace {
+
+struct ProcessEnded {};
+
+// Only what the start routine's guard needs: an event that exists or not; ending the process
+// unwinds the test instead.
+class FakeSystem : public platform::InstanceServices {
+ public:
+  std::set<std::string> events;
+  bool NamedEventExists(const std::string& name) override { return events.count(name) != 0; }
+  bool CreateNamedEvent(const std::string& name) override { return events.insert(name).second; }
+  void ShowMessageBox(const std::string&, const std::string&, std::uint32_t) override {}
+  std::string ExecutablePath() override { return "C:\\App\\Updater.exe"; }
+  std::uint32_t CurrentProcessId() override { return 1; }
+  std::uint32_t FindProcessByName(const std::string&, std::uint32_t) override { return 0; }
+  platform::WindowHandle FindTopWindowOfProcess(std::uint32_t, std::int32_t, bool) override { return 0; }
+  bool IsWindowVisible(platform::WindowHandle) override { return false; }
+  void ShowWindowInPlace(platform::WindowHandle) override {}
+  bool IsMinimised(platform::WindowHandle) override { return false; }
+  void RestoreWindow(platform::WindowHandle) override {}
+  bool ActivateWindow(platform::WindowHandle) override { return false; }
+  void EndProcess() override { throw ProcessEnded{}; }
+};
+
+class StartRoutineTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ResetState(); }
+  void TearDown() override { ResetState(); }
+
+  int windowsShown = 0;
+  std::string shownCaption;
+  ShowWindowFunction showWindow = [this](const platform::WindowDesign& design, const platform::WindowEvents& events) {
+    ++windowsShown;
+    shownCaption = design.caption;
+    return events.created && events.destroying;
+  };
+};
+
+TEST_F(StartRoutineTest, InstanceNameJoinsDirectoryAndFileNameWithoutSeparator) {
+  EXPECT_EQ(InstanceName("C:\\App\\Updater.exe"), "C:\\AppUpdater.exe");
+}
+
+TEST_F(StartRoutineTest, ArgumentCountDecidesWhereTheManifestComesFrom) {
+  for (const auto& [arguments, fetch] : {std::pair{0, true}, {1, false}, {3, false}}) {
+    FakeSystem system;
+    State().fetchFromServer = !fetch;
+    EXPECT_EQ(StartRoutine(arguments, system, showWindow), 0);
+    EXPECT_EQ(State().fetchFromServer, fetch) << arguments << " arguments";
+  }
+  EXPECT_EQ(windowsShown, 3);
+  EXPECT_EQ(shownCaption, "Update");
+}
+
+TEST_F(StartRoutineTest, SecondCopyEndsWithoutShowingItsWindow) {
+  FakeSystem system;
+  system.events.insert(EventObjectName(InstanceName(system.ExecutablePath())));
+  EXPECT_THROW(StartRoutine(0, system, showWindow), ProcessEnded);
+  EXPECT_EQ(windowsShown, 0);
+}
+
+TEST_F(StartRoutineTest, ExitCleanupEmptiesTheProgramWideState) {
+  State().updateList.push_back(UpdateEntry{"a", "b", "c", "\\d"});
+  State().taskList.push_back(TaskRecord{1, {}, 0});
+  State().launchTarget = "App.exe";
+  State().entryCount = 1;
+  ExitCleanup();
+  EXPECT_TRUE(State().updateList.empty());
+  EXPECT_TRUE(State().taskList.empty());
+  EXPECT_TRUE(State().launchTarget.empty());
+  EXPECT_EQ(State().entryCount, 0);
+}
+
+}  // namespace
+}  // namespace velmora::app

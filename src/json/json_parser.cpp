@@ -1,6 +1,7 @@
 #include "json/json_parser.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -24,6 +25,21 @@ constexpr std::size_t kFirstStackCapacity = 1024;
 
 bool IsBlank(char16_t c) noexcept { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; }
 bool IsQuote(char16_t c) noexcept { return c == u'"' || c == u'\''; }
+
+// Units that end a run of ordinary units outside quotes: the blanks, quotes, backslash, the
+// brackets and braces the scan reacts to, the comma and the end (the literal's closing NUL).
+using UnitTable = std::array<bool, 128>;
+template <std::size_t N>
+constexpr UnitTable TableOf(const char (&units)[N]) {
+  UnitTable table{};
+  for (char unit : units) table[static_cast<unsigned char>(unit)] = true;
+  return table;
+}
+constexpr UnitTable kSpecialInArray = TableOf("\t\n\r \"',[\\]{");
+constexpr UnitTable kSpecialInObject = TableOf("\t\n\r \"',[\\{}:");
+
+bool IsPlainInArray(char16_t c) noexcept { return c >= 128 || !kSpecialInArray[c]; }
+bool IsPlainInObject(char16_t c) noexcept { return c >= 128 || !kSpecialInObject[c]; }
 
 int HexValue(char16_t c) noexcept {
   if (c >= u'0' && c <= u'9') return c - u'0';
@@ -63,6 +79,24 @@ class Parser {
     std::size_t step = 1;
     while (step < wanted && text_[i_ + step] != 0) ++step;
     return step;
+  }
+  // The position of the next unit that ends a run of ordinary units: inside quotes the quote
+  // itself, a backslash or the end; outside them any unit the array scan treats specially.
+  std::size_t SkipQuoted(std::size_t i, char16_t quote) const noexcept {
+    for (char16_t c; (c = text_[i]) != quote && c != u'\\' && c != 0;) ++i;
+    return i;
+  }
+  std::size_t SkipPlain(std::size_t i) const noexcept {
+    while (IsPlainInArray(text_[i])) ++i;
+    return i;
+  }
+  std::size_t SkipQuotedInObject(std::size_t i) const noexcept {
+    for (char16_t c; !IsQuote(c = text_[i]) && c != u'\\' && c != 0;) ++i;
+    return i;
+  }
+  std::size_t SkipPlainInObject(std::size_t i) const noexcept {
+    while (IsPlainInObject(text_[i])) ++i;
+    return i;
   }
   // The pending key, unescaped when it holds a backslash.
   bool PendingKey(std::u16string_view* key) noexcept;
@@ -196,9 +230,15 @@ ParseError Parser::ContinueArray(std::size_t entry) noexcept {
         length += step;
         continue;
       }
-      if (c == quote) quote = 0;
-      ++i_;
-      ++length;
+      if (c == quote) {
+        quote = 0;
+        ++i_;
+        ++length;
+        continue;
+      }
+      const std::size_t from = i_;
+      i_ = SkipQuoted(i_ + 1, quote);
+      length += i_ - from;
       continue;
     }
     switch (c) {
@@ -234,10 +274,12 @@ ParseError Parser::ContinueArray(std::size_t entry) noexcept {
         break;
       case u',':
         break;
-      default:
-        ++i_;
-        ++length;
+      default: {
+        const std::size_t from = i_;
+        i_ = SkipPlain(i_ + 1);
+        length += i_ - from;
         continue;
+      }
     }
     break;
   }
@@ -328,8 +370,9 @@ ParseError Parser::ContinueObject(std::size_t entry) noexcept {
       if (c == u',') break;
     }
     if (inKey && keyClosed) return ParseError::BadObject;
-    ++(inKey ? keyLength_ : length);
-    ++i_;
+    const std::size_t from = i_;
+    i_ = quote != 0 ? SkipQuotedInObject(i_ + 1) : SkipPlainInObject(i_ + 1);
+    (inKey ? keyLength_ : length) += i_ - from;
   }
   if (keyLength_ == 0 && length != 0) {
     i_ = static_cast<std::size_t>(keyStart_);
@@ -398,14 +441,12 @@ bool ReadToken(std::u16string_view token, bool decode, std::u16string& scratch, 
     scalar->kind = JsonKind::Boolean;
     scalar->integer = token == u"true" ? 1 : 0;
   } else {
-    switch (ClassifyNumber(token)) {
+    switch (ReadNumber(token, &scalar->integer, &scalar->real)) {
       case NumberClass::Integer:
         scalar->kind = JsonKind::Integer;
-        scalar->integer = ReadInt64(token);
         break;
       case NumberClass::Real:
         scalar->kind = JsonKind::Real;
-        scalar->real = ReadReal(token);
         break;
       case NumberClass::NotANumber:
         return false;

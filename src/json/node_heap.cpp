@@ -4,19 +4,6 @@
 #include <thread>
 
 namespace velmora::json {
-namespace {
-
-// Each thread's address of this variable tells the threads apart for the recursive lock.
-const void* ThreadToken() noexcept {
-  thread_local char token = 0;
-  return &token;
-}
-
-std::size_t RoundUp(std::size_t bytes, std::size_t granule) noexcept {
-  return (bytes + granule - 1) / granule * granule;
-}
-
-}  // namespace
 
 NodeHeap* NodeHeap::Create(std::pmr::memory_resource* upstream) noexcept {
   try {
@@ -35,13 +22,8 @@ NodeHeap::~NodeHeap() {
   }
 }
 
-void NodeHeap::Lock() noexcept {
+void NodeHeap::LockSlow() noexcept {
   const void* me = ThreadToken();
-  // Only this thread ever stores its own token, so a relaxed read cannot see it falsely.
-  if (owner_.load(std::memory_order_relaxed) == me) {
-    ++depth_;
-    return;
-  }
   for (unsigned spins = 0;; ++spins) {
     const void* expected = nullptr;
     if (owner_.compare_exchange_weak(expected, me, std::memory_order_acquire, std::memory_order_relaxed)) break;
@@ -53,14 +35,22 @@ void NodeHeap::Lock() noexcept {
 
 void NodeHeap::Unlock() noexcept {
   if (--depth_ > 0) return;
-  // No block left means no node can lead another thread here: the heap can go.
-  const bool dead = live_ == 0;
+  // No block left (or no holder left) means no node can lead another thread here: the heap goes.
+  const bool dead = live_ == 0 || tornDown_;
   owner_.store(nullptr, std::memory_order_release);
-  if (dead) {
-    std::pmr::memory_resource* upstream = upstream_;
-    this->~NodeHeap();
-    upstream->deallocate(this, sizeof(NodeHeap), alignof(NodeHeap));
+  if (dead) Free();
+}
+
+void NodeHeap::Free() noexcept {
+  for (LargeBlock* block = large_; block != nullptr;) {
+    LargeBlock* next = block->next;
+    const std::size_t bytes = reinterpret_cast<std::size_t*>(block)[-1];
+    upstream_->deallocate(reinterpret_cast<char*>(block) - sizeof(std::size_t), bytes, kUpstreamAlignment);
+    block = next;
   }
+  std::pmr::memory_resource* upstream = upstream_;
+  this->~NodeHeap();
+  upstream->deallocate(this, sizeof(NodeHeap), alignof(NodeHeap));
 }
 
 void NodeHeap::Pin() noexcept {
@@ -73,41 +63,36 @@ void NodeHeap::Unpin() noexcept {
   --live_;
 }
 
-void* NodeHeap::Allocate(std::size_t bytes) noexcept {
-  Lease lease(this);
-  return AllocateLocked(bytes);
-}
-
-void NodeHeap::Deallocate(void* block, std::size_t bytes) noexcept {
-  if (block == nullptr) return;
-  Lease lease(this);
-  DeallocateLocked(block, bytes);
-}
-
-void* NodeHeap::AllocateLocked(std::size_t bytes) noexcept {
-  if (bytes == 0) bytes = kGranule;
-  if (bytes > kLargestPooled) {
-    try {
-      void* block = upstream_->allocate(bytes, kGranule);
-      ++live_;
-      return block;
-    } catch (const std::bad_alloc&) {
-      return nullptr;
-    }
+// A large block: [total size][previous][next] then the caller's bytes (8-aligned).
+void* NodeHeap::AllocateLarge(std::size_t bytes) noexcept {
+  const std::size_t total = bytes + sizeof(std::size_t) + sizeof(LargeBlock);
+  char* memory = nullptr;
+  try {
+    memory = static_cast<char*>(upstream_->allocate(total, kUpstreamAlignment));
+  } catch (const std::bad_alloc&) {
+    return nullptr;
   }
-  const std::size_t size = RoundUp(bytes, kGranule);
-  FreeBlock*& head = free_[size / kGranule - 1];
-  if (head != nullptr) {
-    FreeBlock* block = head;
-    head = block->next;
-    ++live_;
-    return block;
-  }
-  if (static_cast<std::size_t>(end_ - cursor_) < size) return RefillAndCut(size);
-  void* block = cursor_;
-  cursor_ += size;
+  *reinterpret_cast<std::size_t*>(memory) = total;
+  auto* block = reinterpret_cast<LargeBlock*>(memory + sizeof(std::size_t));
+  block->previous = nullptr;
+  block->next = large_;
+  if (large_ != nullptr) large_->previous = block;
+  large_ = block;
   ++live_;
-  return block;
+  return block + 1;
+}
+
+void NodeHeap::DeallocateLarge(void* payload, std::size_t) noexcept {
+  auto* block = static_cast<LargeBlock*>(payload) - 1;
+  if (block->previous != nullptr) {
+    block->previous->next = block->next;
+  } else {
+    large_ = block->next;
+  }
+  if (block->next != nullptr) block->next->previous = block->previous;
+  char* memory = reinterpret_cast<char*>(block) - sizeof(std::size_t);
+  upstream_->deallocate(memory, *reinterpret_cast<std::size_t*>(memory), kUpstreamAlignment);
+  --live_;
 }
 
 void* NodeHeap::RefillAndCut(std::size_t size) noexcept {
@@ -133,7 +118,7 @@ void* NodeHeap::RefillAndCut(std::size_t size) noexcept {
   chunk->next = chunks_;
   chunk->size = chunkSize;
   chunks_ = chunk;
-  cursor_ = static_cast<char*>(memory) + RoundUp(sizeof(Chunk), kGranule);
+  cursor_ = static_cast<char*>(memory) + ((sizeof(Chunk) + kGranule - 1) & ~(kGranule - 1));
   end_ = static_cast<char*>(memory) + chunkSize;
   void* block = cursor_;
   cursor_ += size;
@@ -141,40 +126,13 @@ void* NodeHeap::RefillAndCut(std::size_t size) noexcept {
   return block;
 }
 
-void NodeHeap::DeallocateLocked(void* block, std::size_t bytes) noexcept {
-  if (bytes == 0) bytes = kGranule;
-  --live_;
-  if (bytes > kLargestPooled) {
-    upstream_->deallocate(block, bytes, kGranule);
-    return;
-  }
-  FreeBlock*& head = free_[RoundUp(bytes, kGranule) / kGranule - 1];
-  auto* freed = static_cast<FreeBlock*>(block);
-  freed->next = head;
-  head = freed;
-}
-
+// As a std::pmr resource the heap serves alignments up to 8 bytes.
 void* NodeHeap::do_allocate(std::size_t bytes, std::size_t alignment) {
-  void* block = nullptr;
-  if (alignment <= kGranule) {
-    block = Allocate(bytes);
-  } else {
-    Lease lease(this);
-    block = upstream_->allocate(bytes, alignment);
-    ++live_;
-  }
+  void* block = alignment <= kGranule ? Allocate(bytes) : nullptr;
   if (block == nullptr) throw std::bad_alloc();
   return block;
 }
 
-void NodeHeap::do_deallocate(void* block, std::size_t bytes, std::size_t alignment) {
-  if (alignment <= kGranule) {
-    Deallocate(block, bytes);
-    return;
-  }
-  Lease lease(this);
-  upstream_->deallocate(block, bytes, alignment);
-  --live_;
-}
+void NodeHeap::do_deallocate(void* block, std::size_t bytes, std::size_t) { Deallocate(block, bytes); }
 
 }  // namespace velmora::json

@@ -116,15 +116,48 @@ class Reaper {
   Node* pending_ = nullptr;
 };
 
-// A node of `kind` in `heap` with `extra` bytes of its own after it (for a text block).
+// A node of `kind` in `heap` with `extra` bytes of its own after it (for a text block). Its one
+// reference belongs to its creator, a holder of the heap until it hands the node to a container.
 Node* AllocateNode(NodeHeap* heap, JsonKind kind, std::size_t extra) noexcept {
+  NodeHeap::Lease lease(heap);
   void* memory = heap->Allocate(sizeof(Node) + extra);
   if (memory == nullptr) return nullptr;
   Node* node = new (memory) Node();
   node->heap_ = heap;
   node->SetKind(kind);
   node->inlineBytes_ = static_cast<std::uint16_t>(extra);
+  heap->AddHolders(1);
   return node;
+}
+
+// Frees a node that never held anything (a failed creation).
+void DiscardNode(Node* node) noexcept {
+  NodeHeap* heap = node->heap_;
+  NodeHeap::Lease lease(heap);
+  heap->AddHolders(-1);
+  const std::size_t bytes = sizeof(Node) + node->inlineBytes_;
+  node->~Node();
+  heap->Deallocate(node, bytes);
+}
+
+// A container's reference to a node it no longer holds.
+void DropContainerReference(Node* node) noexcept {
+  if (DropReference(node)) DestroyNode(node);
+}
+
+// The creator's reference to `child` now belongs to a container.
+void HandedToContainer(Node* child) noexcept { child->heap_->AddHolders(-1); }
+
+// Takes a node out of its container without giving its reference to anyone.
+void Unlink(Node* node) noexcept {
+  Node* parent = AsNode(node->parent_);
+  if (parent == nullptr) return;
+  if (parent->Is(JsonKind::Array)) {
+    ListRemove(parent->value_.array, node);
+  } else if (parent->Is(JsonKind::Object)) {
+    TableRemove(parent->heap_, parent->value_.object, node);
+  }
+  node->parent_ = nullptr;
 }
 
 // The heap for a node made for `owner`: the owner's, or a new one (pinned until the caller has
@@ -182,11 +215,25 @@ std::uint32_t HashKey(std::u16string_view key) noexcept {
 
 // --- JsonNode ---
 
-std::int32_t JsonNode::AddRef() noexcept { return refCount_.fetch_add(1, std::memory_order_relaxed) + 1; }
+std::int32_t JsonNode::AddRef() noexcept {
+  heap_->AddHolders(1);
+  return refCount_.fetch_add(1, std::memory_order_relaxed) + 1;
+}
 
 std::int32_t JsonNode::Release() noexcept {
+  NodeHeap* heap = heap_;
+  NodeHeap::Lease lease(heap);
+  const std::int64_t holders = heap->AddHolders(-1);
   const std::int32_t count = refCount_.fetch_sub(1, std::memory_order_acq_rel) - 1;
-  if (count == 0) DestroyNode(AsNode(this));
+  if (count == 0) {
+    // The last holder of the heap lets go of a root: every other node of the heap hangs below
+    // it, so the memory goes back at once instead of node by node.
+    if (parent_ == nullptr && holders == 0) {
+      heap->Teardown();
+    } else {
+      DestroyNode(AsNode(this));
+    }
+  }
   return count;
 }
 
@@ -219,8 +266,7 @@ Node* NewScalar(NodeHeap* heap, JsonKind kind, std::u16string_view text) noexcep
   if (node == nullptr) return nullptr;
   char16_t* stored = together ? PlaceText(node + 1, text) : NewText(heap, text);
   if (stored == nullptr) {
-    node->~Node();
-    heap->Deallocate(node, sizeof(Node));
+    DiscardNode(node);
     return nullptr;
   }
   if (kind == JsonKind::String) {
@@ -238,8 +284,7 @@ Node* NewNode(const Node* owner, JsonKind kind) noexcept {
   if (heap == nullptr) return nullptr;
   Node* node = AllocateNode(heap, kind, 0);
   if (node != nullptr && (kind == JsonKind::Object || kind == JsonKind::Array) && !GiveContainer(node, kind)) {
-    node->~Node();
-    heap->Deallocate(node, sizeof(Node));
+    DiscardNode(node);
     node = nullptr;
   }
   return Unpinned(owner, heap, node);
@@ -386,12 +431,14 @@ bool MakeArray(Node* node) noexcept {
 bool AppendChild(Node* array, Node* child) noexcept {
   if (!MakeArray(array) || ListAppend(array->heap_, array->value_.array, child) < 0) return false;
   child->parent_ = array;
+  HandedToContainer(child);
   return true;
 }
 
 bool InsertChild(Node* array, std::int32_t index, Node* child) noexcept {
   if (!MakeArray(array) || !ListInsert(array->heap_, array->value_.array, index, child)) return false;
   child->parent_ = array;
+  HandedToContainer(child);
   return true;
 }
 
@@ -401,9 +448,10 @@ bool ReplaceChild(Node* array, std::int32_t index, Node* child) noexcept {
   Node* old = AsNode(list->items[index]);
   list->items[index] = child;
   child->parent_ = array;
+  HandedToContainer(child);
   if (old != child) {
     old->parent_ = nullptr;
-    old->Release();
+    DropContainerReference(old);
   } else {
     old->refCount_.fetch_sub(1, std::memory_order_acq_rel);  // the caller's reference, now surplus
   }
@@ -415,11 +463,12 @@ bool PutMemberAt(Node* object, std::int32_t position, std::u16string_view key, N
   Node* replaced = nullptr;
   if (!TablePut(object->heap_, object->value_.object, key, HashKey(key), child, position, &replaced)) return false;
   child->parent_ = object;
+  HandedToContainer(child);
   if (replaced == child) {
     child->refCount_.fetch_sub(1, std::memory_order_acq_rel);  // the caller's reference, now surplus
   } else if (replaced != nullptr) {
     replaced->parent_ = nullptr;
-    replaced->Release();
+    DropContainerReference(replaced);
   }
   return true;
 }
@@ -449,18 +498,13 @@ std::int32_t ChildCount(const Node* node) noexcept {
 }
 
 void Detach(Node* node) noexcept {
-  Node* parent = AsNode(node->parent_);
-  if (parent == nullptr) return;
-  if (parent->Is(JsonKind::Array)) {
-    ListRemove(parent->value_.array, node);
-  } else if (parent->Is(JsonKind::Object)) {
-    TableRemove(parent->heap_, parent->value_.object, node);
-  }
-  node->parent_ = nullptr;
+  if (node->parent_ == nullptr) return;
+  Unlink(node);
+  node->heap_->AddHolders(1);  // the container's reference passes to the caller
 }
 
 void DestroyNode(Node* node) noexcept {
-  Detach(node);
+  Unlink(node);
   Reaper reaper(node->heap_);
   reaper.QueueDead(node);
   reaper.Run();

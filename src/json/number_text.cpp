@@ -47,6 +47,79 @@ NumberClass ClassifyNumber(std::u16string_view token) noexcept {
   return points + exponents + signs > 0 ? NumberClass::Real : NumberClass::Integer;
 }
 
+NumberClass ReadNumber(std::u16string_view token, std::int64_t* integer, double* real) noexcept {
+  // The common token ("-65.61361699", "12") has no blanks, starts the number at its first unit and
+  // fits the buffer: classified, copied as ASCII and accumulated in the same pass.
+  constexpr std::size_t kLongest = 64;
+  if (token.empty() || token.size() > kLongest) {
+    const NumberClass kind = ClassifyNumber(token);
+    if (kind == NumberClass::Integer) *integer = ReadInt64(token);
+    if (kind == NumberClass::Real) *real = ReadReal(token);
+    return kind;
+  }
+  char ascii[kLongest + 1];
+  int points = 0;
+  int exponents = 0;
+  int signs = 0;
+  bool plain = true;
+  std::uint64_t digits = 0;  // the integer's magnitude, while it fits
+  bool big = false;
+  for (std::size_t k = 0; k < token.size(); ++k) {
+    const char16_t c = token[k];
+    ascii[k] = static_cast<char>(c);
+    if (IsDigit(c)) {
+      if (digits > (UINT64_MAX - 9) / 10) big = true;
+      digits = digits * 10 + static_cast<unsigned>(c - u'0');
+      continue;
+    }
+    if (c <= 0x20) {
+      plain = false;
+      continue;
+    }
+    if (c == u'.') {
+      if (++points > 1) return NumberClass::NotANumber;
+    } else if (c == u'+' || c == u'-') {
+      if (k > 0 && ++signs > 1) return NumberClass::NotANumber;
+    } else if ((c == u'e' || c == u'E') && k > 0) {
+      if (++exponents > 1) return NumberClass::NotANumber;
+    } else {
+      return NumberClass::NotANumber;
+    }
+  }
+  if (!plain) {
+    const NumberClass kind = ClassifyNumber(token);
+    if (kind == NumberClass::Integer) *integer = ReadInt64(token);
+    if (kind == NumberClass::Real) *real = ReadReal(token);
+    return kind;
+  }
+  if (points + exponents + signs == 0) {
+    // Digits with at most a leading sign.
+    const bool negative = token[0] == u'-';
+    if (big || digits > static_cast<std::uint64_t>(INT64_MAX) + (negative ? 1 : 0)) {
+      *integer = ReadInt64(token);
+    } else {
+      *integer = negative ? static_cast<std::int64_t>(0 - digits) : static_cast<std::int64_t>(digits);
+    }
+    return NumberClass::Integer;
+  }
+  // A real: the longest decimal prefix, as atof reads it ("1-2" is 1, "." is 0).
+  const char* begin = ascii;
+  const char* end = ascii + token.size();
+  bool negative = false;
+  if (*begin == '+' || *begin == '-') negative = *begin++ == '-';
+  double value = 0.0;
+  if (begin < end && *begin != '+' && *begin != '-') {
+    const auto result = std::from_chars(begin, end, value, std::chars_format::general);
+    if (result.ec == std::errc::result_out_of_range) {
+      value = ReadReal(std::u16string_view(token.data() + (begin - ascii), token.size() - static_cast<std::size_t>(begin - ascii)));
+    } else if (result.ec != std::errc()) {
+      value = 0.0;
+    }
+  }
+  *real = negative ? -value : value;
+  return NumberClass::Real;
+}
+
 std::int64_t ReadInt64(std::u16string_view text) noexcept {
   std::size_t i = 0;
   while (i < text.size() && IsCSpace(text[i])) ++i;

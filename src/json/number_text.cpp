@@ -47,41 +47,79 @@ NumberClass ClassifyNumber(std::u16string_view token) noexcept {
   return points + exponents + signs > 0 ? NumberClass::Real : NumberClass::Integer;
 }
 
-NumberClass ReadNumber(std::u16string_view token, std::int64_t* integer, double* real) noexcept {
-  // The common token ("-65.61361699", "12") has no blanks, starts the number at its first unit and
-  // fits the buffer: classified, copied as ASCII and accumulated in the same pass.
-  constexpr std::size_t kLongest = 64;
-  if (token.empty() || token.size() > kLongest) {
-    const NumberClass kind = ClassifyNumber(token);
-    if (kind == NumberClass::Integer) *integer = ReadInt64(token);
-    if (kind == NumberClass::Real) *real = ReadReal(token);
-    return kind;
+namespace {
+
+// Powers of ten that a double holds exactly.
+constexpr double kExactPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                   1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// A plain decimal real ("-65.61", "2e3"; at most one leading sign) converted exactly when its
+// digits and exponent allow one rounding-free step (at most 2^53 and 10^22); false otherwise.
+bool ExactReal(const char* begin, const char* end, double* value) noexcept {
+  bool negative = false;
+  if (*begin == '+' || *begin == '-') negative = *begin++ == '-';
+  std::uint64_t mantissa = 0;
+  int digits = 0;
+  int scale = 0;  // the power of ten the mantissa is multiplied by
+  const char* p = begin;
+  for (; p < end && *p >= '0' && *p <= '9'; ++p) {
+    if (mantissa == 0 && *p == '0') continue;
+    mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
+    if (++digits > 18) return false;
   }
-  char ascii[kLongest + 1];
+  if (p < end && *p == '.') {
+    for (++p; p < end && *p >= '0' && *p <= '9'; ++p) {
+      --scale;
+      if (mantissa == 0 && *p == '0') continue;
+      mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
+      if (++digits > 18) return false;
+    }
+  }
+  if (p == begin || (p == begin + 1 && *begin == '.')) return false;
+  if (p < end) {
+    if (*p != 'e' && *p != 'E') return false;
+    ++p;
+    bool negativeExponent = false;
+    if (p < end && (*p == '+' || *p == '-')) negativeExponent = *p++ == '-';
+    if (p == end) return false;
+    int exponent = 0;
+    for (; p < end && *p >= '0' && *p <= '9'; ++p) {
+      if (exponent > 1000) return false;
+      exponent = exponent * 10 + (*p - '0');
+    }
+    if (p != end) return false;
+    scale += negativeExponent ? -exponent : exponent;
+  }
+  if (mantissa > (std::uint64_t{1} << 53) || scale < -22 || scale > 22) return false;
+  double result = static_cast<double>(mantissa);
+  result = scale < 0 ? result / kExactPowers[-scale] : result * kExactPowers[scale];
+  *value = negative ? -result : result;
+  return true;
+}
+
+}  // namespace
+
+NumberClass ReadNumber(std::u16string_view token, std::int64_t* integer, double* real) noexcept {
+  // The common token ("-65.61361699", "12") has no blanks and fits the buffer: classified and
+  // copied as ASCII in one pass, then converted from the copy.
+  constexpr std::size_t kLongest = 64;
+  char ascii[kLongest];
+  bool plain = !token.empty() && token.size() <= kLongest;
   int points = 0;
   int exponents = 0;
   int signs = 0;
-  bool plain = true;
-  std::uint64_t digits = 0;  // the integer's magnitude, while it fits
-  bool big = false;
-  for (std::size_t k = 0; k < token.size(); ++k) {
+  for (std::size_t k = 0; plain && k < token.size(); ++k) {
     const char16_t c = token[k];
     ascii[k] = static_cast<char>(c);
-    if (IsDigit(c)) {
-      if (digits > (UINT64_MAX - 9) / 10) big = true;
-      digits = digits * 10 + static_cast<unsigned>(c - u'0');
-      continue;
-    }
-    if (c <= 0x20) {
-      plain = false;
-      continue;
-    }
+    if (static_cast<unsigned>(c - u'0') <= 9u) continue;
     if (c == u'.') {
       if (++points > 1) return NumberClass::NotANumber;
     } else if (c == u'+' || c == u'-') {
       if (k > 0 && ++signs > 1) return NumberClass::NotANumber;
     } else if ((c == u'e' || c == u'E') && k > 0) {
       if (++exponents > 1) return NumberClass::NotANumber;
+    } else if (c <= 0x20) {
+      plain = false;  // blanks and control units are skipped: the general rules apply
     } else {
       return NumberClass::NotANumber;
     }
@@ -92,31 +130,27 @@ NumberClass ReadNumber(std::u16string_view token, std::int64_t* integer, double*
     if (kind == NumberClass::Real) *real = ReadReal(token);
     return kind;
   }
-  if (points + exponents + signs == 0) {
-    // Digits with at most a leading sign.
-    const bool negative = token[0] == u'-';
-    if (big || digits > static_cast<std::uint64_t>(INT64_MAX) + (negative ? 1 : 0)) {
-      *integer = ReadInt64(token);
-    } else {
-      *integer = negative ? static_cast<std::int64_t>(0 - digits) : static_cast<std::int64_t>(digits);
-    }
+  if (points + exponents + signs == 0) {  // digits after at most a leading sign
+    *integer = ReadInt64(token);
     return NumberClass::Integer;
   }
-  // A real: the longest decimal prefix, as atof reads it ("1-2" is 1, "." is 0).
-  const char* begin = ascii;
   const char* end = ascii + token.size();
-  bool negative = false;
-  if (*begin == '+' || *begin == '-') negative = *begin++ == '-';
-  double value = 0.0;
-  if (begin < end && *begin != '+' && *begin != '-') {
-    const auto result = std::from_chars(begin, end, value, std::chars_format::general);
-    if (result.ec == std::errc::result_out_of_range) {
-      value = ReadReal(std::u16string_view(token.data() + (begin - ascii), token.size() - static_cast<std::size_t>(begin - ascii)));
-    } else if (result.ec != std::errc()) {
-      value = 0.0;
+  if (!ExactReal(ascii, end, real)) {
+    // The longest decimal prefix, as atof reads it ("1-2" is 1, "." is 0), correctly rounded.
+    const char* begin = ascii;
+    bool negative = false;
+    if (*begin == '+' || *begin == '-') negative = *begin++ == '-';
+    double value = 0.0;
+    if (begin < end && *begin != '+' && *begin != '-') {
+      const auto result = std::from_chars(begin, end, value, std::chars_format::general);
+      if (result.ec == std::errc::result_out_of_range) {
+        value = ReadReal(token.substr(static_cast<std::size_t>(begin - ascii)));
+      } else if (result.ec != std::errc()) {
+        value = 0.0;
+      }
     }
+    *real = negative ? -value : value;
   }
-  *real = negative ? -value : value;
   return NumberClass::Real;
 }
 

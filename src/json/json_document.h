@@ -21,6 +21,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,10 @@ namespace velmora::json {
 
 class JsonDocument {
  public:
+  // A caller's order for Sort: greater than 0 when `first` is to come after `second`, 0 when they
+  // are equal, less than 0 otherwise; `userValue` is passed through unchanged.
+  using JsonCompare = std::function<std::int32_t(const JsonNode& first, const JsonNode& second, std::int32_t userValue)>;
+
   JsonDocument() noexcept = default;                    // no root
   JsonDocument(const JsonDocument& other) noexcept;     // shares the root
   JsonDocument& operator=(const JsonDocument& other) noexcept;
@@ -128,6 +133,103 @@ class JsonDocument {
   // Empty for a document without a root or a negative index.
   JsonDocument GetOrCreate(const std::string& path);
   JsonDocument GetOrCreateWide(const std::u16string& path);
+
+  // --- writing JSON text ---
+  // The JSON text of the node at the path (plain lookup; empty text when it does not resolve).
+  // Compact, or with `pretty` a CR LF after "{" and after each member and one tab per level
+  // (arrays count as levels but are never broken). With `escape`, quotes, backslashes, slashes
+  // and \b \t \n \r \f are escaped; no \u escape is ever written. Scalars are written from their
+  // text form ("1.50" stays "1.50"). `initialCapacity` is the first buffer size in bytes
+  // (0 or less: 1024); the buffer at least doubles whenever it grows. Linear in the output.
+  std::string ToJson(const std::string& path = {}, bool pretty = false, bool escape = true,
+                     std::int32_t initialCapacity = 0) const;
+  std::u16string ToJsonWide(const std::u16string& path = {}, bool pretty = false, bool escape = true,
+                            std::int32_t initialCapacity = 0) const;
+
+  // --- editing by path ---
+  // Every operation but the sorts finds its target with the lookup of GetOrCreate, so a missing
+  // path is built first (and stays built when the operation then fails). All do nothing and
+  // return false on a document without a root.
+  //
+  // Scalar setters change the target in place (key, parent and position kept). Text forms:
+  // "%.13g" for SetNumber (0.1 -> "0.1", 100.0 -> "100"), decimal for the integers.
+  bool SetNull(const std::string& path);
+  bool SetNullWide(const std::u16string& path);
+  bool SetBool(const std::string& path, bool value);
+  bool SetBoolWide(const std::u16string& path, bool value);
+  bool SetNumber(const std::string& path, double value);
+  bool SetNumberWide(const std::u16string& path, double value);
+  bool SetInt64(const std::string& path, std::int64_t value);
+  bool SetInt64Wide(const std::u16string& path, std::int64_t value);
+  bool SetInt(const std::string& path, std::int32_t value);
+  bool SetIntWide(const std::u16string& path, std::int32_t value);
+  bool SetText(const std::string& path, const std::string& text);
+  bool SetTextWide(const std::u16string& path, const std::u16string& text);
+  // An empty object (array) unless the target already is one, which keeps its content.
+  bool SetObject(const std::string& path);
+  bool SetObjectWide(const std::u16string& path);
+  bool SetArray(const std::string& path);
+  bool SetArrayWide(const std::u16string& path);
+  // Empties the target in place, keeping its kind (a number keeps no text form and is then
+  // written as 0).
+  void ClearValue(const std::string& path);
+  void ClearValueWide(const std::u16string& path);
+  // Removes a member of an object target / an element of an array target (later ones move up).
+  // False when there is none; a target of another kind is not converted. A removed node that
+  // another document holds lives on there without key and parent.
+  bool RemoveMember(const std::string& path, const std::string& key);
+  bool RemoveMemberWide(const std::u16string& path, const std::u16string& key);
+  bool RemoveAt(const std::string& path, std::int32_t index);
+  bool RemoveAtWide(const std::u16string& path, std::int32_t index);
+
+  // Copy-in: a deep copy of `source`'s root, taken before anything changes (so `source` may be
+  // this document or share its nodes), is stored at the target, which is made an object or an
+  // array as needed. Copies write numbers anew ("1.50" becomes "1.5"). False when `source` has
+  // no root or the copy cannot be stored.
+  // Under `key` (replacing a member in its place, or as the last member).
+  bool SetMemberDocument(const std::string& path, const std::string& key, const JsonDocument& source);
+  bool SetMemberDocumentWide(const std::u16string& path, const std::u16string& key, const JsonDocument& source);
+  // As SetMemberDocument, but a new key goes to `position` of the member order (0..count).
+  bool InsertMemberDocument(const std::string& path, std::int32_t position, const std::string& key,
+                            const JsonDocument& source);
+  bool InsertMemberDocumentWide(const std::u16string& path, std::int32_t position, const std::u16string& key,
+                                const JsonDocument& source);
+  bool AppendDocument(const std::string& path, const JsonDocument& source);
+  bool AppendDocumentWide(const std::u16string& path, const JsonDocument& source);
+  // At `index` (0..count); later elements move one place toward the end.
+  bool InsertDocument(const std::string& path, std::int32_t index, const JsonDocument& source);
+  bool InsertDocumentWide(const std::u16string& path, std::int32_t index, const JsonDocument& source);
+  // Replaces the element at `index`, or pads with nulls up to it and appends (index >= 0).
+  bool SetItemDocument(const std::string& path, std::int32_t index, const JsonDocument& source);
+  bool SetItemDocumentWide(const std::u16string& path, std::int32_t index, const JsonDocument& source);
+  // Every member of `source`'s root object, copied under its key (a shallow merge: a member on
+  // both sides is replaced whole). True when all were stored (also for none).
+  bool MergeDocument(const std::string& path, const JsonDocument& source);
+  // Every element of `source`'s root array, copied and appended. True when all were stored.
+  bool AppendAll(const std::string& path, const JsonDocument& source);
+  // Parses `text` and merges it into the target: objects member by member, down to the members
+  // that only one side has (added when `addNew` is set, else skipped); anything else replaces
+  // the target's node in its parent object. False when the text fails to parse, when nothing was
+  // merged, when a step fails (the merge stops there) or when a non-object must replace a target
+  // that is no object member (the root, an array element).
+  bool MergeText(const std::string& path, const std::string& text, bool decodeUnicodeEscapes, bool addNew);
+  bool MergeTextWide(const std::u16string& path, const std::u16string& text, bool decodeUnicodeEscapes,
+                     bool addNew);
+  // A new document holding a deep copy of the target (in a heap of its own).
+  JsonDocument Clone(const std::string& path);
+  JsonDocument CloneWide(const std::u16string& path);
+  // Sorts the member order of the object at the path (plain lookup) by key, in UTF-16 code-unit
+  // order, descending on request. Member lookup is unaffected. True for an object.
+  bool SortByKey(const std::string& path, bool descending);
+  bool SortByKeyWide(const std::u16string& path, bool descending);
+  // Sorts an object's members or an array's elements (plain lookup) with `compare`, by quicksort
+  // or, with `shellSort`, by shell sort; neither keeps the order of equal elements. Other kinds
+  // are left alone. `compare` must not change the document.
+  void Sort(const std::string& path, const JsonCompare& compare, std::int32_t userValue, bool shellSort);
+  void SortWide(const std::u16string& path, const JsonCompare& compare, std::int32_t userValue, bool shellSort);
+  // Takes this document's root out of the array or object that holds it; it stays this
+  // document's root.
+  void Detach() noexcept;
 
  private:
   explicit JsonDocument(JsonNode* adoptedRoot) noexcept : root_(adoptedRoot) {}

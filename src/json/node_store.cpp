@@ -503,6 +503,13 @@ void Detach(Node* node) noexcept {
   node->heap_->AddHolders(1);  // the container's reference passes to the caller
 }
 
+bool RemoveChild(Node* child) noexcept {
+  if (child->parent_ == nullptr) return false;
+  Unlink(child);
+  DropContainerReference(child);
+  return true;
+}
+
 void DestroyNode(Node* node) noexcept {
   Unlink(node);
   Reaper reaper(node->heap_);

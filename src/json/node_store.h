@@ -112,6 +112,9 @@ std::int32_t ChildCount(const Node* node) noexcept;
 // Takes the node out of its container (no reference changes hands: the container's reference
 // passes to the caller); the node loses its key and parent.
 void Detach(Node* node) noexcept;
+// Takes a child out of its container and drops the container's reference to it (a node that
+// another holder keeps lives on without key and parent). False for a node without a container.
+bool RemoveChild(Node* child) noexcept;
 // Replaces the index-th element of an array by `child`, releasing the old element.
 bool ReplaceChild(Node* array, std::int32_t index, Node* child) noexcept;
 

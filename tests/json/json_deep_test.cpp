@@ -66,3 +66,33 @@ TEST(DeepTrees, GetOrCreateBuildsADeepPathAndFreesIt) {
 
 }  // namespace
 }  // namespace velmora::json
+
+namespace velmora::json {
+namespace {
+
+TEST(DeepTrees, WriteCopyMergeAndSortDeepTrees) {
+  const std::string arrays = NestedArrays(kDepth);
+  JsonDocument document;
+  ASSERT_TRUE(document.Parse(arrays));
+  EXPECT_EQ(document.ToJson(), arrays);
+  EXPECT_EQ(document.ToJson("", true), arrays);  // arrays are never broken
+  JsonDocument copy = document.Clone("");
+  EXPECT_EQ(copy.ToJsonWide(u"").size(), arrays.size());
+  EXPECT_TRUE(document.AppendDocument("", copy));
+  EXPECT_EQ(document.GetCount(""), 2);
+  document.Sort("[0]", [](const JsonNode&, const JsonNode&, std::int32_t) { return 0; }, 0, false);
+
+  const std::string objects = NestedObjects(kDepth);
+  JsonDocument merged;
+  ASSERT_TRUE(merged.Parse(objects));
+  // The same chain of members with a new leaf at the bottom: merged level by level.
+  std::string text = objects;
+  text.replace(text.find("1}"), 1, "{\"z\":2}");
+  EXPECT_TRUE(merged.MergeText("", text, false, true));
+  EXPECT_EQ(merged.GetInt(DeepPath(kDepth) + ".z"), 2);
+  EXPECT_TRUE(merged.SetMemberDocument("", "again", merged));
+  EXPECT_EQ(merged.ToJson("again").size(), text.size());
+}
+
+}  // namespace
+}  // namespace velmora::json

@@ -125,8 +125,8 @@ HttpResponse HttpGet(const std::string& url, std::uint32_t timeoutMs) {
       HttpResponse response;
       try {
         response = Perform(wideUrl, deadline);
-      } catch (const std::bad_alloc&) {
-        response = {};  // a body too large to hold is no response
+      } catch (const std::exception&) {
+        response = {};  // a body too large to hold is no response; nothing leaves the thread
       }
       const std::lock_guard<std::mutex> lock(exchange->mutex);
       exchange->response = std::move(response);

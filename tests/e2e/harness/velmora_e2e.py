@@ -66,6 +66,14 @@ class RunDirectory:
             out.write(data)
         return target
 
+    def write_hand_off(self, paths=("\\Bin\\Velmora.dll",), run="Velmora.exe"):
+        """Writes the hand-off manifest (GBK JSON) that the program reads when started with an
+        argument, listing `paths` with a digest no local file has: each becomes a grid row."""
+        data = [{"name": p.rsplit("\\", 1)[-1], "md5": "0" * 32, "url": "http://127.0.0.1:9" + p.replace("\\", "/"),
+                 "path": p} for p in paths]
+        text = json.dumps({"run": run, "data": data}, ensure_ascii=False)
+        return self.write("Bin/Config/UP.data", text.encode("gbk"))
+
     def cleanup(self):
         shutil.rmtree(self.path, ignore_errors=True)
 
@@ -186,8 +194,14 @@ class WineTestCase(unittest.TestCase):
         self.addCleanup(run_dir.cleanup)
         return run_dir
 
-    def start_program(self, run_dir, *arguments, wait_for_window=True, timeout=30):
-        """Starts the program of `run_dir`; returns (process, window description)."""
+    def start_program(self, run_dir, *arguments, hand_off=True, wait_for_window=True, timeout=30):
+        """Starts the program of `run_dir`; returns (process, window description).
+
+        With `hand_off` (and no arguments given) the program reads a hand-off manifest listing one
+        file instead of asking the manifest server, so its window stays open without a notice."""
+        if hand_off and not arguments:
+            run_dir.write_hand_off()
+            arguments = ("--from-product",)
         process = self.wine.start(run_dir.program, *arguments)
         window = None
         if wait_for_window:

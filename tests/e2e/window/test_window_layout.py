@@ -29,7 +29,10 @@ class WindowLayoutTest(e2e.WineTestCase):
         self.assertFalse(window["resizable"])
         self.assertFalse(window["owned"], "shown without a parent")
 
-        grid = self.wine.probe("grid")["grid"]
+        # The hand-off manifest lists one file: wait for its row.
+        grid = self.wine.wait_for(lambda: (lambda g: g if g["rows"] else None)(self.wine.probe("grid")["grid"]),
+                                  message="the listed file's row")
+        self.assertEqual(grid["rowHeight"], 24)
         self.assertEqual(grid["bounds"], {"x": 0, "y": 0, "width": 500, "height": 250})
         columns = [(c["header"], c["width"], c["alignment"]) for c in grid["columns"]]
         self.assertEqual(len(columns), 8)

@@ -17,7 +17,7 @@ class WindowLifetimeTest(e2e.WineTestCase):
         self.wine.probe("minimise")
         self.wine.wait_for(lambda: self.wine.probe("window")["window"]["minimised"], message="minimised window")
 
-        second = self.wine.start(run_dir.program)
+        second = self.wine.start(run_dir.program, "--from-product")
         self.assertEqual(self.wine.wait(second), 0)
 
         restored = self.wine.probe("window")["window"]
@@ -34,7 +34,8 @@ class WindowLifetimeTest(e2e.WineTestCase):
         first_dir = self.make_run_directory()
         second_dir = self.make_run_directory()
         first, window = self.start_program(first_dir)
-        second = self.wine.start(second_dir.program)
+        second_dir.write_hand_off()
+        second = self.wine.start(second_dir.program, "--from-product")
         windows = self.wine.wait_for(lambda: (lambda w: w if len(w) == 2 else None)(self.wine.probe("windows")["windows"]),
                                      message="two update windows")
         self.assertEqual(len({w["pid"] for w in windows}), 2)

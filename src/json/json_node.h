@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 namespace velmora::json {
@@ -35,11 +36,13 @@ class JsonNode {
 
   JsonKind Kind() const noexcept { return static_cast<JsonKind>(kind_); }
   // The key under which the node is a member of an object; empty when it is none.
-  std::u16string_view Key() const noexcept;
+  std::u16string_view Key() const noexcept { return View(key_); }
   // The text of a String node; empty for other kinds.
-  std::u16string_view String() const noexcept;
+  std::u16string_view String() const noexcept {
+    return kind_ == static_cast<std::int16_t>(JsonKind::String) ? View(value_.string) : std::u16string_view();
+  }
   // The text form of a Null, Boolean, Real, Integer or Raw node; empty for other kinds.
-  std::u16string_view Literal() const noexcept;
+  std::u16string_view Literal() const noexcept { return View(text_); }
   // The payload as stored: 0 for other kinds.
   std::int64_t IntegerValue() const noexcept { return kind_ == static_cast<std::int16_t>(JsonKind::Integer) ? value_.integer : 0; }
   double RealValue() const noexcept { return kind_ == static_cast<std::int16_t>(JsonKind::Real) ? value_.real : 0.0; }
@@ -50,6 +53,14 @@ class JsonNode {
  protected:
   JsonNode() noexcept = default;
   ~JsonNode() = default;
+
+  // A stored text: its units, with their count in the 32 bits before them (see node_text.h).
+  static std::u16string_view View(const char16_t* text) noexcept {
+    if (text == nullptr) return {};
+    std::uint32_t length;
+    std::memcpy(&length, reinterpret_cast<const char*>(text) - sizeof length, sizeof length);
+    return std::u16string_view(text, length);
+  }
 
   union Value {
     double real;

@@ -1,5 +1,6 @@
 // JsonDocument::ToJson / ToJsonWide: the serialiser. The tree is walked with an explicit stack,
 // so any depth that parsed can be written.
+#include <array>
 #include <new>
 #include <vector>
 
@@ -14,34 +15,27 @@ namespace velmora::json {
 namespace {
 
 // Units the escaping writes as two: the quote, backslash and slash get a backslash in front;
-// \b \t \n \r \f their letters.
-char16_t EscapeLetter(char16_t c) noexcept {
-  switch (c) {
-    case u'"':
-    case u'\\':
-    case u'/':
-      return c;
-    case u'\b':
-      return u'b';
-    case u'\t':
-      return u't';
-    case u'\n':
-      return u'n';
-    case u'\r':
-      return u'r';
-    case u'\f':
-      return u'f';
-    default:
-      return 0;
-  }
+// \b \t \n \r \f their letters. 0 for every other unit.
+constexpr std::array<char16_t, 128> EscapeLetters() {
+  std::array<char16_t, 128> letters{};
+  letters['"'] = u'"';
+  letters['\\'] = u'\\';
+  letters['/'] = u'/';
+  letters['\b'] = u'b';
+  letters['\t'] = u't';
+  letters['\n'] = u'n';
+  letters['\r'] = u'r';
+  letters['\f'] = u'f';
+  return letters;
 }
+constexpr std::array<char16_t, 128> kEscapeLetters = EscapeLetters();
+
+char16_t EscapeLetter(char16_t c) noexcept { return c < 128 ? kEscapeLetters[c] : 0; }
 
 void WriteEscaped(std::u16string_view text, TextBuilder& out) {
   std::size_t runStart = 0;
   for (std::size_t i = 0; i < text.size(); ++i) {
-    const char16_t c = text[i];
-    if (c > u'\\' || (c >= u'0' && c < u'\\')) continue;  // the common units, at a glance
-    const char16_t letter = EscapeLetter(c);
+    const char16_t letter = EscapeLetter(text[i]);
     if (letter == 0) continue;
     out.Append(text.substr(runStart, i - runStart));
     const char16_t pair[2] = {u'\\', letter};
@@ -51,12 +45,32 @@ void WriteEscaped(std::u16string_view text, TextBuilder& out) {
   out.Append(text.substr(runStart));
 }
 
+// A quoted text. The common case, nothing to escape, is copied in one pass with one check for
+// room (the quotes included).
 void WriteString(std::u16string_view text, bool escape, TextBuilder& out) {
-  out.Append(u'"');
-  if (escape) {
-    WriteEscaped(text, out);
+  std::size_t plain = 0;
+  if (out.Reserve(static_cast<std::int64_t>(text.size()) + 2)) {
+    char16_t* to = out.End();
+    *to++ = u'"';
+    if (escape) {
+      while (plain < text.size() && EscapeLetter(text[plain]) == 0) {
+        to[plain] = text[plain];
+        ++plain;
+      }
+    } else {
+      std::char_traits<char16_t>::copy(to, text.data(), text.size());
+      plain = text.size();
+    }
+    out.Advance(static_cast<std::int64_t>(plain) + 1);
   } else {
-    out.Append(text);
+    out.Append(u'"');
+  }
+  if (plain < text.size()) {
+    if (escape) {
+      WriteEscaped(text.substr(plain), out);
+    } else {
+      out.Append(text.substr(plain));
+    }
   }
   out.Append(u'"');
 }

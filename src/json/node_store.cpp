@@ -237,13 +237,6 @@ std::int32_t JsonNode::Release() noexcept {
   return count;
 }
 
-std::u16string_view JsonNode::Key() const noexcept { return TextView(key_); }
-
-std::u16string_view JsonNode::String() const noexcept {
-  return kind_ == static_cast<std::int16_t>(JsonKind::String) ? TextView(value_.string) : std::u16string_view();
-}
-
-std::u16string_view JsonNode::Literal() const noexcept { return TextView(text_); }
 
 const NodeList* Node::Children() const noexcept {
   if (Is(JsonKind::Array)) return value_.array;

@@ -8,7 +8,7 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
+#include <cstdlib>
 #include <string>
 #include <string_view>
 
@@ -18,10 +18,13 @@ class TextBuilder {
  public:
   // `capacityBytes` 0 or less means 1024.
   explicit TextBuilder(std::int64_t capacityBytes) noexcept;
+  ~TextBuilder() { std::free(buffer_); }
+  TextBuilder(const TextBuilder&) = delete;
+  TextBuilder& operator=(const TextBuilder&) = delete;
 
   bool Append(std::u16string_view text) noexcept {
     if (!Reserve(static_cast<std::int64_t>(text.size()))) return false;
-    if (!text.empty()) std::char_traits<char16_t>::copy(buffer_.get() + length_, text.data(), text.size());
+    if (!text.empty()) std::char_traits<char16_t>::copy(buffer_ + length_, text.data(), text.size());
     length_ += static_cast<std::int64_t>(text.size());
     return true;
   }
@@ -34,18 +37,18 @@ class TextBuilder {
   bool Reserve(std::int64_t units) noexcept {
     return capacity_ - ((length_ + units) * 2 + 2) >= 0 || Grow(units);
   }
-  char16_t* End() noexcept { return buffer_.get() + length_; }
+  char16_t* End() noexcept { return buffer_ + length_; }
   void Advance(std::int64_t units) noexcept { length_ += units; }
 
   std::u16string_view Text() const noexcept {
-    return buffer_ ? std::u16string_view(buffer_.get(), static_cast<std::size_t>(length_)) : std::u16string_view();
+    return buffer_ != nullptr ? std::u16string_view(buffer_, static_cast<std::size_t>(length_)) : std::u16string_view();
   }
   std::int64_t CapacityBytes() const noexcept { return capacity_; }
 
  private:
   bool Grow(std::int64_t units) noexcept;
 
-  std::unique_ptr<char16_t[]> buffer_;
+  char16_t* buffer_ = nullptr;  // malloc'ed, so that growth can extend it in place
   std::int64_t capacity_ = 0;  // bytes
   std::int64_t length_ = 0;    // units written
 };

@@ -126,24 +126,26 @@ ParseError Parser::Run(std::int32_t* errorPosition) noexcept {
 
   ParseError result = ParseError::None;
   for (;;) {
-    const char16_t c = text_[i_];
+    // Indentation comes in runs: skipped in a local loop.
+    std::size_t i = i_;
+    char16_t c;
+    while (IsBlank(c = text_[i])) ++i;
+    i_ = i;
     if (c == 0) {  // the end: i is L + 1 after it
       ++i_;
       break;
     }
-    if (!IsBlank(c)) {
-      if (c == u'{') {
-        result = Open(JsonKind::Object);
-      } else if (c == u'[') {
-        result = Open(JsonKind::Array);
-      } else {
-        result = Continue();
-      }
-      if (result != ParseError::None) break;
-      if (text_[i_] == 0) {  // the step read up to the end
-        ++i_;
-        break;
-      }
+    if (c == u'{') {
+      result = Open(JsonKind::Object);
+    } else if (c == u'[') {
+      result = Open(JsonKind::Array);
+    } else {
+      result = Continue();
+    }
+    if (result != ParseError::None) break;
+    if (text_[i_] == 0) {  // the step read up to the end
+      ++i_;
+      break;
     }
     ++i_;
   }

@@ -65,7 +65,8 @@ class Parser {
   ParseError Continue() noexcept;
   ParseError ContinueArray(std::size_t entry) noexcept;
   ParseError ContinueObject(std::size_t entry) noexcept;
-  ParseError Store(std::size_t tokenStart, std::size_t tokenLength, Node* container) noexcept;
+  // `escaped`: the token holds a backslash (the scan saw one).
+  ParseError Store(std::size_t tokenStart, std::size_t tokenLength, Node* container, bool escaped) noexcept;
   ParseError StoreTopLevel(std::size_t tokenStart, std::size_t tokenLength) noexcept;
 
   bool Push(Node* node, State state) noexcept;
@@ -110,6 +111,7 @@ class Parser {
   std::size_t i_ = 0;
   std::ptrdiff_t keyStart_ = -1;  // the pending key: start and length
   std::size_t keyLength_ = 0;
+  bool keyEscaped_ = false;  // the pending key holds a backslash
   StackEntry* stack_ = nullptr;
   std::size_t count_ = 0;
   std::size_t capacity_ = 0;
@@ -224,9 +226,11 @@ ParseError Parser::ContinueArray(std::size_t entry) noexcept {
   std::size_t tokenStart = i_;
   std::size_t length = 0;
   char16_t quote = 0;
+  bool escaped = false;
   for (char16_t c; (c = text_[i_]) != 0;) {
     if (quote != 0) {
       if (c == u'\\') {
+        escaped = true;
         const std::size_t step = EscapeStep();
         i_ += step;
         length += step;
@@ -258,6 +262,7 @@ ParseError Parser::ContinueArray(std::size_t entry) noexcept {
         ++length;
         continue;
       case u'\\': {
+        escaped = true;
         const std::size_t step = EscapeStep();
         i_ += step;
         length += step;
@@ -290,7 +295,7 @@ ParseError Parser::ContinueArray(std::size_t entry) noexcept {
     return ParseError::BadValue;
   }
   if (length == 0) return ParseError::None;
-  return Store(tokenStart, length, array);
+  return Store(tokenStart, length, array, escaped);
 }
 
 ParseError Parser::ContinueObject(std::size_t entry) noexcept {
@@ -303,6 +308,8 @@ ParseError Parser::ContinueObject(std::size_t entry) noexcept {
 
   keyStart_ = static_cast<std::ptrdiff_t>(i_);
   keyLength_ = 0;
+  keyEscaped_ = false;
+  bool escaped = false;
   std::size_t tokenStart = 0;
   std::size_t length = 0;
   char16_t quote = 0;
@@ -336,6 +343,7 @@ ParseError Parser::ContinueObject(std::size_t entry) noexcept {
       continue;
     }
     if (c == u'\\') {
+      (inKey ? keyEscaped_ : escaped) = true;
       const std::size_t step = EscapeStep();
       i_ += step;
       (inKey ? keyLength_ : length) += step;
@@ -385,7 +393,7 @@ ParseError Parser::ContinueObject(std::size_t entry) noexcept {
     return ParseError::BadValue;
   }
   if (entry < count_ && stack_[entry].node == object) stack_[entry].state = State::ExpectKey;
-  return Store(tokenStart, length, object);
+  return Store(tokenStart, length, object, escaped);
 }
 
 bool Parser::UnescapedCopy(std::u16string_view source) noexcept {
@@ -400,7 +408,7 @@ bool Parser::UnescapedCopy(std::u16string_view source) noexcept {
 
 bool Parser::PendingKey(std::u16string_view* key) noexcept {
   std::u16string_view raw(text_ + keyStart_, keyLength_);
-  if (raw.find(u'\\') == std::u16string_view::npos) {
+  if (!keyEscaped_) {
     *key = raw;
     return true;
   }
@@ -420,13 +428,13 @@ struct Scalar {
 
 // A token read as a value: a quoted string (unescaped into `scratch` when needed), a keyword
 // or a number.
-bool ReadToken(std::u16string_view token, bool decode, std::u16string& scratch, Scalar* scalar) {
+bool ReadToken(std::u16string_view token, bool escaped, bool decode, std::u16string& scratch, Scalar* scalar) {
   const char16_t first = token.front();
   if (IsQuote(first)) {
     if (token.back() != first) return false;
     scalar->kind = JsonKind::String;
     std::u16string_view unescaped = token;
-    if (token.find(u'\\') != std::u16string_view::npos) {
+    if (escaped) {
       scratch.assign(token);
       scratch.resize(Unescape(scratch.data(), scratch.size(), decode));
       unescaped = scratch;
@@ -457,11 +465,11 @@ bool ReadToken(std::u16string_view token, bool decode, std::u16string& scratch, 
   return true;
 }
 
-ParseError Parser::Store(std::size_t tokenStart, std::size_t tokenLength, Node* container) noexcept {
+ParseError Parser::Store(std::size_t tokenStart, std::size_t tokenLength, Node* container, bool escaped) noexcept {
   const std::u16string_view token(text_ + tokenStart, tokenLength);
   Scalar scalar;
   try {
-    if (tokenLength == 0 || !ReadToken(token, decode_, scratch_, &scalar)) {
+    if (tokenLength == 0 || !ReadToken(token, escaped, decode_, scratch_, &scalar)) {
       i_ = tokenStart;
       return ParseError::BadValue;
     }
@@ -505,7 +513,7 @@ ParseError Parser::StoreTopLevel(std::size_t tokenStart, std::size_t tokenLength
   Scalar scalar;
   bool stored = false;
   try {
-    if (!ReadToken(token, decode_, scratch_, &scalar)) {
+    if (!ReadToken(token, token.find(u'\\') != std::u16string_view::npos, decode_, scratch_, &scalar)) {
       i_ = tokenStart;
       return ParseError::BadValue;
     }

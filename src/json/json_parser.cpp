@@ -441,7 +441,9 @@ bool ReadToken(std::u16string_view token, bool escaped, bool decode, std::u16str
     }
     // The text between the first and the last unit; a lone quote gives the empty text.
     std::u16string_view value = unescaped.size() >= 2 ? unescaped.substr(1, unescaped.size() - 2) : std::u16string_view();
-    scalar->text = value.substr(0, std::min(value.find(u'\0'), value.size()));
+    // Only a decoded \u0000 can put a NUL into it: the text ends there.
+    if (escaped && decode) value = value.substr(0, std::min(value.find(u'\0'), value.size()));
+    scalar->text = value;
     return true;
   }
   scalar->text = token;

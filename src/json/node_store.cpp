@@ -194,9 +194,9 @@ Node* NewWithText(const Node* owner, JsonKind kind, std::u16string_view text) no
 }  // namespace
 
 char16_t* KeywordText(std::u16string_view keyword) noexcept {
-  if (keyword == u"true") return trueBlock.text;
-  if (keyword == u"false") return falseBlock.text;
-  return nullBlock.text;
+  // Only ever "null", "true" or "false": the first unit tells them apart.
+  const char16_t first = keyword.empty() ? u'n' : keyword.front();
+  return first == u't' ? trueBlock.text : (first == u'f' ? falseBlock.text : nullBlock.text);
 }
 
 bool IsKeywordText(const char16_t* text) noexcept {

@@ -19,6 +19,7 @@ import os
 import shutil
 import subprocess
 import sys
+import tempfile
 import time
 import urllib.parse
 
@@ -73,11 +74,18 @@ def write(base, install_path, data):
 
 
 def wine(*arguments, env, timeout=120):
-    return subprocess.run((WINE_RUN,) + arguments, env=env, capture_output=True, timeout=timeout)
+    """Runs a Windows program to its end; returns (exit code, standard output). The output goes
+    through a file, not a pipe: Wine's own services, started by whichever program comes first, may
+    hold on to a pipe long after the program has ended."""
+    with tempfile.TemporaryFile() as output:
+        finished = subprocess.run((WINE_RUN,) + arguments, env=env, stdin=subprocess.DEVNULL, stdout=output,
+                                  stderr=subprocess.DEVNULL, timeout=timeout)
+        output.seek(0)
+        return finished.returncode, output.read()
 
 
 def probe(env, *arguments):
-    output = wine(UI_PROBE, *arguments, env=env).stdout.decode("utf-8", "replace").strip().splitlines()
+    output = wine(UI_PROBE, *arguments, env=env)[1].decode("utf-8", "replace").strip().splitlines()
     answers = [line for line in output if line.startswith("{")]
     return json.loads(answers[-1]) if answers else {}
 
@@ -115,8 +123,8 @@ def main():
 
         env = {key: value for key, value in os.environ.items() if not key.lower().endswith("_proxy")}
         env["http_proxy"] = proxy.address
-        trusted = wine(HTTPS_PROBE, "trust-root", "Z:" + authority.ca_cert.replace("/", "\\"), env=env)
-        if trusted.returncode != 0:
+        trusted, _ = wine(HTTPS_PROBE, "trust-root", "Z:" + authority.ca_cert.replace("/", "\\"), env=env)
+        if trusted != 0:
             raise SystemExit("demo: could not trust the demo authority in the Wine prefix")
 
         print("demo: manifest server %s%s -> https://127.0.0.1:%d (through the proxy %s)"
@@ -139,7 +147,7 @@ def main():
             for row in grid["rows"]:
                 print("   %s  %-24s %s" % (row[0], row[1], row[7]))
             time.sleep(1)  # let it paint
-            screenshot = os.path.join(BUILD_ROOT, "demo-screenshot.png")
+            screenshot = os.path.join(BUILD_ROOT, "run-screenshot.png")
             if subprocess.run(["import", "-window", "root", screenshot], capture_output=True).returncode == 0:
                 print("demo: screenshot saved to %s" % screenshot)
         if options.close_after_screenshot:

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
+#include <random>
 #include <string>
 
 #include "json/json_document.h"
@@ -262,6 +264,40 @@ TEST(NumberText, ReadersFollowTheirConversionRules) {
   EXPECT_EQ(FormatReal(1e20), u"1e+20");
   EXPECT_EQ(FormatReal(1.0 / 3), u"0.3333333333333");
   EXPECT_EQ(FormatInteger(-5), u"-5");
+}
+
+TEST(NumberText, RealsAreCorrectlyRounded) {
+  // Long mantissas with moderate exponents take the parser's fast paths; every result must be
+  // the correctly rounded double, as the general conversion gives it.
+  std::mt19937_64 random(936);
+  for (int i = 0; i < 20000; ++i) {
+    const int digits = 1 + static_cast<int>(random() % 20);
+    std::string text = std::to_string(random() % 9 + 1);
+    for (int d = 1; d < digits; ++d) text += static_cast<char>('0' + random() % 10);
+    const int point = static_cast<int>(random() % static_cast<unsigned>(digits + 1));
+    text.insert(static_cast<std::size_t>(point), ".");
+    if (random() % 3 == 0) text += "e" + std::to_string(static_cast<int>(random() % 40) - 20);
+    double expected = 0;
+    std::from_chars(text.data(), text.data() + text.size(), expected);
+    std::int64_t integer = 0;
+    double real = 0;
+    ASSERT_EQ(ReadNumber(std::u16string(text.begin(), text.end()), &integer, &real), NumberClass::Real) << text;
+    ASSERT_EQ(real, expected) << text;
+  }
+  // Values whose extended-precision product lies on a midpoint between two doubles.
+  for (const char16_t* text : {u"9007199254740993", u"9007199254740993.0", u"1.00000000000000011102230246251565404",
+                               u"2.2250738585072011e-308", u"-65.613616999999977", u"0.1e1", u"123456789012345678.9e-10"}) {
+    std::int64_t integer = 0;
+    double real = 0;
+    const std::u16string wide(text);
+    const std::string narrow(wide.begin(), wide.end());
+    double expected = 0;
+    std::from_chars(narrow.data() + (narrow[0] == '-'), narrow.data() + narrow.size(), expected);
+    if (narrow[0] == '-') expected = -expected;
+    if (ReadNumber(wide, &integer, &real) == NumberClass::Real) {
+      EXPECT_EQ(real, expected) << narrow;
+    }
+  }
 }
 
 }  // namespace

@@ -65,8 +65,17 @@ constexpr long double kExactLongPowers[] = {
 // at most half a unit of its 64-bit mantissa, so rounding its result to 53 bits gives the
 // correctly rounded double unless the result lies exactly on (or next to) a midpoint between two
 // doubles: those few are left to the general conversion.
+//
+// The x87 unit rounds to the precision its control word sets, which other code in the process
+// (and tools such as valgrind) may lower to 53 bits; the step is only taken while 64 bits hold.
+bool ExtendedPrecisionActive() noexcept {
+  volatile long double one = 1.0L;
+  volatile long double least = 0x1p-63L;  // the last bit of a 64-bit mantissa at 1.0
+  return one + least != one;
+}
+
 bool ExtendedReal(std::uint64_t mantissa, int scale, double* value) noexcept {
-  if (scale < -27 || scale > 27) return false;
+  if (scale < -27 || scale > 27 || !ExtendedPrecisionActive()) return false;
   long double result = static_cast<long double>(mantissa);  // exact: 64-bit mantissa
   result = scale < 0 ? result / kExactLongPowers[-scale] : result * kExactLongPowers[scale];
   std::uint64_t bits;

@@ -118,17 +118,29 @@ class Wine:
             self.end(process)
         self.started = []
 
-    def probe(self, *arguments, env=None, timeout=60, check=True):
-        """Runs ui-probe.exe with `arguments` and returns its JSON answer (a dict)."""
-        process = self.start(PROBE, *arguments, env=env)
-        try:
-            out, _ = process.communicate(timeout=timeout)
-        except subprocess.TimeoutExpired:
-            self.end(process)
-            raise ProbeError(f"ui-probe {' '.join(arguments)} did not answer within {timeout} s")
-        lines = [line for line in out.decode("utf-8", "replace").splitlines() if line.startswith("{")]
-        if not lines:
-            raise ProbeError(f"ui-probe {' '.join(arguments)} gave no answer (exit code {process.returncode})")
+    def probe(self, *arguments, env=None, timeout=60, check=True, attempts=2):
+        """Runs ui-probe.exe with `arguments` and returns its JSON answer (a dict).
+
+        A probe that ends without printing anything never got to run its command (Wine failed to
+        start it, which happens now and then on a loaded machine): it is started once more."""
+        for attempt in range(attempts):
+            process_env = dict(self.env)
+            process_env.update(env or {})
+            process = subprocess.Popen([WINE_RUN, PROBE, *arguments], env=process_env, stdin=subprocess.DEVNULL,
+                                       stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            self.started.append(process)
+            try:
+                out, err = process.communicate(timeout=timeout)
+            except subprocess.TimeoutExpired:
+                self.end(process)
+                raise ProbeError(f"ui-probe {' '.join(arguments)} did not answer within {timeout} s")
+            lines = [line for line in out.decode("utf-8", "replace").splitlines() if line.startswith("{")]
+            if lines:
+                break
+            if attempt + 1 == attempts:
+                raise ProbeError(f"ui-probe {' '.join(arguments)} gave no answer (exit code {process.returncode}): "
+                                 f"{err.decode('utf-8', 'replace')[-2000:]}")
+            time.sleep(0.5)
         answer = json.loads(lines[-1])
         if check and (answer.get("found") is False or answer.get("ok") is False):
             raise ProbeError(f"ui-probe {' '.join(arguments)}: {answer}")

@@ -46,8 +46,8 @@ class UpdateWindow {
   virtual void InsertRow(int position, const std::string& firstCellText) = 0;
   // The cell shows `text`. On a progress cell the text is taken as its value.
   virtual void SetCellText(int row, int column, const std::string& text) = 0;
-  // The cell becomes a progress bar with the spec's value (clamped), range and colours.
-  virtual void MakeProgressCell(int row, int column, const ProgressCellSpec& spec) = 0;
+  // The cell becomes a progress bar with the given value (clamped), range and colours.
+  virtual void MakeProgressCell(int row, int column, const ProgressCellSpec& cellSpec) = 0;
   // The progress cell's value, clamped into its range; ignored on cells that are not progress cells.
   virtual void SetProgressValue(int row, int column, std::int32_t value) = 0;
   // A disabled button ignores clicks.

@@ -68,10 +68,10 @@ class RecordingWindow final : public platform::UpdateWindow {
   void SetCellText(int row, int column, const std::string& cellText) override {
     log_.push_back("text " + std::to_string(row) + " " + std::to_string(column) + " " + text::NarrowToUtf8(cellText));
   }
-  void MakeProgressCell(int row, int column, const platform::ProgressCellSpec& spec) override {
+  void MakeProgressCell(int row, int column, const platform::ProgressCellSpec& cellSpec) override {
     log_.push_back("progress " + std::to_string(row) + " " + std::to_string(column) + " " +
-                   std::to_string(spec.value) + " " + std::to_string(spec.minimum) + ".." +
-                   std::to_string(spec.maximum) + " bar " + std::to_string(spec.barColour));
+                   std::to_string(cellSpec.value) + " " + std::to_string(cellSpec.minimum) + ".." +
+                   std::to_string(cellSpec.maximum) + " bar " + std::to_string(cellSpec.barColour));
   }
   void SetProgressValue(int row, int column, std::int32_t value) override {
     log_.push_back("value " + std::to_string(row) + " " + std::to_string(column) + " " + std::to_string(value));

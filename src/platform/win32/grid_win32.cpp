@@ -137,50 +137,50 @@ void Grid::InsertRow(int position, const std::string& firstCellText) {
 
 void Grid::SetCellText(int row, int column, const std::string& text) {
   if (!HasCell(row, column)) return;
-  if (const ProgressCellSpec* spec = ProgressCell(row - 1, column)) {
+  if (const ProgressCellSpec* cellSpec = ProgressCell(row - 1, column)) {
     // A progress cell's text is its value, kept clamped.
-    SetProgressValue(row, column, ProgressFromText(text, spec->minimum, spec->maximum));
+    SetProgressValue(row, column, ProgressFromText(text, cellSpec->minimum, cellSpec->maximum));
     return;
   }
   SetItemText(row - 1, column, text);
 }
 
-void Grid::MakeProgressCell(int row, int column, const ProgressCellSpec& spec) {
+void Grid::MakeProgressCell(int row, int column, const ProgressCellSpec& cellSpec) {
   if (!HasCell(row, column)) return;
-  rows_[static_cast<std::size_t>(row - 1)].progress[column] = spec;
-  SetProgressValue(row, column, spec.value);
+  rows_[static_cast<std::size_t>(row - 1)].progress[column] = cellSpec;
+  SetProgressValue(row, column, cellSpec.value);
 }
 
 void Grid::SetProgressValue(int row, int column, std::int32_t value) {
   if (!HasCell(row, column)) return;
-  const ProgressCellSpec* spec = ProgressCell(row - 1, column);
-  if (spec == nullptr) return;
-  const std::int32_t clamped = ClampProgress(value, spec->minimum, spec->maximum);
+  const ProgressCellSpec* cellSpec = ProgressCell(row - 1, column);
+  if (cellSpec == nullptr) return;
+  const std::int32_t clamped = ClampProgress(value, cellSpec->minimum, cellSpec->maximum);
   SetItemText(row - 1, column, std::to_string(clamped));
 }
 
-void Grid::DrawProgressCell(HDC dc, int item, int column, const ProgressCellSpec& spec) const {
+void Grid::DrawProgressCell(HDC dc, int item, int column, const ProgressCellSpec& cellSpec) const {
   RECT cell{};
   ListView_GetSubItemRect(list_, item, column, column == 0 ? LVIR_LABEL : LVIR_BOUNDS, &cell);
   if (cell.right <= cell.left) return;  // a column without width shows nothing
-  Fill(dc, cell, ColourOr(spec.backgroundColour, COLOR_WINDOW));
+  Fill(dc, cell, ColourOr(cellSpec.backgroundColour, COLOR_WINDOW));
 
   RECT bar = cell;
   InflateRect(&bar, -kBarMargin, -kBarMargin);
   if (bar.right <= bar.left || bar.bottom <= bar.top) return;
-  Fill(dc, bar, ColourOr(spec.trackColour, COLOR_BTNFACE));
+  Fill(dc, bar, ColourOr(cellSpec.trackColour, COLOR_BTNFACE));
 
-  const std::int32_t low = std::min(spec.minimum, spec.maximum);
-  const std::int32_t high = std::max(spec.minimum, spec.maximum);
+  const std::int32_t low = std::min(cellSpec.minimum, cellSpec.maximum);
+  const std::int32_t high = std::max(cellSpec.minimum, cellSpec.maximum);
   const std::int32_t value = ProgressFromText(ItemText(item, column), low, high);
   if (high > low) {
     const long long span = static_cast<long long>(high) - low;
     const long long inner = bar.right - bar.left;
     RECT filled = bar;
     filled.right = bar.left + static_cast<LONG>(inner * (static_cast<long long>(value) - low) / span);
-    if (filled.right > filled.left) Fill(dc, filled, ColourOr(spec.barColour, COLOR_HIGHLIGHT));
+    if (filled.right > filled.left) Fill(dc, filled, ColourOr(cellSpec.barColour, COLOR_HIGHLIGHT));
   }
-  HBRUSH frame = CreateSolidBrush(ColourOr(spec.frameColour, COLOR_BTNSHADOW));
+  HBRUSH frame = CreateSolidBrush(ColourOr(cellSpec.frameColour, COLOR_BTNSHADOW));
   FrameRect(dc, &bar, frame);
   DeleteObject(frame);
 }
@@ -193,11 +193,11 @@ LRESULT Grid::OnCustomDraw(const NMLVCUSTOMDRAW& draw) {
       return CDRF_NOTIFYSUBITEMDRAW;
     case CDDS_ITEMPREPAINT | CDDS_SUBITEM: {
       const int item = static_cast<int>(draw.nmcd.dwItemSpec);
-      const ProgressCellSpec* spec = ProgressCell(item, draw.iSubItem);
-      if (spec == nullptr) return CDRF_DODEFAULT;
+      const ProgressCellSpec* cellSpec = ProgressCell(item, draw.iSubItem);
+      if (cellSpec == nullptr) return CDRF_DODEFAULT;
       // The value stays the cell's text (automation reads it like any other cell) but is shown
       // only as the bar.
-      DrawProgressCell(draw.nmcd.hdc, item, draw.iSubItem, *spec);
+      DrawProgressCell(draw.nmcd.hdc, item, draw.iSubItem, *cellSpec);
       return CDRF_SKIPDEFAULT;
     }
     default:

@@ -29,7 +29,7 @@ class Grid {
   // are ignored.
   void InsertRow(int position, const std::string& firstCellText);
   void SetCellText(int row, int column, const std::string& text);
-  void MakeProgressCell(int row, int column, const ProgressCellSpec& spec);
+  void MakeProgressCell(int row, int column, const ProgressCellSpec& cellSpec);
   void SetProgressValue(int row, int column, std::int32_t value);
 
   // NM_CUSTOMDRAW from the ListView: progress cells are drawn as bars; the result for the dialog.
@@ -44,7 +44,7 @@ class Grid {
   const ProgressCellSpec* ProgressCell(int item, int column) const;
   void SetItemText(int item, int column, const std::string& gbk);
   std::string ItemText(int item, int column) const;
-  void DrawProgressCell(HDC dc, int item, int column, const ProgressCellSpec& spec) const;
+  void DrawProgressCell(HDC dc, int item, int column, const ProgressCellSpec& cellSpec) const;
   // Gives the rest-width columns what the others leave of the client area (again whenever a
   // vertical scroll bar comes or goes), so that no column is cut off.
   void FitRestColumns();

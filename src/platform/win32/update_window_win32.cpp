@@ -36,8 +36,8 @@ class PostingUpdateWindow final : public UpdateWindow {
   void SetCellText(int row, int column, const std::string& text) override {
     PostOwned(kSetCellTextMessage, std::make_unique<CellText>(CellText{row, column, text}));
   }
-  void MakeProgressCell(int row, int column, const ProgressCellSpec& spec) override {
-    PostOwned(kMakeProgressCellMessage, std::make_unique<ProgressCellMaking>(ProgressCellMaking{row, column, spec}));
+  void MakeProgressCell(int row, int column, const ProgressCellSpec& cellSpec) override {
+    PostOwned(kMakeProgressCellMessage, std::make_unique<ProgressCellMaking>(ProgressCellMaking{row, column, cellSpec}));
   }
   void SetProgressValue(int row, int column, std::int32_t value) override {
     PostNumbers(kSetProgressValueMessage, PackCell(row, column), static_cast<LPARAM>(value));

@@ -10,7 +10,7 @@
 
 namespace velmora::platform::win32 {
 
-// Posted to the window. Messages with text or a spec carry a heap object in lParam that the
+// Posted to the window. Messages with text or a progress cell carry a heap object in lParam that the
 // window's thread takes over and deletes; the others carry plain numbers.
 enum UpdateWindowMessage : UINT {
   kInsertRowMessage = WM_APP + 1,   // lParam: RowInsertion*
@@ -36,7 +36,7 @@ struct CellText {
 struct ProgressCellMaking {
   int row;
   int column;
-  ProgressCellSpec spec;
+  ProgressCellSpec cellSpec;
 };
 
 inline WPARAM PackCell(int row, int column) {

@@ -50,11 +50,11 @@ LRESULT CALLBACK StripProc(HWND strip, UINT message, WPARAM wParam, LPARAM lPara
   return DefSubclassProc(strip, message, wParam, lParam);
 }
 
-HFONT CreateDesignFont(const FontSpec& spec) {
-  const std::wstring face = Wide(spec.face);
-  return CreateFontW(spec.height, 0, 0, 0, spec.weight,
+HFONT CreateDesignFont(const FontSpec& fontSpec) {
+  const std::wstring face = Wide(fontSpec.face);
+  return CreateFontW(fontSpec.height, 0, 0, 0, fontSpec.weight,
                      FALSE, FALSE, FALSE,  // italic, underline, strike-out
-                     spec.charset, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                     fontSpec.charset, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                      DEFAULT_PITCH | FF_DONTCARE, face.c_str());
 }
 
@@ -109,7 +109,7 @@ bool ApplyPosted(HWND window, WindowContext& context, UINT message, WPARAM wPara
     }
     case kMakeProgressCellMessage: {
       std::unique_ptr<ProgressCellMaking> data(reinterpret_cast<ProgressCellMaking*>(lParam));
-      context.grid.MakeProgressCell(data->row, data->column, data->spec);
+      context.grid.MakeProgressCell(data->row, data->column, data->cellSpec);
       return true;
     }
     case kSetProgressValueMessage:

@@ -24,6 +24,7 @@
 #include "update/fingerprint.h"
 #include "update/manifest.h"
 #include "update/run_directory.h"
+#include "peak_memory.h"
 
 namespace {
 
@@ -108,15 +109,6 @@ const BenchRelease& Release() {
   return release;
 }
 
-double PeakResidentMiB() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("VmHWM:", 0) == 0) return std::atof(line.c_str() + 6) / 1024.0;
-  }
-  return 0;
-}
-
 void WriteHandOff(const BenchRelease& release) {
   const fs::path handOff = release.runDirectory / "Bin" / "Config" / "UP.data";
   fs::create_directories(handOff.parent_path());
@@ -138,7 +130,7 @@ void BM_LoadManifest(benchmark::State& state) {
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * release.totalBytes));
   state.counters["listed"] = listed;
-  state.counters["peak_MiB"] = PeakResidentMiB();
+  state.counters["peak_MiB"] = velmora::bench::PeakResidentMiB();
 }
 
 void BM_Md5sum(benchmark::State& state) {

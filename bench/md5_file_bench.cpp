@@ -15,6 +15,7 @@
 #include <string>
 
 #include "update/fingerprint.h"
+#include "peak_memory.h"
 
 namespace {
 
@@ -40,15 +41,6 @@ std::filesystem::path BenchFile() {
   return path;
 }
 
-double PeakResidentMiB() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("VmHWM:", 0) == 0) return std::atof(line.c_str() + 6) / 1024.0;
-  }
-  return 0;
-}
-
 void BM_Md5HexOfFile(benchmark::State& state) {
   const auto file = BenchFile();
   const auto size = std::filesystem::file_size(file);
@@ -58,7 +50,7 @@ void BM_Md5HexOfFile(benchmark::State& state) {
     benchmark::DoNotOptimize(digest);
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size));
-  state.counters["peak_MiB"] = PeakResidentMiB();
+  state.counters["peak_MiB"] = velmora::bench::PeakResidentMiB();
   state.SetLabel(digest);
 }
 

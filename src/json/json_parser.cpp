@@ -16,12 +16,16 @@ namespace {
 
 enum class State : std::int32_t { ExpectKey = 1, ExpectValue = 2, AfterChild = 3 };
 
+// An open array or object. Its children wait on the parser's child stack from `firstChild` on
+// and join it when it closes, so that it takes its storage once, at its final size.
 struct StackEntry {
-  Node* node;  // no reference: the tree owns it
+  Node* node;  // no reference: the tree (or the child stack) owns it
   State state;
+  std::size_t firstChild;
 };
 
-constexpr std::size_t kFirstStackCapacity = 1024;
+constexpr std::size_t kFirstStackCapacity = 256;
+constexpr std::size_t kFirstChildCapacity = 1024;
 
 bool IsBlank(char16_t c) noexcept { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; }
 bool IsQuote(char16_t c) noexcept { return c == u'"' || c == u'\''; }
@@ -54,6 +58,7 @@ class Parser {
       : root_(root), heap_(root->heap_), text_(text), decode_(decode) {}
   ~Parser() {
     if (stack_ != nullptr) heap_->Deallocate(stack_, capacity_ * sizeof(StackEntry));
+    if (children_ != nullptr) heap_->Deallocate(children_, childCapacity_ * sizeof(Node*));
   }
   Parser(const Parser&) = delete;
   Parser& operator=(const Parser&) = delete;
@@ -70,10 +75,12 @@ class Parser {
   ParseError StoreTopLevel(std::size_t tokenStart, std::size_t tokenLength) noexcept;
 
   bool Push(Node* node, State state) noexcept;
-  void Pop() noexcept {
-    --count_;
-    if (count_ > 0) stack_[count_ - 1].state = State::AfterChild;
-  }
+  // Closes the innermost container: its waiting children join it.
+  ParseError Pop() noexcept;
+  // A new child of the innermost container (with the pending key when that is an object) waits
+  // on the child stack; the node is freed when it cannot.
+  ParseError AddChild(Node* child, bool keyed) noexcept;
+  void DiscardWaitingChildren() noexcept;
   // Steps over a backslash escape: 6 units for \u, else 2, never past the terminating NUL.
   std::size_t EscapeStep() const noexcept {
     const std::size_t wanted = text_[i_ + 1] == u'u' ? 6 : 2;
@@ -115,6 +122,9 @@ class Parser {
   StackEntry* stack_ = nullptr;
   std::size_t count_ = 0;
   std::size_t capacity_ = 0;
+  Node** children_ = nullptr;  // children of open containers, innermost last; owned here
+  std::size_t childCount_ = 0;
+  std::size_t childCapacity_ = 0;
   std::u16string scratch_;
 };
 
@@ -124,6 +134,9 @@ ParseError Parser::Run(std::int32_t* errorPosition) noexcept {
   stack_ = static_cast<StackEntry*>(heap_->Allocate(kFirstStackCapacity * sizeof(StackEntry)));
   if (stack_ == nullptr) return ParseError::NoMemory;
   capacity_ = kFirstStackCapacity;
+  children_ = static_cast<Node**>(heap_->Allocate(kFirstChildCapacity * sizeof(Node*)));
+  if (children_ == nullptr) return ParseError::NoMemory;
+  childCapacity_ = kFirstChildCapacity;
   EmptyInPlace(root_);
 
   ParseError result = ParseError::None;
@@ -153,6 +166,7 @@ ParseError Parser::Run(std::int32_t* errorPosition) noexcept {
   }
   if (result == ParseError::None && count_ != 0) result = ParseError::Unclosed;
   if (result != ParseError::None) {
+    DiscardWaitingChildren();
     EmptyInPlace(root_);
     if (errorPosition != nullptr) {
       *errorPosition = static_cast<std::int32_t>(std::min<std::size_t>(i_, std::numeric_limits<std::int32_t>::max()));
@@ -171,8 +185,58 @@ bool Parser::Push(Node* node, State state) noexcept {
     stack_ = grown;
     capacity_ = capacity;
   }
-  stack_[count_++] = StackEntry{node, state};
+  stack_[count_++] = StackEntry{node, state, childCount_};
   return true;
+}
+
+ParseError Parser::AddChild(Node* child, bool keyed) noexcept {
+  std::u16string_view key;
+  if (keyed && (!PendingKey(&key) || !SetChildKey(child, key))) {
+    DiscardChild(child);
+    return ParseError::NoMemory;
+  }
+  if (childCount_ == childCapacity_) {
+    const std::size_t capacity = childCapacity_ * 2;
+    auto* grown = static_cast<Node**>(heap_->Allocate(capacity * sizeof(Node*)));
+    if (grown == nullptr) {
+      DiscardChild(child);
+      return ParseError::NoMemory;
+    }
+    std::memcpy(grown, children_, childCount_ * sizeof(Node*));
+    heap_->Deallocate(children_, childCapacity_ * sizeof(Node*));
+    children_ = grown;
+    childCapacity_ = capacity;
+  }
+  children_[childCount_++] = child;
+  return ParseError::None;
+}
+
+ParseError Parser::Pop() noexcept {
+  const StackEntry& entry = stack_[count_ - 1];
+  Node* const* children = children_ + entry.firstChild;
+  const auto count = static_cast<std::int32_t>(childCount_ - entry.firstChild);
+  if (entry.node == root_) {
+    // The root may hold what earlier top-level containers left ({"a":1}{"b":2}): stored one by one.
+    const std::int32_t stored = AdoptInto(root_, children, count);
+    if (stored < count) {
+      std::memmove(children_ + entry.firstChild, children + stored, static_cast<std::size_t>(count - stored) * sizeof(Node*));
+      childCount_ -= static_cast<std::size_t>(stored);
+      return ParseError::NoMemory;
+    }
+  } else {
+    const bool adopted = entry.node->Is(JsonKind::Array) ? AdoptChildren(entry.node, children, count)
+                                                         : AdoptMembers(entry.node, children, count);
+    if (!adopted) return ParseError::NoMemory;
+  }
+  childCount_ = entry.firstChild;
+  --count_;
+  if (count_ > 0) stack_[count_ - 1].state = State::AfterChild;
+  return ParseError::None;
+}
+
+void Parser::DiscardWaitingChildren() noexcept {
+  for (std::size_t k = 0; k < childCount_; ++k) DiscardChild(children_[k]);
+  childCount_ = 0;
 }
 
 ParseError Parser::Open(JsonKind kind) noexcept {
@@ -187,18 +251,10 @@ ParseError Parser::Open(JsonKind kind) noexcept {
   const StackEntry top = stack_[count_ - 1];
   if (top.state != State::ExpectValue) return ParseError::BadObject;
   const bool intoArray = top.node->Is(JsonKind::Array);
-  std::u16string_view key;
-  if (!intoArray) {
-    if (keyStart_ < 0 || keyLength_ == 0) return ParseError::BadObject;
-    if (!PendingKey(&key)) return ParseError::NoMemory;
-  }
-  Node* child = NewNode(root_, kind);
+  if (!intoArray && (keyStart_ < 0 || keyLength_ == 0)) return ParseError::BadObject;
+  Node* child = NewChildContainer(heap_, kind);
   if (child == nullptr) return ParseError::NoMemory;
-  const bool stored = intoArray ? AppendChild(top.node, child) : PutMember(top.node, key, child);
-  if (!stored) {
-    child->Release();
-    return ParseError::NoMemory;
-  }
+  if (const ParseError added = AddChild(child, !intoArray); added != ParseError::None) return added;
   return Push(child, state) ? ParseError::None : ParseError::NoMemory;
 }
 
@@ -276,9 +332,13 @@ ParseError Parser::ContinueArray(std::size_t entry) noexcept {
         }
         return Open(c == u'{' ? JsonKind::Object : JsonKind::Array);
       case u']':
-        Pop();
-        if (length == 0) return ParseError::None;
-        break;
+        // The token before the bracket is the array's last element: stored before it closes.
+        if (length != 0) {
+          if (const ParseError stored = Store(tokenStart, length, array, escaped); stored != ParseError::None) {
+            return stored;
+          }
+        }
+        return Pop();
       case u',':
         break;
       default: {
@@ -314,6 +374,7 @@ ParseError Parser::ContinueObject(std::size_t entry) noexcept {
   std::size_t length = 0;
   char16_t quote = 0;
   bool keyClosed = false;
+  bool closing = false;  // the object's closing brace ended the token
   bool inKey = true;  // the entry's state is ExpectKey (else ExpectValue)
   for (char16_t c; (c = text_[i_]) != 0;) {
     if (IsQuote(c)) {
@@ -373,8 +434,8 @@ ParseError Parser::ContinueObject(std::size_t entry) noexcept {
         return Open(c == u'{' ? JsonKind::Object : JsonKind::Array);
       }
       if (c == u'}') {
-        Pop();
-        if (keyLength_ == 0) return ParseError::None;  // {} or a trailing comma
+        if (keyLength_ == 0) return Pop();  // {} or a trailing comma
+        closing = true;  // the last member is stored before the object closes
         break;
       }
       if (c == u',') break;
@@ -392,8 +453,9 @@ ParseError Parser::ContinueObject(std::size_t entry) noexcept {
     i_ = tokenStart;
     return ParseError::BadValue;
   }
-  if (entry < count_ && stack_[entry].node == object) stack_[entry].state = State::ExpectKey;
-  return Store(tokenStart, length, object, escaped);
+  stack_[entry].state = State::ExpectKey;
+  const ParseError stored = Store(tokenStart, length, object, escaped);
+  return stored == ParseError::None && closing ? Pop() : stored;
 }
 
 bool Parser::UnescapedCopy(std::u16string_view source) noexcept {
@@ -479,7 +541,7 @@ ParseError Parser::Store(std::size_t tokenStart, std::size_t tokenLength, Node* 
     i_ = tokenStart;
     return ParseError::NoMemory;
   }
-  Node* node = NewScalar(heap_, scalar.kind, scalar.text);
+  Node* node = NewChildScalar(heap_, scalar.kind, scalar.text);
   if (node == nullptr) {
     i_ = tokenStart;
     return ParseError::NoMemory;
@@ -491,21 +553,14 @@ ParseError Parser::Store(std::size_t tokenStart, std::size_t tokenLength, Node* 
   } else if (scalar.kind == JsonKind::Boolean) {
     node->value_.boolean = static_cast<std::int32_t>(scalar.integer);
   }
-  bool stored = false;
-  if (container->Is(JsonKind::Array)) {
-    stored = AppendChild(container, node);
-  } else {
-    std::u16string_view key;
-    stored = PendingKey(&key) && PutMember(container, key, node);
-    if (stored) {
-      keyStart_ = -1;
-      keyLength_ = 0;
-    }
-  }
-  if (!stored) {
-    node->Release();
+  const bool keyed = container->Is(JsonKind::Object);
+  if (AddChild(node, keyed) != ParseError::None) {
     i_ = tokenStart;
     return ParseError::NoMemory;
+  }
+  if (keyed) {
+    keyStart_ = -1;
+    keyLength_ = 0;
   }
   return ParseError::None;
 }

@@ -5,15 +5,11 @@
 namespace velmora::json {
 namespace {
 
-constexpr std::size_t kListBlockBytes = sizeof(NodeList) + kNewListCapacity * sizeof(JsonNode*);
-constexpr std::size_t kTableBlockBytes =
-    sizeof(MemberTable) + kNewBucketCount * sizeof(JsonNode*) + kNewListCapacity * sizeof(JsonNode*);
-
-JsonNode** InlineItems(NodeList* list) noexcept { return reinterpret_cast<JsonNode**>(list + 1); }
-JsonNode** InlineBuckets(MemberTable* table) noexcept { return reinterpret_cast<JsonNode**>(table + 1); }
-JsonNode** InlineOrder(MemberTable* table) noexcept { return InlineBuckets(table) + kNewBucketCount; }
-
 std::size_t ArrayBytes(std::int32_t count) noexcept { return static_cast<std::size_t>(count) * sizeof(JsonNode*); }
+
+std::int32_t ThresholdOf(std::int32_t bucketCount, float loadFactor) noexcept {
+  return static_cast<std::int32_t>(static_cast<float>(bucketCount) * loadFactor);
+}
 
 std::uint32_t BucketOf(std::uint32_t hash, std::int32_t bucketCount) noexcept {
   return (hash & 0x7FFFFFFFu) % static_cast<std::uint32_t>(bucketCount);
@@ -23,72 +19,116 @@ bool SameKey(const char16_t* stored, std::u16string_view key) noexcept {
   return TextLength(stored) == key.size() && std::memcmp(stored, key.data(), key.size() * sizeof(char16_t)) == 0;
 }
 
-// Grows a list's items to 2n+1; `inlineItems` is the block it started in (never freed alone).
-bool GrowItems(NodeHeap* heap, NodeList* list, JsonNode** inlineItems) noexcept {
-  const std::int64_t wanted = std::int64_t{list->capacity} * 2 + 1;
+// The capacity a full list grows to: 8 for none, else the next step of 2n+1 from 8 above its
+// count (a list sized exactly by the parser rejoins the sequence of one grown by appends).
+std::int64_t GrownCapacity(std::int32_t count) noexcept {
+  std::int64_t capacity = kNewListCapacity;
+  while (capacity <= count) capacity = capacity * 2 + 1;
+  return capacity;
+}
+
+bool GrowItems(NodeHeap* heap, NodeList* list) noexcept {
+  const std::int64_t wanted = GrownCapacity(list->count);
   if (wanted > 0x3FFFFFFF) return false;
   const auto capacity = static_cast<std::int32_t>(wanted);
   auto** items = static_cast<JsonNode**>(heap->Allocate(ArrayBytes(capacity)));
   if (items == nullptr) return false;
-  std::memcpy(items, list->items, ArrayBytes(list->count));
+  if (list->count > 0) std::memcpy(items, list->items, ArrayBytes(list->count));
   std::memset(items + list->count, 0, ArrayBytes(capacity - list->count));
-  if (list->items != inlineItems) heap->Deallocate(list->items, ArrayBytes(list->capacity));
+  if (list->capacity > 0) heap->Deallocate(list->items, ArrayBytes(list->capacity));
   list->items = items;
   list->capacity = capacity;
   return true;
 }
 
-}  // namespace
-
-// --- NodeList ---
-
-NodeList* NewList(NodeHeap* heap) noexcept {
-  auto* list = static_cast<NodeList*>(heap->Allocate(kListBlockBytes));
-  if (list == nullptr) return nullptr;
-  list->count = 0;
-  list->capacity = kNewListCapacity;
-  list->items = InlineItems(list);
-  std::memset(list->items, 0, ArrayBytes(kNewListCapacity));
-  return list;
+bool EnsureRoom(NodeHeap* heap, NodeList* list) noexcept {
+  return list->count < list->capacity || GrowItems(heap, list);
 }
 
-void FreeList(NodeHeap* heap, NodeList* list) noexcept {
-  if (list == nullptr) return;
-  if (list->items != InlineItems(list)) heap->Deallocate(list->items, ArrayBytes(list->capacity));
-  heap->Deallocate(list, kListBlockBytes);
-}
-
-static bool EnsureRoom(NodeHeap* heap, NodeList* list, JsonNode** inlineItems) noexcept {
-  return list->count < list->capacity || GrowItems(heap, list, inlineItems);
-}
-
-// The order list of a table started in the table's block; a plain list in its own.
-static JsonNode** InlineItemsOf(NodeList* list, MemberTable* table) noexcept {
-  return table != nullptr ? InlineOrder(table) : InlineItems(list);
-}
-
-static std::int32_t AppendTo(NodeHeap* heap, NodeList* list, MemberTable* table, JsonNode* node) noexcept {
-  if (!EnsureRoom(heap, list, InlineItemsOf(list, table))) return -1;
+std::int32_t AppendTo(NodeHeap* heap, NodeList* list, JsonNode* node) noexcept {
+  if (!EnsureRoom(heap, list)) return -1;
   list->items[list->count] = node;
   return list->count++;
 }
 
-static bool InsertInto(NodeHeap* heap, NodeList* list, MemberTable* table, std::int32_t index, JsonNode* node) noexcept {
+bool InsertInto(NodeHeap* heap, NodeList* list, std::int32_t index, JsonNode* node) noexcept {
   if (index < 0 || index > list->count) return false;
-  if (!EnsureRoom(heap, list, InlineItemsOf(list, table))) return false;
+  if (!EnsureRoom(heap, list)) return false;
   std::memmove(list->items + index + 1, list->items + index, ArrayBytes(list->count - index));
   list->items[index] = node;
   ++list->count;
   return true;
 }
 
+// Where the link to the member with `key` is in its chain; the chain's end when there is none.
+JsonNode** FindLink(MemberTable* table, std::u16string_view key, std::uint32_t hash) noexcept {
+  JsonNode** link = &table->buckets[BucketOf(hash, table->bucketCount)];
+  for (; *link != nullptr; link = &AsNode(*link)->nextInBucket_) {
+    const Node* old = AsNode(*link);
+    if (TextHash(old->key_) == hash && SameKey(old->key_, key)) break;
+  }
+  return link;
+}
+
+// Puts `child` where the member `old` (found through `link`) stands, in its chain and in the
+// member order; the child takes over the old key text.
+void ReplaceMember(MemberTable* table, JsonNode** link, Node* old, Node* child) noexcept {
+  for (std::int32_t i = 0; i < table->order.count; ++i) {
+    if (table->order.items[i] == old) {
+      table->order.items[i] = child;
+      break;
+    }
+  }
+  child->nextInBucket_ = old->nextInBucket_;
+  child->key_ = old->key_;
+  *link = child;
+  old->key_ = nullptr;
+  old->nextInBucket_ = nullptr;
+}
+
+// Links a new member (its key text set) into its chain.
+void LinkMember(MemberTable* table, Node* child) noexcept {
+  JsonNode*& head = table->buckets[BucketOf(TextHash(child->key_), table->bucketCount)];
+  child->nextInBucket_ = head;
+  head = child;
+  ++table->memberCount;
+}
+
+}  // namespace
+
+// --- NodeList ---
+
+NodeList* NewList(NodeHeap* heap, std::int32_t capacity) noexcept {
+  auto* list = static_cast<NodeList*>(heap->Allocate(sizeof(NodeList)));
+  if (list == nullptr) return nullptr;
+  list->count = 0;
+  list->capacity = 0;
+  list->items = nullptr;
+  if (capacity > 0) {
+    list->items = static_cast<JsonNode**>(heap->Allocate(ArrayBytes(capacity)));
+    if (list->items == nullptr) {
+      heap->Deallocate(list, sizeof(NodeList));
+      return nullptr;
+    }
+    list->capacity = capacity;
+    std::memset(list->items, 0, ArrayBytes(capacity));
+  }
+  return list;
+}
+
+void FreeList(NodeHeap* heap, NodeList* list) noexcept {
+  if (list == nullptr) return;
+  if (list->capacity > 0) heap->Deallocate(list->items, ArrayBytes(list->capacity));
+  heap->Deallocate(list, sizeof(NodeList));
+}
+
 std::int32_t ListAppend(NodeHeap* heap, NodeList* list, JsonNode* node) noexcept {
   if (list == nullptr) return -1;
-  return AppendTo(heap, list, nullptr, node);
+  return AppendTo(heap, list, node);
 }
 
 bool ListInsert(NodeHeap* heap, NodeList* list, std::int32_t index, JsonNode* node) noexcept {
-  return list != nullptr && InsertInto(heap, list, nullptr, index, node);
+  return list != nullptr && InsertInto(heap, list, index, node);
 }
 
 void ListRemoveAt(NodeList* list, std::int32_t index) noexcept {
@@ -108,90 +148,112 @@ bool ListRemove(NodeList* list, const JsonNode* node) noexcept {
 }
 
 void ListClear(NodeList* list) noexcept {
-  std::memset(list->items, 0, ArrayBytes(list->count));
+  if (list->count > 0) std::memset(list->items, 0, ArrayBytes(list->count));
   list->count = 0;
 }
 
 // --- MemberTable ---
 
-MemberTable* NewTable(NodeHeap* heap) noexcept {
-  auto* table = static_cast<MemberTable*>(heap->Allocate(kTableBlockBytes));
+MemberTable* NewTable(NodeHeap* heap, std::int32_t orderCapacity) noexcept {
+  auto* table = static_cast<MemberTable*>(heap->Allocate(sizeof(MemberTable)));
   if (table == nullptr) return nullptr;
-  table->buckets = InlineBuckets(table);
+  table->buckets = nullptr;
   table->bucketCount = kNewBucketCount;
   table->memberCount = 0;
   table->loadFactor = kLoadFactor;
-  table->threshold = static_cast<std::int32_t>(static_cast<float>(kNewBucketCount) * kLoadFactor);
-  table->order.count = 0;
-  table->order.capacity = kNewListCapacity;
-  table->order.items = InlineOrder(table);
-  std::memset(table->buckets, 0, ArrayBytes(kNewBucketCount + kNewListCapacity));
+  table->threshold = ThresholdOf(kNewBucketCount, kLoadFactor);
+  table->order = NodeList{0, 0, nullptr};
+  if (orderCapacity > 0) {
+    table->order.items = static_cast<JsonNode**>(heap->Allocate(ArrayBytes(orderCapacity)));
+    if (table->order.items == nullptr) {
+      heap->Deallocate(table, sizeof(MemberTable));
+      return nullptr;
+    }
+    table->order.capacity = orderCapacity;
+    std::memset(table->order.items, 0, ArrayBytes(orderCapacity));
+  }
   return table;
 }
 
 void FreeTable(NodeHeap* heap, MemberTable* table) noexcept {
   if (table == nullptr) return;
-  if (table->buckets != InlineBuckets(table)) heap->Deallocate(table->buckets, ArrayBytes(table->bucketCount));
-  if (table->order.items != InlineOrder(table)) heap->Deallocate(table->order.items, ArrayBytes(table->order.capacity));
-  heap->Deallocate(table, kTableBlockBytes);
+  if (table->buckets != nullptr) heap->Deallocate(table->buckets, ArrayBytes(table->bucketCount));
+  if (table->order.capacity > 0) heap->Deallocate(table->order.items, ArrayBytes(table->order.capacity));
+  heap->Deallocate(table, sizeof(MemberTable));
 }
 
-Node* TableFind(const MemberTable* table, std::u16string_view key, std::uint32_t hash) noexcept {
-  if (table == nullptr) return nullptr;
-  for (JsonNode* member = table->buckets[BucketOf(hash, table->bucketCount)]; member != nullptr;) {
-    Node* node = AsNode(member);
-    if (TextHash(node->key_) == hash && SameKey(node->key_, key)) return node;
-    member = node->nextInBucket_;
+std::int32_t BucketCountFor(std::int32_t members) noexcept {
+  // A table grows before adding a member when its count has reached the threshold, so after n
+  // additions the count n exceeds the threshold of every bucket count it grew from.
+  std::int64_t bucketCount = kNewBucketCount;
+  while (members > ThresholdOf(static_cast<std::int32_t>(bucketCount), kLoadFactor) && bucketCount * 2 + 1 <= 0x3FFFFFFF) {
+    bucketCount = bucketCount * 2 + 1;
   }
-  return nullptr;
+  return static_cast<std::int32_t>(bucketCount);
+}
+
+bool TableBuildBuckets(NodeHeap* heap, MemberTable* table) noexcept {
+  if (table->buckets != nullptr) return true;
+  auto** buckets = static_cast<JsonNode**>(heap->Allocate(ArrayBytes(table->bucketCount)));
+  if (buckets == nullptr) return false;
+  std::memset(buckets, 0, ArrayBytes(table->bucketCount));
+  table->buckets = buckets;
+  for (std::int32_t i = 0; i < table->order.count; ++i) {
+    Node* member = AsNode(table->order.items[i]);
+    JsonNode*& head = buckets[BucketOf(TextHash(member->key_), table->bucketCount)];
+    member->nextInBucket_ = head;
+    head = member;
+  }
+  return true;
+}
+
+Node* TableFind(NodeHeap* heap, MemberTable* table, std::u16string_view key, std::uint32_t hash) noexcept {
+  if (table == nullptr) return nullptr;
+  if (!TableBuildBuckets(heap, table)) {
+    for (std::int32_t i = 0; i < table->order.count; ++i) {
+      Node* member = AsNode(table->order.items[i]);
+      if (TextHash(member->key_) == hash && SameKey(member->key_, key)) return member;
+    }
+    return nullptr;
+  }
+  return AsNode(*FindLink(table, key, hash));
 }
 
 bool TableGrow(NodeHeap* heap, MemberTable* table) noexcept {
   const std::int64_t wanted = std::int64_t{table->bucketCount} * 2 + 1;
   if (wanted > 0x3FFFFFFF) return false;
   const auto bucketCount = static_cast<std::int32_t>(wanted);
-  auto** buckets = static_cast<JsonNode**>(heap->Allocate(ArrayBytes(bucketCount)));
-  if (buckets == nullptr) return false;
-  std::memset(buckets, 0, ArrayBytes(bucketCount));
-  // Old buckets in index order, each chain from its head, pushed onto the heads of the new ones.
-  for (std::int32_t b = 0; b < table->bucketCount; ++b) {
-    for (JsonNode* member = table->buckets[b]; member != nullptr;) {
-      Node* node = AsNode(member);
-      JsonNode* next = node->nextInBucket_;
-      JsonNode*& head = buckets[BucketOf(TextHash(node->key_), bucketCount)];
-      node->nextInBucket_ = head;
-      head = node;
-      member = next;
+  if (table->buckets != nullptr) {
+    auto** buckets = static_cast<JsonNode**>(heap->Allocate(ArrayBytes(bucketCount)));
+    if (buckets == nullptr) return false;
+    std::memset(buckets, 0, ArrayBytes(bucketCount));
+    // Old buckets in index order, each chain from its head, pushed onto the heads of the new ones.
+    for (std::int32_t b = 0; b < table->bucketCount; ++b) {
+      for (JsonNode* member = table->buckets[b]; member != nullptr;) {
+        Node* node = AsNode(member);
+        JsonNode* next = node->nextInBucket_;
+        JsonNode*& head = buckets[BucketOf(TextHash(node->key_), bucketCount)];
+        node->nextInBucket_ = head;
+        head = node;
+        member = next;
+      }
     }
+    heap->Deallocate(table->buckets, ArrayBytes(table->bucketCount));
+    table->buckets = buckets;
   }
-  if (table->buckets != InlineBuckets(table)) heap->Deallocate(table->buckets, ArrayBytes(table->bucketCount));
-  table->buckets = buckets;
   table->bucketCount = bucketCount;
-  table->threshold = static_cast<std::int32_t>(static_cast<float>(bucketCount) * table->loadFactor);
+  table->threshold = ThresholdOf(bucketCount, table->loadFactor);
   return true;
 }
 
 bool TablePut(NodeHeap* heap, MemberTable* table, std::u16string_view key, std::uint32_t hash, Node* child,
               std::int32_t position, Node** replaced) noexcept {
   *replaced = nullptr;
-  JsonNode** link = &table->buckets[BucketOf(hash, table->bucketCount)];
-  for (; *link != nullptr; link = &AsNode(*link)->nextInBucket_) {
-    Node* old = AsNode(*link);
-    if (TextHash(old->key_) != hash || !SameKey(old->key_, key)) continue;
+  if (!TableBuildBuckets(heap, table)) return false;
+  JsonNode** link = FindLink(table, key, hash);
+  if (Node* old = AsNode(*link); old != nullptr) {
     *replaced = old;
-    if (old == child) return true;  // stored again under its own key: nothing moves
-    // Same key: the child takes the old member's place in its chain and in the member order.
-    for (std::int32_t i = 0; i < table->order.count; ++i) {
-      if (table->order.items[i] == old) {
-        table->order.items[i] = child;
-        break;
-      }
-    }
-    child->nextInBucket_ = old->nextInBucket_;
-    child->key_ = old->key_;
-    *link = child;
-    old->key_ = nullptr;
-    old->nextInBucket_ = nullptr;
+    if (old != child) ReplaceMember(table, link, old, child);  // else stored again under its own key
     return true;
   }
 
@@ -200,36 +262,54 @@ bool TablePut(NodeHeap* heap, MemberTable* table, std::u16string_view key, std::
   char16_t* keyText = NewText(heap, key);
   if (keyText == nullptr) return false;
   SetTextHash(keyText, hash);
-  const bool stored = position < 0 ? AppendTo(heap, &table->order, table, child) >= 0
-                                   : InsertInto(heap, &table->order, table, position, child);
+  const bool stored = position < 0 ? AppendTo(heap, &table->order, child) >= 0
+                                   : InsertInto(heap, &table->order, position, child);
   if (!stored) {
     FreeText(heap, keyText);
     return false;
   }
   child->key_ = keyText;
-  JsonNode*& head = table->buckets[BucketOf(hash, table->bucketCount)];
-  child->nextInBucket_ = head;
-  head = child;
-  ++table->memberCount;
+  LinkMember(table, child);
+  return true;
+}
+
+bool TableAdopt(NodeHeap* heap, MemberTable* table, Node* child, Node** replaced) noexcept {
+  *replaced = nullptr;
+  if (!TableBuildBuckets(heap, table)) return false;
+  char16_t* keyText = child->key_;
+  JsonNode** link = FindLink(table, TextView(keyText), TextHash(keyText));
+  if (Node* old = AsNode(*link); old != nullptr) {
+    *replaced = old;
+    ReplaceMember(table, link, old, child);
+    FreeText(heap, keyText);
+    return true;
+  }
+  if (table->memberCount >= table->threshold && !TableGrow(heap, table)) return false;
+  if (AppendTo(heap, &table->order, child) < 0) return false;
+  LinkMember(table, child);
   return true;
 }
 
 bool TableRemove(NodeHeap* heap, MemberTable* table, Node* member) noexcept {
   if (table == nullptr || member->key_ == nullptr) return false;
-  JsonNode** link = &table->buckets[BucketOf(TextHash(member->key_), table->bucketCount)];
-  while (*link != nullptr && *link != member) link = &AsNode(*link)->nextInBucket_;
-  if (*link == nullptr) return false;
-  *link = member->nextInBucket_;
+  if (table->buckets != nullptr) {
+    JsonNode** link = &table->buckets[BucketOf(TextHash(member->key_), table->bucketCount)];
+    while (*link != nullptr && *link != member) link = &AsNode(*link)->nextInBucket_;
+    if (*link == nullptr) return false;
+    *link = member->nextInBucket_;
+    ListRemove(&table->order, member);
+  } else if (!ListRemove(&table->order, member)) {  // no chains yet: the order list alone
+    return false;
+  }
   member->nextInBucket_ = nullptr;
   --table->memberCount;
-  ListRemove(&table->order, member);
   FreeText(heap, member->key_);
   member->key_ = nullptr;
   return true;
 }
 
 void TableClear(MemberTable* table) noexcept {
-  std::memset(table->buckets, 0, ArrayBytes(table->bucketCount));
+  if (table->buckets != nullptr) std::memset(table->buckets, 0, ArrayBytes(table->bucketCount));
   ListClear(&table->order);
   table->memberCount = 0;
 }

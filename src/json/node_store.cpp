@@ -117,8 +117,9 @@ class Reaper {
 };
 
 // A node of `kind` in `heap` with `extra` bytes of its own after it (for a text block). Its one
-// reference belongs to its creator, a holder of the heap until it hands the node to a container.
-Node* AllocateNode(NodeHeap* heap, JsonKind kind, std::size_t extra) noexcept {
+// reference belongs to its creator, a holder of the heap until it hands the node to a container,
+// or (`holder` false) to the container it is made for.
+Node* AllocateNode(NodeHeap* heap, JsonKind kind, std::size_t extra, bool holder = true) noexcept {
   NodeHeap::Lease lease(heap);
   void* memory = heap->Allocate(sizeof(Node) + extra);
   if (memory == nullptr) return nullptr;
@@ -126,15 +127,15 @@ Node* AllocateNode(NodeHeap* heap, JsonKind kind, std::size_t extra) noexcept {
   node->heap_ = heap;
   node->SetKind(kind);
   node->inlineBytes_ = static_cast<std::uint16_t>(extra);
-  heap->AddHolders(1);
+  if (holder) heap->AddHolders(1);
   return node;
 }
 
 // Frees a node that never held anything (a failed creation).
-void DiscardNode(Node* node) noexcept {
+void DiscardNode(Node* node, bool holder = true) noexcept {
   NodeHeap* heap = node->heap_;
   NodeHeap::Lease lease(heap);
-  heap->AddHolders(-1);
+  if (holder) heap->AddHolders(-1);
   const std::size_t bytes = sizeof(Node) + node->inlineBytes_;
   node->~Node();
   heap->Deallocate(node, bytes);
@@ -254,20 +255,22 @@ const NodeList* Node::Children() const noexcept {
 
 // --- making nodes ---
 
-Node* NewScalar(NodeHeap* heap, JsonKind kind, std::u16string_view text) noexcept {
+namespace {
+
+Node* MakeScalar(NodeHeap* heap, JsonKind kind, std::u16string_view text, bool holder) noexcept {
   if (kind == JsonKind::Null || kind == JsonKind::Boolean) {
-    Node* node = AllocateNode(heap, kind, 0);
+    Node* node = AllocateNode(heap, kind, 0, holder);
     if (node != nullptr) node->text_ = KeywordText(text);
     return node;
   }
   // Short texts share the node's block: one allocation, and the text sits next to its node.
   const std::size_t textBytes = TextBlockBytes(text.size());
   const bool together = textBytes <= 0xFFF8;
-  Node* node = AllocateNode(heap, kind, together ? textBytes : 0);
+  Node* node = AllocateNode(heap, kind, together ? textBytes : 0, holder);
   if (node == nullptr) return nullptr;
   char16_t* stored = together ? PlaceText(node + 1, text) : NewText(heap, text);
   if (stored == nullptr) {
-    DiscardNode(node);
+    DiscardNode(node, holder);
     return nullptr;
   }
   if (kind == JsonKind::String) {
@@ -276,6 +279,12 @@ Node* NewScalar(NodeHeap* heap, JsonKind kind, std::u16string_view text) noexcep
     node->text_ = stored;
   }
   return node;
+}
+
+}  // namespace
+
+Node* NewScalar(NodeHeap* heap, JsonKind kind, std::u16string_view text) noexcept {
+  return MakeScalar(heap, kind, text, true);
 }
 
 Node* NewNode(const Node* owner, JsonKind kind) noexcept {
@@ -480,7 +489,7 @@ bool PutMember(Node* object, std::u16string_view key, Node* child) noexcept {
 
 Node* FindMember(const Node* object, std::u16string_view key, std::uint32_t hash) noexcept {
   if (!object->Is(JsonKind::Object)) return nullptr;
-  return TableFind(object->value_.object, key, hash);
+  return TableFind(object->heap_, object->value_.object, key, hash);
 }
 
 Node* FindMember(const Node* object, std::u16string_view key) noexcept {
@@ -515,6 +524,118 @@ void DestroyNode(Node* node) noexcept {
   Unlink(node);
   Reaper reaper(node->heap_);
   reaper.QueueDead(node);
+  reaper.Run();
+}
+
+// --- building parsed trees ---
+
+Node* NewChildScalar(NodeHeap* heap, JsonKind kind, std::u16string_view text) noexcept {
+  return MakeScalar(heap, kind, text, false);
+}
+
+Node* NewChildContainer(NodeHeap* heap, JsonKind kind) noexcept { return AllocateNode(heap, kind, 0, false); }
+
+bool SetChildKey(Node* child, std::u16string_view key) noexcept {
+  char16_t* text = NewText(child->heap_, key);
+  if (text == nullptr) return false;
+  SetTextHash(text, HashKey(key));
+  child->key_ = text;
+  return true;
+}
+
+bool AdoptChildren(Node* array, Node* const* children, std::int32_t count) noexcept {
+  NodeList* list = NewList(array->heap_, count);
+  if (list == nullptr) return false;
+  for (std::int32_t i = 0; i < count; ++i) {
+    children[i]->parent_ = array;
+    list->items[i] = children[i];
+  }
+  list->count = count;
+  array->value_.array = list;
+  return true;
+}
+
+namespace {
+
+// A member that a later one with the same key has replaced while an object was being built.
+void DropReplaced(Node* old) noexcept {
+  old->parent_ = nullptr;
+  DropContainerReference(old);
+}
+
+}  // namespace
+
+bool AdoptMembers(Node* object, Node* const* members, std::int32_t count) noexcept {
+  NodeHeap* heap = object->heap_;
+  MemberTable* table = NewTable(heap, count);
+  if (table == nullptr) return false;
+  if (count > table->threshold) {
+    // Too many members to compare pairwise: chains from the start, sized as growth would size them.
+    table->bucketCount = BucketCountFor(count);
+    table->threshold = static_cast<std::int32_t>(static_cast<float>(table->bucketCount) * table->loadFactor);
+    if (!TableBuildBuckets(heap, table)) {
+      FreeTable(heap, table);
+      return false;
+    }
+  }
+  object->value_.object = table;
+  for (std::int32_t i = 0; i < count; ++i) {
+    Node* child = members[i];
+    child->parent_ = object;
+    Node* replaced = nullptr;
+    if (table->buckets != nullptr) {
+      TableAdopt(heap, table, child, &replaced);  // cannot fail: sized for every member
+    } else {
+      // A few members and no chains (they are built on the first lookup): a later key equal to
+      // an earlier one is found by comparing hashes, then texts.
+      const std::uint32_t hash = TextHash(child->key_);
+      const std::u16string_view key = TextView(child->key_);
+      for (std::int32_t k = 0; k < table->order.count; ++k) {
+        Node* old = AsNode(table->order.items[k]);
+        if (TextHash(old->key_) != hash || TextView(old->key_) != key) continue;
+        FreeText(heap, child->key_);
+        child->key_ = old->key_;
+        old->key_ = nullptr;
+        table->order.items[k] = child;
+        replaced = old;
+        break;
+      }
+      if (replaced == nullptr) {
+        table->order.items[table->order.count++] = child;
+        ++table->memberCount;
+      }
+    }
+    if (replaced != nullptr) DropReplaced(replaced);
+  }
+  if (table->buckets != nullptr && BucketCountFor(table->memberCount) != table->bucketCount) {
+    // Repeated keys left fewer members than the chains were sized for: rebuilt when needed.
+    heap->Deallocate(table->buckets, static_cast<std::size_t>(table->bucketCount) * sizeof(JsonNode*));
+    table->buckets = nullptr;
+    table->bucketCount = BucketCountFor(table->memberCount);
+    table->threshold = static_cast<std::int32_t>(static_cast<float>(table->bucketCount) * table->loadFactor);
+  }
+  return true;
+}
+
+std::int32_t AdoptInto(Node* container, Node* const* children, std::int32_t count) noexcept {
+  NodeHeap* heap = container->heap_;
+  for (std::int32_t i = 0; i < count; ++i) {
+    Node* child = children[i];
+    Node* replaced = nullptr;
+    const bool stored = container->Is(JsonKind::Array) ? ListAppend(heap, container->value_.array, child) >= 0
+                                                        : TableAdopt(heap, container->value_.object, child, &replaced);
+    if (!stored) return i;
+    child->parent_ = container;
+    if (replaced != nullptr) DropReplaced(replaced);
+  }
+  return count;
+}
+
+void DiscardChild(Node* child) noexcept {
+  FreeText(child->heap_, child->key_);
+  child->key_ = nullptr;
+  Reaper reaper(child->heap_);
+  reaper.QueueDead(child);
   reaper.Run();
 }
 

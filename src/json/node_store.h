@@ -16,8 +16,9 @@
 
 namespace velmora::json {
 
-// The elements of an array, and the member order of an object. New lists hold 8 items and grow
-// to 2n+1; items[count..capacity) are null.
+// The elements of an array, and the member order of an object: `count` items in a block of
+// `capacity` (none while the capacity is 0); items[count..capacity) are null. Lists made by edits
+// hold 8 items and grow to 2n+1; parsed lists hold exactly their items (see member_table.h).
 struct NodeList {
   std::int32_t count;
   std::int32_t capacity;
@@ -26,7 +27,7 @@ struct NodeList {
 
 // The members of an object: a hash table (chains linked through the members' nextInBucket) and
 // the list of members in insertion order. 11 buckets when new, grown to 2n+1 when the member
-// count reaches bucketCount * loadFactor.
+// count reaches bucketCount * loadFactor. `buckets` is null until the chains are first needed.
 struct MemberTable {
   JsonNode** buckets;
   std::int32_t bucketCount;
@@ -120,5 +121,28 @@ bool ReplaceChild(Node* array, std::int32_t index, Node* child) noexcept;
 
 // Frees a node whose count reached zero, and every child that only it held, without recursion.
 void DestroyNode(Node* node) noexcept;
+
+// --- building parsed trees (the caller holds a lease on the heap) ---
+// Nodes made here are children from birth: their one reference is meant for the container they
+// will join, so they are not counted as holders of the heap. Until they join one, the parser
+// owns them and frees any it cannot store with DiscardChild.
+Node* NewChildScalar(NodeHeap* heap, JsonKind kind, std::u16string_view text) noexcept;
+// An array or object without storage yet: AdoptChildren or AdoptMembers gives it its storage.
+Node* NewChildContainer(NodeHeap* heap, JsonKind kind) noexcept;
+// Gives a child its key (text and hash); false when memory ran out.
+bool SetChildKey(Node* child, std::u16string_view key) noexcept;
+// Gives a storage-less array exactly its `count` children. False when memory ran out; the
+// children then still belong to the caller.
+bool AdoptChildren(Node* array, Node* const* children, std::int32_t count) noexcept;
+// Gives a storage-less object its members (children with keys), in order; a later member with
+// the key of an earlier one replaces it in its place, as storing them one by one would. False
+// when memory ran out; the members then still belong to the caller.
+bool AdoptMembers(Node* object, Node* const* members, std::int32_t count) noexcept;
+// Stores keyed children into an object or array that already has storage (and maybe content),
+// one by one; returns how many it stored before memory ran out (the rest still belong to the
+// caller).
+std::int32_t AdoptInto(Node* container, Node* const* children, std::int32_t count) noexcept;
+// Frees a child that never joined a container, with its key and everything below it.
+void DiscardChild(Node* child) noexcept;
 
 }  // namespace velmora::json

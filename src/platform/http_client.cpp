@@ -1,6 +1,6 @@
 #include "platform/http_client.h"
 
-#include <atomic>
+#include "platform/replaceable.h"
 
 namespace velmora::platform {
 namespace {
@@ -10,16 +10,17 @@ class PlatformHttpClient final : public HttpClient {
   HttpResponse Get(const std::string& url, std::uint32_t timeoutMs) override { return HttpGet(url, timeoutMs); }
 };
 
-std::atomic<HttpClient*> replacement{nullptr};
+HttpClient& PlatformClient() {
+  static PlatformHttpClient client;
+  return client;
+}
+
+Replaceable<HttpClient> service{PlatformClient};
 
 }  // namespace
 
-HttpClient& CurrentHttpClient() {
-  static PlatformHttpClient platformClient;
-  HttpClient* client = replacement.load(std::memory_order_acquire);
-  return client != nullptr ? *client : platformClient;
-}
+HttpClient& CurrentHttpClient() { return service.Current(); }
 
-void ReplaceHttpClient(HttpClient* client) { replacement.store(client, std::memory_order_release); }
+void ReplaceHttpClient(HttpClient* client) { service.Replace(client); }
 
 }  // namespace velmora::platform

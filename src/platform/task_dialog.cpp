@@ -1,21 +1,16 @@
 #include "platform/task_dialog.h"
 
-#include <atomic>
+#include "platform/replaceable.h"
 
 namespace velmora::platform {
 namespace {
 
-std::atomic<TaskDialogPresenter*> replacement{nullptr};
+Replaceable<TaskDialogPresenter> service{PlatformTaskDialogPresenter};
 
 }  // namespace
 
-TaskDialogPresenter& CurrentTaskDialogPresenter() {
-  TaskDialogPresenter* presenter = replacement.load(std::memory_order_acquire);
-  return presenter != nullptr ? *presenter : PlatformTaskDialogPresenter();
-}
+TaskDialogPresenter& CurrentTaskDialogPresenter() { return service.Current(); }
 
-void ReplaceTaskDialogPresenter(TaskDialogPresenter* presenter) {
-  replacement.store(presenter, std::memory_order_release);
-}
+void ReplaceTaskDialogPresenter(TaskDialogPresenter* presenter) { service.Replace(presenter); }
 
 }  // namespace velmora::platform

@@ -1,19 +1,16 @@
 #include "platform/update_window.h"
 
-#include <atomic>
+#include "platform/replaceable.h"
 
 namespace velmora::platform {
 namespace {
 
-std::atomic<UpdateWindow*> replacement{nullptr};
+Replaceable<UpdateWindow> service{PlatformUpdateWindow};
 
 }  // namespace
 
-UpdateWindow& CurrentUpdateWindow() {
-  UpdateWindow* window = replacement.load(std::memory_order_acquire);
-  return window != nullptr ? *window : PlatformUpdateWindow();
-}
+UpdateWindow& CurrentUpdateWindow() { return service.Current(); }
 
-void ReplaceUpdateWindow(UpdateWindow* window) { replacement.store(window, std::memory_order_release); }
+void ReplaceUpdateWindow(UpdateWindow* window) { service.Replace(window); }
 
 }  // namespace velmora::platform

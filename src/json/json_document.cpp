@@ -94,7 +94,7 @@ bool JsonDocument::ParseText(const std::u16string& text, bool decodeUnicodeEscap
                              std::int32_t* errorPosition) {
   if (root_ == nullptr) root_ = NewNode(nullptr, JsonKind::Object);
   const ParseError result = root_ == nullptr ? ParseError::NoInput
-                                             : ParseIntoNode(AsNode(root_), text.c_str(), decodeUnicodeEscapes, errorPosition);
+                                             : ParseIntoNode(AsNode(root_), text, decodeUnicodeEscapes, errorPosition);
   if (root_ == nullptr && errorPosition != nullptr) *errorPosition = 0;
   if (errorCode != nullptr) *errorCode = result;
   return result == ParseError::None;

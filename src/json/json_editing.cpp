@@ -205,7 +205,7 @@ bool JsonDocument::MergeTextWide(const std::u16string& path, const std::u16strin
   if (target == nullptr) return false;
   Node* parsed = NewNode(target, JsonKind::Object);
   if (parsed == nullptr) return false;
-  if (ParseIntoNode(parsed, text.c_str(), decodeUnicodeEscapes, nullptr) != ParseError::None) {
+  if (ParseIntoNode(parsed, text, decodeUnicodeEscapes, nullptr) != ParseError::None) {
     parsed->Release();
     return false;
   }

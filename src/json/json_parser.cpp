@@ -11,6 +11,10 @@
 #include "json/node_store.h"
 #include "json/number_text.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace velmora::json {
 namespace {
 
@@ -45,6 +49,29 @@ constexpr UnitTable kSpecialInObject = TableOf("\t\n\r \"',[\\{}:");
 bool IsPlainInArray(char16_t c) noexcept { return c >= 128 || !kSpecialInArray[c]; }
 bool IsPlainInObject(char16_t c) noexcept { return c >= 128 || !kSpecialInObject[c]; }
 
+// The index of the first unit from `i` on that is not one of `units`, or (with `stopAt` set) that
+// is one of them, looking at eight units at a time while eight remain before `length`; the
+// rest unit by unit through `scalar`. Long runs (indentation, text inside quotes) are the
+// common case this serves.
+template <bool stopAt, typename Scalar, typename... Units>
+std::size_t ScanRun(const char16_t* text, std::size_t length, std::size_t i, Scalar scalar, Units... units) noexcept {
+#if defined(__SSE2__)
+  while (i + 8 <= length) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+    __m128i hits = _mm_setzero_si128();
+    ((hits = _mm_or_si128(hits, _mm_cmpeq_epi16(block, _mm_set1_epi16(static_cast<short>(units))))), ...);
+    unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hits));
+    if constexpr (!stopAt) mask ^= 0xFFFFu;
+    if (mask != 0) return i + static_cast<std::size_t>(__builtin_ctz(mask)) / 2;
+    i += 8;
+  }
+#else
+  (void)length;
+#endif
+  while (!scalar(text[i])) ++i;
+  return i;
+}
+
 int HexValue(char16_t c) noexcept {
   if (c >= u'0' && c <= u'9') return c - u'0';
   if (c >= u'a' && c <= u'f') return c - u'a' + 10;
@@ -54,8 +81,8 @@ int HexValue(char16_t c) noexcept {
 
 class Parser {
  public:
-  Parser(Node* root, const char16_t* text, bool decode) noexcept
-      : root_(root), heap_(root->heap_), text_(text), decode_(decode) {}
+  Parser(Node* root, std::u16string_view text, bool decode) noexcept
+      : root_(root), heap_(root->heap_), text_(text.data()), length_(text.size()), decode_(decode) {}
   ~Parser() {
     if (stack_ != nullptr) heap_->Deallocate(stack_, capacity_ * sizeof(StackEntry));
     if (children_ != nullptr) heap_->Deallocate(children_, childCapacity_ * sizeof(Node*));
@@ -90,17 +117,20 @@ class Parser {
   }
   // The position of the next unit that ends a run of ordinary units: inside quotes the quote
   // itself, a backslash or the end; outside them any unit the array scan treats specially.
+  std::size_t SkipBlanks(std::size_t i) const noexcept {
+    return ScanRun<false>(text_, length_, i, [](char16_t c) { return !IsBlank(c); }, u' ', u'\n', u'\r', u'\t');
+  }
   std::size_t SkipQuoted(std::size_t i, char16_t quote) const noexcept {
-    for (char16_t c; (c = text_[i]) != quote && c != u'\\' && c != 0;) ++i;
-    return i;
+    return ScanRun<true>(text_, length_, i, [quote](char16_t c) { return c == quote || c == u'\\' || c == 0; },
+                         quote, u'\\', char16_t{0});
   }
   std::size_t SkipPlain(std::size_t i) const noexcept {
     while (IsPlainInArray(text_[i])) ++i;
     return i;
   }
   std::size_t SkipQuotedInObject(std::size_t i) const noexcept {
-    for (char16_t c; !IsQuote(c = text_[i]) && c != u'\\' && c != 0;) ++i;
-    return i;
+    return ScanRun<true>(text_, length_, i, [](char16_t c) { return IsQuote(c) || c == u'\\' || c == 0; },
+                         u'"', u'\'', u'\\', char16_t{0});
   }
   std::size_t SkipPlainInObject(std::size_t i) const noexcept {
     while (IsPlainInObject(text_[i])) ++i;
@@ -114,6 +144,7 @@ class Parser {
   Node* root_;
   NodeHeap* heap_;
   const char16_t* text_;
+  std::size_t length_;  // units before the NUL that follows the text (the scan stops at any NUL)
   bool decode_;
   std::size_t i_ = 0;
   std::ptrdiff_t keyStart_ = -1;  // the pending key: start and length
@@ -141,12 +172,10 @@ ParseError Parser::Run(std::int32_t* errorPosition) noexcept {
 
   ParseError result = ParseError::None;
   for (;;) {
-    // Indentation comes in runs: skipped in a local loop.
-    std::size_t i = i_;
-    char16_t c;
-    while (IsBlank(c = text_[i])) ++i;
-    i_ = i;
-    if (c == 0) {  // the end: i is L + 1 after it
+    // Indentation comes in runs: skipped eight units at a time.
+    i_ = SkipBlanks(i_);
+    const char16_t c = text_[i_];
+    if (c == 0) {  // the end: i_ is L + 1 after it
       ++i_;
       break;
     }
@@ -670,10 +699,10 @@ std::size_t Unescape(char16_t* buffer, std::size_t length, bool decodeUnicodeEsc
   return write;
 }
 
-ParseError ParseIntoNode(Node* root, const char16_t* text, bool decodeUnicodeEscapes,
+ParseError ParseIntoNode(Node* root, std::u16string_view text, bool decodeUnicodeEscapes,
                          std::int32_t* errorPosition) noexcept {
   if (errorPosition != nullptr) *errorPosition = 0;
-  if (root == nullptr || text == nullptr || text[0] == 0) return ParseError::NoInput;
+  if (root == nullptr || text.data() == nullptr || text.data()[0] == 0) return ParseError::NoInput;
   Parser parser(root, text, decodeUnicodeEscapes);
   return parser.Run(errorPosition);
 }

@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 namespace velmora::json {
 
@@ -21,12 +22,13 @@ enum class ParseError : std::int32_t { None = 0, NoInput = -2, NoMemory = -3, Ba
 
 class Node;
 
-// Parses `text` (UTF-16, read up to its first NUL unit, which must exist) into `root`, which
+// Parses `text` (UTF-16, read up to its first NUL unit; a NUL unit must follow its last unit, as
+// in a std::u16string's c_str()) into `root`, which
 // stays the same node: it is emptied first, takes the kind of the text's top-level value, and is
 // emptied again when the text fails, so no partial content survives. `errorPosition` (optional)
 // receives the code-unit index where scanning stopped on failure, 0 otherwise. Null or empty text
 // or a null root give NoInput and change nothing.
-ParseError ParseIntoNode(Node* root, const char16_t* text, bool decodeUnicodeEscapes,
+ParseError ParseIntoNode(Node* root, std::u16string_view text, bool decodeUnicodeEscapes,
                          std::int32_t* errorPosition) noexcept;
 
 // Resolves the backslash escapes of `buffer[0..length)` in place and returns the new length; the

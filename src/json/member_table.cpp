@@ -200,7 +200,9 @@ bool TableBuildBuckets(NodeHeap* heap, MemberTable* table) noexcept {
   table->buckets = buckets;
   for (std::int32_t i = 0; i < table->order.count; ++i) {
     Node* member = AsNode(table->order.items[i]);
-    JsonNode*& head = buckets[BucketOf(TextHash(member->key_), table->bucketCount)];
+    const std::uint32_t hash = HashKey(TextView(member->key_));
+    SetTextHash(member->key_, hash);
+    JsonNode*& head = buckets[BucketOf(hash, table->bucketCount)];
     member->nextInBucket_ = head;
     head = member;
   }
@@ -212,7 +214,7 @@ Node* TableFind(NodeHeap* heap, MemberTable* table, std::u16string_view key, std
   if (!TableBuildBuckets(heap, table)) {
     for (std::int32_t i = 0; i < table->order.count; ++i) {
       Node* member = AsNode(table->order.items[i]);
-      if (TextHash(member->key_) == hash && SameKey(member->key_, key)) return member;
+      if (SameKey(member->key_, key)) return member;
     }
     return nullptr;
   }
@@ -277,7 +279,9 @@ bool TableAdopt(NodeHeap* heap, MemberTable* table, Node* child, Node** replaced
   *replaced = nullptr;
   if (!TableBuildBuckets(heap, table)) return false;
   char16_t* keyText = child->key_;
-  JsonNode** link = FindLink(table, TextView(keyText), TextHash(keyText));
+  const std::uint32_t hash = HashKey(TextView(keyText));
+  SetTextHash(keyText, hash);
+  JsonNode** link = FindLink(table, TextView(keyText), hash);
   if (Node* old = AsNode(*link); old != nullptr) {
     *replaced = old;
     ReplaceMember(table, link, old, child);

@@ -7,7 +7,9 @@
 // capacity of the same rule (8, 17, 35, ...) above its count. A table's buckets are built on first
 // use: a parsed object of a few members gets only its order list until something looks a key up
 // or changes the object. The bucket count is always the one the growth rule gives (11, grown to
-// 2n+1 whenever the member count reaches bucketCount * loadFactor), built or not.
+// 2n+1 whenever the member count reaches bucketCount * loadFactor), built or not. A member's key
+// hash (kept in its text block) is computed when it joins the chains: it is valid only while its
+// table has buckets.
 // These routines move references around but never release a node: callers do.
 #pragma once
 
@@ -50,8 +52,8 @@ Node* TableFind(NodeHeap* heap, MemberTable* table, std::u16string_view key, std
 // out or the position is out of range; nothing changed then (except a growth).
 bool TablePut(NodeHeap* heap, MemberTable* table, std::u16string_view key, std::uint32_t hash, Node* child,
               std::int32_t position, Node** replaced) noexcept;
-// As TablePut at the end of the order, for a child that already carries its key text (with its
-// hash): on replacement the child takes over the old key text and its own is freed.
+// As TablePut at the end of the order, for a child that already carries its key text: on
+// replacement the child takes over the old key text and its own is freed.
 bool TableAdopt(NodeHeap* heap, MemberTable* table, Node* child, Node** replaced) noexcept;
 // Unlinks a member (found by identity) from its chain and the member order and frees its key.
 bool TableRemove(NodeHeap* heap, MemberTable* table, Node* member) noexcept;

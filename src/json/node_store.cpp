@@ -538,8 +538,7 @@ Node* NewChildContainer(NodeHeap* heap, JsonKind kind) noexcept { return Allocat
 bool SetChildKey(Node* child, std::u16string_view key) noexcept {
   char16_t* text = NewText(child->heap_, key);
   if (text == nullptr) return false;
-  SetTextHash(text, HashKey(key));
-  child->key_ = text;
+  child->key_ = text;  // hashed when its object's chains are built
   return true;
 }
 
@@ -587,12 +586,11 @@ bool AdoptMembers(Node* object, Node* const* members, std::int32_t count) noexce
       TableAdopt(heap, table, child, &replaced);  // cannot fail: sized for every member
     } else {
       // A few members and no chains (they are built on the first lookup): a later key equal to
-      // an earlier one is found by comparing hashes, then texts.
-      const std::uint32_t hash = TextHash(child->key_);
+      // an earlier one is found by comparing the texts.
       const std::u16string_view key = TextView(child->key_);
       for (std::int32_t k = 0; k < table->order.count; ++k) {
         Node* old = AsNode(table->order.items[k]);
-        if (TextHash(old->key_) != hash || TextView(old->key_) != key) continue;
+        if (TextView(old->key_) != key) continue;
         FreeText(heap, child->key_);
         child->key_ = old->key_;
         old->key_ = nullptr;

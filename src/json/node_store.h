@@ -129,7 +129,7 @@ void DestroyNode(Node* node) noexcept;
 Node* NewChildScalar(NodeHeap* heap, JsonKind kind, std::u16string_view text) noexcept;
 // An array or object without storage yet: AdoptChildren or AdoptMembers gives it its storage.
 Node* NewChildContainer(NodeHeap* heap, JsonKind kind) noexcept;
-// Gives a child its key (text and hash); false when memory ran out.
+// Gives a child its key text (hashed when its object builds its chains); false when memory ran out.
 bool SetChildKey(Node* child, std::u16string_view key) noexcept;
 // Gives a storage-less array exactly its `count` children. False when memory ran out; the
 // children then still belong to the caller.

@@ -1,5 +1,6 @@
 #include "json/number_text.h"
 
+#include <bit>
 #include <charconv>
 #include <cstdlib>
 #include <limits>
@@ -47,9 +48,129 @@ NumberClass ClassifyNumber(std::u16string_view token) noexcept {
   return points + exponents + signs > 0 ? NumberClass::Real : NumberClass::Integer;
 }
 
+namespace {
+
+// Powers of ten that a double holds exactly.
+constexpr double kExactPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                   1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// A token of the strict decimal form: [sign] digits [. digits] [e|E [sign] digits], with at
+// least one mantissa digit. The significant digits (at most 19) make `mantissa`, and the value
+// is mantissa * 10^scale.
+struct PlainDecimal {
+  bool negative = false;
+  bool real = false;  // a point or an exponent
+  std::uint64_t mantissa = 0;
+  int digits = 0;     // significant digits in the mantissa
+  int scale = 0;
+};
+
+// False when the token is not of the strict form or has more than 19 significant digits (or a
+// huge exponent): the general rules then apply.
+bool ReadPlainDecimal(std::u16string_view token, PlainDecimal* decimal) noexcept {
+  std::size_t k = 0;
+  const std::size_t size = token.size();
+  if (k < size && (token[k] == u'+' || token[k] == u'-')) decimal->negative = token[k++] == u'-';
+  bool anyDigit = false;
+  for (; k < size && IsDigit(token[k]); ++k) {
+    anyDigit = true;
+    if (decimal->mantissa == 0 && token[k] == u'0') continue;
+    if (++decimal->digits > 19) return false;
+    decimal->mantissa = decimal->mantissa * 10 + static_cast<unsigned>(token[k] - u'0');
+  }
+  if (k < size && token[k] == u'.') {
+    decimal->real = true;
+    for (++k; k < size && IsDigit(token[k]); ++k) {
+      anyDigit = true;
+      --decimal->scale;
+      if (decimal->mantissa == 0 && token[k] == u'0') continue;
+      if (++decimal->digits > 19) return false;
+      decimal->mantissa = decimal->mantissa * 10 + static_cast<unsigned>(token[k] - u'0');
+    }
+  }
+  if (!anyDigit) return false;
+  if (k < size && (token[k] == u'e' || token[k] == u'E')) {
+    decimal->real = true;
+    bool negativeExponent = false;
+    if (++k < size && (token[k] == u'+' || token[k] == u'-')) negativeExponent = token[k++] == u'-';
+    if (k == size) return false;
+    int exponent = 0;
+    for (; k < size && IsDigit(token[k]); ++k) {
+      if (exponent > 1000) return false;
+      exponent = exponent * 10 + (token[k] - u'0');
+    }
+    decimal->scale += negativeExponent ? -exponent : exponent;
+  }
+  return k == size;
+}
+
+#if defined(__SIZEOF_INT128__)
+__extension__ using Unsigned128 = unsigned __int128;  // GCC and Clang on 64-bit targets
+
+// mantissa / 10^places, correctly rounded (to nearest, ties to even), for 0 < mantissa < 2^64 and
+// 1 <= places <= 27, by exact integer arithmetic: 10^places = 5^places * 2^places, and 5^27 still
+// fits 64 bits. The quotient is taken to 63 or 64 bits, and the remainder decides the rounding
+// together with the bits dropped below the 53 a double keeps.
+double DivideByPowerOfTen(std::uint64_t mantissa, int places) noexcept {
+  std::uint64_t divisor = 1;
+  for (int k = 0; k < places; ++k) divisor *= 5;
+  const int mantissaBits = 64 - __builtin_clzll(mantissa);
+  const int divisorBits = 64 - __builtin_clzll(divisor);
+  const int shift = 63 + divisorBits - mantissaBits;  // puts the quotient in [2^62, 2^64)
+  const Unsigned128 numerator = static_cast<Unsigned128>(mantissa) << shift;
+  const auto quotient = static_cast<std::uint64_t>(numerator / divisor);
+  const bool inexact = numerator - static_cast<Unsigned128>(quotient) * divisor != 0;
+  int dropped = (64 - __builtin_clzll(quotient)) - 53;
+  std::uint64_t kept = quotient >> dropped;
+  const std::uint64_t rest = quotient & ((std::uint64_t{1} << dropped) - 1);
+  const std::uint64_t half = std::uint64_t{1} << (dropped - 1);
+  if (rest > half || (rest == half && (inexact || (kept & 1) != 0))) {
+    if (++kept == std::uint64_t{1} << 53) {
+      kept >>= 1;
+      ++dropped;
+    }
+  }
+  // value = kept * 2^(dropped - shift - places), a normal double for every mantissa and places
+  // allowed here; the power of two is built from its bits, so the product is exact.
+  const int exponent = dropped - shift - places;
+  const double scale = std::bit_cast<double>(static_cast<std::uint64_t>(1023 + exponent) << 52);
+  return static_cast<double>(kept) * scale;
+}
+#endif
+
+// The value of a strict decimal when one exact step gives it correctly rounded; false otherwise.
+bool ExactValue(const PlainDecimal& decimal, double* value) noexcept {
+  double result = 0.0;
+  if (decimal.mantissa == 0) {
+    result = 0.0;
+  } else if (decimal.mantissa <= (std::uint64_t{1} << 53) && decimal.scale >= -22 && decimal.scale <= 22) {
+    // Both operands exact: one IEEE operation rounds correctly.
+    result = static_cast<double>(decimal.mantissa);
+    result = decimal.scale < 0 ? result / kExactPowers[-decimal.scale] : result * kExactPowers[decimal.scale];
+#if defined(__SIZEOF_INT128__)
+  } else if (decimal.scale < 0 && decimal.scale >= -27) {
+    result = DivideByPowerOfTen(decimal.mantissa, -decimal.scale);
+#endif
+  } else {
+    return false;
+  }
+  *value = decimal.negative ? -result : result;
+  return true;
+}
+
+}  // namespace
+
 NumberClass ReadNumber(std::u16string_view token, std::int64_t* integer, double* real) noexcept {
-  // The common token ("-65.61361699", "12") has no blanks and fits the buffer: classified and
-  // copied as ASCII in one pass, then converted from the copy.
+  // The common token ("-65.613616999999977", "12") has the strict form and few enough digits.
+  PlainDecimal decimal;
+  if (ReadPlainDecimal(token, &decimal)) {
+    if (!decimal.real) {
+      *integer = ReadInt64(token);
+      return NumberClass::Integer;
+    }
+    if (ExactValue(decimal, real)) return NumberClass::Real;
+  }
+  // Otherwise classified and copied as ASCII in one pass, then converted from the copy.
   constexpr std::size_t kLongest = 64;
   char ascii[kLongest];
   bool plain = !token.empty() && token.size() <= kLongest;

@@ -284,9 +284,13 @@ TEST(NumberText, RealsAreCorrectlyRounded) {
     ASSERT_EQ(ReadNumber(std::u16string(text.begin(), text.end()), &integer, &real), NumberClass::Real) << text;
     ASSERT_EQ(real, expected) << text;
   }
-  // Values whose extended-precision product lies on a midpoint between two doubles.
+  // Values on or next to a midpoint between two doubles (ties go to the even neighbour), at the
+  // edges of the exact steps (19 digits, 10^-27) and just past them.
   for (const char16_t* text : {u"9007199254740993", u"9007199254740993.0", u"1.00000000000000011102230246251565404",
-                               u"2.2250738585072011e-308", u"-65.613616999999977", u"0.1e1", u"123456789012345678.9e-10"}) {
+                               u"2.2250738585072011e-308", u"-65.613616999999977", u"0.1e1", u"123456789012345678.9e-10",
+                               u"4503599627370496.5", u"4503599627370497.5", u"4503599627370496.50000001",
+                               u"-4503599627370497.49999", u"9999999999999999999e-27", u"9999999999999999999e-28",
+                               u"1844674407370955161.5", u"0.000000000000000000000000001", u"-0.0"}) {
     std::int64_t integer = 0;
     double real = 0;
     const std::u16string wide(text);

@@ -164,8 +164,15 @@ NumberClass ReadNumber(std::u16string_view token, std::int64_t* integer, double*
   // The common token ("-65.613616999999977", "12") has the strict form and few enough digits.
   PlainDecimal decimal;
   if (ReadPlainDecimal(token, &decimal)) {
-    if (!decimal.real) {
-      *integer = ReadInt64(token);
+    if (!decimal.real) {  // at most 19 digits: the value saturates as ReadInt64's does
+      constexpr std::uint64_t kMaxMagnitude = std::uint64_t{1} << 63;
+      if (decimal.negative) {
+        *integer = decimal.mantissa >= kMaxMagnitude ? std::numeric_limits<std::int64_t>::min()
+                                                      : -static_cast<std::int64_t>(decimal.mantissa);
+      } else {
+        *integer = decimal.mantissa >= kMaxMagnitude ? std::numeric_limits<std::int64_t>::max()
+                                                      : static_cast<std::int64_t>(decimal.mantissa);
+      }
       return NumberClass::Integer;
     }
     if (ExactValue(decimal, real)) return NumberClass::Real;

@@ -266,6 +266,17 @@ TEST(NumberText, ReadersFollowTheirConversionRules) {
   EXPECT_EQ(FormatInteger(-5), u"-5");
 }
 
+TEST(NumberText, IntegerTokensSaturateAsTheIntegerReaderDoes) {
+  for (const char16_t* text : {u"9223372036854775807", u"9223372036854775808", u"-9223372036854775808",
+                               u"-9223372036854775809", u"9999999999999999999", u"-9999999999999999999",
+                               u"99999999999999999999", u"0000000000000000000000012", u"-0", u"+0", u"+42"}) {
+    std::int64_t integer = 1;
+    double real = 0;
+    ASSERT_EQ(ReadNumber(text, &integer, &real), NumberClass::Integer) << testing::Narrow(text);
+    EXPECT_EQ(integer, ReadInt64(text)) << testing::Narrow(text);
+  }
+}
+
 TEST(NumberText, RealsAreCorrectlyRounded) {
   // Long mantissas with moderate exponents take the parser's fast paths; every result must be
   // the correctly rounded double, as the general conversion gives it.

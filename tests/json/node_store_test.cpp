@@ -76,6 +76,54 @@ TEST(NodeStore, TableGrowsAtTheNinthKeyAndKeepsMemberOrder) {
   object->Release();
 }
 
+TEST(NodeStore, ParsedObjectsKeepOrderAndRepeatedKeysAtAnySize) {
+  // Objects below and above the size at which the parser indexes keys while closing them; the
+  // chains are built on the first lookup with the bucket count growth would have reached.
+  for (const int size : {3, 8, 9, 40}) {
+    std::string text = "{";
+    for (int i = 0; i < size; ++i) text += "\"k" + std::to_string(i) + "\":" + std::to_string(i) + ",";
+    text += "\"k1\":\"again\",\"k" + std::to_string(size - 1) + "\":[true]}";
+    JsonDocument document;
+    ASSERT_TRUE(document.Parse(text)) << text;
+    Node* root = AsNode(document.GetRoot());
+    ASSERT_EQ(ChildCount(root), size) << text;
+    EXPECT_EQ(document.GetText("k1"), "again");
+    EXPECT_EQ(document.ToJson("k" + std::to_string(size - 1)), "[true]");
+    for (int i = 0; i < size; ++i) {
+      const std::string key = "k" + std::to_string(i);
+      EXPECT_EQ(ChildAt(root, i)->Key(), std::u16string(key.begin(), key.end()));
+      EXPECT_EQ(ChildAt(root, i)->Parent(), root);
+    }
+    EXPECT_EQ(root->value_.object->bucketCount, BucketCountFor(size));
+    ASSERT_TRUE(PutMember(root, u"new", NewInteger(root, 1)));  // an edit after the parse
+    EXPECT_EQ(document.GetInt("new"), 1);
+    EXPECT_EQ(document.GetInt("k0"), 0);
+    EXPECT_TRUE(document.RemoveMember("", "k0"));
+    EXPECT_FALSE(document.Exists("k0"));
+    EXPECT_EQ(ChildCount(root), size);
+  }
+  EXPECT_EQ(BucketCountFor(8), 11);
+  EXPECT_EQ(BucketCountFor(9), 23);
+  EXPECT_EQ(BucketCountFor(40), 95);
+}
+
+TEST(NodeStore, ParsedArraysGrowByTheRuleOfEdits) {
+  JsonDocument document;
+  ASSERT_TRUE(document.Parse("{\"a\":[1,2],\"b\":[],\"c\":[1,2,3,4,5,6,7,8,9]}"));
+  for (const char* path : {"a", "b", "c"}) {
+    Node* array = AsNode(document.GetMember("", path).GetRoot());
+    const NodeList* list = array->value_.array;
+    EXPECT_EQ(list->capacity, list->count) << path;  // exactly its elements
+    const std::int32_t before = list->count;
+    ASSERT_TRUE(AppendChild(array, NewInteger(array, 99)));
+    EXPECT_EQ(list->capacity, before < 8 ? 8 : 17) << path;
+    EXPECT_EQ(ChildAt(array, before)->IntegerValue(), 99);
+    ASSERT_TRUE(InsertChild(array, 0, NewInteger(array, -1)));
+    EXPECT_EQ(ChildCount(array), before + 2);
+  }
+  EXPECT_EQ(document.ToJson(), R"({"a":[-1,1,2,99],"b":[-1,99],"c":[-1,1,2,3,4,5,6,7,8,9,99]})");
+}
+
 TEST(NodeStore, PuttingAnExistingKeyReplacesInPlace) {
   JsonDocument document;
   ASSERT_TRUE(document.Parse(R"({"a":1,"b":{"x":1},"c":3})"));

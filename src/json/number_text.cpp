@@ -1,10 +1,13 @@
 #include "json/number_text.h"
 
-#include <bit>
 #include <charconv>
 #include <cstdlib>
 #include <limits>
 #include <system_error>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace velmora::json {
 namespace {
@@ -50,164 +53,103 @@ NumberClass ClassifyNumber(std::u16string_view token) noexcept {
 
 namespace {
 
-// Powers of ten that a double holds exactly.
-constexpr double kExactPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-                                   1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-
-// A token of the strict decimal form: [sign] digits [. digits] [e|E [sign] digits], with at
-// least one mantissa digit. The significant digits (at most 19) make `mantissa`, and the value
-// is mantissa * 10^scale.
-struct PlainDecimal {
-  bool negative = false;
-  bool real = false;  // a point or an exponent
-  std::uint64_t mantissa = 0;
-  int digits = 0;     // significant digits in the mantissa
-  int scale = 0;
+// What one pass over a token found: its units copied as ASCII (when all fit), the counts that
+// classify it, and whether it holds a unit that makes the general rules apply.
+struct TokenScan {
+  int points = 0;
+  int exponents = 0;
+  int signs = 0;     // after the first position
+  bool plain = true; // no blank or control unit, and short enough for the copy
+  bool number = true;
 };
 
-// False when the token is not of the strict form or has more than 19 significant digits (or a
-// huge exponent): the general rules then apply.
-bool ReadPlainDecimal(std::u16string_view token, PlainDecimal* decimal) noexcept {
+// Classifies units [from, to) of a token into `scan`, copying them to `ascii`.
+void ScanUnits(const char16_t* units, std::size_t from, std::size_t to, char* ascii, TokenScan* scan) noexcept {
+  for (std::size_t k = from; k < to && scan->number && scan->plain; ++k) {
+    const char16_t c = units[k];
+    ascii[k] = static_cast<char>(c);
+    if (static_cast<unsigned>(c - u'0') <= 9u) continue;
+    if (c == u'.') {
+      ++scan->points;
+    } else if (c == u'+' || c == u'-') {
+      if (k > 0) ++scan->signs;
+    } else if ((c == u'e' || c == u'E') && k > 0) {
+      ++scan->exponents;
+    } else if (c <= 0x20) {
+      scan->plain = false;  // blanks and control units are skipped: the general rules apply
+    } else {
+      scan->number = false;
+    }
+  }
+}
+
+#if defined(__SSE2__)
+// How many units a byte mask marks (two bits each), told apart only as 0, 1 or more: more than
+// one of any kind makes the token no number.
+int CountOf(unsigned mask) noexcept {
+  const unsigned units = mask & 0x5555u;
+  return units == 0 ? 0 : ((units & (units - 1)) == 0 ? 1 : 2);
+}
+
+// ScanUnits for eight units at once, starting past the first position.
+void ScanEight(const char16_t* units, std::size_t from, char* ascii, TokenScan* scan) noexcept {
+  const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + from));
+  const auto is = [&block](char16_t unit) { return _mm_cmpeq_epi16(block, _mm_set1_epi16(static_cast<short>(unit))); };
+  // Digits: unit - '0' below 10, compared as signed 16-bit lanes after the shift.
+  const __m128i shifted = _mm_sub_epi16(block, _mm_set1_epi16(u'0'));
+  const __m128i digit = _mm_and_si128(_mm_cmpgt_epi16(shifted, _mm_set1_epi16(-1)), _mm_cmplt_epi16(shifted, _mm_set1_epi16(10)));
+  const auto point = static_cast<unsigned>(_mm_movemask_epi8(is(u'.')));
+  const auto sign = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(is(u'+'), is(u'-'))));
+  const auto exponent = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(is(u'e'), is(u'E'))));
+  const auto known = static_cast<unsigned>(_mm_movemask_epi8(digit)) | point | sign | exponent;
+  if (known != 0xFFFFu) {  // some other unit: decided one by one
+    ScanUnits(units, from, from + 8, ascii, scan);
+    return;
+  }
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(ascii + from), _mm_packus_epi16(block, block));
+  scan->points += CountOf(point);
+  scan->signs += CountOf(sign);
+  scan->exponents += CountOf(exponent);
+}
+#endif
+
+// Digits after at most a leading sign, 18 units at most: no overflow is possible.
+std::int64_t ShortInteger(std::u16string_view token) noexcept {
   std::size_t k = 0;
-  const std::size_t size = token.size();
-  if (k < size && (token[k] == u'+' || token[k] == u'-')) decimal->negative = token[k++] == u'-';
-  bool anyDigit = false;
-  for (; k < size && IsDigit(token[k]); ++k) {
-    anyDigit = true;
-    if (decimal->mantissa == 0 && token[k] == u'0') continue;
-    if (++decimal->digits > 19) return false;
-    decimal->mantissa = decimal->mantissa * 10 + static_cast<unsigned>(token[k] - u'0');
-  }
-  if (k < size && token[k] == u'.') {
-    decimal->real = true;
-    for (++k; k < size && IsDigit(token[k]); ++k) {
-      anyDigit = true;
-      --decimal->scale;
-      if (decimal->mantissa == 0 && token[k] == u'0') continue;
-      if (++decimal->digits > 19) return false;
-      decimal->mantissa = decimal->mantissa * 10 + static_cast<unsigned>(token[k] - u'0');
-    }
-  }
-  if (!anyDigit) return false;
-  if (k < size && (token[k] == u'e' || token[k] == u'E')) {
-    decimal->real = true;
-    bool negativeExponent = false;
-    if (++k < size && (token[k] == u'+' || token[k] == u'-')) negativeExponent = token[k++] == u'-';
-    if (k == size) return false;
-    int exponent = 0;
-    for (; k < size && IsDigit(token[k]); ++k) {
-      if (exponent > 1000) return false;
-      exponent = exponent * 10 + (token[k] - u'0');
-    }
-    decimal->scale += negativeExponent ? -exponent : exponent;
-  }
-  return k == size;
-}
-
-#if defined(__SIZEOF_INT128__)
-__extension__ using Unsigned128 = unsigned __int128;  // GCC and Clang on 64-bit targets
-
-// mantissa / 10^places, correctly rounded (to nearest, ties to even), for 0 < mantissa < 2^64 and
-// 1 <= places <= 27, by exact integer arithmetic: 10^places = 5^places * 2^places, and 5^27 still
-// fits 64 bits. The quotient is taken to 63 or 64 bits, and the remainder decides the rounding
-// together with the bits dropped below the 53 a double keeps.
-double DivideByPowerOfTen(std::uint64_t mantissa, int places) noexcept {
-  std::uint64_t divisor = 1;
-  for (int k = 0; k < places; ++k) divisor *= 5;
-  const int mantissaBits = 64 - __builtin_clzll(mantissa);
-  const int divisorBits = 64 - __builtin_clzll(divisor);
-  const int shift = 63 + divisorBits - mantissaBits;  // puts the quotient in [2^62, 2^64)
-  const Unsigned128 numerator = static_cast<Unsigned128>(mantissa) << shift;
-  const auto quotient = static_cast<std::uint64_t>(numerator / divisor);
-  const bool inexact = numerator - static_cast<Unsigned128>(quotient) * divisor != 0;
-  int dropped = (64 - __builtin_clzll(quotient)) - 53;
-  std::uint64_t kept = quotient >> dropped;
-  const std::uint64_t rest = quotient & ((std::uint64_t{1} << dropped) - 1);
-  const std::uint64_t half = std::uint64_t{1} << (dropped - 1);
-  if (rest > half || (rest == half && (inexact || (kept & 1) != 0))) {
-    if (++kept == std::uint64_t{1} << 53) {
-      kept >>= 1;
-      ++dropped;
-    }
-  }
-  // value = kept * 2^(dropped - shift - places), a normal double for every mantissa and places
-  // allowed here; the power of two is built from its bits, so the product is exact.
-  const int exponent = dropped - shift - places;
-  const double scale = std::bit_cast<double>(static_cast<std::uint64_t>(1023 + exponent) << 52);
-  return static_cast<double>(kept) * scale;
-}
-#endif
-
-// The value of a strict decimal when one exact step gives it correctly rounded; false otherwise.
-bool ExactValue(const PlainDecimal& decimal, double* value) noexcept {
-  double result = 0.0;
-  if (decimal.mantissa == 0) {
-    result = 0.0;
-  } else if (decimal.mantissa <= (std::uint64_t{1} << 53) && decimal.scale >= -22 && decimal.scale <= 22) {
-    // Both operands exact: one IEEE operation rounds correctly.
-    result = static_cast<double>(decimal.mantissa);
-    result = decimal.scale < 0 ? result / kExactPowers[-decimal.scale] : result * kExactPowers[decimal.scale];
-#if defined(__SIZEOF_INT128__)
-  } else if (decimal.scale < 0 && decimal.scale >= -27) {
-    result = DivideByPowerOfTen(decimal.mantissa, -decimal.scale);
-#endif
-  } else {
-    return false;
-  }
-  *value = decimal.negative ? -result : result;
-  return true;
+  const bool negative = token[0] == u'-';
+  if (token[0] == u'-' || token[0] == u'+') k = 1;
+  std::int64_t value = 0;
+  for (; k < token.size(); ++k) value = value * 10 + (token[k] - u'0');
+  return negative ? -value : value;
 }
 
 }  // namespace
 
 NumberClass ReadNumber(std::u16string_view token, std::int64_t* integer, double* real) noexcept {
-  // The common token ("-65.613616999999977", "12") has the strict form and few enough digits.
-  PlainDecimal decimal;
-  if (ReadPlainDecimal(token, &decimal)) {
-    if (!decimal.real) {  // at most 19 digits: the value saturates as ReadInt64's does
-      constexpr std::uint64_t kMaxMagnitude = std::uint64_t{1} << 63;
-      if (decimal.negative) {
-        *integer = decimal.mantissa >= kMaxMagnitude ? std::numeric_limits<std::int64_t>::min()
-                                                      : -static_cast<std::int64_t>(decimal.mantissa);
-      } else {
-        *integer = decimal.mantissa >= kMaxMagnitude ? std::numeric_limits<std::int64_t>::max()
-                                                      : static_cast<std::int64_t>(decimal.mantissa);
-      }
-      return NumberClass::Integer;
-    }
-    if (ExactValue(decimal, real)) return NumberClass::Real;
-  }
-  // Otherwise classified and copied as ASCII in one pass, then converted from the copy.
+  // The common token ("-65.613616999999977", "12") has no blanks and fits the buffer: classified
+  // and copied as ASCII in one pass, eight units at a time where it can, then converted.
   constexpr std::size_t kLongest = 64;
   char ascii[kLongest];
-  bool plain = !token.empty() && token.size() <= kLongest;
-  int points = 0;
-  int exponents = 0;
-  int signs = 0;
-  for (std::size_t k = 0; plain && k < token.size(); ++k) {
-    const char16_t c = token[k];
-    ascii[k] = static_cast<char>(c);
-    if (static_cast<unsigned>(c - u'0') <= 9u) continue;
-    if (c == u'.') {
-      if (++points > 1) return NumberClass::NotANumber;
-    } else if (c == u'+' || c == u'-') {
-      if (k > 0 && ++signs > 1) return NumberClass::NotANumber;
-    } else if ((c == u'e' || c == u'E') && k > 0) {
-      if (++exponents > 1) return NumberClass::NotANumber;
-    } else if (c <= 0x20) {
-      plain = false;  // blanks and control units are skipped: the general rules apply
-    } else {
-      return NumberClass::NotANumber;
-    }
+  TokenScan scan;
+  scan.plain = !token.empty() && token.size() <= kLongest;
+  std::size_t k = 0;
+  if (scan.plain) {
+    ScanUnits(token.data(), 0, 1, ascii, &scan);  // the first unit has rules of its own
+    k = 1;
+#if defined(__SSE2__)
+    for (; k + 8 <= token.size() && scan.number && scan.plain; k += 8) ScanEight(token.data(), k, ascii, &scan);
+#endif
+    ScanUnits(token.data(), k, token.size(), ascii, &scan);
   }
-  if (!plain) {
+  if (!scan.number || scan.points > 1 || scan.exponents > 1 || scan.signs > 1) return NumberClass::NotANumber;
+  if (!scan.plain) {
     const NumberClass kind = ClassifyNumber(token);
     if (kind == NumberClass::Integer) *integer = ReadInt64(token);
     if (kind == NumberClass::Real) *real = ReadReal(token);
     return kind;
   }
-  if (points + exponents + signs == 0) {  // digits after at most a leading sign
-    *integer = ReadInt64(token);
+  if (scan.points + scan.exponents + scan.signs == 0) {  // digits after at most a leading sign
+    *integer = token.size() <= 18 ? ShortInteger(token) : ReadInt64(token);
     return NumberClass::Integer;
   }
   // The longest decimal prefix, as atof reads it ("1-2" is 1, "." is 0), correctly rounded.

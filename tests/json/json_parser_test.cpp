@@ -278,7 +278,7 @@ TEST(NumberText, IntegerTokensSaturateAsTheIntegerReaderDoes) {
 }
 
 TEST(NumberText, RealsAreCorrectlyRounded) {
-  // Long mantissas with moderate exponents take the parser's fast paths; every result must be
+  // Long mantissas with moderate exponents take the parser's fast path; every result must be
   // the correctly rounded double, as the general conversion gives it.
   std::mt19937_64 random(936);
   for (int i = 0; i < 20000; ++i) {
@@ -295,8 +295,8 @@ TEST(NumberText, RealsAreCorrectlyRounded) {
     ASSERT_EQ(ReadNumber(std::u16string(text.begin(), text.end()), &integer, &real), NumberClass::Real) << text;
     ASSERT_EQ(real, expected) << text;
   }
-  // Values on or next to a midpoint between two doubles (ties go to the even neighbour), at the
-  // edges of the exact steps (19 digits, 10^-27) and just past them.
+  // Values on or next to a midpoint between two doubles (ties go to the even neighbour), with
+  // 19 and more significant digits, and tiny scales.
   for (const char16_t* text : {u"9007199254740993", u"9007199254740993.0", u"1.00000000000000011102230246251565404",
                                u"2.2250738585072011e-308", u"-65.613616999999977", u"0.1e1", u"123456789012345678.9e-10",
                                u"4503599627370496.5", u"4503599627370497.5", u"4503599627370496.50000001",

@@ -4,6 +4,10 @@
 #include <new>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "json/json_document.h"
 #include "json/json_path.h"
 #include "json/node_store.h"
@@ -32,9 +36,86 @@ constexpr std::array<char16_t, 128> kEscapeLetters = EscapeLetters();
 
 char16_t EscapeLetter(char16_t c) noexcept { return c < 128 ? kEscapeLetters[c] : 0; }
 
-void WriteEscaped(std::u16string_view text, TextBuilder& out) {
+// Room a text may take written in quotes: escaping turns a unit into two at most.
+std::int64_t QuotedBound(std::u16string_view text, bool escape) noexcept {
+  return static_cast<std::int64_t>(text.size()) * (escape ? 2 : 1) + 2;
+}
+
+#if defined(__SSE2__)
+// A mask with two bits for each of the eight units at `from` that escaping changes.
+unsigned EscapeMask(__m128i block) noexcept {
+  const auto is = [&block](char16_t unit) { return _mm_cmpeq_epi16(block, _mm_set1_epi16(static_cast<short>(unit))); };
+  // \b \t \n \r \f are the units 8 to 13 except 11.
+  const __m128i shifted = _mm_sub_epi16(block, _mm_set1_epi16(8));
+  const __m128i control = _mm_andnot_si128(is(11), _mm_and_si128(_mm_cmpgt_epi16(shifted, _mm_set1_epi16(-1)),
+                                                                   _mm_cmplt_epi16(shifted, _mm_set1_epi16(6))));
+  const __m128i marks = _mm_or_si128(_mm_or_si128(is(u'"'), is(u'\\')), _mm_or_si128(is(u'/'), control));
+  return static_cast<unsigned>(_mm_movemask_epi8(marks));
+}
+#endif
+
+// Writes `text` in quotes at `to`, which has room for QuotedBound units, and returns the end.
+// Runs of units that need no escape are copied eight at a time.
+char16_t* PutQuoted(char16_t* to, std::u16string_view text, bool escape) noexcept {
+  *to++ = u'"';
+  const char16_t* from = text.data();
+  const std::size_t size = text.size();
+  if (!escape) {
+    if (size != 0) std::char_traits<char16_t>::copy(to, from, size);
+    to += size;
+  } else {
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    while (i + 8 <= size) {
+      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(to), block);  // room: the bound allows two units per unit
+      const unsigned mask = EscapeMask(block);
+      if (mask == 0) {
+        to += 8;
+        i += 8;
+        continue;
+      }
+      const auto plain = static_cast<std::size_t>(__builtin_ctz(mask)) / 2;
+      to += plain;
+      i += plain;
+      *to++ = u'\\';
+      *to++ = EscapeLetter(from[i++]);
+    }
+#endif
+    for (; i < size; ++i) {
+      const char16_t letter = EscapeLetter(from[i]);
+      if (letter == 0) {
+        *to++ = from[i];
+      } else {
+        *to++ = u'\\';
+        *to++ = letter;
+      }
+    }
+  }
+  *to++ = u'"';
+  return to;
+}
+
+char16_t* PutText(char16_t* to, std::u16string_view text) noexcept {
+  if (!text.empty()) std::char_traits<char16_t>::copy(to, text.data(), text.size());
+  return to + text.size();
+}
+
+char16_t* PutTabs(char16_t* to, std::int32_t depth) noexcept {
+  for (std::int32_t i = 0; i < depth; ++i) *to++ = u'\t';
+  return to;
+}
+
+// Writes a text in quotes: in one piece when the builder has (or makes) room for the longest
+// form, else piece by piece, each piece dropped when the builder cannot grow for it.
+void WriteString(std::u16string_view text, bool escape, TextBuilder& out) {
+  if (out.Reserve(QuotedBound(text, escape))) {
+    out.Advance(PutQuoted(out.End(), text, escape) - out.End());
+    return;
+  }
+  out.Append(u'"');
   std::size_t runStart = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
+  for (std::size_t i = 0; escape && i < text.size(); ++i) {
     const char16_t letter = EscapeLetter(text[i]);
     if (letter == 0) continue;
     out.Append(text.substr(runStart, i - runStart));
@@ -43,40 +124,7 @@ void WriteEscaped(std::u16string_view text, TextBuilder& out) {
     runStart = i + 1;
   }
   out.Append(text.substr(runStart));
-}
-
-// A quoted text. The common case, nothing to escape, is copied in one pass with one check for
-// room (the quotes included).
-void WriteString(std::u16string_view text, bool escape, TextBuilder& out) {
-  std::size_t plain = 0;
-  if (out.Reserve(static_cast<std::int64_t>(text.size()) + 2)) {
-    char16_t* to = out.End();
-    *to++ = u'"';
-    if (escape) {
-      while (plain < text.size() && EscapeLetter(text[plain]) == 0) {
-        to[plain] = text[plain];
-        ++plain;
-      }
-    } else {
-      std::char_traits<char16_t>::copy(to, text.data(), text.size());
-      plain = text.size();
-    }
-    out.Advance(static_cast<std::int64_t>(plain) + 1);
-  } else {
-    out.Append(u'"');
-  }
-  if (plain < text.size()) {
-    if (escape) {
-      WriteEscaped(text.substr(plain), out);
-    } else {
-      out.Append(text.substr(plain));
-    }
-  }
   out.Append(u'"');
-}
-
-void WriteTabs(std::int32_t depth, TextBuilder& out) {
-  for (std::int32_t i = 0; i < depth; ++i) out.Append(u'\t');
 }
 
 struct Frame {
@@ -85,6 +133,29 @@ struct Frame {
   std::int32_t next;
   bool object;
 };
+
+// The text form a scalar is written with; false for containers and for a number emptied in
+// place, which has none.
+bool ScalarText(const Node* node, std::u16string_view* text) noexcept {
+  switch (node->Kind()) {
+    case JsonKind::Null:
+      *text = u"null";
+      return true;
+    case JsonKind::Boolean:
+      *text = node->value_.boolean != 0 ? std::u16string_view(u"true") : std::u16string_view(u"false");
+      return true;
+    case JsonKind::Real:
+    case JsonKind::Integer:
+      if (node->text_ == nullptr) return false;
+      *text = node->Literal();
+      return true;
+    case JsonKind::Raw:
+      *text = node->Literal();
+      return true;
+    default:
+      return false;
+  }
+}
 
 class Writer {
  public:
@@ -97,12 +168,15 @@ class Writer {
       if (frame.next < frame.children->count) {
         const std::int32_t index = frame.next++;
         const Node* child = AsNode(frame.children->items[index]);
+        if (WriteChildInPlace(frame, index, child)) continue;
         if (index > 0) {
           out_.Append(u',');
           if (frame.object && pretty_) out_.Append(u"\r\n");
         }
         if (frame.object) {
-          if (pretty_ && depth_ > 0) WriteTabs(depth_, out_);
+          if (pretty_ && depth_ > 0) {
+            for (std::int32_t i = 0; i < depth_; ++i) out_.Append(u'\t');
+          }
           WriteString(child->Key(), escape_, out_);
           out_.Append(u':');
         }
@@ -114,32 +188,61 @@ class Writer {
       stack_.pop_back();
       if (object && any && pretty_) out_.Append(u"\r\n");
       --depth_;
-      if (object && pretty_ && depth_ > 0) WriteTabs(depth_, out_);
+      if (object && pretty_ && depth_ > 0) {
+        for (std::int32_t i = 0; i < depth_; ++i) out_.Append(u'\t');
+      }
       out_.Append(object ? u'}' : u']');
     }
   }
 
  private:
+  // The common case: a child whose separator, key and scalar value are written in one piece of
+  // room reserved at once. False (nothing written) for containers, numbers without text and
+  // when the builder cannot grow: the piecewise path takes those.
+  bool WriteChildInPlace(const Frame& frame, std::int32_t index, const Node* child) {
+    std::u16string_view text;
+    const bool string = child->Is(JsonKind::String);
+    if (string) {
+      text = child->String();
+    } else if (!ScalarText(child, &text)) {
+      return false;
+    }
+    const bool indent = frame.object && pretty_;
+    const std::u16string_view key = frame.object ? child->Key() : std::u16string_view();
+    std::int64_t room = 1 + (string ? QuotedBound(text, escape_) : static_cast<std::int64_t>(text.size()));
+    if (indent) room += 2 + depth_;
+    if (frame.object) room += QuotedBound(key, escape_) + 1;
+    if (!out_.Reserve(room)) return false;
+    char16_t* to = out_.End();
+    if (index > 0) {
+      *to++ = u',';
+      if (indent) {
+        *to++ = u'\r';
+        *to++ = u'\n';
+      }
+    }
+    if (frame.object) {
+      if (indent && depth_ > 0) to = PutTabs(to, depth_);
+      to = PutQuoted(to, key, escape_);
+      *to++ = u':';
+    }
+    to = string ? PutQuoted(to, text, escape_) : PutText(to, text);
+    out_.Advance(to - out_.End());
+    return true;
+  }
+
   // Writes a scalar, or opens a container and pushes it.
   void Visit(const Node* node) {
+    std::u16string_view text;
+    if (ScalarText(node, &text)) {
+      out_.Append(text);
+      return;
+    }
     switch (node->Kind()) {
-      case JsonKind::Null:
-        out_.Append(u"null");
-        return;
-      case JsonKind::Boolean:
-        out_.Append(node->value_.boolean != 0 ? std::u16string_view(u"true") : std::u16string_view(u"false"));
-        return;
       case JsonKind::Real:
       case JsonKind::Integer:
-        if (node->text_ != nullptr) {
-          out_.Append(node->Literal());
-        } else {
-          // A number emptied in place keeps no text: its value (0) is written, never nothing.
-          out_.Append(node->Is(JsonKind::Real) ? FormatReal(node->value_.real) : FormatInteger(node->value_.integer));
-        }
-        return;
-      case JsonKind::Raw:
-        out_.Append(node->Literal());
+        // A number emptied in place keeps no text: its value (0) is written, never nothing.
+        out_.Append(node->Is(JsonKind::Real) ? FormatReal(node->value_.real) : FormatInteger(node->value_.integer));
         return;
       case JsonKind::String:
         WriteString(node->String(), escape_, out_);
@@ -155,6 +258,8 @@ class Writer {
         stack_.push_back(Frame{node, children, 0, object});
         return;
       }
+      default:
+        return;
     }
   }
 

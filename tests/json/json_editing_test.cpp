@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "json/json_document.h"
+#include "json_test_support.h"
 
 namespace velmora::json {
 namespace {
@@ -215,12 +216,12 @@ TEST(JsonEditing, BothSortsOrderArraysAndMembers) {
       document.Sort("", ByValue, 1, shell);
       ASSERT_EQ(document.GetCount(""), before.GetCount("")) << input;
       for (std::int32_t i = 1; i < document.GetCount(""); ++i) {
-        EXPECT_LE(document.GetInt64("[" + std::to_string(i - 1) + "]"), document.GetInt64("[" + std::to_string(i) + "]"))
+        EXPECT_LE(document.GetInt64(testing::Joined("[", i - 1, "]")), document.GetInt64(testing::Joined("[", i, "]")))
             << input << (shell ? " shell" : " quick");
       }
       document.Sort("", ByValue, -1, shell);
       for (std::int32_t i = 1; i < document.GetCount(""); ++i) {
-        EXPECT_GE(document.GetInt64("[" + std::to_string(i - 1) + "]"), document.GetInt64("[" + std::to_string(i) + "]"));
+        EXPECT_GE(document.GetInt64(testing::Joined("[", i - 1, "]")), document.GetInt64(testing::Joined("[", i, "]")));
       }
     }
   }

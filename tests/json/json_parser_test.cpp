@@ -286,8 +286,8 @@ TEST(NumberText, RealsAreCorrectlyRounded) {
     std::string text = std::to_string(random() % 9 + 1);
     for (int d = 1; d < digits; ++d) text += static_cast<char>('0' + random() % 10);
     const int point = static_cast<int>(random() % static_cast<unsigned>(digits + 1));
-    text.insert(static_cast<std::size_t>(point), ".");
-    if (random() % 3 == 0) text += "e" + std::to_string(static_cast<int>(random() % 40) - 20);
+    text = testing::Joined(text.substr(0, static_cast<std::size_t>(point)), ".", text.substr(static_cast<std::size_t>(point)));
+    if (random() % 3 == 0) text += testing::Joined("e", static_cast<int>(random() % 40) - 20);
     double expected = 0;
     std::from_chars(text.data(), text.data() + text.size(), expected);
     std::int64_t integer = 0;

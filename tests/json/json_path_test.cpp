@@ -18,7 +18,7 @@ std::string Segments(const char16_t* path) {
   std::string out;
   for (const PathSegment& segment : parsed.Segments()) {
     if (!out.empty()) out += " ";
-    out += segment.isIndex ? "[" + std::to_string(segment.index) + "]" : testing::Narrow(segment.name);
+    out += segment.isIndex ? testing::Joined("[", segment.index, "]") : testing::Narrow(segment.name);
   }
   return out;
 }

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "json/json_document.h"
+#include "json_test_support.h"
 
 namespace velmora::json {
 namespace {
@@ -25,7 +26,7 @@ class Generator {
 
   std::string Document() {
     std::string text = Value(0);
-    if (Chance(10)) text += Chance(50) ? " " + Container(1) : " " + Value(1);
+    if (Chance(10)) text += testing::Joined(" ", Chance(50) ? Container(1) : Value(1));
     return text;
   }
 
@@ -74,9 +75,9 @@ class Generator {
   }
 
   std::string Key() {
-    if (Chance(20)) return "k" + std::to_string(Pick(30));  // unquoted
+    if (Chance(20)) return testing::Joined("k", Pick(30));  // unquoted
     std::string key = Quoted();
-    return key.size() > 2 ? key : "\"e" + std::to_string(Pick(9)) + "\"";  // keys are never empty
+    return key.size() > 2 ? key : testing::Joined("\"e", Pick(9), "\"");  // keys are never empty
   }
 
   std::string Blank() { return Chance(20) ? (Chance(50) ? " " : "\r\n\t") : ""; }
@@ -86,7 +87,7 @@ class Generator {
     const int count = depth > 6 ? 0 : Pick(6);
     std::string text = object ? "{" : "[";
     for (int i = 0; i < count; ++i) {
-      if (i > 0) text += "," + Blank();
+      if (i > 0) text += testing::Joined(",", Blank());
       if (object) text += Key() + Blank() + ":" + Blank();
       text += Value(depth + 1);
     }

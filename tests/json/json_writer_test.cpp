@@ -4,6 +4,7 @@
 
 #include "json/json_document.h"
 #include "json/text_builder.h"
+#include "json_test_support.h"
 
 namespace velmora::json {
 namespace {
@@ -58,7 +59,7 @@ TEST(JsonWriter, PathsAndResultsInBothForms) {
 
 TEST(JsonWriter, SmallInitialCapacityStillGivesTheWholeText) {
   std::string text = "[";
-  for (int i = 0; i < 500; ++i) text += (i ? ",\"item " : "\"item ") + std::to_string(i) + "\"";
+  for (int i = 0; i < 500; ++i) text += testing::Joined(i ? ",\"item " : "\"item ", i, "\"");
   text += "]";
   JsonDocument document = Parsed(text.c_str());
   EXPECT_EQ(document.ToJson("", false, true, 16), text);

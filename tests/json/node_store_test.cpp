@@ -81,16 +81,16 @@ TEST(NodeStore, ParsedObjectsKeepOrderAndRepeatedKeysAtAnySize) {
   // chains are built on the first lookup with the bucket count growth would have reached.
   for (const int size : {3, 8, 9, 40}) {
     std::string text = "{";
-    for (int i = 0; i < size; ++i) text += "\"k" + std::to_string(i) + "\":" + std::to_string(i) + ",";
-    text += "\"k1\":\"again\",\"k" + std::to_string(size - 1) + "\":[true]}";
+    for (int i = 0; i < size; ++i) text += testing::Joined("\"k", i, "\":", i, ",");
+    text += testing::Joined("\"k1\":\"again\",\"k", size - 1, "\":[true]}");
     JsonDocument document;
     ASSERT_TRUE(document.Parse(text)) << text;
     Node* root = AsNode(document.GetRoot());
     ASSERT_EQ(ChildCount(root), size) << text;
     EXPECT_EQ(document.GetText("k1"), "again");
-    EXPECT_EQ(document.ToJson("k" + std::to_string(size - 1)), "[true]");
+    EXPECT_EQ(document.ToJson(testing::Joined("k", size - 1)), "[true]");
     for (int i = 0; i < size; ++i) {
-      const std::string key = "k" + std::to_string(i);
+      const std::string key = testing::Joined("k", i);
       EXPECT_EQ(ChildAt(root, i)->Key(), std::u16string(key.begin(), key.end()));
       EXPECT_EQ(ChildAt(root, i)->Parent(), root);
     }

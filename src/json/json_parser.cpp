@@ -125,6 +125,7 @@ class Parser {
                          quote, u'\\', char16_t{0});
   }
   std::size_t SkipPlain(std::size_t i) const noexcept {
+    i = SkipNumberUnits(i);
     while (IsPlainInArray(text_[i])) ++i;
     return i;
   }
@@ -133,7 +134,26 @@ class Parser {
                          u'"', u'\'', u'\\', char16_t{0});
   }
   std::size_t SkipPlainInObject(std::size_t i) const noexcept {
+    i = SkipNumberUnits(i);
     while (IsPlainInObject(text_[i])) ++i;
+    return i;
+  }
+  // Skips whole blocks of eight units that can only be part of a number (digits, ".", "+", "-",
+  // "e", "E": plain in arrays and objects alike); the block where the token ends is left to the
+  // unit-by-unit scan.
+  std::size_t SkipNumberUnits(std::size_t i) const noexcept {
+#if defined(__SSE2__)
+    while (i + 8 <= length_) {
+      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text_ + i));
+      const auto is = [&block](char16_t unit) { return _mm_cmpeq_epi16(block, _mm_set1_epi16(static_cast<short>(unit))); };
+      const __m128i shifted = _mm_sub_epi16(block, _mm_set1_epi16(u'0'));
+      const __m128i digit = _mm_and_si128(_mm_cmpgt_epi16(shifted, _mm_set1_epi16(-1)), _mm_cmplt_epi16(shifted, _mm_set1_epi16(10)));
+      const __m128i signs = _mm_or_si128(is(u'-'), is(u'+'));
+      const __m128i marks = _mm_or_si128(_mm_or_si128(is(u'.'), is(u'e')), is(u'E'));
+      if (_mm_movemask_epi8(_mm_or_si128(digit, _mm_or_si128(signs, marks))) != 0xFFFF) break;
+      i += 8;
+    }
+#endif
     return i;
   }
   // The pending key, unescaped when it holds a backslash.
@@ -538,11 +558,12 @@ bool ReadToken(std::u16string_view token, bool escaped, bool decode, std::u16str
     return true;
   }
   scalar->text = token;
-  if (token == u"null") {
+  constexpr std::u16string_view kNull = u"null", kTrue = u"true", kFalse = u"false";
+  if (token == kNull) {
     scalar->kind = JsonKind::Null;
-  } else if (token == u"true" || token == u"false") {
+  } else if (token == kTrue || token == kFalse) {
     scalar->kind = JsonKind::Boolean;
-    scalar->integer = token == u"true" ? 1 : 0;
+    scalar->integer = token == kTrue ? 1 : 0;
   } else {
     switch (ReadNumber(token, &scalar->integer, &scalar->real)) {
       case NumberClass::Integer:

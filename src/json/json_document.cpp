@@ -1,6 +1,9 @@
 // JsonDocument: lifetime of the root reference, fresh documents, and the parse entry points.
 #include "json/json_document.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <new>
 #include <utility>
 
@@ -10,8 +13,41 @@
 namespace velmora::json {
 namespace {
 
+// Bytes below 0x80 are the same characters in code page 936 as in ASCII, and a character of two
+// bytes always starts with one above. So long runs of ASCII (the JSON around the texts) are
+// widened here, and only the stretches between them, which start and end on character
+// boundaries, go through the system's conversion. The text ends at its first NUL, as a whole
+// conversion reads it.
 std::u16string GbkToWide(const std::string& text) {
-  return text::NarrowToWide(text, text::NarrowCodePage);
+  constexpr std::size_t kLongRun = 128;  // shorter ASCII runs ride along with the conversion
+  const std::size_t size = std::min(text.find('\0'), text.size());
+  const auto byte = [&text](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+  std::u16string wide;
+  wide.reserve(size);
+  std::size_t pending = 0;  // the first byte not yet converted or widened
+  std::size_t i = 0;
+  while (i < size) {
+    if (byte(i) >= 0x80) {
+      i += byte(i) >= 0x81 && byte(i) <= 0xFE ? 2 : 1;  // a lead byte takes its trail byte along
+      continue;
+    }
+    std::size_t end = i;
+    for (std::uint64_t word; end + 8 <= size; end += 8) {
+      std::memcpy(&word, text.data() + end, sizeof word);
+      if ((word & 0x8080808080808080u) != 0) break;
+    }
+    while (end < size && byte(end) < 0x80) ++end;
+    if (end - i >= kLongRun || pending == i) {
+      if (pending < i) wide += text::NarrowToWide(text.substr(pending, i - pending), text::NarrowCodePage);
+      const std::size_t at = wide.size();
+      wide.resize(at + (end - i));
+      for (std::size_t k = i; k < end; ++k) wide[at + (k - i)] = static_cast<char16_t>(byte(k));
+      pending = end;
+    }
+    i = end;
+  }
+  if (pending < size) wide += text::NarrowToWide(text.substr(pending, size - pending), text::NarrowCodePage);
+  return wide;
 }
 
 }  // namespace

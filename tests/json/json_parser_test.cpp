@@ -10,6 +10,7 @@
 #include "json/json_document.h"
 #include "json/number_text.h"
 #include "json_test_support.h"
+#include "text/encoding.h"
 
 namespace velmora::json {
 namespace {
@@ -187,6 +188,29 @@ TEST(Parser, ParsesGbkText) {
   ASSERT_TRUE(document.Parse("{\"\xC3\xFB\":\"\xB8\xFC\xD0\xC2\"}"));
   EXPECT_EQ(document.GetText("\xC3\xFB"), "\xB8\xFC\xD0\xC2");
   EXPECT_EQ(document.GetTextWide(u"\u540D"), u"\u66F4\u65B0");
+}
+
+TEST(Parser, GbkTextReadsAsTheSystemConvertsItWhole) {
+  // The leading ASCII is widened directly and the rest converted from the first byte of a
+  // double-byte character: the result must equal the conversion of the whole text.
+  const std::string cases[] = {
+      "\"plain ascii text, longer than eight bytes\"",
+      "\"twelve bytes\xB8\xFC\xD0\xC2 then ascii\"",  // a character after a long ASCII run
+      "\"\xB8\xFC\"",                                   // at the start
+      "\"abcdefg\x81\x40xyz\"",                          // a trail byte in the ASCII range
+      "\"abc\xB8\"",                                     // a lead byte without its trail
+      std::string("\"abcdefgh\"\0\"ignored\"", 20),      // the text ends at a NUL
+      // characters between long ASCII runs, a lead byte before a quote, one at the very end
+      "[\"\xB8\xFC" + std::string(300, 'a') + "\xD0\xC2\", \"\xB8\"" + std::string(200, ' ') + ",\"x\xB8",
+  };
+  for (const std::string& text : cases) {
+    JsonDocument byGbk;
+    JsonDocument byWide;
+    const std::u16string whole = text::NarrowToWide(text, text::NarrowCodePage);
+    EXPECT_EQ(byGbk.Parse(text), byWide.ParseWide(whole)) << text;
+    EXPECT_EQ(byGbk.GetTextWide(u""), byWide.GetTextWide(u"")) << text;
+    EXPECT_EQ(byGbk.NewText(text).GetTextWide(u""), byWide.NewTextWide(whole).GetTextWide(u"")) << text;
+  }
 }
 
 struct UnescapeCase {

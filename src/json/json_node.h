@@ -76,7 +76,6 @@ class JsonNode {
   std::uint16_t inlineBytes_ = 0;    // size of the text block stored right after the node, if any
   NodeHeap* heap_ = nullptr;         // where the node and everything it owns live
   JsonNode* parent_ = nullptr;
-  JsonNode* nextInBucket_ = nullptr; // next member in the same hash bucket of the parent object
   char16_t* key_ = nullptr;          // text block owned by the parent object while a member
   Value value_{};
   char16_t* text_ = nullptr;         // text form (text block or a shared keyword text)

@@ -1,5 +1,5 @@
 // JsonDocument::SortByKey and Sort: reorder an object's member order or an array's elements in
-// place (no node is copied; an object's hash chains stay as they are).
+// place (no node is copied; an object's buckets stay as they are).
 #include <algorithm>
 #include <new>
 #include <utility>

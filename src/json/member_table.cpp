@@ -60,38 +60,55 @@ bool InsertInto(NodeHeap* heap, NodeList* list, std::int32_t index, JsonNode* no
   return true;
 }
 
-// Where the link to the member with `key` is in its chain; the chain's end when there is none.
-JsonNode** FindLink(MemberTable* table, std::u16string_view key, std::uint32_t hash) noexcept {
-  JsonNode** link = &table->buckets[BucketOf(hash, table->bucketCount)];
-  for (; *link != nullptr; link = &AsNode(*link)->nextInBucket_) {
-    const Node* old = AsNode(*link);
-    if (TextHash(old->key_) == hash && SameKey(old->key_, key)) break;
+// The slot of the member with `key`, or the free slot where probing for it ended. Slots are
+// probed from the key's bucket onwards (wrapping); a free slot always exists, as the table grows
+// before its member count reaches the bucket count.
+JsonNode** FindSlot(MemberTable* table, std::u16string_view key, std::uint32_t hash) noexcept {
+  const auto count = static_cast<std::uint32_t>(table->bucketCount);
+  for (std::uint32_t slot = BucketOf(hash, table->bucketCount);; slot = slot + 1 == count ? 0 : slot + 1) {
+    JsonNode** at = &table->buckets[slot];
+    if (*at == nullptr) return at;
+    const Node* member = AsNode(*at);
+    if (TextHash(member->key_) == hash && SameKey(member->key_, key)) return at;
   }
-  return link;
 }
 
-// Puts `child` where the member `old` (found through `link`) stands, in its chain and in the
-// member order; the child takes over the old key text.
-void ReplaceMember(MemberTable* table, JsonNode** link, Node* old, Node* child) noexcept {
+// Puts a member (its key text hashed) into the first free slot from its bucket on.
+void PlaceMember(JsonNode** buckets, std::int32_t bucketCount, Node* member) noexcept {
+  auto slot = BucketOf(TextHash(member->key_), bucketCount);
+  while (buckets[slot] != nullptr) slot = slot + 1 == static_cast<std::uint32_t>(bucketCount) ? 0 : slot + 1;
+  buckets[slot] = member;
+}
+
+// Puts `child` where the member `old` (found in `slot`) stands, in the buckets and in the member
+// order; the child takes over the old key text.
+void ReplaceMember(MemberTable* table, JsonNode** slot, Node* old, Node* child) noexcept {
   for (std::int32_t i = 0; i < table->order.count; ++i) {
     if (table->order.items[i] == old) {
       table->order.items[i] = child;
       break;
     }
   }
-  child->nextInBucket_ = old->nextInBucket_;
   child->key_ = old->key_;
-  *link = child;
+  *slot = child;
   old->key_ = nullptr;
-  old->nextInBucket_ = nullptr;
 }
 
-// Links a new member (its key text set) into its chain.
-void LinkMember(MemberTable* table, Node* child) noexcept {
-  JsonNode*& head = table->buckets[BucketOf(TextHash(child->key_), table->bucketCount)];
-  child->nextInBucket_ = head;
-  head = child;
-  ++table->memberCount;
+// Empties a slot and moves later members of its probe run back, so every member stays reachable
+// from its bucket without a gap in between.
+void VacateSlot(MemberTable* table, std::uint32_t hole) noexcept {
+  const auto count = static_cast<std::uint32_t>(table->bucketCount);
+  table->buckets[hole] = nullptr;
+  for (std::uint32_t next = hole + 1 == count ? 0 : hole + 1; table->buckets[next] != nullptr;
+       next = next + 1 == count ? 0 : next + 1) {
+    const std::uint32_t home = BucketOf(TextHash(AsNode(table->buckets[next])->key_), table->bucketCount);
+    // The member may move to the hole when its bucket does not lie in the run (hole, next].
+    const bool reachable = hole <= next ? (home > hole && home <= next) : (home > hole || home <= next);
+    if (reachable) continue;
+    table->buckets[hole] = table->buckets[next];
+    table->buckets[next] = nullptr;
+    hole = next;
+  }
 }
 
 }  // namespace
@@ -200,11 +217,8 @@ bool TableBuildBuckets(NodeHeap* heap, MemberTable* table) noexcept {
   table->buckets = buckets;
   for (std::int32_t i = 0; i < table->order.count; ++i) {
     Node* member = AsNode(table->order.items[i]);
-    const std::uint32_t hash = HashKey(TextView(member->key_));
-    SetTextHash(member->key_, hash);
-    JsonNode*& head = buckets[BucketOf(hash, table->bucketCount)];
-    member->nextInBucket_ = head;
-    head = member;
+    SetTextHash(member->key_, HashKey(TextView(member->key_)));
+    PlaceMember(buckets, table->bucketCount, member);
   }
   return true;
 }
@@ -218,7 +232,7 @@ Node* TableFind(NodeHeap* heap, MemberTable* table, std::u16string_view key, std
     }
     return nullptr;
   }
-  return AsNode(*FindLink(table, key, hash));
+  return AsNode(*FindSlot(table, key, hash));
 }
 
 bool TableGrow(NodeHeap* heap, MemberTable* table) noexcept {
@@ -229,17 +243,7 @@ bool TableGrow(NodeHeap* heap, MemberTable* table) noexcept {
     auto** buckets = static_cast<JsonNode**>(heap->Allocate(ArrayBytes(bucketCount)));
     if (buckets == nullptr) return false;
     std::memset(buckets, 0, ArrayBytes(bucketCount));
-    // Old buckets in index order, each chain from its head, pushed onto the heads of the new ones.
-    for (std::int32_t b = 0; b < table->bucketCount; ++b) {
-      for (JsonNode* member = table->buckets[b]; member != nullptr;) {
-        Node* node = AsNode(member);
-        JsonNode* next = node->nextInBucket_;
-        JsonNode*& head = buckets[BucketOf(TextHash(node->key_), bucketCount)];
-        node->nextInBucket_ = head;
-        head = node;
-        member = next;
-      }
-    }
+    for (std::int32_t i = 0; i < table->order.count; ++i) PlaceMember(buckets, bucketCount, AsNode(table->order.items[i]));
     heap->Deallocate(table->buckets, ArrayBytes(table->bucketCount));
     table->buckets = buckets;
   }
@@ -252,10 +256,10 @@ bool TablePut(NodeHeap* heap, MemberTable* table, std::u16string_view key, std::
               std::int32_t position, Node** replaced) noexcept {
   *replaced = nullptr;
   if (!TableBuildBuckets(heap, table)) return false;
-  JsonNode** link = FindLink(table, key, hash);
-  if (Node* old = AsNode(*link); old != nullptr) {
+  JsonNode** slot = FindSlot(table, key, hash);
+  if (Node* old = AsNode(*slot); old != nullptr) {
     *replaced = old;
-    if (old != child) ReplaceMember(table, link, old, child);  // else stored again under its own key
+    if (old != child) ReplaceMember(table, slot, old, child);  // else stored again under its own key
     return true;
   }
 
@@ -271,7 +275,8 @@ bool TablePut(NodeHeap* heap, MemberTable* table, std::u16string_view key, std::
     return false;
   }
   child->key_ = keyText;
-  LinkMember(table, child);
+  PlaceMember(table->buckets, table->bucketCount, child);  // after a growth the slot found may have moved
+  ++table->memberCount;
   return true;
 }
 
@@ -281,31 +286,32 @@ bool TableAdopt(NodeHeap* heap, MemberTable* table, Node* child, Node** replaced
   char16_t* keyText = child->key_;
   const std::uint32_t hash = HashKey(TextView(keyText));
   SetTextHash(keyText, hash);
-  JsonNode** link = FindLink(table, TextView(keyText), hash);
-  if (Node* old = AsNode(*link); old != nullptr) {
+  JsonNode** slot = FindSlot(table, TextView(keyText), hash);
+  if (Node* old = AsNode(*slot); old != nullptr) {
     *replaced = old;
-    ReplaceMember(table, link, old, child);
+    ReplaceMember(table, slot, old, child);
     FreeText(heap, keyText);
     return true;
   }
   if (table->memberCount >= table->threshold && !TableGrow(heap, table)) return false;
   if (AppendTo(heap, &table->order, child) < 0) return false;
-  LinkMember(table, child);
+  PlaceMember(table->buckets, table->bucketCount, child);
+  ++table->memberCount;
   return true;
 }
 
 bool TableRemove(NodeHeap* heap, MemberTable* table, Node* member) noexcept {
   if (table == nullptr || member->key_ == nullptr) return false;
   if (table->buckets != nullptr) {
-    JsonNode** link = &table->buckets[BucketOf(TextHash(member->key_), table->bucketCount)];
-    while (*link != nullptr && *link != member) link = &AsNode(*link)->nextInBucket_;
-    if (*link == nullptr) return false;
-    *link = member->nextInBucket_;
+    const auto count = static_cast<std::uint32_t>(table->bucketCount);
+    auto slot = BucketOf(TextHash(member->key_), table->bucketCount);
+    while (table->buckets[slot] != nullptr && table->buckets[slot] != member) slot = slot + 1 == count ? 0 : slot + 1;
+    if (table->buckets[slot] == nullptr) return false;
+    VacateSlot(table, slot);
     ListRemove(&table->order, member);
-  } else if (!ListRemove(&table->order, member)) {  // no chains yet: the order list alone
+  } else if (!ListRemove(&table->order, member)) {  // no buckets yet: the order list alone
     return false;
   }
-  member->nextInBucket_ = nullptr;
   --table->memberCount;
   FreeText(heap, member->key_);
   member->key_ = nullptr;

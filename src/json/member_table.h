@@ -5,10 +5,10 @@
 // capacity is 0). Lists made by edits start with 8 items and grow to 2n+1; a parsed list gets
 // exactly its count when its array closes, and an edit that finds it full grows it to the next
 // capacity of the same rule (8, 17, 35, ...) above its count. A table's buckets are built on first
-// use: a parsed object of a few members gets only its order list until something looks a key up
-// or changes the object. The bucket count is always the one the growth rule gives (11, grown to
+// use: a parsed object gets only its order list until something looks a key up or changes the
+// object. The bucket count is always the one the growth rule gives (11, grown to
 // 2n+1 whenever the member count reaches bucketCount * loadFactor), built or not. A member's key
-// hash (kept in its text block) is computed when it joins the chains: it is valid only while its
+// hash (kept in its text block) is computed when it joins the buckets: it is valid only while its
 // table has buckets.
 // These routines move references around but never release a node: callers do.
 #pragma once
@@ -55,7 +55,7 @@ bool TablePut(NodeHeap* heap, MemberTable* table, std::u16string_view key, std::
 // As TablePut at the end of the order, for a child that already carries its key text: on
 // replacement the child takes over the old key text and its own is freed.
 bool TableAdopt(NodeHeap* heap, MemberTable* table, Node* child, Node** replaced) noexcept;
-// Unlinks a member (found by identity) from its chain and the member order and frees its key.
+// Takes a member (found by identity) out of the buckets and the member order and frees its key.
 bool TableRemove(NodeHeap* heap, MemberTable* table, Node* member) noexcept;
 // Forgets every member: buckets and order list emptied, bucket count and threshold kept.
 void TableClear(MemberTable* table) noexcept;

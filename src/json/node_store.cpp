@@ -35,8 +35,8 @@ bool DropReference(Node* node) noexcept {
 }
 
 // Frees trees without recursion: nodes whose last reference went wait in a list linked through
-// their nextInBucket field (unused once a node has left its container) until Run frees them and
-// queues their children in turn. The reaper holds its heap's lock meanwhile.
+// their parent field (unused once a node has left its container and died) until Run frees them
+// and queues their children in turn. The reaper holds its heap's lock meanwhile.
 class Reaper {
  public:
   explicit Reaper(NodeHeap* heap) noexcept : lease_(heap) {}
@@ -44,12 +44,12 @@ class Reaper {
   // The container's reference to a child that has just left it (no key, no parent).
   void Drop(Node* child) noexcept {
     if (!DropReference(child)) return;
-    child->nextInBucket_ = pending_;
+    child->parent_ = pending_;
     pending_ = child;
   }
 
   void QueueDead(Node* node) noexcept {
-    node->nextInBucket_ = pending_;
+    node->parent_ = pending_;
     pending_ = node;
   }
 
@@ -80,14 +80,13 @@ class Reaper {
     node->text_ = nullptr;
   }
 
-  // Drops every member of a table; the table itself stays (its chains are no longer valid).
+  // Drops every member of a table; the table itself stays (its buckets are no longer valid).
   void ForgetMembers(NodeHeap* heap, MemberTable* table) noexcept {
     for (std::int32_t i = 0; i < table->order.count; ++i) {
       Node* member = AsNode(table->order.items[i]);
       FreeText(heap, member->key_);
       member->key_ = nullptr;
       member->parent_ = nullptr;
-      member->nextInBucket_ = nullptr;
       Drop(member);
     }
   }
@@ -103,7 +102,7 @@ class Reaper {
   void Run() noexcept {
     while (pending_ != nullptr) {
       Node* node = pending_;
-      pending_ = AsNode(node->nextInBucket_);
+      pending_ = AsNode(node->parent_);
       FreeContents(node);
       NodeHeap* heap = node->heap_;
       const std::size_t bytes = sizeof(Node) + node->inlineBytes_;
@@ -539,7 +538,7 @@ Node* NewChildContainer(NodeHeap* heap, JsonKind kind) noexcept { return Allocat
 bool SetChildKey(Node* child, std::u16string_view key) noexcept {
   char16_t* text = NewText(child->heap_, key);
   if (text == nullptr) return false;
-  child->key_ = text;  // hashed when its object's chains are built
+  child->key_ = text;  // hashed when its object's buckets are built
   return true;
 }
 
@@ -578,7 +577,7 @@ std::uint32_t Fingerprint(std::u16string_view key) noexcept {
 }  // namespace
 
 bool AdoptMembers(Node* object, Node* const* members, std::int32_t count) noexcept {
-  // The chains wait for the first lookup (and the keys for their hashes): here a later key equal
+  // The buckets wait for the first lookup (and the keys for their hashes): here a later key equal
   // to an earlier one only has to be found, which a few members do by comparing texts pairwise
   // and more through a short-lived index of member positions by fingerprint.
   NodeHeap* heap = object->heap_;

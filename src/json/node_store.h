@@ -25,9 +25,10 @@ struct NodeList {
   JsonNode** items;
 };
 
-// The members of an object: a hash table (chains linked through the members' nextInBucket) and
-// the list of members in insertion order. 11 buckets when new, grown to 2n+1 when the member
-// count reaches bucketCount * loadFactor. `buckets` is null until the chains are first needed.
+// The members of an object: a hash table (open addressing: each bucket holds a member or nothing,
+// a member sits in the first free bucket from its key's one on) and the list of members in
+// insertion order. 11 buckets when new, grown to 2n+1 when the member count reaches
+// bucketCount * loadFactor, so a bucket is always free. `buckets` is null until first needed.
 struct MemberTable {
   JsonNode** buckets;
   std::int32_t bucketCount;
@@ -45,7 +46,6 @@ class Node final : public JsonNode {
   using JsonNode::inlineBytes_;
   using JsonNode::key_;
   using JsonNode::kind_;
-  using JsonNode::nextInBucket_;
   using JsonNode::parent_;
   using JsonNode::refCount_;
   using JsonNode::text_;
@@ -129,7 +129,7 @@ void DestroyNode(Node* node) noexcept;
 Node* NewChildScalar(NodeHeap* heap, JsonKind kind, std::u16string_view text) noexcept;
 // An array or object without storage yet: AdoptChildren or AdoptMembers gives it its storage.
 Node* NewChildContainer(NodeHeap* heap, JsonKind kind) noexcept;
-// Gives a child its key text (hashed when its object builds its chains); false when memory ran out.
+// Gives a child its key text (hashed when its object builds its buckets); false when memory ran out.
 bool SetChildKey(Node* child, std::u16string_view key) noexcept;
 // Gives a storage-less array exactly its `count` children. False when memory ran out; the
 // children then still belong to the caller.

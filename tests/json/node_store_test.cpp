@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <map>
 #include <memory_resource>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -105,6 +108,43 @@ TEST(NodeStore, ParsedObjectsKeepOrderAndRepeatedKeysAtAnySize) {
   EXPECT_EQ(BucketCountFor(8), 11);
   EXPECT_EQ(BucketCountFor(9), 23);
   EXPECT_EQ(BucketCountFor(40), 95);
+}
+
+TEST(NodeStore, MembersStayFoundThroughRandomPutsAndRemovals) {
+  // Many keys sharing few buckets: every lookup after puts, replacements and removals (which
+  // move later members of a probe run back) must find exactly the members the model holds.
+  std::mt19937 random(936);
+  Node* object = NewNode(nullptr, JsonKind::Object);
+  ASSERT_NE(object, nullptr);
+  std::map<std::u16string, std::int64_t> model;
+  std::vector<std::u16string> order;
+  for (int step = 0; step < 4000; ++step) {
+    const std::u16string key = KeyNumber(static_cast<int>(random() % 40));
+    if (random() % 3 != 0) {
+      const auto value = static_cast<std::int64_t>(step);
+      ASSERT_TRUE(PutMember(object, key, NewInteger(object, value)));
+      if (model.count(key) == 0) order.push_back(key);
+      model[key] = value;
+    } else {
+      Node* member = FindMember(object, key);
+      ASSERT_EQ(member != nullptr, model.count(key) == 1);
+      if (member == nullptr) continue;
+      ASSERT_TRUE(RemoveChild(member));
+      model.erase(key);
+      order.erase(std::find(order.begin(), order.end(), key));
+    }
+    for (int k = 0; k < 40; ++k) {
+      const Node* found = FindMember(object, KeyNumber(k));
+      const auto expected = model.find(KeyNumber(k));
+      ASSERT_EQ(found != nullptr, expected != model.end()) << step;
+      if (found != nullptr) {
+        ASSERT_EQ(found->IntegerValue(), expected->second);
+      }
+    }
+  }
+  ASSERT_EQ(ChildCount(object), static_cast<std::int32_t>(order.size()));
+  for (std::size_t i = 0; i < order.size(); ++i) EXPECT_EQ(ChildAt(object, static_cast<std::int32_t>(i))->Key(), order[i]);
+  object->Release();
 }
 
 TEST(NodeStore, ParsedArraysGrowByTheRuleOfEdits) {

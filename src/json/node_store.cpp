@@ -529,17 +529,8 @@ void DestroyNode(Node* node) noexcept {
 
 // --- building parsed trees ---
 
-Node* NewChildScalar(NodeHeap* heap, JsonKind kind, std::u16string_view text) noexcept {
+Node* MakeChildScalar(NodeHeap* heap, JsonKind kind, std::u16string_view text) noexcept {
   return MakeScalar(heap, kind, text, false);
-}
-
-Node* NewChildContainer(NodeHeap* heap, JsonKind kind) noexcept { return AllocateNode(heap, kind, 0, false); }
-
-bool SetChildKey(Node* child, std::u16string_view key) noexcept {
-  char16_t* text = NewText(child->heap_, key);
-  if (text == nullptr) return false;
-  child->key_ = text;  // hashed when its object's buckets are built
-  return true;
 }
 
 bool AdoptChildren(Node* array, Node* const* children, std::int32_t count) noexcept {

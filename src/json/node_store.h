@@ -7,7 +7,9 @@
 // when memory runs out and leave the tree as it was before the failing step.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <new>
 #include <string_view>
 
 #include "json/json_node.h"
@@ -126,11 +128,14 @@ void DestroyNode(Node* node) noexcept;
 // Nodes made here are children from birth: their one reference is meant for the container they
 // will join, so they are not counted as holders of the heap. Until they join one, the parser
 // owns them and frees any it cannot store with DiscardChild.
-Node* NewChildScalar(NodeHeap* heap, JsonKind kind, std::u16string_view text) noexcept;
+// (Inline below: the parser makes one or two of these for every value.)
+inline Node* NewChildScalar(NodeHeap* heap, JsonKind kind, std::u16string_view text) noexcept;
 // An array or object without storage yet: AdoptChildren or AdoptMembers gives it its storage.
-Node* NewChildContainer(NodeHeap* heap, JsonKind kind) noexcept;
+inline Node* NewChildContainer(NodeHeap* heap, JsonKind kind) noexcept;
 // Gives a child its key text (hashed when its object builds its buckets); false when memory ran out.
-bool SetChildKey(Node* child, std::u16string_view key) noexcept;
+inline bool SetChildKey(Node* child, std::u16string_view key) noexcept;
+// NewChildScalar for any text (one too long to share the node's block included).
+Node* MakeChildScalar(NodeHeap* heap, JsonKind kind, std::u16string_view text) noexcept;
 // Gives a storage-less array exactly its `count` children. False when memory ran out; the
 // children then still belong to the caller.
 bool AdoptChildren(Node* array, Node* const* children, std::int32_t count) noexcept;
@@ -144,5 +149,39 @@ bool AdoptMembers(Node* object, Node* const* members, std::int32_t count) noexce
 std::int32_t AdoptInto(Node* container, Node* const* children, std::int32_t count) noexcept;
 // Frees a child that never joined a container, with its key and everything below it.
 void DiscardChild(Node* child) noexcept;
+
+// A node with `extra` bytes of its own after it, whose reference is meant for its container.
+inline Node* NewChildNode(NodeHeap* heap, JsonKind kind, std::size_t extra) noexcept {
+  void* memory = heap->Allocate(sizeof(Node) + extra);
+  if (memory == nullptr) return nullptr;
+  Node* node = new (memory) Node();
+  node->heap_ = heap;
+  node->SetKind(kind);
+  node->inlineBytes_ = static_cast<std::uint16_t>(extra);
+  return node;
+}
+
+inline Node* NewChildContainer(NodeHeap* heap, JsonKind kind) noexcept { return NewChildNode(heap, kind, 0); }
+
+inline Node* NewChildScalar(NodeHeap* heap, JsonKind kind, std::u16string_view text) noexcept {
+  const std::size_t textBytes = TextBlockBytes(text.size());
+  if (kind == JsonKind::Null || kind == JsonKind::Boolean || textBytes > 0xFFF8) return MakeChildScalar(heap, kind, text);
+  Node* node = NewChildNode(heap, kind, textBytes);  // the text shares the node's block
+  if (node == nullptr) return nullptr;
+  char16_t* stored = PlaceText(node + 1, text);
+  if (kind == JsonKind::String) {
+    node->value_.string = stored;
+  } else {
+    node->text_ = stored;
+  }
+  return node;
+}
+
+inline bool SetChildKey(Node* child, std::u16string_view key) noexcept {
+  char16_t* text = NewText(child->heap_, key);
+  if (text == nullptr) return false;
+  child->key_ = text;  // hashed when its object's buckets are built
+  return true;
+}
 
 }  // namespace velmora::json

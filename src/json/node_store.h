@@ -164,8 +164,13 @@ inline Node* NewChildNode(NodeHeap* heap, JsonKind kind, std::size_t extra) noex
 inline Node* NewChildContainer(NodeHeap* heap, JsonKind kind) noexcept { return NewChildNode(heap, kind, 0); }
 
 inline Node* NewChildScalar(NodeHeap* heap, JsonKind kind, std::u16string_view text) noexcept {
+  if (kind == JsonKind::Null || kind == JsonKind::Boolean) {
+    Node* node = NewChildNode(heap, kind, 0);
+    if (node != nullptr) node->text_ = KeywordText(text);
+    return node;
+  }
   const std::size_t textBytes = TextBlockBytes(text.size());
-  if (kind == JsonKind::Null || kind == JsonKind::Boolean || textBytes > 0xFFF8) return MakeChildScalar(heap, kind, text);
+  if (textBytes > 0xFFF8) return MakeChildScalar(heap, kind, text);
   Node* node = NewChildNode(heap, kind, textBytes);  // the text shares the node's block
   if (node == nullptr) return nullptr;
   char16_t* stored = PlaceText(node + 1, text);

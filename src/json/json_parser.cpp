@@ -10,10 +10,8 @@
 
 #include "json/node_store.h"
 #include "json/number_text.h"
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "json/parsed_tree.h"
+#include "json/unit_scan.h"
 
 namespace velmora::json {
 namespace {
@@ -48,36 +46,6 @@ constexpr UnitTable kSpecialInObject = TableOf("\t\n\r \"',[\\{}:");
 
 bool IsPlainInArray(char16_t c) noexcept { return c >= 128 || !kSpecialInArray[c]; }
 bool IsPlainInObject(char16_t c) noexcept { return c >= 128 || !kSpecialInObject[c]; }
-
-// The index of the first unit from `i` on that is not one of `units`, or (with `stopAt` set) that
-// is one of them, looking at eight units at a time while eight remain before `length`; the
-// rest unit by unit through `scalar`. Long runs (indentation, text inside quotes) are the
-// common case this serves.
-template <bool stopAt, typename Scalar, typename... Units>
-std::size_t ScanRun(const char16_t* text, std::size_t length, std::size_t i, Scalar scalar, Units... units) noexcept {
-#if defined(__SSE2__)
-  while (i + 8 <= length) {
-    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
-    __m128i hits = _mm_setzero_si128();
-    ((hits = _mm_or_si128(hits, _mm_cmpeq_epi16(block, _mm_set1_epi16(static_cast<short>(units))))), ...);
-    unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hits));
-    if constexpr (!stopAt) mask ^= 0xFFFFu;
-    if (mask != 0) return i + static_cast<std::size_t>(__builtin_ctz(mask)) / 2;
-    i += 8;
-  }
-#else
-  (void)length;
-#endif
-  while (!scalar(text[i])) ++i;
-  return i;
-}
-
-int HexValue(char16_t c) noexcept {
-  if (c >= u'0' && c <= u'9') return c - u'0';
-  if (c >= u'a' && c <= u'f') return c - u'a' + 10;
-  if (c >= u'A' && c <= u'F') return c - u'A' + 10;
-  return -1;
-}
 
 class Parser {
  public:
@@ -138,24 +106,7 @@ class Parser {
     while (IsPlainInObject(text_[i])) ++i;
     return i;
   }
-  // Skips whole blocks of eight units that can only be part of a number (digits, ".", "+", "-",
-  // "e", "E": plain in arrays and objects alike); the block where the token ends is left to the
-  // unit-by-unit scan.
-  std::size_t SkipNumberUnits(std::size_t i) const noexcept {
-#if defined(__SSE2__)
-    while (i + 8 <= length_) {
-      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text_ + i));
-      const auto is = [&block](char16_t unit) { return _mm_cmpeq_epi16(block, _mm_set1_epi16(static_cast<short>(unit))); };
-      const __m128i shifted = _mm_sub_epi16(block, _mm_set1_epi16(u'0'));
-      const __m128i digit = _mm_and_si128(_mm_cmpgt_epi16(shifted, _mm_set1_epi16(-1)), _mm_cmplt_epi16(shifted, _mm_set1_epi16(10)));
-      const __m128i signs = _mm_or_si128(is(u'-'), is(u'+'));
-      const __m128i marks = _mm_or_si128(_mm_or_si128(is(u'.'), is(u'e')), is(u'E'));
-      if (_mm_movemask_epi8(_mm_or_si128(digit, _mm_or_si128(signs, marks))) != 0xFFFF) break;
-      i += 8;
-    }
-#endif
-    return i;
-  }
+  std::size_t SkipNumberUnits(std::size_t i) const noexcept { return SkipNumberBlocks(text_, length_, i); }
   // The pending key, unescaped when it holds a backslash.
   bool PendingKey(std::u16string_view* key) noexcept;
   // A token or key, unescaped, in the scratch buffer.
@@ -652,73 +603,6 @@ ParseError Parser::StoreTopLevel(std::size_t tokenStart, std::size_t tokenLength
 }
 
 }  // namespace
-
-std::size_t Unescape(char16_t* buffer, std::size_t length, bool decodeUnicodeEscapes) noexcept {
-  // One pass with a read and a write position; what an escape produced is never looked at again.
-  std::size_t write = 0;
-  std::size_t read = 0;
-  while (read < length) {
-    const char16_t c = buffer[read];
-    if (c != u'\\' || read + 1 >= length) {
-      buffer[write++] = c;
-      ++read;
-      continue;
-    }
-    const char16_t follower = buffer[read + 1];
-    switch (follower) {
-      case u'\\':
-      case u'/':
-      case u'"':
-        buffer[write++] = follower;
-        read += 2;
-        continue;
-      case u'b':
-        buffer[write++] = u'\b';
-        read += 2;
-        continue;
-      case u't':
-        buffer[write++] = u'\t';
-        read += 2;
-        continue;
-      case u'r':
-        buffer[write++] = u'\r';
-        read += 2;
-        continue;
-      case u'f':
-        buffer[write++] = u'\f';
-        read += 2;
-        continue;
-      case u'n':
-        // "\n" after anything but a CR becomes CR LF (the two units the escape took).
-        if (write > 0 && buffer[write - 1] != u'\r') buffer[write++] = u'\r';
-        buffer[write++] = u'\n';
-        read += 2;
-        continue;
-      case u'u':
-        if (decodeUnicodeEscapes && read + 5 < length) {
-          int value = 0;
-          bool hex = true;
-          for (std::size_t k = read + 2; k < read + 6; ++k) {
-            const int digit = HexValue(buffer[k]);
-            hex = hex && digit >= 0;
-            value = value * 16 + (digit < 0 ? 0 : digit);
-          }
-          if (hex) {
-            buffer[write++] = static_cast<char16_t>(value);
-            read += 6;
-            continue;
-          }
-        }
-        break;
-      default:
-        break;
-    }
-    buffer[write++] = c;  // an escape left as written: the follower is read as usual next
-    ++read;
-  }
-  std::fill(buffer + write, buffer + length, u'\0');
-  return write;
-}
 
 ParseError ParseIntoNode(Node* root, std::u16string_view text, bool decodeUnicodeEscapes,
                          std::int32_t* errorPosition) noexcept {

@@ -136,19 +136,11 @@ inline Node* NewChildContainer(NodeHeap* heap, JsonKind kind) noexcept;
 inline bool SetChildKey(Node* child, std::u16string_view key) noexcept;
 // NewChildScalar for any text (one too long to share the node's block included).
 Node* MakeChildScalar(NodeHeap* heap, JsonKind kind, std::u16string_view text) noexcept;
-// Gives a storage-less array exactly its `count` children. False when memory ran out; the
-// children then still belong to the caller.
-bool AdoptChildren(Node* array, Node* const* children, std::int32_t count) noexcept;
-// Gives a storage-less object its members (children with keys), in order; a later member with
-// the key of an earlier one replaces it in its place, as storing them one by one would. False
-// when memory ran out; the members then still belong to the caller.
-bool AdoptMembers(Node* object, Node* const* members, std::int32_t count) noexcept;
-// Stores keyed children into an object or array that already has storage (and maybe content),
-// one by one; returns how many it stored before memory ran out (the rest still belong to the
-// caller).
-std::int32_t AdoptInto(Node* container, Node* const* children, std::int32_t count) noexcept;
 // Frees a child that never joined a container, with its key and everything below it.
 void DiscardChild(Node* child) noexcept;
+// Drops a member that a later one with the same key replaced while its object was being built
+// (see parsed_tree.h): it loses its parent, and is freed unless another holder keeps it.
+void DropReplacedMember(Node* old) noexcept;
 
 // A node with `extra` bytes of its own after it, whose reference is meant for its container.
 inline Node* NewChildNode(NodeHeap* heap, JsonKind kind, std::size_t extra) noexcept {

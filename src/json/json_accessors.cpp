@@ -78,7 +78,7 @@ std::u16string_view TextOf(const Node* node) noexcept {
 bool BoolOf(const Node* node) noexcept {
   switch (node->Kind()) {
     case JsonKind::Real:
-      return std::fabs(node->value_.real) > 1e-7;
+      return std::fabs(node->RealValue()) > 1e-7;
     case JsonKind::Integer:
       return static_cast<std::uint32_t>(node->value_.integer) != 0;  // only the low 32 bits count
     case JsonKind::Boolean:
@@ -91,7 +91,7 @@ bool BoolOf(const Node* node) noexcept {
 double NumberOf(const Node* node) {
   switch (node->Kind()) {
     case JsonKind::Real:
-      return node->value_.real;
+      return node->RealValue();
     case JsonKind::Integer:
       return static_cast<double>(node->value_.integer);
     case JsonKind::Boolean:
@@ -106,7 +106,7 @@ double NumberOf(const Node* node) {
 std::int64_t Int64Of(const Node* node) noexcept {
   switch (node->Kind()) {
     case JsonKind::Real:
-      return Truncate<std::int64_t>(node->value_.real);
+      return Truncate<std::int64_t>(node->RealValue());
     case JsonKind::Integer:
       return node->value_.integer;
     case JsonKind::Boolean:
@@ -121,7 +121,7 @@ std::int64_t Int64Of(const Node* node) noexcept {
 std::int32_t IntOf(const Node* node) noexcept {
   switch (node->Kind()) {
     case JsonKind::Real:
-      return Truncate<std::int32_t>(node->value_.real);
+      return Truncate<std::int32_t>(node->RealValue());
     case JsonKind::Integer:
       return static_cast<std::int32_t>(static_cast<std::uint32_t>(node->value_.integer));  // the low 32 bits
     case JsonKind::Boolean:

@@ -16,7 +16,7 @@ Node* CopyShallow(const Node* source, const Node* owner) noexcept {
     case JsonKind::Boolean:
       return NewBool(owner, source->value_.boolean != 0);
     case JsonKind::Real:
-      return NewReal(owner, source->value_.real);
+      return NewReal(owner, source->RealValue());
     case JsonKind::Integer:
       return NewInteger(owner, source->value_.integer);
     case JsonKind::String:

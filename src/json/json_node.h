@@ -22,6 +22,9 @@ enum class JsonKind : std::int32_t { Raw = -1, Null = 0, Real = 1, Integer = 2, 
 
 class NodeHeap;
 struct NodeList;
+
+// The value of a parsed real's text form, read exactly as the parser reads a number token.
+double ReadParsedReal(std::u16string_view text) noexcept;
 struct MemberTable;
 
 class JsonNode {
@@ -39,14 +42,19 @@ class JsonNode {
   std::u16string_view Key() const noexcept { return View(key_); }
   // The text of a String node; empty for other kinds.
   std::u16string_view String() const noexcept {
-    return kind_ == static_cast<std::int16_t>(JsonKind::String) ? View(value_.string) : std::u16string_view();
+    return kind_ == static_cast<std::int8_t>(JsonKind::String) ? View(value_.string) : std::u16string_view();
   }
   // The text form of a Null, Boolean, Real, Integer or Raw node; empty for other kinds.
   std::u16string_view Literal() const noexcept { return View(text_); }
   // The payload as stored: 0 for other kinds.
-  std::int64_t IntegerValue() const noexcept { return kind_ == static_cast<std::int16_t>(JsonKind::Integer) ? value_.integer : 0; }
-  double RealValue() const noexcept { return kind_ == static_cast<std::int16_t>(JsonKind::Real) ? value_.real : 0.0; }
-  bool BoolValue() const noexcept { return kind_ == static_cast<std::int16_t>(JsonKind::Boolean) && value_.boolean != 0; }
+  std::int64_t IntegerValue() const noexcept { return kind_ == static_cast<std::int8_t>(JsonKind::Integer) ? value_.integer : 0; }
+  // A parsed real is converted from its text form on every read (nothing is cached, so reads
+  // stay free of writes); a real set by the program keeps its value.
+  double RealValue() const noexcept {
+    if (kind_ != static_cast<std::int8_t>(JsonKind::Real)) return 0.0;
+    return realFromText_ != 0 ? ReadParsedReal(View(text_)) : value_.real;
+  }
+  bool BoolValue() const noexcept { return kind_ == static_cast<std::int8_t>(JsonKind::Boolean) && value_.boolean != 0; }
   // The array or object that holds this node; null for a root or a detached node.
   JsonNode* Parent() const noexcept { return parent_; }
 
@@ -72,7 +80,8 @@ class JsonNode {
   };
 
   std::atomic<std::int32_t> refCount_{1};
-  std::int16_t kind_ = 0;            // JsonKind
+  std::int8_t kind_ = 0;             // JsonKind
+  std::uint8_t realFromText_ = 0;    // 1: a parsed Real, whose value is its text form read again
   std::uint16_t inlineBytes_ = 0;    // size of the text block stored right after the node, if any
   NodeHeap* heap_ = nullptr;         // where the node and everything it owns live
   JsonNode* parent_ = nullptr;

@@ -489,8 +489,10 @@ struct Scalar {
 };
 
 // A token read as a value: a quoted string (unescaped into `scratch` when needed), a keyword
-// or a number.
-bool ReadToken(std::u16string_view token, bool escaped, bool decode, std::u16string& scratch, Scalar* scalar) {
+// or a number. A real is only classified unless `convertReal`: a parsed Real node reads its
+// value from its text form when asked (see JsonNode::RealValue).
+bool ReadToken(std::u16string_view token, bool escaped, bool decode, bool convertReal, std::u16string& scratch,
+               Scalar* scalar) {
   const char16_t first = token.front();
   if (IsQuote(first)) {
     if (token.back() != first) return false;
@@ -516,7 +518,7 @@ bool ReadToken(std::u16string_view token, bool escaped, bool decode, std::u16str
     scalar->kind = JsonKind::Boolean;
     scalar->integer = token == kTrue ? 1 : 0;
   } else {
-    switch (ReadNumber(token, &scalar->integer, &scalar->real)) {
+    switch (ReadNumber(token, &scalar->integer, convertReal ? &scalar->real : nullptr)) {
       case NumberClass::Integer:
         scalar->kind = JsonKind::Integer;
         break;
@@ -534,7 +536,7 @@ ParseError Parser::Store(std::size_t tokenStart, std::size_t tokenLength, Node* 
   const std::u16string_view token(text_ + tokenStart, tokenLength);
   Scalar scalar;
   try {
-    if (tokenLength == 0 || !ReadToken(token, escaped, decode_, scratch_, &scalar)) {
+    if (tokenLength == 0 || !ReadToken(token, escaped, decode_, false, scratch_, &scalar)) {
       i_ = tokenStart;
       return ParseError::BadValue;
     }
@@ -548,7 +550,7 @@ ParseError Parser::Store(std::size_t tokenStart, std::size_t tokenLength, Node* 
     return ParseError::NoMemory;
   }
   if (scalar.kind == JsonKind::Real) {
-    node->value_.real = scalar.real;
+    node->realFromText_ = 1;  // its text form is the token itself
   } else if (scalar.kind == JsonKind::Integer) {
     node->value_.integer = scalar.integer;
   } else if (scalar.kind == JsonKind::Boolean) {
@@ -571,7 +573,7 @@ ParseError Parser::StoreTopLevel(std::size_t tokenStart, std::size_t tokenLength
   Scalar scalar;
   bool stored = false;
   try {
-    if (!ReadToken(token, token.find(u'\\') != std::u16string_view::npos, decode_, scratch_, &scalar)) {
+    if (!ReadToken(token, token.find(u'\\') != std::u16string_view::npos, decode_, true, scratch_, &scalar)) {
       i_ = tokenStart;
       return ParseError::BadValue;
     }

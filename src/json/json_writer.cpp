@@ -242,7 +242,7 @@ class Writer {
       case JsonKind::Real:
       case JsonKind::Integer:
         // A number emptied in place keeps no text: its value (0) is written, never nothing.
-        out_.Append(node->Is(JsonKind::Real) ? FormatReal(node->value_.real) : FormatInteger(node->value_.integer));
+        out_.Append(node->Is(JsonKind::Real) ? FormatReal(node->RealValue()) : FormatInteger(node->value_.integer));
         return;
       case JsonKind::String:
         WriteString(node->String(), escape_, out_);

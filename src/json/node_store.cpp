@@ -77,6 +77,7 @@ class Reaper {
     node->value_ = {};
     FreeNodeText(node, node->text_);
     node->text_ = nullptr;
+    node->realFromText_ = 0;
   }
 
   // Drops every member of a table; the table itself stays (its buckets are no longer valid).
@@ -376,6 +377,7 @@ void EmptyInPlace(Node* node) noexcept {
   }
   FreeNodeText(node, node->text_);
   node->text_ = nullptr;
+  node->realFromText_ = 0;
   reaper.Run();
 }
 

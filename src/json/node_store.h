@@ -49,6 +49,7 @@ class Node final : public JsonNode {
   using JsonNode::key_;
   using JsonNode::kind_;
   using JsonNode::parent_;
+  using JsonNode::realFromText_;
   using JsonNode::refCount_;
   using JsonNode::text_;
   using JsonNode::value_;
@@ -56,8 +57,12 @@ class Node final : public JsonNode {
   Node() noexcept = default;
 
   JsonKind Kind() const noexcept { return static_cast<JsonKind>(kind_); }
-  void SetKind(JsonKind kind) noexcept { kind_ = static_cast<std::int16_t>(kind); }
-  bool Is(JsonKind kind) const noexcept { return kind_ == static_cast<std::int16_t>(kind); }
+  // A change of kind also ends reading a real from its text form.
+  void SetKind(JsonKind kind) noexcept {
+    kind_ = static_cast<std::int8_t>(kind);
+    realFromText_ = 0;
+  }
+  bool Is(JsonKind kind) const noexcept { return kind_ == static_cast<std::int8_t>(kind); }
   // The children of an array or the members of an object in order; null for other kinds.
   const NodeList* Children() const noexcept;
   // Where a text block stored with the node itself starts (see NewScalar).

@@ -1,5 +1,7 @@
 #include "json/number_text.h"
 
+#include "json/json_node.h"
+
 #include <charconv>
 #include <cstdlib>
 #include <limits>
@@ -145,13 +147,14 @@ NumberClass ReadNumber(std::u16string_view token, std::int64_t* integer, double*
   if (!scan.plain) {
     const NumberClass kind = ClassifyNumber(token);
     if (kind == NumberClass::Integer) *integer = ReadInt64(token);
-    if (kind == NumberClass::Real) *real = ReadReal(token);
+    if (kind == NumberClass::Real && real != nullptr) *real = ReadReal(token);
     return kind;
   }
   if (scan.points + scan.exponents + scan.signs == 0) {  // digits after at most a leading sign
     *integer = token.size() <= 18 ? ShortInteger(token) : ReadInt64(token);
     return NumberClass::Integer;
   }
+  if (real == nullptr) return NumberClass::Real;
   // The longest decimal prefix, as atof reads it ("1-2" is 1, "." is 0), correctly rounded.
   const char* begin = ascii;
   const char* end = ascii + token.size();
@@ -168,6 +171,13 @@ NumberClass ReadNumber(std::u16string_view token, std::int64_t* integer, double*
   }
   *real = negative ? -value : value;
   return NumberClass::Real;
+}
+
+double ReadParsedReal(std::u16string_view text) noexcept {
+  std::int64_t integer = 0;
+  double real = 0.0;
+  ReadNumber(text, &integer, &real);
+  return real;
 }
 
 std::int64_t ReadInt64(std::u16string_view text) noexcept {

@@ -21,7 +21,8 @@ enum class NumberClass { NotANumber, Integer, Real };
 NumberClass ClassifyNumber(std::u16string_view token) noexcept;
 
 // ClassifyNumber and, for a number, its value by the rule of its kind (ReadInt64 for integers,
-// ReadReal for reals) in one pass: what the parser runs for every unquoted token.
+// ReadReal for reals) in one pass: what the parser runs for every unquoted token. With a null
+// `real` a real is only classified (JsonNode::RealValue reads it again from the text form).
 NumberClass ReadNumber(std::u16string_view token, std::int64_t* integer, double* real) noexcept;
 
 // The `_wtoi64` rule: leading white space, one optional sign, then decimal digits up to the first

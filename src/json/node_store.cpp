@@ -121,13 +121,8 @@ class Reaper {
 // or (`holder` false) to the container it is made for.
 Node* AllocateNode(NodeHeap* heap, JsonKind kind, std::size_t extra, bool holder = true) noexcept {
   NodeHeap::Lease lease(heap);
-  void* memory = heap->Allocate(sizeof(Node) + extra);
-  if (memory == nullptr) return nullptr;
-  Node* node = new (memory) Node();
-  node->heap_ = heap;
-  node->SetKind(kind);
-  node->inlineBytes_ = static_cast<std::uint16_t>(extra);
-  if (holder) heap->AddHolders(1);
+  Node* node = NewChildNode(heap, kind, extra);
+  if (node != nullptr && holder) heap->AddHolders(1);
   return node;
 }
 

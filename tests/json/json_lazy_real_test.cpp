@@ -11,15 +11,12 @@
 #include <vector>
 
 #include "json/json_document.h"
+#include "json_test_support.h"
 
 namespace velmora::json {
 namespace {
 
-JsonDocument Parsed(const std::string& text) {
-  JsonDocument document;
-  EXPECT_TRUE(document.Parse(text)) << text;
-  return document;
-}
+using testing::Parsed;
 
 bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 

@@ -6,9 +6,18 @@
 #include <string_view>
 #include <type_traits>
 
+#include <gtest/gtest.h>
+
 #include "json/json_document.h"
 
 namespace velmora::json::testing {
+
+// The document of `text`, which the test expects to parse.
+inline JsonDocument Parsed(const std::string& text) {
+  JsonDocument document;
+  EXPECT_TRUE(document.Parse(text)) << text;
+  return document;
+}
 
 // Texts and integers joined into one text by appending. (GCC 12 at -O3 reports a false
 // -Wrestrict overlap for `"literal" + std::string`, which prepends; appending is clean.)

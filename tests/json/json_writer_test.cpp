@@ -9,11 +9,7 @@
 namespace velmora::json {
 namespace {
 
-JsonDocument Parsed(const char* text) {
-  JsonDocument document;
-  EXPECT_TRUE(document.Parse(text)) << text;
-  return document;
-}
+using testing::Parsed;
 
 TEST(JsonWriter, CompactOutputGivesTheTextBack) {
   EXPECT_EQ(Parsed(R"({"a":1,"b":[true,null,"x"]})").ToJson(), R"({"a":1,"b":[true,null,"x"]})");

@@ -80,7 +80,7 @@ bool BoolOf(const Node* node) noexcept {
     case JsonKind::Real:
       return std::fabs(node->RealValue()) > 1e-7;
     case JsonKind::Integer:
-      return static_cast<std::uint32_t>(node->value_.integer) != 0;  // only the low 32 bits count
+      return static_cast<std::uint32_t>(node->IntegerValue()) != 0;  // only the low 32 bits count
     case JsonKind::Boolean:
       return node->value_.boolean != 0;
     default:
@@ -93,7 +93,7 @@ double NumberOf(const Node* node) {
     case JsonKind::Real:
       return node->RealValue();
     case JsonKind::Integer:
-      return static_cast<double>(node->value_.integer);
+      return static_cast<double>(node->IntegerValue());
     case JsonKind::Boolean:
       return node->value_.boolean != 0 ? 1.0 : 0.0;
     case JsonKind::String:
@@ -108,7 +108,7 @@ std::int64_t Int64Of(const Node* node) noexcept {
     case JsonKind::Real:
       return Truncate<std::int64_t>(node->RealValue());
     case JsonKind::Integer:
-      return node->value_.integer;
+      return node->IntegerValue();
     case JsonKind::Boolean:
       return node->value_.boolean != 0 ? 1 : 0;
     case JsonKind::String:
@@ -123,7 +123,7 @@ std::int32_t IntOf(const Node* node) noexcept {
     case JsonKind::Real:
       return Truncate<std::int32_t>(node->RealValue());
     case JsonKind::Integer:
-      return static_cast<std::int32_t>(static_cast<std::uint32_t>(node->value_.integer));  // the low 32 bits
+      return static_cast<std::int32_t>(static_cast<std::uint32_t>(node->IntegerValue()));  // the low 32 bits
     case JsonKind::Boolean:
       return node->value_.boolean != 0 ? 1 : 0;
     case JsonKind::String:

@@ -18,7 +18,7 @@ Node* CopyShallow(const Node* source, const Node* owner) noexcept {
     case JsonKind::Real:
       return NewReal(owner, source->RealValue());
     case JsonKind::Integer:
-      return NewInteger(owner, source->value_.integer);
+      return NewInteger(owner, source->IntegerValue());
     case JsonKind::String:
       return NewString(owner, source->String());
     case JsonKind::Raw:

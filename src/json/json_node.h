@@ -8,10 +8,11 @@
 //
 // All text inside a node is UTF-16. Scalars (null, booleans and numbers) keep a text form: the
 // characters they were written with ("1.50" stays "1.50"), or the text they were formatted into
-// when set from a value.
+// when set from a value. A node is 40 bytes; a text form made with the node shares its block.
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
@@ -44,15 +45,28 @@ class JsonNode {
   std::u16string_view String() const noexcept {
     return kind_ == static_cast<std::int8_t>(JsonKind::String) ? View(value_.string) : std::u16string_view();
   }
-  // The text form of a Null, Boolean, Real, Integer or Raw node; empty for other kinds.
-  std::u16string_view Literal() const noexcept { return View(text_); }
+  // The text form of a Null, Boolean, Real, Integer or Raw node; empty for other kinds and for
+  // a value emptied in place.
+  std::u16string_view Literal() const noexcept {
+    if ((flags_ & kInlineForm) != 0) return View(InlineForm());
+    if ((flags_ & kFormBlock) != 0) return View(value_.form);
+    if ((flags_ & kKeywordForm) != 0) {
+      if (kind_ == static_cast<std::int8_t>(JsonKind::Null)) return u"null";
+      return value_.boolean != 0 ? std::u16string_view(u"true") : std::u16string_view(u"false");
+    }
+    return {};
+  }
   // The payload as stored: 0 for other kinds.
-  std::int64_t IntegerValue() const noexcept { return kind_ == static_cast<std::int8_t>(JsonKind::Integer) ? value_.integer : 0; }
+  std::int64_t IntegerValue() const noexcept {
+    if (kind_ != static_cast<std::int8_t>(JsonKind::Integer)) return 0;
+    return (flags_ & kFormBlock) != 0 ? FormValue().integer : value_.integer;
+  }
   // A parsed real is converted from its text form on every read (nothing is cached, so reads
   // stay free of writes); a real set by the program keeps its value.
   double RealValue() const noexcept {
     if (kind_ != static_cast<std::int8_t>(JsonKind::Real)) return 0.0;
-    return realFromText_ != 0 ? ReadParsedReal(View(text_)) : value_.real;
+    if ((flags_ & kRealFromText) != 0) return ReadParsedReal(Literal());
+    return (flags_ & kFormBlock) != 0 ? FormValue().real : value_.real;
   }
   bool BoolValue() const noexcept { return kind_ == static_cast<std::int8_t>(JsonKind::Boolean) && value_.boolean != 0; }
   // The array or object that holds this node; null for a root or a detached node.
@@ -75,19 +89,39 @@ class JsonNode {
     std::int64_t integer;
     std::int32_t boolean;
     char16_t* string;  // text block (see node_text.h); null for a String without text
+    char16_t* form;    // with kFormBlock: the text form, in a form block (see node_text.h)
     NodeList* array;
     MemberTable* object;
   };
 
+  // Where a scalar's text form is (at most one of the first three), and how a real is read.
+  static constexpr std::uint8_t kInlineForm = 1;    // a text block right after the node
+  static constexpr std::uint8_t kFormBlock = 2;     // value_.form; the number's value in its block
+  static constexpr std::uint8_t kKeywordForm = 4;   // "null", "true" or "false" by kind and value
+  static constexpr std::uint8_t kRealFromText = 8;  // a parsed Real: its value is its form read again
+  static constexpr std::uint8_t kInlineStore = 16;  // a parsed container: its list or table header
+                                                    // is right after the node
+
+  // The text block stored right after the node (numbers made with their form, parsed scalars).
+  const char16_t* InlineForm() const noexcept {
+    return reinterpret_cast<const char16_t*>(reinterpret_cast<const char*>(this + 1) + kInlineHeaderBytes);
+  }
+  // The value kept in front of a form block.
+  Value FormValue() const noexcept {
+    Value value;
+    std::memcpy(&value, reinterpret_cast<const char*>(value_.form) - kInlineHeaderBytes - sizeof value, sizeof value);
+    return value;
+  }
+  static constexpr std::size_t kInlineHeaderBytes = 8;  // the text block header (node_text.h)
+
   std::atomic<std::int32_t> refCount_{1};
   std::int8_t kind_ = 0;             // JsonKind
-  std::uint8_t realFromText_ = 0;    // 1: a parsed Real, whose value is its text form read again
+  std::uint8_t flags_ = 0;           // the k...Form, kRealFromText and kInlineStore bits
   std::uint16_t inlineBytes_ = 0;    // size of the text block stored right after the node, if any
   NodeHeap* heap_ = nullptr;         // where the node and everything it owns live
   JsonNode* parent_ = nullptr;
   char16_t* key_ = nullptr;          // text block owned by the parent object while a member
   Value value_{};
-  char16_t* text_ = nullptr;         // text form (text block or a shared keyword text)
 };
 
 }  // namespace velmora::json

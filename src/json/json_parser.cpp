@@ -550,9 +550,9 @@ ParseError Parser::Store(std::size_t tokenStart, std::size_t tokenLength, Node* 
     return ParseError::NoMemory;
   }
   if (scalar.kind == JsonKind::Real) {
-    node->realFromText_ = 1;  // its text form is the token itself
+    node->flags_ |= Node::kRealFromText;  // its text form is the token itself
   } else if (scalar.kind == JsonKind::Integer) {
-    node->value_.integer = scalar.integer;
+    node->StoreValue(Node::Value{.integer = scalar.integer});
   } else if (scalar.kind == JsonKind::Boolean) {
     node->value_.boolean = static_cast<std::int32_t>(scalar.integer);
   }

@@ -54,52 +54,128 @@ unsigned EscapeMask(__m128i block) noexcept {
 }
 #endif
 
+// Copies `size` units to `to`. Short texts (most keys and numbers) are moved with two
+// overlapping loads and stores of the right width, never reading or writing outside the text.
+inline char16_t* PutUnits(char16_t* to, const char16_t* from, std::size_t size) noexcept {
+#if defined(__SSE2__)
+  if (size >= 8 && size <= 16) {
+    const __m128i head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+    const __m128i tail = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + size - 8));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to), head);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + size - 8), tail);
+    return to + size;
+  }
+  if (size >= 4 && size < 8) {
+    const __m128i head = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(from));
+    const __m128i tail = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(from + size - 4));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(to), head);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(to + size - 4), tail);
+    return to + size;
+  }
+#endif
+  if (size < 4) {
+    for (std::size_t i = 0; i < size; ++i) to[i] = from[i];
+    return to + size;
+  }
+  std::char_traits<char16_t>::copy(to, from, size);
+  return to + size;
+}
+
+// Writes units [i, size) of `from` with escapes, one by one.
+char16_t* PutEscapedUnits(char16_t* to, const char16_t* from, std::size_t i, std::size_t size) noexcept {
+  for (; i < size; ++i) {
+    const char16_t letter = EscapeLetter(from[i]);
+    if (letter == 0) {
+      *to++ = from[i];
+    } else {
+      *to++ = u'\\';
+      *to++ = letter;
+    }
+  }
+  return to;
+}
+
+// PutQuoted for texts that need escaping or are not 4 to 16 units long.
+char16_t* PutQuotedRest(char16_t* to, const char16_t* from, std::size_t size) noexcept;
+
 // Writes `text` in quotes at `to`, which has room for QuotedBound units, and returns the end.
-// Runs of units that need no escape are copied eight at a time.
-char16_t* PutQuoted(char16_t* to, std::u16string_view text, bool escape) noexcept {
+// A text of 4 to 16 units without anything to escape (most keys and short strings) is checked
+// and copied in two overlapping halves, here; the rest in PutQuotedRest.
+[[gnu::always_inline]] inline char16_t* PutQuoted(char16_t* to, std::u16string_view text, bool escape) noexcept {
   *to++ = u'"';
   const char16_t* from = text.data();
   const std::size_t size = text.size();
   if (!escape) {
-    if (size != 0) std::char_traits<char16_t>::copy(to, from, size);
-    to += size;
-  } else {
-    std::size_t i = 0;
+    to = PutUnits(to, from, size);
+    *to++ = u'"';
+    return to;
+  }
 #if defined(__SSE2__)
-    while (i + 8 <= size) {
-      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(to), block);  // room: the bound allows two units per unit
-      const unsigned mask = EscapeMask(block);
-      if (mask == 0) {
-        to += 8;
-        i += 8;
-        continue;
-      }
-      const auto plain = static_cast<std::size_t>(__builtin_ctz(mask)) / 2;
-      to += plain;
-      i += plain;
-      *to++ = u'\\';
-      *to++ = EscapeLetter(from[i++]);
+  if (size >= 4 && size < 8) {
+    const __m128i head = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(from));
+    const __m128i tail = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(from + size - 4));
+    if ((EscapeMask(head) | EscapeMask(tail)) == 0) {
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(to), head);
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(to + size - 4), tail);
+      to += size;
+      *to++ = u'"';
+      return to;
     }
-#endif
-    for (; i < size; ++i) {
-      const char16_t letter = EscapeLetter(from[i]);
-      if (letter == 0) {
-        *to++ = from[i];
-      } else {
-        *to++ = u'\\';
-        *to++ = letter;
-      }
+  } else if (size >= 8 && size <= 16) {
+    const __m128i head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+    const __m128i tail = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + size - 8));
+    if ((EscapeMask(head) | EscapeMask(tail)) == 0) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(to), head);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(to + size - 8), tail);
+      to += size;
+      *to++ = u'"';
+      return to;
     }
   }
+#endif
+  return PutQuotedRest(to, from, size);
+}
+
+// Runs of units that need no escape are copied eight at a time, and the last units of a text
+// with nothing to escape as the final eight.
+char16_t* PutQuotedRest(char16_t* to, const char16_t* from, std::size_t size) noexcept {
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  bool clean = true;  // no unit so far needed an escape
+  while (i + 8 <= size) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to), block);  // room: the bound allows two units per unit
+    const unsigned mask = EscapeMask(block);
+    if (mask == 0) {
+      to += 8;
+      i += 8;
+      continue;
+    }
+    clean = false;
+    const auto plain = static_cast<std::size_t>(__builtin_ctz(mask)) / 2;
+    to += plain;
+    i += plain;
+    *to++ = u'\\';
+    *to++ = EscapeLetter(from[i++]);
+  }
+  // While nothing was escaped, output and input line up: the final eight units are written
+  // again over the last ones, when they need no escape either.
+  if (clean && i < size && size >= 8) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + size - 8));
+    if (EscapeMask(block) == 0) {
+      const std::size_t rest = size - i;
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(to + rest - 8), block);
+      to += rest;
+      i = size;
+    }
+  }
+#endif
+  to = PutEscapedUnits(to, from, i, size);
   *to++ = u'"';
   return to;
 }
 
-char16_t* PutText(char16_t* to, std::u16string_view text) noexcept {
-  if (!text.empty()) std::char_traits<char16_t>::copy(to, text.data(), text.size());
-  return to + text.size();
-}
+char16_t* PutText(char16_t* to, std::u16string_view text) noexcept { return PutUnits(to, text.data(), text.size()); }
 
 char16_t* PutTabs(char16_t* to, std::int32_t depth) noexcept {
   for (std::int32_t i = 0; i < depth; ++i) *to++ = u'\t';
@@ -127,9 +203,10 @@ void WriteString(std::u16string_view text, bool escape, TextBuilder& out) {
   out.Append(u'"');
 }
 
+// An open array or object: its children and the next one to write.
 struct Frame {
-  const Node* node;
-  const NodeList* children;
+  JsonNode* const* items;
+  std::int32_t count;
   std::int32_t next;
   bool object;
 };
@@ -146,7 +223,7 @@ bool ScalarText(const Node* node, std::u16string_view* text) noexcept {
       return true;
     case JsonKind::Real:
     case JsonKind::Integer:
-      if (node->text_ == nullptr) return false;
+      if (!node->HasForm(Node::kInlineForm | Node::kFormBlock)) return false;
       *text = node->Literal();
       return true;
     case JsonKind::Raw:
@@ -161,57 +238,60 @@ class Writer {
  public:
   Writer(bool pretty, bool escape, TextBuilder& out) : pretty_(pretty), escape_(escape), out_(out) {}
 
+  // The open container lives in `frame_`; the ones around it wait on `stack_`.
   void Write(const Node* root) {
-    Visit(root);
-    while (!stack_.empty()) {
-      Frame& frame = stack_.back();
-      if (frame.next < frame.children->count) {
-        const std::int32_t index = frame.next++;
-        const Node* child = AsNode(frame.children->items[index]);
-        if (WriteChildInPlace(frame, index, child)) continue;
+    if (!Visit(root)) return;
+    for (;;) {
+      while (frame_.next < frame_.count) {
+        const std::int32_t index = frame_.next++;
+        const Node* child = AsNode(frame_.items[index]);
+        if (WriteChildInPlace(index, child)) continue;
         if (index > 0) {
           out_.Append(u',');
-          if (frame.object && pretty_) out_.Append(u"\r\n");
+          if (frame_.object && pretty_) out_.Append(u"\r\n");
         }
-        if (frame.object) {
+        if (frame_.object) {
           if (pretty_ && depth_ > 0) {
             for (std::int32_t i = 0; i < depth_; ++i) out_.Append(u'\t');
           }
           WriteString(child->Key(), escape_, out_);
           out_.Append(u':');
         }
-        Visit(child);  // may push: `frame` is not used after this
-        continue;
+        const Frame outer = frame_;
+        if (Visit(child)) stack_.push_back(outer);
       }
-      const bool object = frame.object;
-      const bool any = frame.children->count > 0;
-      stack_.pop_back();
-      if (object && any && pretty_) out_.Append(u"\r\n");
+      const bool object = frame_.object;
+      if (object && frame_.count > 0 && pretty_) out_.Append(u"\r\n");
       --depth_;
       if (object && pretty_ && depth_ > 0) {
         for (std::int32_t i = 0; i < depth_; ++i) out_.Append(u'\t');
       }
       out_.Append(object ? u'}' : u']');
+      if (stack_.empty()) return;
+      frame_ = stack_.back();
+      stack_.pop_back();
     }
   }
 
  private:
-  // The common case: a child whose separator, key and scalar value are written in one piece of
-  // room reserved at once. False (nothing written) for containers, numbers without text and
-  // when the builder cannot grow: the piecewise path takes those.
-  bool WriteChildInPlace(const Frame& frame, std::int32_t index, const Node* child) {
+  // The common case: a child whose separator, key and scalar value (or empty container) are
+  // written in one piece of room reserved at once. False (nothing written) for containers with
+  // children, numbers without text and when the builder cannot grow: the piecewise path takes
+  // those.
+  bool WriteChildInPlace(std::int32_t index, const Node* child) {
     std::u16string_view text;
     const bool string = child->Is(JsonKind::String);
     if (string) {
       text = child->String();
-    } else if (!ScalarText(child, &text)) {
+    } else if (!ScalarText(child, &text) && !EmptyContainerText(child, &text)) {
       return false;
     }
-    const bool indent = frame.object && pretty_;
-    const std::u16string_view key = frame.object ? child->Key() : std::u16string_view();
+    const bool object = frame_.object;
+    const bool indent = object && pretty_;
+    const std::u16string_view key = object ? child->Key() : std::u16string_view();
     std::int64_t room = 1 + (string ? QuotedBound(text, escape_) : static_cast<std::int64_t>(text.size()));
     if (indent) room += 2 + depth_;
-    if (frame.object) room += QuotedBound(key, escape_) + 1;
+    if (object) room += QuotedBound(key, escape_) + 1;
     if (!out_.Reserve(room)) return false;
     char16_t* to = out_.End();
     if (index > 0) {
@@ -221,7 +301,7 @@ class Writer {
         *to++ = u'\n';
       }
     }
-    if (frame.object) {
+    if (object) {
       if (indent && depth_ > 0) to = PutTabs(to, depth_);
       to = PutQuoted(to, key, escape_);
       *to++ = u':';
@@ -231,35 +311,49 @@ class Writer {
     return true;
   }
 
-  // Writes a scalar, or opens a container and pushes it.
-  void Visit(const Node* node) {
+  // An array without elements is written "[]", and so is an object without members "{}" in
+  // compact output (pretty output breaks even an empty object).
+  bool EmptyContainerText(const Node* node, std::u16string_view* text) const noexcept {
+    const NodeList* children = node->Children();
+    if (children == nullptr || children->count != 0) return false;
+    if (node->Is(JsonKind::Array)) {
+      *text = u"[]";
+      return true;
+    }
+    if (pretty_) return false;
+    *text = u"{}";
+    return true;
+  }
+
+  // Writes a scalar; or opens a container, makes it the open one and returns true.
+  bool Visit(const Node* node) {
     std::u16string_view text;
     if (ScalarText(node, &text)) {
       out_.Append(text);
-      return;
+      return false;
     }
     switch (node->Kind()) {
       case JsonKind::Real:
       case JsonKind::Integer:
         // A number emptied in place keeps no text: its value (0) is written, never nothing.
-        out_.Append(node->Is(JsonKind::Real) ? FormatReal(node->RealValue()) : FormatInteger(node->value_.integer));
-        return;
+        out_.Append(node->Is(JsonKind::Real) ? FormatReal(node->RealValue()) : FormatInteger(node->IntegerValue()));
+        return false;
       case JsonKind::String:
         WriteString(node->String(), escape_, out_);
-        return;
+        return false;
       case JsonKind::Array:
       case JsonKind::Object: {
         const NodeList* children = node->Children();
-        if (children == nullptr) return;  // a container that could not be made writes nothing
+        if (children == nullptr) return false;  // a container that could not be made writes nothing
         const bool object = node->Is(JsonKind::Object);
         out_.Append(object ? u'{' : u'[');
         if (object && pretty_) out_.Append(u"\r\n");
         ++depth_;
-        stack_.push_back(Frame{node, children, 0, object});
-        return;
+        frame_ = Frame{children->items, children->count, 0, object};
+        return true;
       }
       default:
-        return;
+        return false;
     }
   }
 
@@ -267,6 +361,7 @@ class Writer {
   bool escape_;
   TextBuilder& out_;
   std::int32_t depth_ = 0;
+  Frame frame_{};
   std::vector<Frame> stack_;
 };
 

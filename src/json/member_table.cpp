@@ -115,27 +115,38 @@ void VacateSlot(MemberTable* table, std::uint32_t hole) noexcept {
 
 // --- NodeList ---
 
-NodeList* NewList(NodeHeap* heap, std::int32_t capacity) noexcept {
-  auto* list = static_cast<NodeList*>(heap->Allocate(sizeof(NodeList)));
-  if (list == nullptr) return nullptr;
+bool InitList(NodeHeap* heap, NodeList* list, std::int32_t capacity) noexcept {
   list->count = 0;
   list->capacity = 0;
   list->items = nullptr;
   if (capacity > 0) {
     list->items = static_cast<JsonNode**>(heap->Allocate(ArrayBytes(capacity)));
-    if (list->items == nullptr) {
-      heap->Deallocate(list, sizeof(NodeList));
-      return nullptr;
-    }
+    if (list->items == nullptr) return false;
     list->capacity = capacity;
     std::memset(list->items, 0, ArrayBytes(capacity));
+  }
+  return true;
+}
+
+NodeList* NewList(NodeHeap* heap, std::int32_t capacity) noexcept {
+  auto* list = static_cast<NodeList*>(heap->Allocate(sizeof(NodeList)));
+  if (list == nullptr) return nullptr;
+  if (!InitList(heap, list, capacity)) {
+    heap->Deallocate(list, sizeof(NodeList));
+    return nullptr;
   }
   return list;
 }
 
+void ReleaseList(NodeHeap* heap, NodeList* list) noexcept {
+  if (list->capacity > 0) heap->Deallocate(list->items, ArrayBytes(list->capacity));
+  list->items = nullptr;
+  list->capacity = list->count = 0;
+}
+
 void FreeList(NodeHeap* heap, NodeList* list) noexcept {
   if (list == nullptr) return;
-  if (list->capacity > 0) heap->Deallocate(list->items, ArrayBytes(list->capacity));
+  ReleaseList(heap, list);
   heap->Deallocate(list, sizeof(NodeList));
 }
 
@@ -171,31 +182,34 @@ void ListClear(NodeList* list) noexcept {
 
 // --- MemberTable ---
 
-MemberTable* NewTable(NodeHeap* heap, std::int32_t orderCapacity) noexcept {
-  auto* table = static_cast<MemberTable*>(heap->Allocate(sizeof(MemberTable)));
-  if (table == nullptr) return nullptr;
+bool InitTable(NodeHeap* heap, MemberTable* table, std::int32_t orderCapacity) noexcept {
   table->buckets = nullptr;
   table->bucketCount = kNewBucketCount;
   table->memberCount = 0;
   table->loadFactor = kLoadFactor;
   table->threshold = ThresholdOf(kNewBucketCount, kLoadFactor);
-  table->order = NodeList{0, 0, nullptr};
-  if (orderCapacity > 0) {
-    table->order.items = static_cast<JsonNode**>(heap->Allocate(ArrayBytes(orderCapacity)));
-    if (table->order.items == nullptr) {
-      heap->Deallocate(table, sizeof(MemberTable));
-      return nullptr;
-    }
-    table->order.capacity = orderCapacity;
-    std::memset(table->order.items, 0, ArrayBytes(orderCapacity));
+  return InitList(heap, &table->order, orderCapacity);
+}
+
+MemberTable* NewTable(NodeHeap* heap, std::int32_t orderCapacity) noexcept {
+  auto* table = static_cast<MemberTable*>(heap->Allocate(sizeof(MemberTable)));
+  if (table == nullptr) return nullptr;
+  if (!InitTable(heap, table, orderCapacity)) {
+    heap->Deallocate(table, sizeof(MemberTable));
+    return nullptr;
   }
   return table;
 }
 
+void ReleaseTable(NodeHeap* heap, MemberTable* table) noexcept {
+  if (table->buckets != nullptr) heap->Deallocate(table->buckets, ArrayBytes(table->bucketCount));
+  table->buckets = nullptr;
+  ReleaseList(heap, &table->order);
+}
+
 void FreeTable(NodeHeap* heap, MemberTable* table) noexcept {
   if (table == nullptr) return;
-  if (table->buckets != nullptr) heap->Deallocate(table->buckets, ArrayBytes(table->bucketCount));
-  if (table->order.capacity > 0) heap->Deallocate(table->order.items, ArrayBytes(table->order.capacity));
+  ReleaseTable(heap, table);
   heap->Deallocate(table, sizeof(MemberTable));
 }
 

@@ -28,6 +28,10 @@ inline constexpr float kLoadFactor = 0.75f;
 // A list with room for `capacity` items (0: none yet); null when memory ran out.
 NodeList* NewList(NodeHeap* heap, std::int32_t capacity = kNewListCapacity) noexcept;
 void FreeList(NodeHeap* heap, NodeList* list) noexcept;
+// The same for a list header that lives elsewhere (inside its container's node block): InitList
+// fills it in (false when memory ran out: it is then empty), ReleaseList frees its items only.
+bool InitList(NodeHeap* heap, NodeList* list, std::int32_t capacity) noexcept;
+void ReleaseList(NodeHeap* heap, NodeList* list) noexcept;
 // Index of the appended node, -1 when the list could not grow.
 std::int32_t ListAppend(NodeHeap* heap, NodeList* list, JsonNode* node) noexcept;
 bool ListInsert(NodeHeap* heap, NodeList* list, std::int32_t index, JsonNode* node) noexcept;
@@ -40,6 +44,9 @@ void ListClear(NodeList* list) noexcept;
 MemberTable* NewTable(NodeHeap* heap, std::int32_t orderCapacity = kNewListCapacity) noexcept;
 // Frees the table's own storage (not the members' keys: see TableClear's callers).
 void FreeTable(NodeHeap* heap, MemberTable* table) noexcept;
+// As InitList and ReleaseList, for a table header inside its object's node block.
+bool InitTable(NodeHeap* heap, MemberTable* table, std::int32_t orderCapacity) noexcept;
+void ReleaseTable(NodeHeap* heap, MemberTable* table) noexcept;
 // The bucket count the growth rule reaches for `members` distinct keys added one by one.
 std::int32_t BucketCountFor(std::int32_t members) noexcept;
 // Builds the buckets of a table that has none yet; false when memory ran out.

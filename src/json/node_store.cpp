@@ -8,19 +8,20 @@
 namespace velmora::json {
 namespace {
 
-struct KeywordBlock {
-  std::uint32_t hash;
-  std::uint32_t length;
-  char16_t text[6];
-};
-KeywordBlock nullBlock = {0, 4, u"null"};
-KeywordBlock trueBlock = {0, 4, u"true"};
-KeywordBlock falseBlock = {0, 5, u"false"};
-
 // Frees a text of the node unless it lives in the node's own block.
 void FreeNodeText(Node* node, char16_t* text) noexcept {
   if (text == nullptr || (node->inlineBytes_ != 0 && text == node->InlineText())) return;
   FreeText(node->heap_, text);
+}
+
+// Forgets a scalar's text form, freeing it when it has a block of its own. The value stays in
+// value_ only when the form was not a form block; a container's storage stays where it is.
+void FreeForm(Node* node) noexcept {
+  if (node->HasForm(Node::kFormBlock)) {
+    FreeFormBlock(node->heap_, node->value_.form);
+    node->value_ = {};
+  }
+  node->flags_ &= Node::kInlineStore;
 }
 
 // A reference dropped by a holder: true when it was the last one. A count of 1 seen by the
@@ -62,22 +63,29 @@ class Reaper {
       case JsonKind::Object:
         if (MemberTable* table = node->value_.object; table != nullptr) {
           ForgetMembers(heap, table);
-          FreeTable(heap, table);
+          if (node->HasForm(Node::kInlineStore)) {
+            ReleaseTable(heap, table);
+          } else {
+            FreeTable(heap, table);
+          }
         }
         break;
       case JsonKind::Array:
         if (NodeList* list = node->value_.array; list != nullptr) {
           ForgetElements(list);
-          FreeList(heap, list);
+          if (node->HasForm(Node::kInlineStore)) {
+            ReleaseList(heap, list);
+          } else {
+            FreeList(heap, list);
+          }
         }
         break;
       default:
         break;
     }
+    FreeForm(node);
     node->value_ = {};
-    FreeNodeText(node, node->text_);
-    node->text_ = nullptr;
-    node->realFromText_ = 0;
+    node->flags_ = 0;
   }
 
   // Drops every member of a table; the table itself stays (its buckets are no longer valid).
@@ -175,9 +183,13 @@ bool GiveContainer(Node* node, JsonKind kind) noexcept {
   return node->value_.array != nullptr;
 }
 
-bool SetTextForm(Node* node, std::u16string_view textForm) noexcept {
-  node->text_ = NewText(node->heap_, textForm);
-  return node->text_ != nullptr;
+// Gives a number (or Raw) node set in place its text form in a form block, holding `value`.
+bool SetFormBlock(Node* node, std::u16string_view textForm, Node::Value value) noexcept {
+  char16_t* form = NewFormBlock(node->heap_, textForm, value);
+  if (form == nullptr) return false;
+  node->value_.form = form;
+  node->flags_ |= Node::kFormBlock;
+  return true;
 }
 
 Node* NewWithText(const Node* owner, JsonKind kind, std::u16string_view text) noexcept {
@@ -188,16 +200,6 @@ Node* NewWithText(const Node* owner, JsonKind kind, std::u16string_view text) no
 }
 
 }  // namespace
-
-char16_t* KeywordText(std::u16string_view keyword) noexcept {
-  // Only ever "null", "true" or "false": the first unit tells them apart.
-  const char16_t first = keyword.empty() ? u'n' : keyword.front();
-  return first == u't' ? trueBlock.text : (first == u'f' ? falseBlock.text : nullBlock.text);
-}
-
-bool IsKeywordText(const char16_t* text) noexcept {
-  return text == nullBlock.text || text == trueBlock.text || text == falseBlock.text;
-}
 
 std::uint32_t HashKey(std::u16string_view key) noexcept {
   // h = h * 31 + byte for each byte from the last to the first: per unit its high byte, then its
@@ -242,11 +244,6 @@ std::int32_t JsonNode::Release() noexcept {
 }
 
 
-const NodeList* Node::Children() const noexcept {
-  if (Is(JsonKind::Array)) return value_.array;
-  if (Is(JsonKind::Object) && value_.object != nullptr) return &value_.object->order;
-  return nullptr;
-}
 
 // --- making nodes ---
 
@@ -255,7 +252,7 @@ namespace {
 Node* MakeScalar(NodeHeap* heap, JsonKind kind, std::u16string_view text, bool holder) noexcept {
   if (kind == JsonKind::Null || kind == JsonKind::Boolean) {
     Node* node = AllocateNode(heap, kind, 0, holder);
-    if (node != nullptr) node->text_ = KeywordText(text);
+    if (node != nullptr) node->flags_ = Node::kKeywordForm;
     return node;
   }
   // Short texts share the node's block: one allocation, and the text sits next to its node.
@@ -263,15 +260,20 @@ Node* MakeScalar(NodeHeap* heap, JsonKind kind, std::u16string_view text, bool h
   const bool together = textBytes <= 0xFFF8;
   Node* node = AllocateNode(heap, kind, together ? textBytes : 0, holder);
   if (node == nullptr) return nullptr;
-  char16_t* stored = together ? PlaceText(node + 1, text) : NewText(heap, text);
-  if (stored == nullptr) {
+  bool stored = true;
+  if (kind == JsonKind::String) {
+    node->value_.string = together ? PlaceText(node + 1, text) : NewText(heap, text);
+    stored = node->value_.string != nullptr;
+  } else if (together) {
+    PlaceText(node + 1, text);
+    node->flags_ = Node::kInlineForm;
+  } else {
+    NodeHeap::Lease lease(heap);
+    stored = SetFormBlock(node, text, Node::Value{});
+  }
+  if (!stored) {
     DiscardNode(node, holder);
     return nullptr;
-  }
-  if (kind == JsonKind::String) {
-    node->value_.string = stored;
-  } else {
-    node->text_ = stored;
   }
   return node;
 }
@@ -312,7 +314,7 @@ Node* NewReal(const Node* owner, double value, std::u16string_view textForm) noe
   } else {
     node = NewWithText(owner, JsonKind::Real, textForm);
   }
-  if (node != nullptr) node->value_.real = value;
+  if (node != nullptr) node->StoreValue(Node::Value{.real = value});
   return node;
 }
 
@@ -327,7 +329,7 @@ Node* NewInteger(const Node* owner, std::int64_t value, std::u16string_view text
   } else {
     node = NewWithText(owner, JsonKind::Integer, textForm);
   }
-  if (node != nullptr) node->value_.integer = value;
+  if (node != nullptr) node->StoreValue(Node::Value{.integer = value});
   return node;
 }
 
@@ -349,6 +351,7 @@ void ClearContents(Node* node) noexcept {
 
 void EmptyInPlace(Node* node) noexcept {
   Reaper reaper(node->heap_);
+  FreeForm(node);
   switch (node->Kind()) {
     case JsonKind::Object:
       if (MemberTable* table = node->value_.object; table != nullptr) {
@@ -370,16 +373,13 @@ void EmptyInPlace(Node* node) noexcept {
       node->value_ = {};
       break;
   }
-  FreeNodeText(node, node->text_);
-  node->text_ = nullptr;
-  node->realFromText_ = 0;
   reaper.Run();
 }
 
 bool SetNull(Node* node) noexcept {
   ClearContents(node);
   node->SetKind(JsonKind::Null);
-  node->text_ = KeywordText(u"null");
+  node->flags_ = Node::kKeywordForm;
   return true;
 }
 
@@ -387,16 +387,16 @@ bool SetBool(Node* node, bool value) noexcept {
   ClearContents(node);
   node->SetKind(JsonKind::Boolean);
   node->value_.boolean = value ? 1 : 0;
-  node->text_ = KeywordText(value ? u"true" : u"false");
+  node->flags_ = Node::kKeywordForm;
   return true;
 }
 
 bool SetReal(Node* node, double value, std::u16string_view textForm) noexcept {
   ClearContents(node);
   node->SetKind(JsonKind::Real);
-  node->value_.real = value;
   try {
-    return SetTextForm(node, textForm.empty() ? std::u16string_view(FormatReal(value)) : textForm);
+    return SetFormBlock(node, textForm.empty() ? std::u16string_view(FormatReal(value)) : textForm,
+                        Node::Value{.real = value});
   } catch (const std::bad_alloc&) {
     return false;
   }
@@ -405,9 +405,9 @@ bool SetReal(Node* node, double value, std::u16string_view textForm) noexcept {
 bool SetInteger(Node* node, std::int64_t value, std::u16string_view textForm) noexcept {
   ClearContents(node);
   node->SetKind(JsonKind::Integer);
-  node->value_.integer = value;
   try {
-    return SetTextForm(node, textForm.empty() ? std::u16string_view(FormatInteger(value)) : textForm);
+    return SetFormBlock(node, textForm.empty() ? std::u16string_view(FormatInteger(value)) : textForm,
+                        Node::Value{.integer = value});
   } catch (const std::bad_alloc&) {
     return false;
   }

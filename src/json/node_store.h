@@ -44,32 +44,55 @@ struct MemberTable {
 // made as a Node, so a JsonNode* may always be turned into a Node*.
 class Node final : public JsonNode {
  public:
+  using JsonNode::flags_;
   using JsonNode::heap_;
   using JsonNode::inlineBytes_;
+  using JsonNode::kFormBlock;
+  using JsonNode::kInlineForm;
+  using JsonNode::kInlineStore;
+  using JsonNode::kKeywordForm;
   using JsonNode::key_;
   using JsonNode::kind_;
+  using JsonNode::kRealFromText;
   using JsonNode::parent_;
-  using JsonNode::realFromText_;
   using JsonNode::refCount_;
-  using JsonNode::text_;
   using JsonNode::value_;
+  using JsonNode::Value;
 
   Node() noexcept = default;
 
   JsonKind Kind() const noexcept { return static_cast<JsonKind>(kind_); }
-  // A change of kind also ends reading a real from its text form.
+  // A change of kind also forgets where the old text form was.
   void SetKind(JsonKind kind) noexcept {
     kind_ = static_cast<std::int8_t>(kind);
-    realFromText_ = 0;
+    flags_ = 0;
   }
   bool Is(JsonKind kind) const noexcept { return kind_ == static_cast<std::int8_t>(kind); }
   // The children of an array or the members of an object in order; null for other kinds.
-  const NodeList* Children() const noexcept;
+  inline const NodeList* Children() const noexcept;
   // Where a text block stored with the node itself starts (see NewScalar).
-  char16_t* InlineText() noexcept {
-    return reinterpret_cast<char16_t*>(reinterpret_cast<char*>(this + 1) + kTextHeaderBytes);
+  char16_t* InlineText() noexcept { return const_cast<char16_t*>(InlineForm()); }
+  bool HasForm(std::uint8_t where) const noexcept { return (flags_ & where) != 0; }
+  // The list or table header stored right after a parsed container (see NewChildContainer).
+  template <typename Header>
+  Header* InlineStore() noexcept {
+    return reinterpret_cast<Header*>(this + 1);
+  }
+  // Stores a number's value where IntegerValue and RealValue read it.
+  void StoreValue(Value value) noexcept {
+    if (HasForm(kFormBlock)) {
+      std::memcpy(reinterpret_cast<char*>(value_.form) - kTextHeaderBytes - sizeof value, &value, sizeof value);
+    } else {
+      value_ = value;
+    }
   }
 };
+
+inline const NodeList* Node::Children() const noexcept {
+  if (Is(JsonKind::Array)) return value_.array;
+  if (Is(JsonKind::Object) && value_.object != nullptr) return &value_.object->order;
+  return nullptr;
+}
 
 inline Node* AsNode(JsonNode* node) noexcept { return static_cast<Node*>(node); }
 inline const Node* AsNode(const JsonNode* node) noexcept { return static_cast<const Node*>(node); }
@@ -135,7 +158,8 @@ void DestroyNode(Node* node) noexcept;
 // owns them and frees any it cannot store with DiscardChild.
 // (Inline below: the parser makes one or two of these for every value.)
 inline Node* NewChildScalar(NodeHeap* heap, JsonKind kind, std::u16string_view text) noexcept;
-// An array or object without storage yet: AdoptChildren or AdoptMembers gives it its storage.
+// An array or object without storage yet: AdoptChildren or AdoptMembers gives it its storage,
+// whose header is part of the node's block.
 inline Node* NewChildContainer(NodeHeap* heap, JsonKind kind) noexcept;
 // Gives a child its key text (hashed when its object builds its buckets); false when memory ran out.
 inline bool SetChildKey(Node* child, std::u16string_view key) noexcept;
@@ -158,12 +182,18 @@ inline Node* NewChildNode(NodeHeap* heap, JsonKind kind, std::size_t extra) noex
   return node;
 }
 
-inline Node* NewChildContainer(NodeHeap* heap, JsonKind kind) noexcept { return NewChildNode(heap, kind, 0); }
+// The header of its list or table lives in the node's block, next to the node, so that a walk
+// over the tree finds a container's count where it finds its kind.
+inline Node* NewChildContainer(NodeHeap* heap, JsonKind kind) noexcept {
+  Node* node = NewChildNode(heap, kind, kind == JsonKind::Array ? sizeof(NodeList) : sizeof(MemberTable));
+  if (node != nullptr) node->flags_ = Node::kInlineStore;
+  return node;
+}
 
 inline Node* NewChildScalar(NodeHeap* heap, JsonKind kind, std::u16string_view text) noexcept {
   if (kind == JsonKind::Null || kind == JsonKind::Boolean) {
     Node* node = NewChildNode(heap, kind, 0);
-    if (node != nullptr) node->text_ = KeywordText(text);
+    if (node != nullptr) node->flags_ = Node::kKeywordForm;
     return node;
   }
   const std::size_t textBytes = TextBlockBytes(text.size());
@@ -174,7 +204,7 @@ inline Node* NewChildScalar(NodeHeap* heap, JsonKind kind, std::u16string_view t
   if (kind == JsonKind::String) {
     node->value_.string = stored;
   } else {
-    node->text_ = stored;
+    node->flags_ = Node::kInlineForm;
   }
   return node;
 }

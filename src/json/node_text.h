@@ -2,8 +2,7 @@
 //
 // A text block is [32-bit hash][32-bit length][length code units][0 unit], 8-byte aligned, taken
 // from a NodeHeap. Nodes point at its first code unit, so a block reads as an ordinary
-// NUL-terminated UTF-16 text, and its length and (for keys) its hash sit just before it. The
-// keyword texts "null", "true" and "false" are shared, static blocks that are never freed.
+// NUL-terminated UTF-16 text, and its length and (for keys) its hash sit just before it.
 #pragma once
 
 #include <cstddef>
@@ -61,14 +60,25 @@ inline char16_t* NewText(NodeHeap* heap, std::u16string_view source) noexcept {
   return memory == nullptr ? nullptr : PlaceText(memory, source);
 }
 
-// The shared keyword blocks.
-char16_t* KeywordText(std::u16string_view keyword) noexcept;  // "null", "true" or "false"
-bool IsKeywordText(const char16_t* text) noexcept;
-
-// Frees a block made by NewText (keyword blocks and null are left alone).
+// Frees a block made by NewText (null is left alone).
 inline void FreeText(NodeHeap* heap, char16_t* text) noexcept {
-  if (text == nullptr || IsKeywordText(text)) return;
+  if (text == nullptr) return;
   heap->Deallocate(reinterpret_cast<char*>(text) - kTextHeaderBytes, TextBlockBytes(TextLength(text)));
+}
+
+// A form block: the text form of a value set in place, with the value's 8 bytes in front of its
+// text block: [value][hash][length][units][0]. Returns the text; null when memory ran out.
+template <typename Value>
+inline char16_t* NewFormBlock(NodeHeap* heap, std::u16string_view form, const Value& value) noexcept {
+  static_assert(sizeof(Value) == 8);
+  char* memory = static_cast<char*>(heap->Allocate(8 + TextBlockBytes(form.size())));
+  if (memory == nullptr) return nullptr;
+  std::memcpy(memory, &value, sizeof value);
+  return PlaceText(memory + 8, form);
+}
+
+inline void FreeFormBlock(NodeHeap* heap, char16_t* form) noexcept {
+  heap->Deallocate(reinterpret_cast<char*>(form) - kTextHeaderBytes - 8, 8 + TextBlockBytes(TextLength(form)));
 }
 
 }  // namespace velmora::json

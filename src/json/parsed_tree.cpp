@@ -7,8 +7,8 @@
 namespace velmora::json {
 
 bool AdoptChildren(Node* array, Node* const* children, std::int32_t count) noexcept {
-  NodeList* list = NewList(array->heap_, count);
-  if (list == nullptr) return false;
+  NodeList* list = array->InlineStore<NodeList>();
+  if (!InitList(array->heap_, list, count)) return false;
   for (std::int32_t i = 0; i < count; ++i) {
     children[i]->parent_ = array;
     list->items[i] = children[i];
@@ -39,8 +39,8 @@ bool AdoptMembers(Node* object, Node* const* members, std::int32_t count) noexce
   // to an earlier one only has to be found, which a few members do by comparing texts pairwise
   // and more through a short-lived index of member positions by fingerprint.
   NodeHeap* heap = object->heap_;
-  MemberTable* table = NewTable(heap, count);
-  if (table == nullptr) return false;
+  MemberTable* table = object->InlineStore<MemberTable>();
+  if (!InitTable(heap, table, count)) return false;
   std::uint32_t mask = 0;
   std::int32_t* slots = nullptr;  // member position + 1; 0 for a free slot
   if (count > table->threshold) {
@@ -48,7 +48,7 @@ bool AdoptMembers(Node* object, Node* const* members, std::int32_t count) noexce
     while (size < 2u * static_cast<std::uint32_t>(count)) size *= 2;
     slots = static_cast<std::int32_t*>(heap->Allocate(size * sizeof(std::int32_t)));
     if (slots == nullptr) {
-      FreeTable(heap, table);
+      ReleaseTable(heap, table);
       return false;
     }
     std::memset(slots, 0, size * sizeof(std::int32_t));

@@ -44,6 +44,8 @@ constexpr UnitTable TableOf(const char (&units)[N]) {
 constexpr UnitTable kSpecialInArray = TableOf("\t\n\r \"',[\\]{");
 constexpr UnitTable kSpecialInObject = TableOf("\t\n\r \"',[\\{}:");
 
+bool IsDigit(char16_t c) noexcept { return static_cast<unsigned>(c - u'0') <= 9u; }
+
 bool IsPlainInArray(char16_t c) noexcept { return c >= 128 || !kSpecialInArray[c]; }
 bool IsPlainInObject(char16_t c) noexcept { return c >= 128 || !kSpecialInObject[c]; }
 
@@ -67,6 +69,16 @@ class Parser {
   ParseError ContinueObject(std::size_t entry) noexcept;
   // `escaped`: the token holds a backslash (the scan saw one).
   ParseError Store(std::size_t tokenStart, std::size_t tokenLength, Node* container, bool escaped) noexcept;
+  // The fast path for the common, plainly written value: a number, a keyword or a quoted text
+  // without escapes, at i_, followed (after blanks) by a comma or `close`. It stores the value as
+  // Store would (with the pending key when `keyed`), leaves i_ at the comma or `close` and returns
+  // true; *result tells whether memory ran out. False, with nothing changed, for anything else:
+  // the general scan then reads it.
+  bool StorePlain(char16_t close, bool keyed, ParseError* result) noexcept;
+  std::size_t SkipBlanksHere(std::size_t i) const noexcept {
+    while (IsBlank(text_[i])) ++i;
+    return i;
+  }
   ParseError StoreTopLevel(std::size_t tokenStart, std::size_t tokenLength) noexcept;
 
   bool Push(Node* node, State state) noexcept;
@@ -279,6 +291,19 @@ ParseError Parser::ContinueArray(std::size_t entry) noexcept {
   }
   if (stack_[entry].state != State::ExpectValue) return ParseError::BadValue;
 
+  // Plainly written elements are read here one after the other, up to the closing bracket, a
+  // container (opened here) or anything else (left to the general scan below).
+  for (;;) {
+    i_ = SkipBlanksHere(i_);
+    const char16_t c = text_[i_];
+    if (c == u'{' || c == u'[') return Open(c == u'{' ? JsonKind::Object : JsonKind::Array);
+    ParseError result = ParseError::None;
+    if (!StorePlain(u']', false, &result)) break;
+    if (result != ParseError::None) return result;
+    if (text_[i_] == u']') return Pop();
+    ++i_;  // past the comma
+  }
+
   std::size_t tokenStart = i_;
   std::size_t length = 0;
   char16_t quote = 0;
@@ -365,6 +390,37 @@ ParseError Parser::ContinueObject(std::size_t entry) noexcept {
     if (text_[i_] == u',') return ParseError::None;
   }
   if (stack_[entry].state != State::ExpectKey) return ParseError::BadObject;
+
+  // Plainly written members ("key": value) are read here one after the other, up to the closing
+  // brace, a container value (opened here) or anything else (left to the general scan below).
+  for (;;) {
+    const std::size_t memberStart = i_;
+    const std::size_t keyQuote = SkipBlanksHere(i_);
+    if (text_[keyQuote] != u'"') break;
+    const std::size_t keyEnd = SkipQuoted(keyQuote + 1, u'"');
+    if (text_[keyEnd] != u'"' || keyEnd == keyQuote + 1) break;
+    const std::size_t colon = SkipBlanksHere(keyEnd + 1);
+    if (text_[colon] != u':') break;
+    keyStart_ = static_cast<std::ptrdiff_t>(keyQuote + 1);
+    keyLength_ = keyEnd - keyQuote - 1;
+    keyEscaped_ = false;
+    i_ = SkipBlanksHere(colon + 1);
+    const char16_t c = text_[i_];
+    if (c == u'{' || c == u'[') {
+      stack_[entry].state = State::ExpectValue;
+      return Open(c == u'{' ? JsonKind::Object : JsonKind::Array);
+    }
+    ParseError result = ParseError::None;
+    if (!StorePlain(u'}', true, &result)) {
+      i_ = memberStart;
+      keyStart_ = -1;
+      keyLength_ = 0;
+      break;
+    }
+    if (result != ParseError::None) return result;
+    if (text_[i_] == u'}') return Pop();
+    ++i_;  // past the comma
+  }
 
   keyStart_ = static_cast<std::ptrdiff_t>(i_);
   keyLength_ = 0;
@@ -566,6 +622,67 @@ ParseError Parser::Store(std::size_t tokenStart, std::size_t tokenLength, Node* 
     keyLength_ = 0;
   }
   return ParseError::None;
+}
+
+bool Parser::StorePlain(char16_t close, bool keyed, ParseError* result) noexcept {
+  const std::size_t start = i_;
+  const char16_t first = text_[start];
+  std::size_t end = start;  // one past the token
+  JsonKind kind = JsonKind::Raw;
+  std::u16string_view text;  // the string's text, or the token
+  std::int64_t integer = 0;
+  if (first == u'"') {
+    const std::size_t closing = SkipQuoted(start + 1, u'"');
+    if (text_[closing] != u'"') return false;  // an escape, or no closing quote
+    kind = JsonKind::String;
+    text = std::u16string_view(text_ + start + 1, closing - start - 1);
+    end = closing + 1;
+  } else if (IsDigit(first) || first == u'-') {
+    const NumberClass number = ScanNumberRun(text_, length_, start, &end, &integer);
+    text = std::u16string_view(text_ + start, end - start);
+    switch (number) {
+      case NumberClass::Integer:
+        kind = JsonKind::Integer;
+        break;
+      case NumberClass::Real:
+        kind = JsonKind::Real;
+        break;
+      case NumberClass::NotANumber:
+        return false;
+    }
+  } else {
+    // The keywords; a mismatch (the closing NUL included) stops the comparison.
+    const std::u16string_view keyword = first == u'n' ? u"null" : (first == u't' ? u"true" : u"false");
+    if (first != u'n' && first != u't' && first != u'f') return false;
+    for (const char16_t unit : keyword) {
+      if (text_[end] != unit) return false;
+      ++end;
+    }
+    kind = first == u'n' ? JsonKind::Null : JsonKind::Boolean;
+    integer = first == u't' ? 1 : 0;
+    text = keyword;
+  }
+  const std::size_t next = SkipBlanksHere(end);
+  if (text_[next] != u',' && text_[next] != close) return false;
+
+  *result = ParseError::NoMemory;
+  Node* node = NewChildScalar(heap_, kind, text);
+  if (node == nullptr) return true;
+  if (kind == JsonKind::Real) {
+    node->flags_ |= Node::kRealFromText;  // its text form is the token itself
+  } else if (kind == JsonKind::Integer) {
+    node->StoreValue(Node::Value{.integer = integer});
+  } else if (kind == JsonKind::Boolean) {
+    node->value_.boolean = static_cast<std::int32_t>(integer);
+  }
+  if (AddChild(node, keyed) != ParseError::None) return true;
+  if (keyed) {
+    keyStart_ = -1;
+    keyLength_ = 0;
+  }
+  *result = ParseError::None;
+  i_ = next;
+  return true;
 }
 
 ParseError Parser::StoreTopLevel(std::size_t tokenStart, std::size_t tokenLength) noexcept {

@@ -13,6 +13,7 @@
 #include "json/node_store.h"
 #include "json/number_text.h"
 #include "json/text_builder.h"
+#include "json/unit_copy.h"
 #include "text/encoding.h"
 
 namespace velmora::json {
@@ -54,33 +55,6 @@ unsigned EscapeMask(__m128i block) noexcept {
 }
 #endif
 
-// Copies `size` units to `to`. Short texts (most keys and numbers) are moved with two
-// overlapping loads and stores of the right width, never reading or writing outside the text.
-inline char16_t* PutUnits(char16_t* to, const char16_t* from, std::size_t size) noexcept {
-#if defined(__SSE2__)
-  if (size >= 8 && size <= 16) {
-    const __m128i head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
-    const __m128i tail = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + size - 8));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(to), head);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + size - 8), tail);
-    return to + size;
-  }
-  if (size >= 4 && size < 8) {
-    const __m128i head = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(from));
-    const __m128i tail = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(from + size - 4));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(to), head);
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(to + size - 4), tail);
-    return to + size;
-  }
-#endif
-  if (size < 4) {
-    for (std::size_t i = 0; i < size; ++i) to[i] = from[i];
-    return to + size;
-  }
-  std::char_traits<char16_t>::copy(to, from, size);
-  return to + size;
-}
-
 // Writes units [i, size) of `from` with escapes, one by one.
 char16_t* PutEscapedUnits(char16_t* to, const char16_t* from, std::size_t i, std::size_t size) noexcept {
   for (; i < size; ++i) {
@@ -106,7 +80,7 @@ char16_t* PutQuotedRest(char16_t* to, const char16_t* from, std::size_t size) no
   const char16_t* from = text.data();
   const std::size_t size = text.size();
   if (!escape) {
-    to = PutUnits(to, from, size);
+    to = CopyUnits(to, from, size);
     *to++ = u'"';
     return to;
   }
@@ -175,7 +149,7 @@ char16_t* PutQuotedRest(char16_t* to, const char16_t* from, std::size_t size) no
   return to;
 }
 
-char16_t* PutText(char16_t* to, std::u16string_view text) noexcept { return PutUnits(to, text.data(), text.size()); }
+char16_t* PutText(char16_t* to, std::u16string_view text) noexcept { return CopyUnits(to, text.data(), text.size()); }
 
 char16_t* PutTabs(char16_t* to, std::int32_t depth) noexcept {
   for (std::int32_t i = 0; i < depth; ++i) *to++ = u'\t';

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "json/node_heap.h"
+#include "json/unit_copy.h"
 
 namespace velmora::json {
 
@@ -49,7 +50,7 @@ inline char16_t* PlaceText(void* memory, std::u16string_view source) noexcept {
   std::memcpy(bytes, &hash, sizeof hash);
   std::memcpy(bytes + 4, &length, sizeof length);
   auto* text = reinterpret_cast<char16_t*>(bytes + kTextHeaderBytes);
-  if (!source.empty()) std::memcpy(text, source.data(), source.size() * sizeof(char16_t));
+  CopyUnits(text, source.data(), source.size());
   text[source.size()] = 0;
   return text;
 }

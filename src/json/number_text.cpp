@@ -173,6 +173,54 @@ NumberClass ReadNumber(std::u16string_view token, std::int64_t* integer, double*
   return NumberClass::Real;
 }
 
+namespace {
+
+#if defined(__SSE2__)
+// The value of eight ASCII digits packed in a 64-bit word, the first digit in the lowest byte:
+// pairs, then quadruples, then the whole, each step one multiplication.
+std::uint32_t EightDigits(std::uint64_t digits) noexcept {
+  constexpr std::uint64_t kLowBytes = 0x000000FF000000FFull;
+  constexpr std::uint64_t kPairs = 100 + (1000000ull << 32);
+  constexpr std::uint64_t kSingles = 1 + (10000ull << 32);
+  digits -= 0x3030303030303030ull;
+  digits = digits * 10 + (digits >> 8);
+  digits = (((digits & kLowBytes) * kPairs) + (((digits >> 16) & kLowBytes) * kSingles)) >> 32;
+  return static_cast<std::uint32_t>(digits);
+}
+
+// The `count` (1 to 8) digits that end at `last` (exclusive), packed as ASCII bytes with "0"
+// in front: the eight units before `last` are read, so at least eight must be readable there.
+std::uint64_t PackedDigits(const char16_t* last, std::size_t count) noexcept {
+  const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(last - 8));
+  std::uint64_t packed;
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(&packed), _mm_packus_epi16(units, units));
+  if (count < 8) {
+    const std::uint64_t leading = (std::uint64_t{1} << (8 * (8 - count))) - 1;  // bytes before the digits
+    packed = (packed & ~leading) | (0x3030303030303030ull & leading);
+  }
+  return packed;
+}
+#endif
+
+// The value of `count` (at most 18) decimal digits starting at text[first].
+std::uint64_t DigitsValue(const char16_t* text, std::size_t first, std::size_t count) noexcept {
+#if defined(__SSE2__)
+  // Read in blocks of eight that end at the last digit; the units before the first digit that a
+  // block takes in (at least eight are there) count as zeros.
+  const std::size_t end = first + count;
+  if (count <= 16 && end >= 16) {
+    const std::uint64_t low = EightDigits(PackedDigits(text + end, count < 8 ? count : 8));
+    if (count <= 8) return low;
+    return std::uint64_t{EightDigits(PackedDigits(text + end - 8, count - 8))} * 100000000u + low;
+  }
+#endif
+  std::uint64_t value = 0;
+  for (std::size_t k = first; k < first + count; ++k) value = value * 10 + static_cast<std::uint64_t>(text[k] - u'0');
+  return value;
+}
+
+}  // namespace
+
 NumberClass ScanNumberRun(const char16_t* text, std::size_t length, std::size_t start, std::size_t* end,
                           std::int64_t* integer) noexcept {
   int points = 0;
@@ -225,8 +273,16 @@ NumberClass ScanNumberRun(const char16_t* text, std::size_t length, std::size_t 
   *end = i;
   if (points > 1 || exponents > 1 || signs > 1) return NumberClass::NotANumber;
   if (points + exponents + signs > 0) return NumberClass::Real;
-  const std::u16string_view token(text + start, i - start);
-  *integer = token.size() <= 18 ? ShortInteger(token) : ReadInt64(token);
+  const std::size_t size = i - start;
+  if (size > 18) {
+    *integer = ReadInt64(std::u16string_view(text + start, size));
+  } else {
+    // Digits after at most a leading "-" (18 at most: no overflow), as ShortInteger reads them.
+    const bool negative = text[start] == u'-';
+    const std::size_t first = negative ? start + 1 : start;
+    const auto value = static_cast<std::int64_t>(DigitsValue(text, first, i - first));
+    *integer = negative ? -value : value;
+  }
   return NumberClass::Integer;
 }
 

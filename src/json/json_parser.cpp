@@ -75,9 +75,11 @@ class Parser {
   // true; *result tells whether memory ran out. False, with nothing changed, for anything else:
   // the general scan then reads it.
   bool StorePlain(char16_t close, bool keyed, ParseError* result) noexcept;
+  // SkipBlanks for the common case of no blank at all, and of a newline with indentation.
   std::size_t SkipBlanksHere(std::size_t i) const noexcept {
-    while (IsBlank(text_[i])) ++i;
-    return i;
+    if (!IsBlank(text_[i])) return i;
+    if (!IsBlank(text_[i + 1])) return i + 1;
+    return SkipBlanks(i + 2);
   }
   ParseError StoreTopLevel(std::size_t tokenStart, std::size_t tokenLength) noexcept;
 

@@ -158,7 +158,7 @@ ParseError Parser::Run(std::int32_t* errorPosition) noexcept {
   ParseError result = ParseError::None;
   for (;;) {
     // Indentation comes in runs: skipped eight units at a time.
-    i_ = SkipBlanks(i_);
+    i_ = SkipBlanksHere(i_);
     const char16_t c = text_[i_];
     if (c == 0) {  // the end: i_ is L + 1 after it
       ++i_;

@@ -65,8 +65,10 @@ class Parser {
  private:
   ParseError Open(JsonKind kind) noexcept;
   ParseError Continue() noexcept;
-  ParseError ContinueArray(std::size_t entry) noexcept;
-  ParseError ContinueObject(std::size_t entry) noexcept;
+  // One step inside the innermost container. `chained` is set when the step ended by opening or
+  // closing a container on the fast path, with i_ at its bracket: Continue then goes on itself.
+  ParseError ContinueArray(std::size_t entry, bool* chained) noexcept;
+  ParseError ContinueObject(std::size_t entry, bool* chained) noexcept;
   // `escaped`: the token holds a backslash (the scan saw one).
   ParseError Store(std::size_t tokenStart, std::size_t tokenLength, Node* container, bool escaped) noexcept;
   // The fast path for the common, plainly written value: a number, a keyword or a quoted text
@@ -281,15 +283,31 @@ ParseError Parser::Continue() noexcept {
     i_ = end;
     return StoreTopLevel(start, end - start);
   }
-  const std::size_t entry = count_ - 1;
-  return stack_[entry].node->Is(JsonKind::Array) ? ContinueArray(entry) : ContinueObject(entry);
+  for (;;) {
+    const std::size_t entry = count_ - 1;
+    bool chained = false;
+    const ParseError result =
+        stack_[entry].node->Is(JsonKind::Array) ? ContinueArray(entry, &chained) : ContinueObject(entry, &chained);
+    if (result != ParseError::None || !chained) return result;
+    // What Run does after a step, done here while it only opens containers.
+    for (;;) {
+      if (count_ == 0) return ParseError::None;  // the top-level container closed: Run goes on
+      i_ = SkipBlanksHere(i_ + 1);
+      const char16_t c = text_[i_];
+      if (c == 0) return ParseError::None;
+      if (c != u'{' && c != u'[') break;
+      if (const ParseError opened = Open(c == u'{' ? JsonKind::Object : JsonKind::Array); opened != ParseError::None) {
+        return opened;
+      }
+    }
+  }
 }
 
-ParseError Parser::ContinueArray(std::size_t entry) noexcept {
+ParseError Parser::ContinueArray(std::size_t entry, bool* chained) noexcept {
   Node* array = stack_[entry].node;
   if (stack_[entry].state == State::AfterChild) {
     stack_[entry].state = State::ExpectValue;
-    if (text_[i_] == u',') return ParseError::None;
+    if (text_[i_] == u',') ++i_;  // the comma after a container element
   }
   if (stack_[entry].state != State::ExpectValue) return ParseError::BadValue;
 
@@ -298,11 +316,18 @@ ParseError Parser::ContinueArray(std::size_t entry) noexcept {
   for (;;) {
     i_ = SkipBlanksHere(i_);
     const char16_t c = text_[i_];
-    if (c == u'{' || c == u'[') return Open(c == u'{' ? JsonKind::Object : JsonKind::Array);
+    if (c == 0) return ParseError::None;  // the end: Run reports the open container
+    if (c == u'{' || c == u'[') {
+      *chained = true;
+      return Open(c == u'{' ? JsonKind::Object : JsonKind::Array);
+    }
     ParseError result = ParseError::None;
     if (!StorePlain(u']', false, &result)) break;
     if (result != ParseError::None) return result;
-    if (text_[i_] == u']') return Pop();
+    if (text_[i_] == u']') {
+      *chained = true;
+      return Pop();
+    }
     ++i_;  // past the comma
   }
 
@@ -385,11 +410,11 @@ ParseError Parser::ContinueArray(std::size_t entry) noexcept {
   return Store(tokenStart, length, array, escaped);
 }
 
-ParseError Parser::ContinueObject(std::size_t entry) noexcept {
+ParseError Parser::ContinueObject(std::size_t entry, bool* chained) noexcept {
   Node* object = stack_[entry].node;
   if (stack_[entry].state == State::AfterChild) {
     stack_[entry].state = State::ExpectKey;
-    if (text_[i_] == u',') return ParseError::None;
+    if (text_[i_] == u',') ++i_;  // the comma after a container member
   }
   if (stack_[entry].state != State::ExpectKey) return ParseError::BadObject;
 
@@ -398,6 +423,10 @@ ParseError Parser::ContinueObject(std::size_t entry) noexcept {
   for (;;) {
     const std::size_t memberStart = i_;
     const std::size_t keyQuote = SkipBlanksHere(i_);
+    if (text_[keyQuote] == 0) {  // the end: Run reports the open container
+      i_ = keyQuote;
+      return ParseError::None;
+    }
     if (text_[keyQuote] != u'"') break;
     const std::size_t keyEnd = SkipQuoted(keyQuote + 1, u'"');
     if (text_[keyEnd] != u'"' || keyEnd == keyQuote + 1) break;
@@ -410,6 +439,7 @@ ParseError Parser::ContinueObject(std::size_t entry) noexcept {
     const char16_t c = text_[i_];
     if (c == u'{' || c == u'[') {
       stack_[entry].state = State::ExpectValue;
+      *chained = true;
       return Open(c == u'{' ? JsonKind::Object : JsonKind::Array);
     }
     ParseError result = ParseError::None;
@@ -420,7 +450,10 @@ ParseError Parser::ContinueObject(std::size_t entry) noexcept {
       break;
     }
     if (result != ParseError::None) return result;
-    if (text_[i_] == u'}') return Pop();
+    if (text_[i_] == u'}') {
+      *chained = true;
+      return Pop();
+    }
     ++i_;  // past the comma
   }
 

@@ -219,10 +219,67 @@ std::uint64_t DigitsValue(const char16_t* text, std::size_t first, std::size_t c
   return value;
 }
 
+// The end of the run of decimal digits from `i` on, eight units at a time while eight remain.
+std::size_t SkipDigits(const char16_t* text, std::size_t length, std::size_t i) noexcept {
+#if defined(__SSE2__)
+  while (i + 8 <= length) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+    const __m128i shifted = _mm_sub_epi16(block, _mm_set1_epi16(u'0'));
+    const __m128i digit = _mm_and_si128(_mm_cmpgt_epi16(shifted, _mm_set1_epi16(-1)), _mm_cmplt_epi16(shifted, _mm_set1_epi16(10)));
+    const auto mask = static_cast<unsigned>(_mm_movemask_epi8(digit));
+    if (mask != 0xFFFFu) return i + static_cast<std::size_t>(__builtin_ctz(~mask & 0xFFFFu)) / 2;
+    i += 8;
+  }
+#else
+  (void)length;
+#endif
+  while (IsDigit(text[i])) ++i;
+  return i;
+}
+
+bool IsNumberMark(char16_t c) noexcept { return c == u'.' || c == u'e' || c == u'E' || c == u'+' || c == u'-'; }
+
+// ScanNumberRun for any run: its marks counted one by one.
+NumberClass CountNumberRun(const char16_t* text, std::size_t length, std::size_t start, std::size_t* end,
+                           std::int64_t* integer) noexcept;
+
 }  // namespace
 
 NumberClass ScanNumberRun(const char16_t* text, std::size_t length, std::size_t start, std::size_t* end,
                           std::int64_t* integer) noexcept {
+  // The usual shapes, -?digits(.digits)?([eE][+-]?digits)?, are followed digit run by digit run;
+  // a mark anywhere else sends the run to the general count.
+  std::size_t i = SkipDigits(text, length, start + 1);
+  bool real = false;
+  if (text[i] == u'.') {
+    real = true;
+    i = SkipDigits(text, length, i + 1);
+  }
+  if (text[i] == u'e' || text[i] == u'E') {
+    real = true;
+    ++i;
+    if (text[i] == u'+' || text[i] == u'-') ++i;
+    i = SkipDigits(text, length, i);
+  }
+  if (IsNumberMark(text[i])) return CountNumberRun(text, length, start, end, integer);
+  *end = i;
+  if (real) return NumberClass::Real;
+  const bool negative = text[start] == u'-';
+  const std::size_t first = negative ? start + 1 : start;
+  if (i - start > 18) {
+    *integer = ReadInt64(std::u16string_view(text + start, i - start));
+  } else {
+    // Digits after at most a leading "-" (18 at most: no overflow), as ShortInteger reads them.
+    const auto value = static_cast<std::int64_t>(DigitsValue(text, first, i - first));
+    *integer = negative ? -value : value;
+  }
+  return NumberClass::Integer;
+}
+
+namespace {
+
+NumberClass CountNumberRun(const char16_t* text, std::size_t length, std::size_t start, std::size_t* end,
+                           std::int64_t* integer) noexcept {
   int points = 0;
   int exponents = 0;
   int signs = 0;  // after the first unit, which is a digit or "-"
@@ -285,6 +342,8 @@ NumberClass ScanNumberRun(const char16_t* text, std::size_t length, std::size_t 
   }
   return NumberClass::Integer;
 }
+
+}  // namespace
 
 double ReadParsedReal(std::u16string_view text) noexcept {
   std::int64_t integer = 0;

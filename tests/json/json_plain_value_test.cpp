@@ -60,7 +60,8 @@ TEST(JsonPlainValue, IntegersReadAsAloneAtAnyLengthAndPlace) {
 }
 
 TEST(JsonPlainValue, OtherValuesReadAsAlone) {
-  for (const std::string token : {"1.5", "-2e3", "1e+5", "1-2", "1.2.3", "--1", "1e5e5", "-", "true", "false", "null",
+  for (const std::string token : {"1.5", "-2e3", "1e+5", "1-2", "1.2.3", "--1", "1e5e5", "-", "1.", "1e", "1.e5", "-.5",
+                                  "1e5.5", "1E+", "1e-5-", "0x1", "12345678901234567.5", "true", "false", "null",
                                   "truex", "nul", "\"text\"", "\"it's\"", "\"\"", "\"a\\\"b\"", "'single'"}) {
     const JsonDocument alone = [&token] {
       JsonDocument document;

@@ -208,7 +208,7 @@ std::uint64_t DigitsValue(const char16_t* text, std::size_t first, std::size_t c
   // Read in blocks of eight that end at the last digit; the units before the first digit that a
   // block takes in (at least eight are there) count as zeros.
   const std::size_t end = first + count;
-  if (count <= 16 && end >= 16) {
+  if (count >= 1 && count <= 16 && end >= 16) {
     const std::uint64_t low = EightDigits(PackedDigits(text + end, count < 8 ? count : 8));
     if (count <= 8) return low;
     return std::uint64_t{EightDigits(PackedDigits(text + end - 8, count - 8))} * 100000000u + low;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "json/json_document.h"
@@ -68,10 +69,12 @@ TEST(JsonPlainValue, OtherValuesReadAsAlone) {
       document.Parse(token);
       return document;
     }();
-    for (const std::string& text : {Joined("[", token, "]"), Joined("[0, ", token, " ,1]")}) {
+    // Near the start of the text, and after enough text for the eight-unit reads to look back.
+    const std::pair<std::string, const char*> placed[] = {
+        {Joined("[", token, "]"), "[0]"}, {Joined("[0, ", token, " ,1]"), "[1]"}, {Joined("[\"a text to read past\", ", token, "]"), "[1]"}};
+    for (const auto& [text, path] : placed) {
       JsonDocument document;
       const bool parsed = document.Parse(text);
-      const std::string path = text[1] == '0' ? "[1]" : "[0]";
       if (!parsed) {
         // Tokens that are no value fail in a container as they do alone.
         EXPECT_NE(alone.GetType(""), JsonKind::Integer) << token;

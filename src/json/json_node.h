@@ -106,13 +106,13 @@ class JsonNode {
   const char16_t* InlineForm() const noexcept {
     return reinterpret_cast<const char16_t*>(reinterpret_cast<const char*>(this + 1) + kInlineHeaderBytes);
   }
-  // The value kept in front of a form block.
+  // The value kept in front of a form block (before the block's 8-byte text header).
   Value FormValue() const noexcept {
     Value value;
-    std::memcpy(&value, reinterpret_cast<const char*>(value_.form) - kInlineHeaderBytes - sizeof value, sizeof value);
+    std::memcpy(&value, reinterpret_cast<const char*>(value_.form) - 8 - sizeof value, sizeof value);
     return value;
   }
-  static constexpr std::size_t kInlineHeaderBytes = 8;  // the text block header (node_text.h)
+  static constexpr std::size_t kInlineHeaderBytes = 4;  // an inline text's header (node_text.h)
 
   std::atomic<std::int32_t> refCount_{1};
   std::int8_t kind_ = 0;             // JsonKind

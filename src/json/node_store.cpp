@@ -256,16 +256,16 @@ Node* MakeScalar(NodeHeap* heap, JsonKind kind, std::u16string_view text, bool h
     return node;
   }
   // Short texts share the node's block: one allocation, and the text sits next to its node.
-  const std::size_t textBytes = TextBlockBytes(text.size());
+  const std::size_t textBytes = InlineTextBytes(text.size());
   const bool together = textBytes <= 0xFFF8;
   Node* node = AllocateNode(heap, kind, together ? textBytes : 0, holder);
   if (node == nullptr) return nullptr;
   bool stored = true;
   if (kind == JsonKind::String) {
-    node->value_.string = together ? PlaceText(node + 1, text) : NewText(heap, text);
+    node->value_.string = together ? PlaceInlineText(node + 1, text) : NewText(heap, text);
     stored = node->value_.string != nullptr;
   } else if (together) {
-    PlaceText(node + 1, text);
+    PlaceInlineText(node + 1, text);
     node->flags_ = Node::kInlineForm;
   } else {
     NodeHeap::Lease lease(heap);

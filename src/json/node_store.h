@@ -81,7 +81,7 @@ class Node final : public JsonNode {
   // Stores a number's value where IntegerValue and RealValue read it.
   void StoreValue(Value value) noexcept {
     if (HasForm(kFormBlock)) {
-      std::memcpy(reinterpret_cast<char*>(value_.form) - kTextHeaderBytes - sizeof value, &value, sizeof value);
+      std::memcpy(reinterpret_cast<char*>(value_.form) - kTextHeaderBytes - sizeof value, &value, sizeof value);  // see FormValue
     } else {
       value_ = value;
     }
@@ -196,11 +196,11 @@ inline Node* NewChildScalar(NodeHeap* heap, JsonKind kind, std::u16string_view t
     if (node != nullptr) node->flags_ = Node::kKeywordForm;
     return node;
   }
-  const std::size_t textBytes = TextBlockBytes(text.size());
+  const std::size_t textBytes = InlineTextBytes(text.size());
   if (textBytes > 0xFFF8) return MakeChildScalar(heap, kind, text);
   Node* node = NewChildNode(heap, kind, textBytes);  // the text shares the node's block
   if (node == nullptr) return nullptr;
-  char16_t* stored = PlaceText(node + 1, text);
+  char16_t* stored = PlaceInlineText(node + 1, text);
   if (kind == JsonKind::String) {
     node->value_.string = stored;
   } else {

@@ -55,6 +55,26 @@ inline char16_t* PlaceText(void* memory, std::u16string_view source) noexcept {
   return text;
 }
 
+// A text stored in the block of the node it belongs to (a scalar's string or text form): its
+// header is the 32-bit length alone, as no such text is ever hashed. It reads like any other
+// text through TextLength and TextView.
+inline constexpr std::size_t kInlineTextHeaderBytes = 4;
+
+inline constexpr std::size_t InlineTextBytes(std::size_t length) noexcept {
+  return (kInlineTextHeaderBytes + 2 * (length + 1) + 7) & ~std::size_t{7};
+}
+
+// Lays out an inline text in `memory` (InlineTextBytes(source.size()) bytes) and returns it.
+inline char16_t* PlaceInlineText(void* memory, std::u16string_view source) noexcept {
+  char* bytes = static_cast<char*>(memory);
+  const auto length = static_cast<std::uint32_t>(source.size());
+  std::memcpy(bytes, &length, sizeof length);
+  auto* text = reinterpret_cast<char16_t*>(bytes + kInlineTextHeaderBytes);
+  CopyUnits(text, source.data(), source.size());
+  text[source.size()] = 0;
+  return text;
+}
+
 // A new block holding `source`; null when memory ran out.
 inline char16_t* NewText(NodeHeap* heap, std::u16string_view source) noexcept {
   void* memory = heap->Allocate(TextBlockBytes(source.size()));

@@ -7,13 +7,18 @@
 namespace velmora::json {
 
 bool AdoptChildren(Node* array, Node* const* children, std::int32_t count) noexcept {
+  // The list is full from the start: its items need no clearing first.
   NodeList* list = array->InlineStore<NodeList>();
-  if (!InitList(array->heap_, list, count)) return false;
+  JsonNode** items = nullptr;
+  if (count > 0) {
+    items = static_cast<JsonNode**>(array->heap_->Allocate(static_cast<std::size_t>(count) * sizeof(JsonNode*)));
+    if (items == nullptr) return false;
+  }
   for (std::int32_t i = 0; i < count; ++i) {
     children[i]->parent_ = array;
-    list->items[i] = children[i];
+    items[i] = children[i];
   }
-  list->count = count;
+  *list = NodeList{count, count, items};
   array->value_.array = list;
   return true;
 }

@@ -44,6 +44,17 @@ std::int64_t QuotedBound(std::u16string_view text, bool escape) noexcept {
 
 #if defined(__SSE2__)
 // A mask with two bits for each of the eight units at `from` that escaping changes.
+// Whether escaping may change one of the units of `head` or `tail`, by a cheap test that lets
+// through every unit at or above "0" except the backslash (letters and digits: most of a key).
+bool MayNeedEscape(__m128i head, __m128i tail) noexcept {
+  const __m128i below = _mm_set1_epi16(u'0');
+  const __m128i backslash = _mm_set1_epi16(u'\\');
+  // Units from 0x8000 up compare as negative and are let through to the exact test.
+  const __m128i suspects = _mm_or_si128(_mm_or_si128(_mm_cmplt_epi16(head, below), _mm_cmpeq_epi16(head, backslash)),
+                                        _mm_or_si128(_mm_cmplt_epi16(tail, below), _mm_cmpeq_epi16(tail, backslash)));
+  return _mm_movemask_epi8(suspects) != 0;
+}
+
 unsigned EscapeMask(__m128i block) noexcept {
   const auto is = [&block](char16_t unit) { return _mm_cmpeq_epi16(block, _mm_set1_epi16(static_cast<short>(unit))); };
   // \b \t \n \r \f are the units 8 to 13 except 11.
@@ -88,7 +99,8 @@ char16_t* PutQuotedRest(char16_t* to, const char16_t* from, std::size_t size) no
   if (size >= 4 && size < 8) {
     const __m128i head = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(from));
     const __m128i tail = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(from + size - 4));
-    if ((EscapeMask(head) | EscapeMask(tail)) == 0) {
+    const __m128i both = _mm_unpacklo_epi64(head, tail);
+    if (!MayNeedEscape(both, both) || EscapeMask(both) == 0) {
       _mm_storel_epi64(reinterpret_cast<__m128i*>(to), head);
       _mm_storel_epi64(reinterpret_cast<__m128i*>(to + size - 4), tail);
       to += size;
@@ -98,7 +110,7 @@ char16_t* PutQuotedRest(char16_t* to, const char16_t* from, std::size_t size) no
   } else if (size >= 8 && size <= 16) {
     const __m128i head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
     const __m128i tail = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + size - 8));
-    if ((EscapeMask(head) | EscapeMask(tail)) == 0) {
+    if (!MayNeedEscape(head, tail) || (EscapeMask(head) | EscapeMask(tail)) == 0) {
       _mm_storeu_si128(reinterpret_cast<__m128i*>(to), head);
       _mm_storeu_si128(reinterpret_cast<__m128i*>(to + size - 8), tail);
       to += size;

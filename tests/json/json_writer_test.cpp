@@ -40,6 +40,51 @@ TEST(JsonWriter, EscapesOnRequestAndNeverWritesUnicodeEscapes) {
   EXPECT_EQ(document.ToJsonWide(u""), u"{\"s\":\"a\\\"b\\/c\\n\",\"k\\\"ey\":\"\x01\u4E2D\\\\\\b\\t\\r\\f\"}");
 }
 
+// The escaping a writer must do, one unit at a time.
+std::u16string Quoted(const std::u16string& text) {
+  std::u16string out = u"\"";
+  for (const char16_t unit : text) {
+    const char16_t* letter = nullptr;
+    switch (unit) {
+      case u'"': letter = u"\\\""; break;
+      case u'\\': letter = u"\\\\"; break;
+      case u'/': letter = u"\\/"; break;
+      case u'\b': letter = u"\\b"; break;
+      case u'\t': letter = u"\\t"; break;
+      case u'\n': letter = u"\\n"; break;
+      case u'\f': letter = u"\\f"; break;
+      case u'\r': letter = u"\\r"; break;
+      default: break;
+    }
+    if (letter != nullptr) {
+      out += letter;
+    } else {
+      out += unit;
+    }
+  }
+  return out + u"\"";
+}
+
+TEST(JsonWriter, EscapesEveryUnitWhereverItStandsInKeysAndTexts) {
+  // Texts of every length the writer treats apart (short, 4 to 7, 8 to 16, longer), each with
+  // one unit of interest at each position among letters; units below "0", at and above 0x8000,
+  // and those that look like escapes but are not (0x0B, 0x0E) included.
+  std::u16string units = u"\"\\/\b\t\n\f\r\x0B\x0E\x01 -.\u4E2D\uAC00\uFFFFz";
+  units.push_back(static_cast<char16_t>(0xD800));  // a lone surrogate is written as it is
+  for (std::size_t length = 1; length <= 40; ++length) {
+    for (const char16_t unit : units) {
+      for (std::size_t at = 0; at < length; ++at) {
+        std::u16string text(length, u'k');
+        text[at] = unit;
+        JsonDocument document = Parsed("{}");
+        ASSERT_TRUE(document.SetMemberDocumentWide(u"", text, document.NewTextWide(text)));
+        const std::u16string expected = u"{" + Quoted(text) + u":" + Quoted(text) + u"}";
+        ASSERT_EQ(document.ToJsonWide(u""), expected) << length << " " << at << " " << static_cast<int>(unit);
+      }
+    }
+  }
+}
+
 TEST(JsonWriter, PathsAndResultsInBothForms) {
   JsonDocument document = Parsed(R"({"data":[{"name":"\u66F4"}],"n":1.50})");
   // The escape was kept as written, so its backslash is a character of the text and escaped.

@@ -115,7 +115,7 @@ void VacateSlot(MemberTable* table, std::uint32_t hole) noexcept {
 
 // --- NodeList ---
 
-bool InitList(NodeHeap* heap, NodeList* list, std::int32_t capacity) noexcept {
+bool InitList(NodeHeap* heap, NodeList* list, std::int32_t capacity, bool clear) noexcept {
   list->count = 0;
   list->capacity = 0;
   list->items = nullptr;
@@ -123,7 +123,7 @@ bool InitList(NodeHeap* heap, NodeList* list, std::int32_t capacity) noexcept {
     list->items = static_cast<JsonNode**>(heap->Allocate(ArrayBytes(capacity)));
     if (list->items == nullptr) return false;
     list->capacity = capacity;
-    std::memset(list->items, 0, ArrayBytes(capacity));
+    if (clear) std::memset(list->items, 0, ArrayBytes(capacity));
   }
   return true;
 }
@@ -182,13 +182,13 @@ void ListClear(NodeList* list) noexcept {
 
 // --- MemberTable ---
 
-bool InitTable(NodeHeap* heap, MemberTable* table, std::int32_t orderCapacity) noexcept {
+bool InitTable(NodeHeap* heap, MemberTable* table, std::int32_t orderCapacity, bool clear) noexcept {
   table->buckets = nullptr;
   table->bucketCount = kNewBucketCount;
   table->memberCount = 0;
   table->loadFactor = kLoadFactor;
   table->threshold = ThresholdOf(kNewBucketCount, kLoadFactor);
-  return InitList(heap, &table->order, orderCapacity);
+  return InitList(heap, &table->order, orderCapacity, clear);
 }
 
 MemberTable* NewTable(NodeHeap* heap, std::int32_t orderCapacity) noexcept {

@@ -30,7 +30,8 @@ NodeList* NewList(NodeHeap* heap, std::int32_t capacity = kNewListCapacity) noex
 void FreeList(NodeHeap* heap, NodeList* list) noexcept;
 // The same for a list header that lives elsewhere (inside its container's node block): InitList
 // fills it in (false when memory ran out: it is then empty), ReleaseList frees its items only.
-bool InitList(NodeHeap* heap, NodeList* list, std::int32_t capacity) noexcept;
+// Without `clear` the items are left as they were: the caller fills them (and nulls the rest).
+bool InitList(NodeHeap* heap, NodeList* list, std::int32_t capacity, bool clear = true) noexcept;
 void ReleaseList(NodeHeap* heap, NodeList* list) noexcept;
 // Index of the appended node, -1 when the list could not grow.
 std::int32_t ListAppend(NodeHeap* heap, NodeList* list, JsonNode* node) noexcept;
@@ -45,7 +46,7 @@ MemberTable* NewTable(NodeHeap* heap, std::int32_t orderCapacity = kNewListCapac
 // Frees the table's own storage (not the members' keys: see TableClear's callers).
 void FreeTable(NodeHeap* heap, MemberTable* table) noexcept;
 // As InitList and ReleaseList, for a table header inside its object's node block.
-bool InitTable(NodeHeap* heap, MemberTable* table, std::int32_t orderCapacity) noexcept;
+bool InitTable(NodeHeap* heap, MemberTable* table, std::int32_t orderCapacity, bool clear = true) noexcept;
 void ReleaseTable(NodeHeap* heap, MemberTable* table) noexcept;
 // The bucket count the growth rule reaches for `members` distinct keys added one by one.
 std::int32_t BucketCountFor(std::int32_t members) noexcept;

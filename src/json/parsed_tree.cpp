@@ -45,7 +45,7 @@ bool AdoptMembers(Node* object, Node* const* members, std::int32_t count) noexce
   // and more through a short-lived index of member positions by fingerprint.
   NodeHeap* heap = object->heap_;
   MemberTable* table = object->InlineStore<MemberTable>();
-  if (!InitTable(heap, table, count)) return false;
+  if (!InitTable(heap, table, count, false)) return false;
   std::uint32_t mask = 0;
   std::int32_t* slots = nullptr;  // member position + 1; 0 for a free slot
   if (count > table->threshold) {
@@ -93,6 +93,8 @@ bool AdoptMembers(Node* object, Node* const* members, std::int32_t count) noexce
     order.items[same] = child;
     DropReplacedMember(old);
   }
+  // Members replaced by later ones leave the end of the order list unused: nulled, as lists keep it.
+  for (std::int32_t k = order.count; k < order.capacity; ++k) order.items[k] = nullptr;
   if (slots != nullptr) heap->Deallocate(slots, (mask + 1) * sizeof(std::int32_t));
   table->bucketCount = BucketCountFor(table->memberCount);
   table->threshold = static_cast<std::int32_t>(static_cast<float>(table->bucketCount) * table->loadFactor);

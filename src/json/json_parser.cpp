@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "json/node_store.h"
+#include "json/number_scan.h"
 #include "json/number_text.h"
 #include "json/parsed_tree.h"
 #include "json/unit_scan.h"

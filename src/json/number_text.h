@@ -25,13 +25,6 @@ NumberClass ClassifyNumber(std::u16string_view token) noexcept;
 // `real` a real is only classified (JsonNode::RealValue reads it again from the text form).
 NumberClass ReadNumber(std::u16string_view token, std::int64_t* integer, double* real) noexcept;
 
-// The parser's fast path: the run of number units (digits, ".", "e", "E", "+", "-") that starts at
-// `start` with a digit or "-", read in one pass. Sets *end to one past the run and returns what
-// ReadNumber returns for the run (with *integer set for an integer; reals are only classified).
-// `text` must stay readable up to `length` and hold a unit after the run that is not one of them.
-NumberClass ScanNumberRun(const char16_t* text, std::size_t length, std::size_t start, std::size_t* end,
-                          std::int64_t* integer) noexcept;
-
 // The `_wtoi64` rule: leading white space, one optional sign, then decimal digits up to the first
 // other character; no digits give 0. Values beyond 64 bits saturate at the limits.
 std::int64_t ReadInt64(std::u16string_view text) noexcept;

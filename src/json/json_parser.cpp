@@ -660,7 +660,7 @@ ParseError Parser::Store(std::size_t tokenStart, std::size_t tokenLength, Node* 
   return ParseError::None;
 }
 
-bool Parser::StorePlain(char16_t close, bool keyed, ParseError* result) noexcept {
+[[gnu::always_inline]] inline bool Parser::StorePlain(char16_t close, bool keyed, ParseError* result) noexcept {
   const std::size_t start = i_;
   const char16_t first = text_[start];
   std::size_t end = start;  // one past the token

@@ -206,7 +206,7 @@ bool Parser::Push(Node* node, State state) noexcept {
   return true;
 }
 
-ParseError Parser::AddChild(Node* child, bool keyed) noexcept {
+[[gnu::always_inline]] inline ParseError Parser::AddChild(Node* child, bool keyed) noexcept {
   std::u16string_view key;
   if (keyed && (!PendingKey(&key) || !SetChildKey(child, key))) {
     DiscardChild(child);

@@ -82,7 +82,8 @@ class Parser {
   std::size_t SkipBlanksHere(std::size_t i) const noexcept {
     if (!IsBlank(text_[i])) return i;
     if (!IsBlank(text_[i + 1])) return i + 1;
-    return SkipBlanks(i + 2);
+    i = SkipSpaces(text_, length_, i + 2);  // indentation is mostly spaces
+    return IsBlank(text_[i]) ? SkipBlanks(i + 1) : i;
   }
   ParseError StoreTopLevel(std::size_t tokenStart, std::size_t tokenLength) noexcept;
 

@@ -36,6 +36,24 @@ inline std::size_t ScanRun(const char16_t* text, std::size_t length, std::size_t
   return i;
 }
 
+// The index of the first unit from `i` on that is not a space, one comparison per eight units:
+// indentation is mostly spaces, and the unit that ends them is usually no blank at all.
+inline std::size_t SkipSpaces(const char16_t* text, std::size_t length, std::size_t i) noexcept {
+#if defined(__SSE2__)
+  const __m128i space = _mm_set1_epi16(u' ');
+  while (i + 8 <= length) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+    const auto spaces = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(block, space)));
+    if (spaces != 0xFFFFu) return i + static_cast<std::size_t>(__builtin_ctz(~spaces & 0xFFFFu)) / 2;
+    i += 8;
+  }
+#else
+  (void)length;
+#endif
+  while (text[i] == u' ') ++i;
+  return i;
+}
+
 // The index of the first block of eight units from `i` on that holds a unit which cannot be part
 // of a number (anything but digits, ".", "+", "-", "e" and "E"), looking only at whole blocks
 // before `length`; the block where a number token ends is left to the caller's unit-by-unit scan.

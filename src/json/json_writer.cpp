@@ -232,6 +232,7 @@ class Writer {
         const std::int32_t index = frame_.next++;
         const Node* child = AsNode(frame_.items[index]);
         if (WriteChildInPlace(index, child)) continue;
+        if (OpenChildInPlace(index, child)) continue;
         if (index > 0) {
           out_.Append(u',');
           if (frame_.object && pretty_) out_.Append(u"\r\n");
@@ -294,6 +295,45 @@ class Writer {
     }
     to = string ? PutQuoted(to, text, escape_) : PutText(to, text);
     out_.Advance(to - out_.End());
+    return true;
+  }
+
+  // A child array or object with children: its separator, key and opening bracket are written
+  // in one piece of room reserved at once, and it becomes the open container. False (nothing
+  // written) for other children and when the builder cannot grow.
+  bool OpenChildInPlace(std::int32_t index, const Node* child) {
+    const NodeList* children = child->Children();
+    if (children == nullptr) return false;
+    const bool object = frame_.object;
+    const bool indent = object && pretty_;
+    const bool opensObject = child->Is(JsonKind::Object);
+    const std::u16string_view key = object ? child->Key() : std::u16string_view();
+    std::int64_t room = 4;  // the separator and the bracket, with the line end of an object
+    if (indent) room += 2 + depth_;
+    if (object) room += QuotedBound(key, escape_) + 1;
+    if (!out_.Reserve(room)) return false;
+    char16_t* to = out_.End();
+    if (index > 0) {
+      *to++ = u',';
+      if (indent) {
+        *to++ = u'\r';
+        *to++ = u'\n';
+      }
+    }
+    if (object) {
+      if (indent && depth_ > 0) to = PutTabs(to, depth_);
+      to = PutQuoted(to, key, escape_);
+      *to++ = u':';
+    }
+    *to++ = opensObject ? u'{' : u'[';
+    if (opensObject && pretty_) {
+      *to++ = u'\r';
+      *to++ = u'\n';
+    }
+    out_.Advance(to - out_.End());
+    stack_.push_back(frame_);
+    ++depth_;
+    frame_ = Frame{children->items, children->count, 0, opensObject};
     return true;
   }
 

@@ -125,8 +125,13 @@ class Parser {
     return i;
   }
   std::size_t SkipNumberUnits(std::size_t i) const noexcept { return SkipNumberBlocks(text_, length_, i); }
-  // The pending key, unescaped when it holds a backslash.
-  bool PendingKey(std::u16string_view* key) noexcept;
+  // The pending key, unescaped (by UnescapedKey) when it holds a backslash.
+  bool PendingKey(std::u16string_view* key) noexcept {
+    if (keyEscaped_) return UnescapedKey(key);
+    *key = std::u16string_view(text_ + keyStart_, keyLength_);
+    return true;
+  }
+  bool UnescapedKey(std::u16string_view* key) noexcept;
   // A token or key, unescaped, in the scratch buffer.
   bool UnescapedCopy(std::u16string_view source) noexcept;
 
@@ -561,13 +566,8 @@ bool Parser::UnescapedCopy(std::u16string_view source) noexcept {
   return true;
 }
 
-bool Parser::PendingKey(std::u16string_view* key) noexcept {
-  std::u16string_view raw(text_ + keyStart_, keyLength_);
-  if (!keyEscaped_) {
-    *key = raw;
-    return true;
-  }
-  if (!UnescapedCopy(raw)) return false;
+bool Parser::UnescapedKey(std::u16string_view* key) noexcept {
+  if (!UnescapedCopy(std::u16string_view(text_ + keyStart_, keyLength_))) return false;
   std::u16string_view unescaped(scratch_);
   *key = unescaped.substr(0, std::min(unescaped.find(u'\0'), unescaped.size()));
   return true;

@@ -273,14 +273,23 @@ class Writer {
     } else if (!ScalarText(child, &text) && !EmptyContainerText(child, &text)) {
       return false;
     }
-    const bool object = frame_.object;
-    const bool indent = object && pretty_;
-    const std::u16string_view key = object ? child->Key() : std::u16string_view();
-    std::int64_t room = 1 + (string ? QuotedBound(text, escape_) : static_cast<std::int64_t>(text.size()));
-    if (indent) room += 2 + depth_;
-    if (object) room += QuotedBound(key, escape_) + 1;
-    if (!out_.Reserve(room)) return false;
-    char16_t* to = out_.End();
+    const std::int64_t room = string ? QuotedBound(text, escape_) : static_cast<std::int64_t>(text.size());
+    if (!out_.Reserve(PrefixRoom(child) + room)) return false;
+    char16_t* to = PutPrefix(out_.End(), index, child);
+    to = string ? PutQuoted(to, text, escape_) : PutText(to, text);
+    out_.Advance(to - out_.End());
+    return true;
+  }
+
+  // Room for what comes before a child's value: its separator (with the line end and tabs of
+  // pretty output in an object) and, in an object, its key and colon.
+  std::int64_t PrefixRoom(const Node* child) const noexcept {
+    if (!frame_.object) return 1;
+    return 1 + (pretty_ ? 2 + depth_ : 0) + QuotedBound(child->Key(), escape_) + 1;
+  }
+  // Writes that prefix at `to` (which has PrefixRoom) and returns its end.
+  char16_t* PutPrefix(char16_t* to, std::int32_t index, const Node* child) const noexcept {
+    const bool indent = frame_.object && pretty_;
     if (index > 0) {
       *to++ = u',';
       if (indent) {
@@ -288,14 +297,12 @@ class Writer {
         *to++ = u'\n';
       }
     }
-    if (object) {
+    if (frame_.object) {
       if (indent && depth_ > 0) to = PutTabs(to, depth_);
-      to = PutQuoted(to, key, escape_);
+      to = PutQuoted(to, child->Key(), escape_);
       *to++ = u':';
     }
-    to = string ? PutQuoted(to, text, escape_) : PutText(to, text);
-    out_.Advance(to - out_.End());
-    return true;
+    return to;
   }
 
   // A child array or object with children: its separator, key and opening bracket are written
@@ -304,27 +311,9 @@ class Writer {
   bool OpenChildInPlace(std::int32_t index, const Node* child) {
     const NodeList* children = child->Children();
     if (children == nullptr) return false;
-    const bool object = frame_.object;
-    const bool indent = object && pretty_;
     const bool opensObject = child->Is(JsonKind::Object);
-    const std::u16string_view key = object ? child->Key() : std::u16string_view();
-    std::int64_t room = 4;  // the separator and the bracket, with the line end of an object
-    if (indent) room += 2 + depth_;
-    if (object) room += QuotedBound(key, escape_) + 1;
-    if (!out_.Reserve(room)) return false;
-    char16_t* to = out_.End();
-    if (index > 0) {
-      *to++ = u',';
-      if (indent) {
-        *to++ = u'\r';
-        *to++ = u'\n';
-      }
-    }
-    if (object) {
-      if (indent && depth_ > 0) to = PutTabs(to, depth_);
-      to = PutQuoted(to, key, escape_);
-      *to++ = u':';
-    }
+    if (!out_.Reserve(PrefixRoom(child) + 3)) return false;  // the bracket, and an object's line end
+    char16_t* to = PutPrefix(out_.End(), index, child);
     *to++ = opensObject ? u'{' : u'[';
     if (opensObject && pretty_) {
       *to++ = u'\r';

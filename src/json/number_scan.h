@@ -12,6 +12,7 @@
 #endif
 
 #include "json/number_text.h"
+#include "json/unit_scan.h"
 
 namespace velmora::json {
 
@@ -66,8 +67,7 @@ inline std::size_t SkipDigits(const char16_t* text, std::size_t length, std::siz
 #if defined(__SSE2__)
   while (i + 8 <= length) {
     const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
-    const __m128i shifted = _mm_sub_epi16(block, _mm_set1_epi16(u'0'));
-    const __m128i digit = _mm_and_si128(_mm_cmpgt_epi16(shifted, _mm_set1_epi16(-1)), _mm_cmplt_epi16(shifted, _mm_set1_epi16(10)));
+    const __m128i digit = DigitLanes(block);
     const auto mask = static_cast<unsigned>(_mm_movemask_epi8(digit));
     if (mask != 0xFFFFu) return i + static_cast<std::size_t>(__builtin_ctz(~mask & 0xFFFFu)) / 2;
     i += 8;

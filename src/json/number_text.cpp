@@ -2,6 +2,7 @@
 
 #include "json/json_node.h"
 #include "json/number_scan.h"
+#include "json/unit_scan.h"
 
 #include <charconv>
 #include <cstdlib>
@@ -99,8 +100,7 @@ void ScanEight(const char16_t* units, std::size_t from, char* ascii, TokenScan* 
   const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + from));
   const auto is = [&block](char16_t unit) { return _mm_cmpeq_epi16(block, _mm_set1_epi16(static_cast<short>(unit))); };
   // Digits: unit - '0' below 10, compared as signed 16-bit lanes after the shift.
-  const __m128i shifted = _mm_sub_epi16(block, _mm_set1_epi16(u'0'));
-  const __m128i digit = _mm_and_si128(_mm_cmpgt_epi16(shifted, _mm_set1_epi16(-1)), _mm_cmplt_epi16(shifted, _mm_set1_epi16(10)));
+  const __m128i digit = DigitLanes(block);
   const auto point = static_cast<unsigned>(_mm_movemask_epi8(is(u'.')));
   const auto sign = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(is(u'+'), is(u'-'))));
   const auto exponent = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(is(u'e'), is(u'E'))));
@@ -185,8 +185,7 @@ NumberClass CountNumberRun(const char16_t* text, std::size_t length, std::size_t
   while (i + 8 <= length) {
     const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
     const auto is = [&block](char16_t unit) { return _mm_cmpeq_epi16(block, _mm_set1_epi16(static_cast<short>(unit))); };
-    const __m128i shifted = _mm_sub_epi16(block, _mm_set1_epi16(u'0'));
-    const __m128i digit = _mm_and_si128(_mm_cmpgt_epi16(shifted, _mm_set1_epi16(-1)), _mm_cmplt_epi16(shifted, _mm_set1_epi16(10)));
+    const __m128i digit = DigitLanes(block);
     auto point = static_cast<unsigned>(_mm_movemask_epi8(is(u'.')));
     auto sign = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(is(u'+'), is(u'-'))));
     auto exponent = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(is(u'e'), is(u'E'))));

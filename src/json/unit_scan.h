@@ -13,6 +13,14 @@
 
 namespace velmora::json {
 
+#if defined(__SSE2__)
+// The lanes of `block` that hold a decimal digit: all ones, the others zero.
+inline __m128i DigitLanes(__m128i block) noexcept {
+  const __m128i shifted = _mm_sub_epi16(block, _mm_set1_epi16(u'0'));
+  return _mm_and_si128(_mm_cmpgt_epi16(shifted, _mm_set1_epi16(-1)), _mm_cmplt_epi16(shifted, _mm_set1_epi16(10)));
+}
+#endif
+
 // The index of the first unit from `i` on that is not one of `units`, or (with `stopAt` set) that
 // is one of them, looking at eight units at a time while eight remain before `length`; the
 // rest unit by unit through `scalar`. Long runs (indentation, text inside quotes) are the
@@ -62,8 +70,7 @@ inline std::size_t SkipNumberBlocks(const char16_t* text, std::size_t length, st
   while (i + 8 <= length) {
     const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
     const auto is = [&block](char16_t unit) { return _mm_cmpeq_epi16(block, _mm_set1_epi16(static_cast<short>(unit))); };
-    const __m128i shifted = _mm_sub_epi16(block, _mm_set1_epi16(u'0'));
-    const __m128i digit = _mm_and_si128(_mm_cmpgt_epi16(shifted, _mm_set1_epi16(-1)), _mm_cmplt_epi16(shifted, _mm_set1_epi16(10)));
+    const __m128i digit = DigitLanes(block);
     const __m128i signs = _mm_or_si128(is(u'-'), is(u'+'));
     const __m128i marks = _mm_or_si128(_mm_or_si128(is(u'.'), is(u'e')), is(u'E'));
     if (_mm_movemask_epi8(_mm_or_si128(digit, _mm_or_si128(signs, marks))) != 0xFFFF) break;

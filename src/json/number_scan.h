@@ -81,7 +81,7 @@ inline std::size_t SkipDigits(const char16_t* text, std::size_t length, std::siz
 
 inline bool IsNumberMark(char16_t c) noexcept { return c == u'.' || c == u'e' || c == u'E' || c == u'+' || c == u'-'; }
 
-// ScanNumberRun for any run: its marks counted one by one (number_text.cpp).
+// ScanNumberRun for any run: found to its end, then read by ReadNumber (number_text.cpp).
 NumberClass CountNumberRun(const char16_t* text, std::size_t length, std::size_t start, std::size_t* end,
                            std::int64_t* integer) noexcept;
 

@@ -176,66 +176,10 @@ NumberClass ReadNumber(std::u16string_view token, std::int64_t* integer, double*
 
 NumberClass CountNumberRun(const char16_t* text, std::size_t length, std::size_t start, std::size_t* end,
                            std::int64_t* integer) noexcept {
-  int points = 0;
-  int exponents = 0;
-  int signs = 0;  // after the first unit, which is a digit or "-"
-  std::size_t i = start + 1;
-  bool ended = false;
-#if defined(__SSE2__)
-  while (i + 8 <= length) {
-    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
-    const auto is = [&block](char16_t unit) { return _mm_cmpeq_epi16(block, _mm_set1_epi16(static_cast<short>(unit))); };
-    const __m128i digit = DigitLanes(block);
-    auto point = static_cast<unsigned>(_mm_movemask_epi8(is(u'.')));
-    auto sign = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(is(u'+'), is(u'-'))));
-    auto exponent = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(is(u'e'), is(u'E'))));
-    const unsigned known = static_cast<unsigned>(_mm_movemask_epi8(digit)) | point | sign | exponent;
-    std::size_t step = 8;
-    if (known != 0xFFFFu) {  // the run ends in this block: only the units before the end count
-      const auto stop = static_cast<unsigned>(__builtin_ctz(~known & 0xFFFFu));
-      const unsigned before = (1u << stop) - 1u;
-      point &= before;
-      sign &= before;
-      exponent &= before;
-      step = stop / 2;
-      ended = true;
-    }
-    points += CountOf(point);
-    signs += CountOf(sign);
-    exponents += CountOf(exponent);
-    i += step;
-    if (ended) break;
-  }
-#else
-  (void)length;
-#endif
-  for (; !ended; ++i) {
-    const char16_t c = text[i];
-    if (IsDigit(c)) continue;
-    if (c == u'.') {
-      ++points;
-    } else if (c == u'+' || c == u'-') {
-      ++signs;
-    } else if (c == u'e' || c == u'E') {
-      ++exponents;
-    } else {
-      break;
-    }
-  }
+  std::size_t i = SkipNumberBlocks(text, length, start + 1);
+  while (IsDigit(text[i]) || IsNumberMark(text[i])) ++i;
   *end = i;
-  if (points > 1 || exponents > 1 || signs > 1) return NumberClass::NotANumber;
-  if (points + exponents + signs > 0) return NumberClass::Real;
-  const std::size_t size = i - start;
-  if (size > 18) {
-    *integer = ReadInt64(std::u16string_view(text + start, size));
-  } else {
-    // Digits after at most a leading "-" (18 at most: no overflow), as ShortInteger reads them.
-    const bool negative = text[start] == u'-';
-    const std::size_t first = negative ? start + 1 : start;
-    const auto value = static_cast<std::int64_t>(DigitsValue(text, first, i - first));
-    *integer = negative ? -value : value;
-  }
-  return NumberClass::Integer;
+  return ReadNumber(std::u16string_view(text + start, i - start), integer, nullptr);
 }
 
 double ReadParsedReal(std::u16string_view text) noexcept {

@@ -66,6 +66,16 @@ class Parser {
  private:
   ParseError Open(JsonKind kind) noexcept;
   ParseError Continue() noexcept;
+  // Plainly written elements and members ("key": value) are read one after the other by these,
+  // up to the closing bracket, a container (opened here) or anything else, which they leave to
+  // the general scan of ContinueArray and ContinueObject: true when the step is over (its result
+  // in *result), false when the general scan takes over at i_.
+  bool ReadPlainElements(bool* chained, ParseError* result) noexcept;
+  bool ReadPlainMembers(std::size_t entry, bool* chained, ParseError* result) noexcept;
+  // At a plain container value: opens it (true). After a plain value (i_ at the comma or `close`):
+  // closes the container (true) or steps past the comma (false).
+  bool OpenPlain(bool* chained, ParseError* result) noexcept;
+  bool ClosePlain(char16_t close, bool* chained, ParseError* result) noexcept;
   // One step inside the innermost container. `chained` is set when the step ended by opening or
   // closing a container on the fast path, with i_ at its bracket: Continue then goes on itself.
   ParseError ContinueArray(std::size_t entry, bool* chained) noexcept;
@@ -310,6 +320,64 @@ ParseError Parser::Continue() noexcept {
   }
 }
 
+[[gnu::always_inline]] inline bool Parser::OpenPlain(bool* chained, ParseError* result) noexcept {
+  const char16_t c = text_[i_];
+  if (c != u'{' && c != u'[') return false;
+  *chained = true;
+  *result = Open(c == u'{' ? JsonKind::Object : JsonKind::Array);
+  return true;
+}
+
+[[gnu::always_inline]] inline bool Parser::ClosePlain(char16_t close, bool* chained, ParseError* result) noexcept {
+  if (text_[i_] != close) {
+    ++i_;  // past the comma
+    return false;
+  }
+  *chained = true;
+  *result = Pop();
+  return true;
+}
+
+[[gnu::always_inline]] inline bool Parser::ReadPlainElements(bool* chained, ParseError* result) noexcept {
+  for (;;) {
+    i_ = SkipBlanksHere(i_);
+    if (text_[i_] == 0) return true;  // the end: Run reports the open container
+    if (OpenPlain(chained, result)) return true;
+    if (!StorePlain(u']', false, result)) return false;
+    if (*result != ParseError::None || ClosePlain(u']', chained, result)) return true;
+  }
+}
+
+[[gnu::always_inline]] inline bool Parser::ReadPlainMembers(std::size_t entry, bool* chained, ParseError* result) noexcept {
+  for (;;) {
+    const std::size_t memberStart = i_;
+    const std::size_t keyQuote = SkipBlanksHere(i_);
+    if (text_[keyQuote] == 0) {  // the end: Run reports the open container
+      i_ = keyQuote;
+      return true;
+    }
+    if (text_[keyQuote] != u'"') return false;
+    const std::size_t keyEnd = SkipQuoted(keyQuote + 1, u'"');
+    if (text_[keyEnd] != u'"' || keyEnd == keyQuote + 1) return false;
+    const std::size_t colon = SkipBlanksHere(keyEnd + 1);
+    if (text_[colon] != u':') return false;
+    keyStart_ = static_cast<std::ptrdiff_t>(keyQuote + 1);
+    keyLength_ = keyEnd - keyQuote - 1;
+    keyEscaped_ = false;
+    i_ = SkipBlanksHere(colon + 1);
+    stack_[entry].state = State::ExpectValue;  // for a container value, which Open checks
+    if (OpenPlain(chained, result)) return true;
+    stack_[entry].state = State::ExpectKey;
+    if (!StorePlain(u'}', true, result)) {
+      i_ = memberStart;
+      keyStart_ = -1;
+      keyLength_ = 0;
+      return false;
+    }
+    if (*result != ParseError::None || ClosePlain(u'}', chained, result)) return true;
+  }
+}
+
 ParseError Parser::ContinueArray(std::size_t entry, bool* chained) noexcept {
   Node* array = stack_[entry].node;
   if (stack_[entry].state == State::AfterChild) {
@@ -318,25 +386,7 @@ ParseError Parser::ContinueArray(std::size_t entry, bool* chained) noexcept {
   }
   if (stack_[entry].state != State::ExpectValue) return ParseError::BadValue;
 
-  // Plainly written elements are read here one after the other, up to the closing bracket, a
-  // container (opened here) or anything else (left to the general scan below).
-  for (;;) {
-    i_ = SkipBlanksHere(i_);
-    const char16_t c = text_[i_];
-    if (c == 0) return ParseError::None;  // the end: Run reports the open container
-    if (c == u'{' || c == u'[') {
-      *chained = true;
-      return Open(c == u'{' ? JsonKind::Object : JsonKind::Array);
-    }
-    ParseError result = ParseError::None;
-    if (!StorePlain(u']', false, &result)) break;
-    if (result != ParseError::None) return result;
-    if (text_[i_] == u']') {
-      *chained = true;
-      return Pop();
-    }
-    ++i_;  // past the comma
-  }
+  if (ParseError result = ParseError::None; ReadPlainElements(chained, &result)) return result;
 
   std::size_t tokenStart = i_;
   std::size_t length = 0;
@@ -425,44 +475,7 @@ ParseError Parser::ContinueObject(std::size_t entry, bool* chained) noexcept {
   }
   if (stack_[entry].state != State::ExpectKey) return ParseError::BadObject;
 
-  // Plainly written members ("key": value) are read here one after the other, up to the closing
-  // brace, a container value (opened here) or anything else (left to the general scan below).
-  for (;;) {
-    const std::size_t memberStart = i_;
-    const std::size_t keyQuote = SkipBlanksHere(i_);
-    if (text_[keyQuote] == 0) {  // the end: Run reports the open container
-      i_ = keyQuote;
-      return ParseError::None;
-    }
-    if (text_[keyQuote] != u'"') break;
-    const std::size_t keyEnd = SkipQuoted(keyQuote + 1, u'"');
-    if (text_[keyEnd] != u'"' || keyEnd == keyQuote + 1) break;
-    const std::size_t colon = SkipBlanksHere(keyEnd + 1);
-    if (text_[colon] != u':') break;
-    keyStart_ = static_cast<std::ptrdiff_t>(keyQuote + 1);
-    keyLength_ = keyEnd - keyQuote - 1;
-    keyEscaped_ = false;
-    i_ = SkipBlanksHere(colon + 1);
-    const char16_t c = text_[i_];
-    if (c == u'{' || c == u'[') {
-      stack_[entry].state = State::ExpectValue;
-      *chained = true;
-      return Open(c == u'{' ? JsonKind::Object : JsonKind::Array);
-    }
-    ParseError result = ParseError::None;
-    if (!StorePlain(u'}', true, &result)) {
-      i_ = memberStart;
-      keyStart_ = -1;
-      keyLength_ = 0;
-      break;
-    }
-    if (result != ParseError::None) return result;
-    if (text_[i_] == u'}') {
-      *chained = true;
-      return Pop();
-    }
-    ++i_;  // past the comma
-  }
+  if (ParseError result = ParseError::None; ReadPlainMembers(entry, chained, &result)) return result;
 
   keyStart_ = static_cast<std::ptrdiff_t>(i_);
   keyLength_ = 0;

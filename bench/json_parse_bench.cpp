@@ -20,13 +20,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <memory_resource>
-#include <sstream>
 #include <string>
+#include <utility>
 
 #include "json/json_document.h"
+#include "json_bench_files.h"
 #include "text/encoding.h"
 
 namespace {
@@ -38,28 +38,14 @@ struct Corpus {
   std::string gbk;
 };
 
-std::string DataDirectory() {
-  if (const char* fromEnvironment = std::getenv("VELMORA_BENCH_DATA")) return fromEnvironment;
-  std::string source = __FILE__;  // .../main/bench/json_parse_bench.cpp -> .../shared/bench-data
-  for (int i = 0; i < 3; ++i) source = source.substr(0, source.find_last_of('/'));
-  return source + "/shared/bench-data";
-}
-
 const Corpus& Load(const std::string& name) {
   static std::map<std::string, Corpus> loaded;
   Corpus& corpus = loaded[name];
   if (corpus.name.empty()) {
-    std::ifstream file(DataDirectory() + "/" + name, std::ios::binary);
-    std::stringstream bytes;
-    bytes << file.rdbuf();
-    const std::string utf8 = bytes.str();
-    if (utf8.empty()) {
-      std::fprintf(stderr, "json_parse_bench: cannot read %s/%s\n", DataDirectory().c_str(), name.c_str());
-      std::exit(1);
-    }
+    velmora::bench::JsonBenchFile file = velmora::bench::ReadJsonBenchFile(name);
     corpus.name = name;
-    corpus.utf8Bytes = utf8.size();
-    corpus.wide = velmora::text::NarrowToWide(utf8, velmora::text::Utf8CodePage);
+    corpus.utf8Bytes = file.utf8Bytes;
+    corpus.wide = std::move(file.wide);
     corpus.gbk = velmora::text::WideToNarrow(corpus.wide, velmora::text::NarrowCodePage);
   }
   return corpus;
@@ -168,11 +154,6 @@ void ParseGbk(benchmark::State& state, const char* file) {
   });
   std::pmr::set_default_resource(previous);
 }
-
-#define VELMORA_JSON_FILES(bench)                               \
-  BENCHMARK_CAPTURE(bench, twitter, "twitter.json");            \
-  BENCHMARK_CAPTURE(bench, canada, "canada.json");              \
-  BENCHMARK_CAPTURE(bench, citm_catalog, "citm_catalog.json")
 
 VELMORA_JSON_FILES(ParseWide);
 VELMORA_JSON_FILES(RapidJson);

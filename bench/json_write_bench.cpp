@@ -15,43 +15,18 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "json/json_document.h"
+#include "json_bench_files.h"
 #include "text/encoding.h"
 
 namespace {
 
 using Utf16 = rapidjson::UTF16<char16_t>;
 
-std::string DataDirectory() {
-  if (const char* fromEnvironment = std::getenv("VELMORA_BENCH_DATA")) return fromEnvironment;
-  std::string source = __FILE__;  // .../main/bench/json_write_bench.cpp -> .../shared/bench-data
-  for (int i = 0; i < 3; ++i) source = source.substr(0, source.find_last_of('/'));
-  return source + "/shared/bench-data";
-}
-
-struct Loaded {
-  std::size_t utf8Bytes = 0;
-  std::u16string wide;
-};
-
-Loaded Load(const char* name) {
-  std::ifstream file(DataDirectory() + "/" + name, std::ios::binary);
-  std::stringstream bytes;
-  bytes << file.rdbuf();
-  const std::string utf8 = bytes.str();
-  if (utf8.empty()) {
-    std::fprintf(stderr, "json_write_bench: cannot read %s/%s\n", DataDirectory().c_str(), name);
-    std::exit(1);
-  }
-  return Loaded{utf8.size(), velmora::text::NarrowToWide(utf8, velmora::text::Utf8CodePage)};
-}
-
 void ToJsonWide(benchmark::State& state, const char* file) {
-  const Loaded loaded = Load(file);
+  const velmora::bench::JsonBenchFile loaded = velmora::bench::ReadJsonBenchFile(file);
   velmora::json::JsonDocument document;
   if (!document.ParseWide(loaded.wide)) state.SkipWithError("parse failed");
   std::size_t written = 0;
@@ -65,7 +40,7 @@ void ToJsonWide(benchmark::State& state, const char* file) {
 }
 
 void RapidJson(benchmark::State& state, const char* file) {
-  const Loaded loaded = Load(file);
+  const velmora::bench::JsonBenchFile loaded = velmora::bench::ReadJsonBenchFile(file);
   rapidjson::GenericDocument<Utf16> document;
   document.Parse(loaded.wide.c_str());
   if (document.HasParseError()) state.SkipWithError("parse failed");
@@ -80,11 +55,6 @@ void RapidJson(benchmark::State& state, const char* file) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * loaded.utf8Bytes));
   state.counters["Units"] = static_cast<double>(written);
 }
-
-#define VELMORA_JSON_FILES(bench)                    \
-  BENCHMARK_CAPTURE(bench, twitter, "twitter.json"); \
-  BENCHMARK_CAPTURE(bench, canada, "canada.json");   \
-  BENCHMARK_CAPTURE(bench, citm_catalog, "citm_catalog.json")
 
 VELMORA_JSON_FILES(ToJsonWide);
 VELMORA_JSON_FILES(RapidJson);

@@ -89,7 +89,7 @@ NumberClass CountNumberRun(const char16_t* text, std::size_t length, std::size_t
 // or "-". Sets *end to one past the run and returns what ReadNumber returns for the run (with
 // *integer set for an integer; reals are only classified). `text` must stay readable up to
 // `length` and hold a unit after the run that is not one of them.
-inline NumberClass ScanNumberRun(const char16_t* text, std::size_t length, std::size_t start, std::size_t* end,
+[[gnu::always_inline]] inline NumberClass ScanNumberRun(const char16_t* text, std::size_t length, std::size_t start, std::size_t* end,
                           std::int64_t* integer) noexcept {
   // The usual shapes, -?digits(.digits)?([eE][+-]?digits)?, are followed digit run by digit run;
   // a mark anywhere else sends the run to the general count.

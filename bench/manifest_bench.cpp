@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "app/program_state.h"
+#include "state/program_state.h"
 #include "text/encoding.h"
 #include "update/fingerprint.h"
 #include "update/manifest.h"
@@ -121,8 +121,8 @@ void BM_LoadManifest(benchmark::State& state) {
   std::int32_t listed = 0;
   for (auto _ : state) {
     state.PauseTiming();
-    velmora::app::ResetState();
-    velmora::app::State().fetchFromServer = false;
+    velmora::state::ResetState();
+    velmora::state::State().fetchFromServer = false;
     WriteHandOff(release);
     state.ResumeTiming();
     listed = velmora::update::LoadManifest();

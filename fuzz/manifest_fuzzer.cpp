@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "app/process_control.h"
-#include "app/program_state.h"
+#include "state/process_control.h"
+#include "state/program_state.h"
 #include "platform/http_client.h"
 #include "platform/processes.h"
 #include "platform/task_dialog.h"
@@ -70,7 +70,7 @@ struct Setup {
     velmora::update::ReplaceRunDirectory(velmora::text::Utf8ToNarrow(runDirectory.string()));
     velmora::platform::ReplaceHttpClient(&answer);
     velmora::platform::ReplaceTaskDialogPresenter(&silent);
-    velmora::app::ReplaceProcessTermination(&ThrowInsteadOfTerminating);
+    velmora::state::ReplaceProcessTermination(&ThrowInsteadOfTerminating);
   }
   ~Setup() {
     std::error_code ignored;
@@ -85,7 +85,7 @@ struct Setup {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static Setup setup;
-  velmora::app::ResetState();
+  velmora::state::ResetState();
   setup.answer.response.status = 200;
   setup.answer.response.body.assign(reinterpret_cast<const char*>(data), size);
   try {
@@ -93,12 +93,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } catch (const ProgramEnded&) {
     return 0;
   }
-  for (const velmora::app::UpdateEntry& entry : velmora::app::State().updateList) {
+  for (const velmora::state::UpdateEntry& entry : velmora::state::State().updateList) {
     if (!ResolvesBelowRoot(velmora::text::NarrowToWide(entry.path, velmora::text::NarrowCodePage))) std::abort();
   }
   // The launch target is joined with "\": separators at its start only double that one, so they are
   // harmless; what follows must stay below.
-  std::u16string run = velmora::text::NarrowToWide(velmora::app::State().launchTarget, velmora::text::NarrowCodePage);
+  std::u16string run = velmora::text::NarrowToWide(velmora::state::State().launchTarget, velmora::text::NarrowCodePage);
   run.erase(0, run.find_first_not_of(u"\\/"));
   if (!run.empty() && !ResolvesBelowRoot(u"\\" + run)) std::abort();
   return 0;

@@ -2,14 +2,14 @@
 
 #include <cstdlib>
 
-#include "app/program_state.h"
+#include "state/program_state.h"
 #include "app/start_routine.h"
 
 namespace velmora::app {
 int Entry(int argumentCount) {
   // The lists start empty; the clean-up frees them when the program ends normally. The narrow
   // code page is fixed at 936 (text::NarrowCodePage) for every conversion.
-  ResetState();
+  state::ResetState();
   std::atexit([] { ExitCleanup(); });
   // The window is modal: when StartRoutine returns it has been closed and no window of the program
   // is left, so there is no message loop to run after it.

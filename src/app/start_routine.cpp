@@ -1,6 +1,6 @@
 #include "app/start_routine.h"
 
-#include "app/program_state.h"
+#include "state/program_state.h"
 #include "app/single_instance.h"
 #include "app/window_events.h"
 #include "update/update_window.h"
@@ -18,12 +18,12 @@ int StartRoutine(int argumentCount, platform::InstanceServices& system, const Sh
   SingleInstanceGuard(instanceName, options, system);
 
   // Only the number of arguments matters: any argument means the product left a hand-off file.
-  State().fetchFromServer = argumentCount < 1;
+  state::State().fetchFromServer = argumentCount < 1;
 
   showWindow(update::UpdateWindowDesign(), UpdateWindowEvents());
   return 0;
 }
 
-void ExitCleanup() { ResetState(); }
+void ExitCleanup() { state::ResetState(); }
 
 }  // namespace velmora::app

@@ -1,18 +1,18 @@
 #include "app/window_events.h"
 
-#include "app/program_state.h"
+#include "state/program_state.h"
 #include "platform/thread.h"
 #include "update/update_check.h"
 
 namespace velmora::app {
 
 void OnWindowCreated(platform::WindowHandle /*window*/) {
-  State().checkThread = platform::StartThread([] { update::UpdateCheck(); });
+  state::State().checkThread = platform::StartThread([] { update::UpdateCheck(); });
 }
 
 void StopThreads() {
-  ProgramState& state = State();
-  for (const TaskRecord& record : state.taskList) {
+  state::ProgramState& state = state::State();
+  for (const state::TaskRecord& record : state.taskList) {
     if (record.workerThread != 0) platform::ForceTerminateThread(record.workerThread);
   }
   if (state.checkThread != 0) platform::ForceTerminateThread(state.checkThread);

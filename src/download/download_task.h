@@ -1,9 +1,92 @@
-// One grid row's HTTP download object. A placeholder value type until the download client exists:
-// every TaskRecord owns one, copied from the update check's template in its initial state.
+// One grid row's HTTP download: fetches one URL into one local file, chunk by chunk, calling a
+// progress callback after every chunk written, and keeps the counters that the progress report
+// reads back (the announced length, the bytes present, the elapsed time, the bytes of this call).
+//
+// Every TaskRecord owns one, copied from the update check's template in its initial state (every
+// counter 0, no file). A row's worker runs Download on its own thread; the getters may be called
+// from the callback on that thread while a download runs. RequestStop may be called from any
+// thread at any time.
 #pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/file.h"
 
 namespace velmora::download {
 
-struct DownloadTask {};
+enum class DownloadResult : std::int32_t {
+  Ok = 0,                  // the whole announced body arrived and was written; the file is closed
+  ReadFailed = 1,          // a read failed, the body ended early or ran past its length, or a stop
+  InternetOpenFailed = 2,  // no internet session could be opened
+  UrlOpenFailed = 3,       // the request did not open, or its answer is not the file (status, encoding)
+  EmptyContent = 4,        // the answer announces no positive length
+  LocalFileFailed = -1,    // the local file did not open, or a write to it failed
+};
+
+// Called on the downloading thread after every chunk written: the announced length, the bytes
+// present (low 32 bits of each), the elapsed milliseconds, the bytes received by this call (low 32
+// bits) and the caller's userData. The download waits for it.
+using ProgressCallback = void (*)(std::int32_t contentLength, std::int32_t position, std::int32_t elapsedMs,
+                                  std::int32_t receivedBytes, std::int32_t userData);
+
+// The header block sent with every request, without the Range line. The body must be the file's
+// own bytes, so only the identity encoding is accepted.
+inline constexpr char kRequestHeaders[] =
+    "Accept: */*\r\n"
+    "Accept-Language: zh-cn\r\n"
+    "Accept-Encoding: identity\r\n"
+    "User-Agent: Mozilla/4.0(compatible; MSIE 6.0; Windows NT 5.0; MyIE2; .NET CLR 1.1.4322)";
+
+// Bytes asked for by every read of the body.
+inline constexpr std::uint32_t kChunkSize = 10240;
+
+// The header block of a request: kRequestHeaders, and with `resume` the line
+// "Range:bytes=<startOffset>-" after a CR LF (no CR LF after the last line).
+std::string RequestHeaderBlock(bool resume, std::int64_t startOffset);
+
+class DownloadTask {
+ public:
+  DownloadTask() = default;
+  // A copy has this task's counters; it holds no file and no stop request.
+  DownloadTask(const DownloadTask& other);
+  DownloadTask& operator=(const DownloadTask& other);
+  ~DownloadTask() = default;
+
+  // Downloads `url` into `localPath` (GBK texts). With `resume` off the file is created or
+  // truncated; with `resume` on it is opened without truncation (created when missing), the new
+  // bytes are appended at its end and `position` starts at `startOffset`, and the request asks for
+  // "bytes=<startOffset>-". `progress` (may be null) receives `userData` back.
+  //
+  // The answer must be 2xx (206 when resuming) with no content encoding other than identity,
+  // otherwise UrlOpenFailed and nothing is written. Exactly the announced length must arrive: an
+  // early end, or more bytes than announced (nothing past the length is written), is ReadFailed.
+  // A stop request is honoured between chunks: ReadFailed with StopRequested() true. Everything
+  // opened is closed before it returns. Blocks the calling thread; never throws.
+  DownloadResult Download(const std::string& url, const std::string& localPath, ProgressCallback progress,
+                          std::int64_t startOffset, bool resume, std::int32_t userData);
+
+  std::int64_t ContentLength() const { return contentLength_; }
+  std::int64_t Position() const { return position_; }
+  std::int32_t ElapsedMs() const { return elapsedMs_; }
+  std::int64_t ReceivedBytes() const { return receivedBytes_; }
+
+  // Closes the local file if a download left it open (Download itself always closes it).
+  void CloseFile();
+
+  // Asks a running (or the next) Download to stop after its current chunk. Thread-safe.
+  void RequestStop() { stopRequested_.store(true, std::memory_order_release); }
+  bool StopRequested() const { return stopRequested_.load(std::memory_order_acquire); }
+
+ private:
+  std::int64_t contentLength_ = 0;  // the announced length (of the remaining part when resuming)
+  std::int32_t elapsedMs_ = 0;      // since the body began; 10 before the first chunk and for 0
+  std::int64_t position_ = 0;       // bytes of the file present: startOffset + bytes received
+  std::int64_t receivedBytes_ = 0;  // bytes received by the current call, after each callback
+  std::unique_ptr<platform::OutputFile> localFile_;
+  std::atomic<bool> stopRequested_{false};
+};
 
 }  // namespace velmora::download

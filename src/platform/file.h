@@ -33,6 +33,33 @@ class InputFile {
   std::unique_ptr<State> state_;
 };
 
+// A file opened for writing, byte for byte; other processes may read and write it meanwhile.
+// Closed when the object goes. Not thread-safe.
+class OutputFile {
+ public:
+  enum class Mode {
+    CreateOrTruncate,  // a new file, or an existing one cut to length 0
+    Append,            // an existing file kept as it is (a missing one created); writes go to its end
+  };
+
+  OutputFile();
+  ~OutputFile();
+  OutputFile(OutputFile&&) noexcept;
+  OutputFile& operator=(OutputFile&&) noexcept;
+
+  // False when the file cannot be opened for writing.
+  bool Open(const std::string& path, Mode mode);
+  bool IsOpen() const;
+  // Writes all `size` bytes at the current position; false when that failed (a full disk
+  // included). Some of the bytes may have been written then.
+  bool Write(const void* data, std::size_t size);
+  void Close();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
 // Deletes the file at `path`. False when nothing was deleted (a missing file included).
 // Thread-safe.
 bool RemoveFile(const std::string& path);

@@ -27,4 +27,8 @@ bool IsThreadRunning(ThreadHandle thread);
 // Waits up to `timeoutMs` milliseconds for the thread to end; true when it has ended.
 bool WaitForThread(ThreadHandle thread, std::uint32_t timeoutMs);
 
+// Dispatches the window messages waiting in the calling thread's queue and returns without
+// waiting for more (a PeekMessage loop on Windows; nothing to do in the POSIX layer).
+void ProcessPendingMessages();
+
 }  // namespace velmora::platform

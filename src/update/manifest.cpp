@@ -4,7 +4,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/program_state.h"
+#include "state/program_state.h"
 #include "json/json_document.h"
 #include "notify/task_notice.h"
 #include "platform/file.h"
@@ -69,7 +69,7 @@ std::string ReadHandOffText(const std::string& path) {
 
 struct Manifest {
   std::string run;
-  std::vector<app::UpdateEntry> entries;
+  std::vector<state::UpdateEntry> entries;
 };
 
 Manifest ReadManifest(const json::JsonDocument& document) {
@@ -79,7 +79,7 @@ Manifest ReadManifest(const json::JsonDocument& document) {
   manifest.entries.reserve(static_cast<std::size_t>(count > 0 ? count : 0));
   for (std::int32_t i = 0; i < count; ++i) {
     const std::string element = "data[" + std::to_string(i) + "].";
-    app::UpdateEntry entry;
+    state::UpdateEntry entry;
     entry.name = document.GetText(element + "name");
     entry.md5 = document.GetText(element + "md5");
     entry.url = document.GetText(element + "url");
@@ -92,7 +92,7 @@ Manifest ReadManifest(const json::JsonDocument& document) {
 // A manifest is applied whole or not at all: one path that leaves the run directory refuses it.
 bool StaysInRunDirectory(const Manifest& manifest) {
   if (!IsSafeLaunchTarget(manifest.run)) return false;
-  for (const app::UpdateEntry& entry : manifest.entries) {
+  for (const state::UpdateEntry& entry : manifest.entries) {
     if (!IsSafeInstallPath(entry.path)) return false;
   }
   return true;
@@ -103,7 +103,7 @@ bool StaysInRunDirectory(const Manifest& manifest) {
 std::string HandOffFile() { return RunDirectory() + kHandOffFileName; }
 
 std::int32_t LoadManifest() {
-  app::ProgramState& state = app::State();
+  state::ProgramState& state = state::State();
   const std::string runDirectory = RunDirectory();
   const std::string handOffFile = runDirectory + kHandOffFileName;
 
@@ -123,7 +123,7 @@ std::int32_t LoadManifest() {
 
   state.updateList.clear();
   state.launchTarget = std::move(manifest.run);
-  for (app::UpdateEntry& entry : manifest.entries) {
+  for (state::UpdateEntry& entry : manifest.entries) {
     // Byte for byte: an upper-case digest in the manifest never matches, and the file is listed.
     if (Md5HexOfFile(runDirectory + entry.path) != entry.md5) state.updateList.push_back(std::move(entry));
   }

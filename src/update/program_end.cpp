@@ -2,12 +2,12 @@
 
 #include <cstdlib>
 
-#include "app/process_control.h"
+#include "state/process_control.h"
 
 namespace velmora::update {
 
 void EndProgram() {
-  app::TerminateProcessById(0);
+  state::TerminateProcessById(0);
   std::exit(0);
 }
 

@@ -3,7 +3,7 @@
 
 namespace velmora::update {
 
-// Ends the process at once with exit code 0 (app::TerminateProcessById(0)); should termination fail,
+// Ends the process at once with exit code 0 (state::TerminateProcessById(0)); should termination fail,
 // the process exits normally with code 0 instead. Never returns; a test that replaces the process
 // termination makes its replacement throw to get control back.
 [[noreturn]] void EndProgram();

@@ -1,6 +1,6 @@
 #include "update/update_check.h"
 
-#include "app/program_state.h"
+#include "state/program_state.h"
 #include "notify/task_notice.h"
 #include "platform/update_window.h"
 #include "text/encoding.h"
@@ -39,7 +39,7 @@ void UpdateCheck() {
   const platform::ProgressCellSpec progressCell{};  // 0 in 0..100, the window's bar colours
   const download::DownloadTask taskTemplate{};      // every row starts from this initial state
   platform::UpdateWindow& window = platform::CurrentUpdateWindow();
-  app::ProgramState& state = app::State();
+  state::ProgramState& state = state::State();
 
   window.EnableButton(false);
   state.entryCount = LoadManifest();
@@ -50,7 +50,7 @@ void UpdateCheck() {
   }
 
   for (int row = 1; row <= state.entryCount; ++row) {
-    app::TaskRecord record;
+    state::TaskRecord record;
     record.rowNumber = static_cast<std::int32_t>(state.taskList.size()) + 1;
     record.task = taskTemplate;
     record.workerThread = 0;

@@ -4,11 +4,16 @@
 
 #include <set>
 
-#include "app/program_state.h"
+#include "state/program_state.h"
 #include "app/single_instance.h"
 
 namespace velmora::app {
 namespace {
+
+using state::ResetState;
+using state::State;
+using state::TaskRecord;
+using state::UpdateEntry;
 
 struct ProcessEnded {};
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "app/process_control.h"
-#include "app/program_state.h"
+#include "state/process_control.h"
+#include "state/program_state.h"
 #include "platform/http_client.h"
 #include "platform/task_dialog.h"
 #include "platform/update_window.h"
@@ -88,20 +88,20 @@ class RecordingWindow final : public platform::UpdateWindow {
 class UpdateCheckTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    app::ResetState();
+    state::ResetState();
     ReplaceRunDirectory(runDirectory.Narrow());
     platform::ReplaceHttpClient(&http);
     platform::ReplaceTaskDialogPresenter(&presenter);
     platform::ReplaceUpdateWindow(&window);
-    app::ReplaceProcessTermination(&ThrowInsteadOfTerminating);
+    state::ReplaceProcessTermination(&ThrowInsteadOfTerminating);
   }
   void TearDown() override {
-    app::ReplaceProcessTermination(nullptr);
+    state::ReplaceProcessTermination(nullptr);
     platform::ReplaceUpdateWindow(nullptr);
     platform::ReplaceTaskDialogPresenter(nullptr);
     platform::ReplaceHttpClient(nullptr);
     ReplaceRunDirectory("");
-    app::ResetState();
+    state::ResetState();
   }
 
   // The server answers `status` with the UTF-8 `body`.

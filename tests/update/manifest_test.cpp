@@ -15,9 +15,9 @@ using testing::ProgramEnded;
 const std::string kNoManifest = "获取Update文件列表失败 / 错误代码：UpData数据为空";
 const std::string kBadManifest = "获取Update文件列表失败 / 错误代码：UpData数据错误";
 
-std::vector<std::string> PathsOf(const app::UpdateList& list) {
+std::vector<std::string> PathsOf(const state::UpdateList& list) {
   std::vector<std::string> paths;
-  for (const app::UpdateEntry& entry : list) paths.push_back(text::NarrowToUtf8(entry.path));
+  for (const state::UpdateEntry& entry : list) paths.push_back(text::NarrowToUtf8(entry.path));
   return paths;
 }
 
@@ -25,13 +25,13 @@ class LoadManifestTest : public testing::UpdateCheckTest {
  protected:
   // The state a refused manifest must leave alone.
   void GiveEarlierState() {
-    app::State().launchTarget = "Old.exe";
-    app::State().updateList.push_back({"old", "0", "u", "\\old"});
+    state::State().launchTarget = "Old.exe";
+    state::State().updateList.push_back({"old", "0", "u", "\\old"});
   }
   void ExpectEarlierState() {
-    EXPECT_EQ(app::State().launchTarget, "Old.exe");
-    ASSERT_EQ(app::State().updateList.size(), 1u);
-    EXPECT_EQ(app::State().updateList[0].path, "\\old");
+    EXPECT_EQ(state::State().launchTarget, "Old.exe");
+    ASSERT_EQ(state::State().updateList.size(), 1u);
+    EXPECT_EQ(state::State().updateList[0].path, "\\old");
   }
 };
 
@@ -50,13 +50,13 @@ TEST_F(LoadManifestTest, ListsTheStaleFilesInManifestOrder) {
 
   EXPECT_EQ(LoadManifest(), 3);
 
-  EXPECT_EQ(PathsOf(app::State().updateList),
+  EXPECT_EQ(PathsOf(state::State().updateList),
             (std::vector<std::string>{"\\App.exe", "\\Bin\\new.dll", "\\readme.txt"}));
-  const app::UpdateEntry& first = app::State().updateList[0];
+  const state::UpdateEntry& first = state::State().updateList[0];
   EXPECT_EQ(first.name, "App");
   EXPECT_EQ(first.md5, Md5Hex("app v2"));
   EXPECT_EQ(first.url, "http://127.0.0.1/App");
-  EXPECT_EQ(app::State().launchTarget, "App.exe");
+  EXPECT_EQ(state::State().launchTarget, "App.exe");
   EXPECT_EQ(log, (testing::EventLog{"get " + ManifestUrl() + " 90000"}));  // one request, no notice
 }
 
@@ -69,7 +69,7 @@ TEST_F(LoadManifestTest, TheManifestAddressIsAnHttpsOriginWithTheFixedPath) {
 TEST_F(LoadManifestTest, AMissingLocalFileIsListedUnlessTheManifestGivesTheEmptyDigest) {
   ServerAnswers(ManifestJson("", {{"a", kEmptyDataMd5, "\\Gone\\a.dat"}, {"b", Md5Hex("b"), "\\Gone\\b.dat"}}));
   EXPECT_EQ(LoadManifest(), 1);
-  EXPECT_EQ(PathsOf(app::State().updateList), (std::vector<std::string>{"\\Gone\\b.dat"}));
+  EXPECT_EQ(PathsOf(state::State().updateList), (std::vector<std::string>{"\\Gone\\b.dat"}));
 }
 
 TEST_F(LoadManifestTest, ChineseNamesFromTheServerArriveAsGbk) {
@@ -79,10 +79,10 @@ TEST_F(LoadManifestTest, ChineseNamesFromTheServerArriveAsGbk) {
       {"更新", Md5Hex("x"), "\\数据\\更新.dat"},
   }));
   EXPECT_EQ(LoadManifest(), 1);
-  ASSERT_EQ(app::State().updateList.size(), 1u);
-  EXPECT_EQ(app::State().updateList[0].path, text::Utf8ToNarrow("\\数据\\更新.dat"));
-  EXPECT_EQ(app::State().updateList[0].name, text::Utf8ToNarrow("更新"));
-  EXPECT_EQ(app::State().launchTarget, text::Utf8ToNarrow("启动.exe"));
+  ASSERT_EQ(state::State().updateList.size(), 1u);
+  EXPECT_EQ(state::State().updateList[0].path, text::Utf8ToNarrow("\\数据\\更新.dat"));
+  EXPECT_EQ(state::State().updateList[0].name, text::Utf8ToNarrow("更新"));
+  EXPECT_EQ(state::State().launchTarget, text::Utf8ToNarrow("启动.exe"));
 }
 
 TEST_F(LoadManifestTest, NoUsableAnswerIsAnEmptyManifest) {
@@ -107,7 +107,7 @@ TEST_F(LoadManifestTest, NoUsableAnswerIsAnEmptyManifest) {
     EXPECT_THROW(LoadManifest(), ProgramEnded);
     EXPECT_EQ(Notices(), (std::vector<std::string>{kNoManifest}));
     ExpectEarlierState();
-    app::ResetState();
+    state::ResetState();
   }
 }
 
@@ -129,7 +129,7 @@ TEST_F(LoadManifestTest, TextThatIsNotJsonIsABadManifest) {
     EXPECT_THROW(LoadManifest(), ProgramEnded);
     EXPECT_EQ(Notices(), (std::vector<std::string>{kBadManifest}));
     ExpectEarlierState();
-    app::ResetState();
+    state::ResetState();
   }
 }
 
@@ -157,7 +157,7 @@ TEST_F(LoadManifestTest, APathOrRunThatLeavesTheRunDirectoryRefusesTheWholeManif
     EXPECT_THROW(LoadManifest(), ProgramEnded);
     EXPECT_EQ(Notices(), (std::vector<std::string>{kBadManifest}));
     ExpectEarlierState();
-    app::ResetState();
+    state::ResetState();
   }
 }
 
@@ -174,7 +174,7 @@ TEST_F(LoadManifestTest, EntriesAreReadWhateverShapeDataHas) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.json);
     log.clear();
-    app::ResetState();
+    state::ResetState();
     ServerAnswers(c.json);
     EXPECT_EQ(LoadManifest(), c.listed);
     EXPECT_TRUE(Notices().empty());
@@ -185,7 +185,7 @@ class HandOffTest : public LoadManifestTest {
  protected:
   void SetUp() override {
     LoadManifestTest::SetUp();
-    app::State().fetchFromServer = false;
+    state::State().fetchFromServer = false;
   }
   std::filesystem::path HandOffPath() const { return velmora::testing::PathFromNarrow(HandOffFile()); }
   void WriteHandOff(const std::string& gbk) { runDirectory.WriteFile("Bin\\Config\\UP.data", gbk); }
@@ -197,8 +197,8 @@ TEST_F(HandOffTest, TheGbkFileIsReadWithoutConversionAndThenDeleted) {
 
   EXPECT_EQ(LoadManifest(), 1);
 
-  EXPECT_EQ(app::State().updateList[0].path, text::Utf8ToNarrow("\\数据\\配置.ini"));
-  EXPECT_EQ(app::State().launchTarget, text::Utf8ToNarrow("启动.exe"));
+  EXPECT_EQ(state::State().updateList[0].path, text::Utf8ToNarrow("\\数据\\配置.ini"));
+  EXPECT_EQ(state::State().launchTarget, text::Utf8ToNarrow("启动.exe"));
   EXPECT_FALSE(std::filesystem::exists(HandOffPath()));
   EXPECT_TRUE(log.empty()) << "no request to the server, no notice";
 }

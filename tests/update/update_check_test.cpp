@@ -36,7 +36,7 @@ TEST_F(UpdateCheckFlowTest, FillsOneRowAndOneRecordPerStaleFileThenEnablesTheBut
   expected.push_back("button on");
   EXPECT_EQ(log, expected);
 
-  const app::ProgramState& state = app::State();
+  const state::ProgramState& state = state::State();
   EXPECT_EQ(state.entryCount, 3);
   ASSERT_EQ(state.taskList.size(), 3u);
   for (std::size_t i = 0; i < 3; ++i) {
@@ -56,7 +56,7 @@ TEST_F(UpdateCheckFlowTest, NothingToUpdateEndsTheProgramBehindANotice) {
   EXPECT_EQ(presenter.shown[0].windowTitle, u"Velmora - Update");
   EXPECT_EQ(presenter.shown[0].mainIcon, 0xFFF9);
   EXPECT_EQ(log.back(), "notice 更新失败 / 没有需要更新的文件") << "no row, and the button stays disabled";
-  EXPECT_TRUE(app::State().taskList.empty());
+  EXPECT_TRUE(state::State().taskList.empty());
 }
 
 TEST_F(UpdateCheckFlowTest, AManifestFailureEndsTheProgramWithTheButtonStillDisabled) {

@@ -65,4 +65,47 @@ void InputFile::Close() {
   }
 }
 
+struct OutputFile::State {
+  int descriptor = -1;
+};
+
+OutputFile::OutputFile() : state_(std::make_unique<State>()) {}
+OutputFile::~OutputFile() { Close(); }
+OutputFile::OutputFile(OutputFile&&) noexcept = default;
+OutputFile& OutputFile::operator=(OutputFile&&) noexcept = default;
+
+bool OutputFile::Open(const std::string& path, Mode mode) {
+  Close();
+  if (!state_) state_ = std::make_unique<State>();
+  const std::string native = posix::NativePath(path);
+  if (native.empty()) return false;
+  const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (mode == Mode::Append ? O_APPEND : O_TRUNC);
+  state_->descriptor = ::open(native.c_str(), flags, 0644);
+  return state_->descriptor >= 0;
+}
+
+bool OutputFile::IsOpen() const { return state_ && state_->descriptor >= 0; }
+
+bool OutputFile::Write(const void* data, std::size_t size) {
+  if (!IsOpen()) return false;
+  const char* next = static_cast<const char*>(data);
+  while (size > 0) {
+    const ssize_t written = ::write(state_->descriptor, next, size);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    next += written;
+    size -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+void OutputFile::Close() {
+  if (IsOpen()) {
+    ::close(state_->descriptor);
+    state_->descriptor = -1;
+  }
+}
+
 }  // namespace velmora::platform

@@ -80,4 +80,6 @@ bool WaitForThread(ThreadHandle thread, std::uint32_t timeoutMs) {
   return state->ended.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return !state->running; });
 }
 
+void ProcessPendingMessages() {}
+
 }  // namespace velmora::platform

@@ -55,4 +55,58 @@ void InputFile::Close() {
   }
 }
 
+struct OutputFile::State {
+  HANDLE handle = INVALID_HANDLE_VALUE;
+};
+
+OutputFile::OutputFile() : state_(std::make_unique<State>()) {}
+OutputFile::~OutputFile() { Close(); }
+OutputFile::OutputFile(OutputFile&&) noexcept = default;
+OutputFile& OutputFile::operator=(OutputFile&&) noexcept = default;
+
+bool OutputFile::Open(const std::string& path, Mode mode) {
+  Close();
+  if (!state_) state_ = std::make_unique<State>();
+  const std::u16string wide = text::NarrowToWide(path, text::NarrowCodePage);
+  if (wide.empty()) return false;
+  state_->handle = CreateFileW(reinterpret_cast<const wchar_t*>(wide.c_str()),
+                               GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE,  // others may read and write meanwhile
+                               nullptr,                             // lpSecurityAttributes
+                               mode == Mode::Append ? OPEN_ALWAYS : CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN,
+                               nullptr);  // hTemplateFile
+  if (state_->handle == INVALID_HANDLE_VALUE) return false;
+  if (mode == Mode::Append) {
+    LARGE_INTEGER end{};
+    if (!SetFilePointerEx(state_->handle, LARGE_INTEGER{}, &end, FILE_END)) {
+      Close();
+      return false;
+    }
+  }
+  return true;
+}
+
+bool OutputFile::IsOpen() const { return state_ && state_->handle != INVALID_HANDLE_VALUE; }
+
+bool OutputFile::Write(const void* data, std::size_t size) {
+  if (!IsOpen()) return false;
+  const char* next = static_cast<const char*>(data);
+  while (size > 0) {
+    const DWORD wanted = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
+    DWORD written = 0;
+    if (!WriteFile(state_->handle, next, wanted, &written, nullptr) || written == 0) return false;
+    next += written;
+    size -= written;
+  }
+  return true;
+}
+
+void OutputFile::Close() {
+  if (IsOpen()) {
+    CloseHandle(state_->handle);
+    state_->handle = INVALID_HANDLE_VALUE;
+  }
+}
+
 }  // namespace velmora::platform

@@ -1,6 +1,7 @@
 #include "platform/win32/grid_win32.h"
 
 #include <algorithm>
+#include <cwchar>
 
 #include "platform/codepage.h"
 
@@ -44,7 +45,7 @@ bool Grid::Create(HWND parent, const WindowDesign& design, HFONT font) {
   columns_ = design.columns;
   list_ = CreateWindowExW(0, WC_LISTVIEWW, L"",
                           WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP | LVS_REPORT | LVS_SHOWSELALWAYS |
-                              LVS_SINGLESEL | LVS_NOSORTHEADER,
+                              LVS_SINGLESEL | LVS_NOSORTHEADER | LVS_OWNERDATA,
                           design.grid.x, design.grid.y, design.grid.width, design.grid.height, parent,
                           nullptr,                       // hMenu: no control id needed
                           GetModuleHandleW(nullptr), nullptr);
@@ -66,11 +67,10 @@ bool Grid::Create(HWND parent, const WindowDesign& design, HFONT font) {
   for (std::size_t index = 0; index < columns_.size(); ++index) {
     std::wstring header = Wide(columns_[index].header);
     LVCOLUMNW column{};
-    column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
+    column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT;
     column.fmt = FormatOf(columns_[index].alignment);
     column.cx = std::max(columns_[index].width, 0);
     column.pszText = header.data();
-    column.iSubItem = static_cast<int>(index) + 1;
     SendMessageW(list_, LVM_INSERTCOLUMNW, index + 1, reinterpret_cast<LPARAM>(&column));
   }
   SendMessageW(list_, LVM_DELETECOLUMN, 0, 0);
@@ -102,37 +102,23 @@ const ProgressCellSpec* Grid::ProgressCell(int item, int column) const {
   return found == progress.end() ? nullptr : &found->second;
 }
 
-void Grid::SetItemText(int item, int column, const std::string& gbk) {
-  std::wstring wide = Wide(gbk);
-  LVITEMW cell{};
-  cell.iSubItem = column;
-  cell.pszText = wide.data();
-  SendMessageW(list_, LVM_SETITEMTEXTW, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&cell));
-}
-
-std::string Grid::ItemText(int item, int column) const {
-  std::wstring buffer(64, L'\0');
-  LVITEMW cell{};
-  cell.iSubItem = column;
-  cell.pszText = buffer.data();
-  cell.cchTextMax = static_cast<int>(buffer.size());
-  SendMessageW(list_, LVM_GETITEMTEXTW, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&cell));
-  buffer.resize(wcslen(buffer.c_str()));
-  return WideToMultiByte(std::u16string(buffer.begin(), buffer.end()), kNarrowCodePage);
+void Grid::MarkChanged(int item) {
+  firstChanged_ = firstChanged_ < 0 ? item : std::min(firstChanged_, item);
+  lastChanged_ = std::max(lastChanged_, item);
 }
 
 void Grid::InsertRow(int position, const std::string& firstCellText) {
   const int count = static_cast<int>(rows_.size());
   const int item = std::clamp(position - 1, 0, count);
-  std::wstring text = Wide(firstCellText);
-  LVITEMW row{};
-  row.mask = LVIF_TEXT;
-  row.iItem = item;
-  row.pszText = text.data();
-  const auto inserted = static_cast<int>(SendMessageW(list_, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&row)));
-  if (inserted < 0) return;
-  rows_.insert(rows_.begin() + inserted, RowCells{});
-  FitRestColumns();
+  Row row;
+  row.texts.resize(columns_.size());
+  row.values.resize(columns_.size(), 0);
+  if (!row.texts.empty()) row.texts[0] = Wide(firstCellText);
+  rows_.insert(rows_.begin() + item, std::move(row));
+  countChanged_ = true;
+  // Every row from the inserted one on shows something else now.
+  MarkChanged(item);
+  MarkChanged(count);
 }
 
 void Grid::SetCellText(int row, int column, const std::string& text) {
@@ -142,7 +128,8 @@ void Grid::SetCellText(int row, int column, const std::string& text) {
     SetProgressValue(row, column, ProgressFromText(text, cellSpec->minimum, cellSpec->maximum));
     return;
   }
-  SetItemText(row - 1, column, text);
+  rows_[static_cast<std::size_t>(row - 1)].texts[static_cast<std::size_t>(column)] = Wide(text);
+  MarkChanged(row - 1);
 }
 
 void Grid::MakeProgressCell(int row, int column, const ProgressCellSpec& cellSpec) {
@@ -155,8 +142,37 @@ void Grid::SetProgressValue(int row, int column, std::int32_t value) {
   if (!HasCell(row, column)) return;
   const ProgressCellSpec* cellSpec = ProgressCell(row - 1, column);
   if (cellSpec == nullptr) return;
+  Row& cells = rows_[static_cast<std::size_t>(row - 1)];
   const std::int32_t clamped = ClampProgress(value, cellSpec->minimum, cellSpec->maximum);
-  SetItemText(row - 1, column, std::to_string(clamped));
+  cells.values[static_cast<std::size_t>(column)] = clamped;
+  cells.texts[static_cast<std::size_t>(column)] = std::to_wstring(clamped);
+  MarkChanged(row - 1);
+}
+
+void Grid::ShowChanges() {
+  if (countChanged_) {
+    ListView_SetItemCountEx(list_, static_cast<int>(rows_.size()), LVSICF_NOSCROLL);
+    countChanged_ = false;
+    FitRestColumns();
+  }
+  if (firstChanged_ >= 0) {
+    const int last = std::min(lastChanged_, static_cast<int>(rows_.size()) - 1);
+    if (last >= firstChanged_) ListView_RedrawItems(list_, firstChanged_, last);
+    firstChanged_ = lastChanged_ = -1;
+  }
+}
+
+void Grid::OnGetDisplayInfo(NMLVDISPINFOW& info) const {
+  LVITEMW& item = info.item;
+  if ((item.mask & LVIF_TEXT) == 0 || item.pszText == nullptr || item.cchTextMax <= 0) return;
+  item.pszText[0] = L'\0';
+  if (item.iItem < 0 || static_cast<std::size_t>(item.iItem) >= rows_.size()) return;
+  const Row& row = rows_[static_cast<std::size_t>(item.iItem)];
+  if (item.iSubItem < 0 || static_cast<std::size_t>(item.iSubItem) >= row.texts.size()) return;
+  const std::wstring& text = row.texts[static_cast<std::size_t>(item.iSubItem)];
+  const std::size_t length = std::min(text.size(), static_cast<std::size_t>(item.cchTextMax - 1));
+  std::wmemcpy(item.pszText, text.data(), length);
+  item.pszText[length] = L'\0';
 }
 
 void Grid::DrawProgressCell(HDC dc, int item, int column, const ProgressCellSpec& cellSpec) const {
@@ -172,7 +188,7 @@ void Grid::DrawProgressCell(HDC dc, int item, int column, const ProgressCellSpec
 
   const std::int32_t low = std::min(cellSpec.minimum, cellSpec.maximum);
   const std::int32_t high = std::max(cellSpec.minimum, cellSpec.maximum);
-  const std::int32_t value = ProgressFromText(ItemText(item, column), low, high);
+  const std::int32_t value = rows_[static_cast<std::size_t>(item)].values[static_cast<std::size_t>(column)];
   if (high > low) {
     const long long span = static_cast<long long>(high) - low;
     const long long inner = bar.right - bar.left;
@@ -202,6 +218,18 @@ LRESULT Grid::OnCustomDraw(const NMLVCUSTOMDRAW& draw) {
     }
     default:
       return CDRF_DODEFAULT;
+  }
+}
+
+void WindowTarget::EnableButton(bool enabled) { EnableWindow(button_, enabled ? TRUE : FALSE); }
+
+void WindowTarget::SetButtonCaption(const std::string& caption) { SetWindowTextW(button_, Wide(caption).c_str()); }
+
+void WindowTarget::SetTimerInterval(std::uint32_t milliseconds) {
+  if (milliseconds == 0) {
+    KillTimer(window_, timerId_);
+  } else {
+    SetTimer(window_, timerId_, milliseconds, nullptr);
   }
 }
 

@@ -44,4 +44,12 @@ bool WaitForThread(ThreadHandle thread, std::uint32_t timeoutMs) {
   return thread != 0 && WaitForSingleObject(AsHandle(thread), timeoutMs) == WAIT_OBJECT_0;
 }
 
+void ProcessPendingMessages() {
+  MSG message;
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+}
+
 }  // namespace velmora::platform

@@ -1,11 +1,11 @@
-// The update window's operations for any thread: each is posted to the window's thread, which
-// owns the window and applies it (window_win32.cpp). PostMessage neither waits for the window nor
-// takes a lock of ours, so a thread killed at any point leaves nothing held; a message posted
-// after the window has gone is refused and its data freed here.
+// The update window's operations for any thread: kept as pending changes (lossless, coalescing,
+// lock-free) and applied by the window's thread when one message wakes it (window_win32.cpp).
+// PostMessage neither waits for the window nor takes a lock of ours; a failed post is retried with
+// the next change, and the window also applies what is pending on a timer of its own, so nothing
+// is lost even when its queue is full.
 #include "platform/update_window.h"
 
 #include <atomic>
-#include <memory>
 
 #include "platform/win32/window_messages.h"
 
@@ -15,51 +15,32 @@ namespace {
 
 std::atomic<HWND> target{nullptr};
 
-// Hands `data` to the window's thread; frees it when nobody will receive it.
-template <typename Data>
-void PostOwned(UINT message, std::unique_ptr<Data> data) {
-  const HWND window = target.load(std::memory_order_acquire);
-  if (window == nullptr) return;
-  if (PostMessageW(window, message, 0, reinterpret_cast<LPARAM>(data.get()))) data.release();
+bool PostWake() {
+  const HWND window = target.load();
+  return window != nullptr && PostMessageW(window, kApplyChangesMessage, 0, 0) != FALSE;
 }
 
-void PostNumbers(UINT message, WPARAM wParam, LPARAM lParam) {
-  const HWND window = target.load(std::memory_order_acquire);
-  if (window != nullptr) PostMessageW(window, message, wParam, lParam);
+PendingWindowChanges& Changes() {
+  static PendingWindowChanges changes(PostWake);
+  return changes;
 }
-
-class PostingUpdateWindow final : public UpdateWindow {
- public:
-  void InsertRow(int position, const std::string& firstCellText) override {
-    PostOwned(kInsertRowMessage, std::make_unique<RowInsertion>(RowInsertion{position, firstCellText}));
-  }
-  void SetCellText(int row, int column, const std::string& text) override {
-    PostOwned(kSetCellTextMessage, std::make_unique<CellText>(CellText{row, column, text}));
-  }
-  void MakeProgressCell(int row, int column, const ProgressCellSpec& cellSpec) override {
-    PostOwned(kMakeProgressCellMessage, std::make_unique<ProgressCellMaking>(ProgressCellMaking{row, column, cellSpec}));
-  }
-  void SetProgressValue(int row, int column, std::int32_t value) override {
-    PostNumbers(kSetProgressValueMessage, PackCell(row, column), static_cast<LPARAM>(value));
-  }
-  void EnableButton(bool enabled) override { PostNumbers(kEnableButtonMessage, enabled ? 1 : 0, 0); }
-  void SetButtonCaption(const std::string& caption) override {
-    PostOwned(kSetButtonCaptionMessage, std::make_unique<std::string>(caption));
-  }
-  void SetTimerInterval(std::uint32_t milliseconds) override {
-    PostNumbers(kSetTimerIntervalMessage, milliseconds, 0);
-  }
-};
 
 }  // namespace
 
-void SetUpdateWindowTarget(HWND window) { target.store(window, std::memory_order_release); }
+void OpenUpdateWindowChanges(HWND window) {
+  target.store(window);
+  Changes().Open();
+}
+
+void CloseUpdateWindowChanges() {
+  target.store(nullptr);
+  Changes().Close();
+}
+
+std::size_t ApplyUpdateWindowChanges(WindowChangeTarget& windowTarget) { return Changes().Apply(windowTarget); }
 
 }  // namespace win32
 
-UpdateWindow& PlatformUpdateWindow() {
-  static win32::PostingUpdateWindow window;
-  return window;
-}
+UpdateWindow& PlatformUpdateWindow() { return win32::Changes(); }
 
 }  // namespace velmora::platform

@@ -21,6 +21,10 @@ using win32::Grid;
 constexpr std::uint32_t kNarrowCodePage = 936;
 constexpr int kButtonId = 1001;
 constexpr UINT_PTR kTimerId = 1;
+// Applies pending changes now and then even when no wake-up arrives (a writer killed between
+// queueing a change and posting, or a full message queue).
+constexpr UINT_PTR kApplyTimerId = 2;
+constexpr UINT kApplyTimerMs = 250;
 constexpr DWORD kWindowStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | DS_MODALFRAME;
 
 std::wstring Wide(const std::string& gbk) {
@@ -93,42 +97,9 @@ void CreateComponents(HWND window, WindowContext& context) {
   SetTimerInterval(window, design.timerInterval);
 }
 
-// Applies an operation posted by any thread; returns false for other messages.
-bool ApplyPosted(HWND window, WindowContext& context, UINT message, WPARAM wParam, LPARAM lParam) {
-  using namespace win32;
-  switch (message) {
-    case kInsertRowMessage: {
-      std::unique_ptr<RowInsertion> data(reinterpret_cast<RowInsertion*>(lParam));
-      context.grid.InsertRow(data->position, data->firstCellText);
-      return true;
-    }
-    case kSetCellTextMessage: {
-      std::unique_ptr<CellText> data(reinterpret_cast<CellText*>(lParam));
-      context.grid.SetCellText(data->row, data->column, data->text);
-      return true;
-    }
-    case kMakeProgressCellMessage: {
-      std::unique_ptr<ProgressCellMaking> data(reinterpret_cast<ProgressCellMaking*>(lParam));
-      context.grid.MakeProgressCell(data->row, data->column, data->cellSpec);
-      return true;
-    }
-    case kSetProgressValueMessage:
-      context.grid.SetProgressValue(PackedRow(wParam), PackedColumn(wParam), static_cast<std::int32_t>(lParam));
-      return true;
-    case kEnableButtonMessage:
-      EnableWindow(context.button, wParam != 0);
-      return true;
-    case kSetButtonCaptionMessage: {
-      std::unique_ptr<std::string> caption(reinterpret_cast<std::string*>(lParam));
-      SetWindowTextW(context.button, Wide(*caption).c_str());
-      return true;
-    }
-    case kSetTimerIntervalMessage:
-      SetTimerInterval(window, static_cast<std::uint32_t>(wParam));
-      return true;
-    default:
-      return false;
-  }
+void ApplyPendingChanges(HWND window, WindowContext& context) {
+  win32::WindowTarget target(window, context.grid, context.button, kTimerId);
+  if (win32::ApplyUpdateWindowChanges(target) > 0) context.grid.ShowChanges();
 }
 
 INT_PTR CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -136,15 +107,18 @@ INT_PTR CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     auto* context = reinterpret_cast<WindowContext*>(lParam);
     SetWindowLongPtrW(window, GWLP_USERDATA, lParam);
     CreateComponents(window, *context);
-    win32::SetUpdateWindowTarget(window);
+    win32::OpenUpdateWindowChanges(window);
+    SetTimer(window, kApplyTimerId, kApplyTimerMs, nullptr);
     if (context->events.created) context->events.created(reinterpret_cast<WindowHandle>(window));
     return TRUE;
   }
   auto* context = reinterpret_cast<WindowContext*>(GetWindowLongPtrW(window, GWLP_USERDATA));
   if (context == nullptr) return FALSE;
 
-  if (ApplyPosted(window, *context, message, wParam, lParam)) return TRUE;
   switch (message) {
+    case win32::kApplyChangesMessage:
+      ApplyPendingChanges(window, *context);
+      return TRUE;
     case WM_COMMAND:
       if (LOWORD(wParam) == kButtonId && HIWORD(wParam) == BN_CLICKED) {
         if (context->events.buttonClicked) context->events.buttonClicked();
@@ -159,10 +133,18 @@ INT_PTR CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
       EndDialog(window, 0);
       return TRUE;
     case WM_TIMER:
-      if (wParam == kTimerId && context->events.timerTick) context->events.timerTick();
+      if (wParam == kApplyTimerId) {
+        ApplyPendingChanges(window, *context);
+      } else if (wParam == kTimerId && context->events.timerTick) {
+        context->events.timerTick();
+      }
       return TRUE;
     case WM_NOTIFY: {
       const auto* header = reinterpret_cast<const NMHDR*>(lParam);
+      if (header->hwndFrom == context->grid.Handle() && header->code == LVN_GETDISPINFOW) {
+        context->grid.OnGetDisplayInfo(*reinterpret_cast<NMLVDISPINFOW*>(lParam));
+        return TRUE;
+      }
       if (header->hwndFrom == context->grid.Handle() && header->code == NM_CUSTOMDRAW) {
         const LRESULT result = context->grid.OnCustomDraw(*reinterpret_cast<const NMLVCUSTOMDRAW*>(lParam));
         SetWindowLongPtrW(window, DWLP_MSGRESULT, result);
@@ -172,8 +154,9 @@ INT_PTR CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     }
     case WM_DESTROY:
       // From here on other threads' operations are dropped; then the threads are stopped.
-      win32::SetUpdateWindowTarget(nullptr);
+      win32::CloseUpdateWindowChanges();
       KillTimer(window, kTimerId);
+      KillTimer(window, kApplyTimerId);
       if (context->events.destroying) context->events.destroying();
       return TRUE;
     default:

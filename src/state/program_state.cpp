@@ -1,6 +1,6 @@
-#include "app/program_state.h"
+#include "state/program_state.h"
 
-namespace velmora::app {
+namespace velmora::state {
 
 ProgramState& State() {
   static ProgramState state;
@@ -9,4 +9,4 @@ ProgramState& State() {
 
 void ResetState() { State() = ProgramState{}; }
 
-}  // namespace velmora::app
+}  // namespace velmora::state

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-namespace velmora::app {
+namespace velmora::state {
 
 // Terminates the process `processId` with exit code 0; 0 means the program's own process, and then
 // the call does not return (unless termination fails). Returns false when the process cannot be
@@ -15,4 +15,4 @@ bool TerminateProcessById(std::uint32_t processId);
 using TerminateFunction = bool (*)(std::uint32_t processId);
 void ReplaceProcessTermination(TerminateFunction terminate);
 
-}  // namespace velmora::app
+}  // namespace velmora::state

@@ -1,5 +1,6 @@
 // The program-wide state shared by the update check, the download workers and the window's
-// thread.
+// thread. It sits below the subsystems: the update check fills it, the downloads read it and
+// change the counters, and the app layer only wires them together.
 //
 // One instance, created before the start routine runs and alive until the process ends. It is
 // written by the update-check thread while the start button is disabled and read by the download
@@ -7,6 +8,7 @@
 // the accesses apart (a killed thread must never leave a lock held). Texts are GBK.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -14,7 +16,7 @@
 #include "download/download_task.h"
 #include "platform/handles.h"
 
-namespace velmora::app {
+namespace velmora::state {
 
 // One manifest record: four GBK texts, each empty when the manifest lacks it.
 struct UpdateEntry {
@@ -36,6 +38,29 @@ struct TaskRecord {
 
 using TaskList = std::vector<TaskRecord>;
 
+// The download run's counters, changed only atomically by the workers, the progress report and
+// the completion check. `running` counts workers started and not yet finished.
+struct DownloadCounters {
+  std::atomic<std::int32_t> checkTicks{0};
+  std::atomic<std::int32_t> succeeded{0};
+  std::atomic<std::int32_t> failed{0};
+  std::atomic<std::int32_t> running{0};
+
+  DownloadCounters() = default;
+  // Copies take each value as it stands (state resets only).
+  DownloadCounters(const DownloadCounters& other) { *this = other; }
+  DownloadCounters& operator=(const DownloadCounters& other) {
+    checkTicks.store(other.checkTicks.load());
+    succeeded.store(other.succeeded.load());
+    failed.store(other.failed.load());
+    running.store(other.running.load());
+    return *this;
+  }
+};
+
+// Workers allowed to run at the same time.
+inline constexpr std::int32_t kMaxRunningWorkers = 2;
+
 struct ProgramState {
   UpdateList updateList;
   TaskList taskList;
@@ -43,6 +68,7 @@ struct ProgramState {
   bool fetchFromServer = true;          // false when the program was started with arguments
   platform::ThreadHandle checkThread = 0;  // the update-check thread, 0 until started
   std::int32_t entryCount = 0;          // the check's result: number of rows listed
+  DownloadCounters counters;
 };
 
 // The one instance. Not synchronised: see the file comment for who may touch it when.
@@ -52,4 +78,4 @@ ProgramState& State();
 // forgotten, not closed.
 void ResetState();
 
-}  // namespace velmora::app
+}  // namespace velmora::state

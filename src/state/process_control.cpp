@@ -1,10 +1,10 @@
-#include "app/process_control.h"
+#include "state/process_control.h"
 
 #include <atomic>
 
 #include "platform/processes.h"
 
-namespace velmora::app {
+namespace velmora::state {
 namespace {
 
 std::atomic<TerminateFunction> replacement{nullptr};
@@ -20,4 +20,4 @@ void ReplaceProcessTermination(TerminateFunction terminate) {
   replacement.store(terminate, std::memory_order_release);
 }
 
-}  // namespace velmora::app
+}  // namespace velmora::state

@@ -1,0 +1,131 @@
+#include "download/download_task.h"
+
+#include <array>
+
+#include "platform/clock.h"
+#include "platform/streamed_request.h"
+#include "platform/thread.h"
+
+namespace velmora::download {
+namespace {
+
+constexpr std::int32_t kElapsedWhenZero = 10;
+constexpr std::int32_t kStatusOk = 200;
+constexpr std::int32_t kStatusPartialContent = 206;
+
+std::string AgentName() {
+  // Read as a signed number: after about 24.8 days of uptime the name carries a minus sign.
+  return "Agent" + std::to_string(static_cast<std::int32_t>(platform::TickCount()));
+}
+
+std::uint32_t AccessTypeFor(std::uint32_t connectionFlags) {
+  return (connectionFlags & platform::kInternetConnectionProxy) != 0
+             ? platform::kInternetOpenTypePreconfig
+             : platform::kInternetOpenTypePreconfigWithNoAutoproxy;
+}
+
+// Only the file's own bytes may be stored: an error page is not the file, a compressed body is
+// not either, and a resumed request must answer with the part asked for.
+bool IsTheFile(platform::StreamedRequest& request, bool resume) {
+  const std::int32_t status = request.StatusCode();
+  const bool statusFits = resume ? status == kStatusPartialContent : (status >= kStatusOk && status <= 299);
+  if (!statusFits) return false;
+  const std::string encoding = request.ContentEncoding();
+  return encoding.empty() || encoding == "identity";
+}
+
+std::int32_t Low32(std::int64_t value) { return static_cast<std::int32_t>(static_cast<std::uint32_t>(value)); }
+
+}  // namespace
+
+std::string RequestHeaderBlock(bool resume, std::int64_t startOffset) {
+  std::string block = kRequestHeaders;
+  if (resume) block += "\r\nRange:bytes=" + std::to_string(startOffset) + "-";
+  return block;
+}
+
+DownloadTask::DownloadTask(const DownloadTask& other)
+    : contentLength_(other.contentLength_),
+      elapsedMs_(other.elapsedMs_),
+      position_(other.position_),
+      receivedBytes_(other.receivedBytes_) {}
+
+DownloadTask& DownloadTask::operator=(const DownloadTask& other) {
+  if (this != &other) {
+    contentLength_ = other.contentLength_;
+    elapsedMs_ = other.elapsedMs_;
+    position_ = other.position_;
+    receivedBytes_ = other.receivedBytes_;
+  }
+  return *this;
+}
+
+void DownloadTask::CloseFile() {
+  if (localFile_) localFile_->Close();
+}
+
+DownloadResult DownloadTask::Download(const std::string& url, const std::string& localPath,
+                                      ProgressCallback progress, std::int64_t startOffset, bool resume,
+                                      std::int32_t userData) {
+  platform::StreamingHttp& http = platform::CurrentStreamingHttp();
+  const std::uint32_t connectionFlags = http.ConnectedStateFlags();
+  const std::unique_ptr<platform::InternetSession> session =
+      http.OpenSession(AgentName(), AccessTypeFor(connectionFlags));
+  if (!session) return DownloadResult::InternetOpenFailed;
+
+  const std::string headers = RequestHeaderBlock(resume, startOffset);
+  std::array<char, kChunkSize> buffer;
+
+  // Declared after the session so that it is closed before it, and before the file is opened so
+  // that the file is closed first: every return below releases all three in that order.
+  const std::unique_ptr<platform::StreamedRequest> request =
+      session->OpenUrl(url, headers, platform::kDownloadRequestFlags);
+  if (!request) return DownloadResult::UrlOpenFailed;
+
+  contentLength_ = 0;
+  position_ = 0;
+  // Checked before the local file is opened, so that an answer that is not the file leaves the
+  // file exactly as it was.
+  if (!IsTheFile(*request, resume)) return DownloadResult::UrlOpenFailed;
+
+  if (!localFile_) localFile_ = std::make_unique<platform::OutputFile>();
+  struct FileCloser {
+    platform::OutputFile& file;
+    ~FileCloser() { file.Close(); }
+  } closer{*localFile_};
+  if (!localFile_->Open(localPath, resume ? platform::OutputFile::Mode::Append
+                                          : platform::OutputFile::Mode::CreateOrTruncate)) {
+    return DownloadResult::LocalFileFailed;
+  }
+  if (resume) position_ = startOffset;
+
+  const std::int64_t announced = request->ContentLength();
+  contentLength_ = announced > 0 ? announced : 0;
+  if (contentLength_ <= 0) return DownloadResult::EmptyContent;
+  const std::int64_t endPosition = (resume ? startOffset : 0) + contentLength_;
+
+  const std::uint32_t startTick = platform::TickCount();
+  elapsedMs_ = kElapsedWhenZero;
+  for (;;) {
+    if (StopRequested()) return DownloadResult::ReadFailed;
+    const std::int64_t got = request->Read(buffer.data(), kChunkSize);
+    if (got < 0) return DownloadResult::ReadFailed;
+    // The end of the body must be the announced end: a dropped connection is not a success.
+    if (got == 0) return position_ == endPosition ? DownloadResult::Ok : DownloadResult::ReadFailed;
+    // Nothing past the announced length is stored: an endless body would otherwise fill the disk.
+    if (got > endPosition - position_) return DownloadResult::ReadFailed;
+    if (!localFile_->Write(buffer.data(), static_cast<std::size_t>(got))) return DownloadResult::LocalFileFailed;
+
+    platform::ProcessPendingMessages();
+    position_ += got;
+    const std::int32_t elapsed = static_cast<std::int32_t>(platform::TickCount() - startTick);
+    elapsedMs_ = elapsed == 0 ? kElapsedWhenZero : elapsed;
+    const std::int64_t received = position_ - (resume ? startOffset : 0);
+    if (progress != nullptr) {
+      progress(Low32(contentLength_), Low32(position_), elapsedMs_, Low32(received), userData);
+    }
+    receivedBytes_ = received;
+  }
+}
+
+}  // namespace velmora::download

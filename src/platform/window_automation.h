@@ -50,6 +50,8 @@ struct GridInfo {
   int clientWidth = 0;
   int rowHeight = 0;  // 0 when the grid has no row
   std::vector<ColumnInfo> columns;
+  int rowCount = 0;                            // rows in the grid
+  int firstRow = 0;                            // the 0-based index of rows[0]
   std::vector<std::vector<std::string>> rows;  // item texts; progress cells hold their value
 };
 
@@ -78,7 +80,9 @@ std::vector<WindowHandle> FindTopWindows(const std::string& title, std::uint32_t
 std::optional<WindowInfo> DescribeWindow(WindowHandle window);
 
 // The first ListView among the window's descendants.
-std::optional<GridInfo> ReadGrid(WindowHandle window);
+// Reads `maxRows` rows from `firstRow` on (0-based; -1: all): reading a cell costs one round trip
+// to the window, so a long grid is best read in parts.
+std::optional<GridInfo> ReadGrid(WindowHandle window, int firstRow = 0, int maxRows = -1);
 // The first push button among the window's descendants.
 std::optional<ButtonInfo> ReadButton(WindowHandle window);
 std::optional<TaskDialogInfo> ReadTaskDialog(WindowHandle dialog);

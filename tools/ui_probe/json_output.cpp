@@ -98,6 +98,8 @@ std::string GridJson(const GridInfo& grid) {
       .AddRaw("bounds", RectJson(grid.bounds))
       .Add("clientWidth", grid.clientWidth)
       .Add("rowHeight", grid.rowHeight)
+      .Add("rowCount", grid.rowCount)
+      .Add("firstRow", grid.firstRow)
       .AddRaw("columns", JsonArray(columns))
       .AddRaw("rows", JsonArray(rows))
       .Text();

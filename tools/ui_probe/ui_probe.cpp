@@ -1,6 +1,7 @@
 // ui-probe: reads and drives the update window and task dialogs for the end-to-end tests.
 //
-//   ui-probe window|grid|button [--title T] [--pid N] [--wait MS]    describe (JSON on stdout)
+//   ui-probe window|button [--title T] [--pid N] [--wait MS]         describe (JSON on stdout)
+//   ui-probe grid [FIRST [COUNT]] [...]                               the grid, rows FIRST.. (all)
 //   ui-probe windows [--title T] [--pid N]                            every window with the title
 //   ui-probe press-button|click-button|minimise|close [...]           act on the window
 //   ui-probe set-column-width COLUMN WIDTH [...]                      widen a grid column
@@ -131,7 +132,10 @@ int WindowCommand(const Options& options) {
                 : NotFound();
   }
   if (command == "grid") {
-    const auto grid = ReadGrid(window);
+    // grid [FIRST [COUNT]]: rows from FIRST (0-based) on, COUNT of them (all by default).
+    const int first = options.positional.size() > 0 ? std::stoi(options.positional[0]) : 0;
+    const int count = options.positional.size() > 1 ? std::stoi(options.positional[1]) : -1;
+    const auto grid = ReadGrid(window, first, count);
     return grid ? Print(JsonObject().Add("found", true).AddRaw("grid", probe::GridJson(*grid)).Text(), 0) : NotFound();
   }
   const auto button = ReadButton(window);

@@ -6,7 +6,7 @@ namespace velmora::platform::automation {
 WindowHandle FindTopWindow(const std::string&, std::uint32_t) { return 0; }
 std::vector<WindowHandle> FindTopWindows(const std::string&, std::uint32_t) { return {}; }
 std::optional<WindowInfo> DescribeWindow(WindowHandle) { return std::nullopt; }
-std::optional<GridInfo> ReadGrid(WindowHandle) { return std::nullopt; }
+std::optional<GridInfo> ReadGrid(WindowHandle, int, int) { return std::nullopt; }
 std::optional<ButtonInfo> ReadButton(WindowHandle) { return std::nullopt; }
 std::optional<TaskDialogInfo> ReadTaskDialog(WindowHandle) { return std::nullopt; }
 bool PressButton(WindowHandle) { return false; }

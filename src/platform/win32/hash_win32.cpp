@@ -1,5 +1,8 @@
 // Digests with CryptoAPI: a verify-only RSA_FULL provider (retried once with flags 0), a hash
-// object, CryptHashData for each piece, HP_HASHVAL, then destroy and release.
+// object, CryptHashData for each piece, HP_HASHVAL, then destroy.
+//
+// Acquiring a provider costs about 2 ms under Wine (20,000 files: 40 s), so each thread acquires
+// one the first time it hashes and keeps it until it ends.
 #include "platform/hash.h"
 
 #include <windows.h>
@@ -13,7 +16,8 @@ namespace {
 class CryptProvider {
  public:
   CryptProvider() {
-    // Empty container and provider names, as the original passes them.
+    // Empty container and provider names: the default provider, and no key container is needed
+    // for hashing.
     if (!CryptAcquireContextA(&handle_, "", "", PROV_RSA_FULL, CRYPT_VERIFYCONTEXT) &&
         !CryptAcquireContextA(&handle_, "", "", PROV_RSA_FULL, 0)) {
       handle_ = 0;
@@ -48,10 +52,14 @@ class CryptHash {
 
 }  // namespace
 
-// Members are destroyed in reverse order: the hash object before its provider.
+// The calling thread's provider, acquired on first use and released when the thread ends.
+static HCRYPTPROV ThreadProvider() {
+  thread_local const CryptProvider provider;
+  return provider.Get();
+}
+
 struct HashComputation::State {
-  explicit State(ALG_ID algorithm) : hash(provider.Get(), algorithm), ok(hash.Get() != 0) {}
-  CryptProvider provider;
+  explicit State(ALG_ID algorithm) : hash(ThreadProvider(), algorithm), ok(hash.Get() != 0) {}
   CryptHash hash;
   bool ok;
 };

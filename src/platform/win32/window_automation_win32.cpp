@@ -200,7 +200,7 @@ std::optional<WindowInfo> DescribeWindow(WindowHandle handle) {
   return info;
 }
 
-std::optional<GridInfo> ReadGrid(WindowHandle handle) {
+std::optional<GridInfo> ReadGrid(WindowHandle handle, int firstRow, int maxRows) {
   HWND list = nullptr;
   for (HWND child : Descendants(AsWindow(handle))) {
     if (IsClass(child, WC_LISTVIEWW)) {
@@ -241,7 +241,10 @@ std::optional<GridInfo> ReadGrid(WindowHandle handle) {
   }
 
   const auto rowCount = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
-  for (int row = 0; row < rowCount; ++row) {
+  grid.rowCount = rowCount;
+  grid.firstRow = std::max(firstRow, 0);
+  const int endRow = maxRows < 0 ? rowCount : std::min(rowCount, grid.firstRow + maxRows);
+  for (int row = grid.firstRow; row < endRow; ++row) {
     std::vector<std::string> cells;
     for (int column = 0; column < columnCount; ++column) {
       LVITEMW item{};

@@ -10,6 +10,10 @@ namespace velmora::download {
 namespace {
 
 constexpr std::int32_t kElapsedWhenZero = 10;
+// The calling thread's window messages are processed between chunks, but not more often than
+// this: looking at the queue costs 20-30 us under Wine, about as much as reading a whole chunk
+// over loopback, so doing it after every chunk would halve the download's speed.
+constexpr std::uint32_t kMessageIntervalMs = 10;
 constexpr std::int32_t kStatusOk = 200;
 constexpr std::int32_t kStatusPartialContent = 206;
 
@@ -105,6 +109,7 @@ DownloadResult DownloadTask::Download(const std::string& url, const std::string&
   const std::int64_t endPosition = (resume ? startOffset : 0) + contentLength_;
 
   const std::uint32_t startTick = platform::TickCount();
+  std::uint32_t messagesTick = startTick;
   elapsedMs_ = kElapsedWhenZero;
   for (;;) {
     if (StopRequested()) return DownloadResult::ReadFailed;
@@ -116,9 +121,13 @@ DownloadResult DownloadTask::Download(const std::string& url, const std::string&
     if (got > endPosition - position_) return DownloadResult::ReadFailed;
     if (!localFile_->Write(buffer.data(), static_cast<std::size_t>(got))) return DownloadResult::LocalFileFailed;
 
-    platform::ProcessPendingMessages();
+    const std::uint32_t now = platform::TickCount();
+    if (now - messagesTick >= kMessageIntervalMs) {
+      platform::ProcessPendingMessages();
+      messagesTick = now;
+    }
     position_ += got;
-    const std::int32_t elapsed = static_cast<std::int32_t>(platform::TickCount() - startTick);
+    const std::int32_t elapsed = static_cast<std::int32_t>(now - startTick);
     elapsedMs_ = elapsed == 0 ? kElapsedWhenZero : elapsed;
     const std::int64_t received = position_ - (resume ? startOffset : 0);
     if (progress != nullptr) {

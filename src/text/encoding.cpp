@@ -28,7 +28,8 @@ std::string WideToNarrow(const std::u16string& wide, std::uint32_t codePage) {
   const std::u16string_view input = UpToFirstZero(wide);
   if (input.empty()) return {};
   std::string narrow = platform::WideToMultiByte(input, codePage);
-  // A converted text ends at its first zero byte, as the original did.
+  // A converted text ends at its first zero byte: GBK text is NUL-terminated everywhere else in
+  // the program, so a U+0000 inside the input cuts it there rather than hiding a tail.
   if (const auto zero = narrow.find('\0'); zero != std::string::npos) narrow.resize(zero);
   return narrow;
 }

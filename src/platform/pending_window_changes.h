@@ -37,18 +37,11 @@
 
 namespace velmora::platform {
 
-// What the window's thread applies the changes to (the real grid, button and timer; fakes in tests).
-class WindowChangeTarget {
+// What the window's thread applies the changes to (the real grid, button and timer; fakes in tests):
+// the window's operations, applied at once, and the number of rows the grid has.
+class WindowChangeTarget : public UpdateWindow {
  public:
-  virtual ~WindowChangeTarget() = default;
   virtual int RowCount() const = 0;
-  virtual void InsertRow(int position, const std::string& firstCellText) = 0;
-  virtual void SetCellText(int row, int column, const std::string& text) = 0;
-  virtual void MakeProgressCell(int row, int column, const ProgressCellSpec& cellSpec) = 0;
-  virtual void SetProgressValue(int row, int column, std::int32_t value) = 0;
-  virtual void EnableButton(bool enabled) = 0;
-  virtual void SetButtonCaption(const std::string& caption) = 0;
-  virtual void SetTimerInterval(std::uint32_t milliseconds) = 0;
 };
 
 class PendingWindowChanges final : public UpdateWindow {

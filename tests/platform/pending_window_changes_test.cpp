@@ -16,7 +16,7 @@ namespace velmora::platform {
 namespace {
 
 // A grid with the update window's rules, recording the number of cell writes it received.
-class FakeGrid final : public WindowChangeTarget, public UpdateWindow {
+class FakeGrid final : public WindowChangeTarget {
  public:
   struct Cell {
     std::string text;

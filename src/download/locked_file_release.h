@@ -1,0 +1,41 @@
+// Freeing a file that a running program holds, before it is replaced: the file is tested for an
+// exclusive write open, and every process whose executable is that very file (same file name,
+// letter for letter, and the same image path) is ended. Other programs that keep the file open
+// are never touched; the caller's retries and its failure status are all that can be done then.
+//
+// Paths and names are GBK text; the system's answers come through platform/process_inspection.h,
+// so the matching rules are tested without real processes. Thread-safe: every call takes a fresh
+// process list.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace velmora::download {
+
+// The path names an existing file that is not a directory.
+bool IsExistingFile(const std::string& path);
+
+// Something exists at the path and cannot be opened for exclusive writing (held by another
+// program, read-only, or no rights): a directory counts as locked too.
+bool IsLocked(const std::string& path);
+
+// The last component of `path` ("C:\App\x.exe" gives "x.exe", or "x" without the extension); empty
+// when the path ends with "\". GBK-aware: a trail byte 0x5C is not a separator.
+std::string FileNameOfPath(const std::string& path, bool withExtension);
+
+// Ends every process whose executable file name equals `name` exactly (case included) and, unless
+// `path` is empty, whose image path equals `path` exactly. The updater's own process is never
+// ended. False only when the process list cannot be read.
+bool ReleaseFile(const std::string& name, const std::string& path);
+
+// The executable of the process in drive-letter form ("C:\App\x.exe"); 0 is the own process.
+// Empty when the process cannot be opened.
+std::u16string ProcessImagePath(std::uint32_t processId);
+
+// `path` with a leading device path ("\Device\HarddiskVolume3\") replaced by its drive letter
+// ("C:\"), trying A to Z in order; unchanged when no drive's device is its prefix. The device
+// name is matched with a backslash after it, so HarddiskVolume1 never matches HarddiskVolume10.
+std::u16string DevicePathToDrivePath(const std::u16string& path);
+
+}  // namespace velmora::download

@@ -1,0 +1,110 @@
+// Locked-file questions answered by the kernel: FindFirstFileW, an exclusive CreateFileW, a
+// Toolhelp snapshot, GetProcessImageFileNameW, QueryDosDeviceW and TerminateProcess.
+#include <windows.h>
+#include <psapi.h>
+#include <tlhelp32.h>
+
+#include "platform/process_inspection.h"
+#include "text/encoding.h"
+
+namespace velmora::platform {
+namespace {
+
+constexpr DWORD kImagePathCharacters = 260;
+
+const wchar_t* AsWide(const std::u16string& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
+
+// Owns a HANDLE that is closed with CloseHandle (snapshots, processes, files).
+class KernelHandle {
+ public:
+  explicit KernelHandle(HANDLE handle) : handle_(handle) {}
+  ~KernelHandle() {
+    if (valid()) CloseHandle(handle_);
+  }
+  KernelHandle(const KernelHandle&) = delete;
+  KernelHandle& operator=(const KernelHandle&) = delete;
+  bool valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
+  HANDLE get() const { return handle_; }
+
+ private:
+  HANDLE handle_;
+};
+
+class Win32ProcessInspection final : public ProcessInspection {
+ public:
+  bool Find(const std::string& path, bool& isDirectory) override {
+    const std::u16string wide = text::NarrowToWide(path, text::NarrowCodePage);
+    if (wide.empty()) return false;
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = FindFirstFileW(AsWide(wide), &found);
+    if (search == INVALID_HANDLE_VALUE) return false;
+    FindClose(search);
+    isDirectory = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    return true;
+  }
+
+  bool OpensExclusively(const std::string& path) override {
+    const std::u16string wide = text::NarrowToWide(path, text::NarrowCodePage);
+    if (wide.empty()) return false;
+    const KernelHandle file(CreateFileW(AsWide(wide),
+                                        GENERIC_WRITE,
+                                        0,        // dwShareMode: nobody else may have it open
+                                        nullptr,  // lpSecurityAttributes
+                                        OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL,
+                                        nullptr));  // hTemplateFile
+    return file.valid();
+  }
+
+  std::optional<std::vector<ProcessEntry>> Processes() override {
+    const KernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot.valid()) return std::nullopt;
+    std::vector<ProcessEntry> processes;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
+      ProcessEntry process;
+      process.processId = entry.th32ProcessID;
+      const std::wstring name(entry.szExeFile);
+      process.exeFile.assign(name.begin(), name.end());
+      processes.push_back(std::move(process));
+    }
+    return processes;
+  }
+
+  std::u16string ImageFileName(std::uint32_t processId) override {
+    const KernelHandle opened(processId != 0 ? OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId)
+                                             : nullptr);
+    if (processId != 0 && !opened.valid()) return {};
+    const HANDLE process = processId != 0 ? opened.get() : GetCurrentProcess();
+    wchar_t image[kImagePathCharacters + 1] = {};
+    const DWORD length = GetProcessImageFileNameW(process, image, kImagePathCharacters);
+    return std::u16string(image, image + length);
+  }
+
+  std::u16string DosDevice(char16_t letter) override {
+    const wchar_t drive[3] = {static_cast<wchar_t>(letter), L':', L'\0'};
+    wchar_t device[kImagePathCharacters] = {};
+    if (QueryDosDeviceW(drive, device, kImagePathCharacters) == 0) return {};
+    const std::wstring name(device);  // the first of the names returned
+    return std::u16string(name.begin(), name.end());
+  }
+
+  void Terminate(std::uint32_t processId) override {
+    const KernelHandle process(OpenProcess(PROCESS_TERMINATE, FALSE, processId));
+    if (process.valid()) TerminateProcess(process.get(), 0);
+  }
+
+  std::uint32_t OwnProcessId() override { return GetCurrentProcessId(); }
+
+  void SleepMs(std::uint32_t milliseconds) override { Sleep(milliseconds); }
+};
+
+}  // namespace
+
+ProcessInspection& PlatformProcessInspection() {
+  static Win32ProcessInspection inspection;
+  return inspection;
+}
+
+}  // namespace velmora::platform

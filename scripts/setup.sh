@@ -16,6 +16,8 @@ packages=(
   wine wine64 fonts-wine xvfb xauth x11-utils imagemagick fonts-wqy-microhei
   # test servers and test certificates
   python3 openssl
+  # the download benchmark's reference client (bench/download_bench.py)
+  curl
   # memory checks
   valgrind
 )

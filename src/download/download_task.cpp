@@ -52,7 +52,8 @@ DownloadTask::DownloadTask(const DownloadTask& other)
     : contentLength_(other.contentLength_),
       elapsedMs_(other.elapsedMs_),
       position_(other.position_),
-      receivedBytes_(other.receivedBytes_) {}
+      receivedBytes_(other.receivedBytes_),
+      arrived_(other.ArrivedBytes()) {}
 
 DownloadTask& DownloadTask::operator=(const DownloadTask& other) {
   if (this != &other) {
@@ -60,6 +61,7 @@ DownloadTask& DownloadTask::operator=(const DownloadTask& other) {
     elapsedMs_ = other.elapsedMs_;
     position_ = other.position_;
     receivedBytes_ = other.receivedBytes_;
+    arrived_.store(other.ArrivedBytes(), std::memory_order_relaxed);
   }
   return *this;
 }
@@ -92,6 +94,10 @@ DownloadResult DownloadTask::Download(const std::string& url, const std::string&
   // file exactly as it was.
   if (!IsTheFile(*request, resume)) return DownloadResult::UrlOpenFailed;
 
+  // The length too: an answer without one (a chunked body) must not cut an existing file to 0.
+  const std::int64_t announced = request->ContentLength();
+  if (announced <= 0) return DownloadResult::EmptyContent;
+
   if (!localFile_) localFile_ = std::make_unique<platform::OutputFile>();
   struct FileCloser {
     platform::OutputFile& file;
@@ -102,10 +108,7 @@ DownloadResult DownloadTask::Download(const std::string& url, const std::string&
     return DownloadResult::LocalFileFailed;
   }
   if (resume) position_ = startOffset;
-
-  const std::int64_t announced = request->ContentLength();
-  contentLength_ = announced > 0 ? announced : 0;
-  if (contentLength_ <= 0) return DownloadResult::EmptyContent;
+  contentLength_ = announced;
   const std::int64_t endPosition = (resume ? startOffset : 0) + contentLength_;
 
   const std::uint32_t startTick = platform::TickCount();
@@ -120,6 +123,8 @@ DownloadResult DownloadTask::Download(const std::string& url, const std::string&
     // Nothing past the announced length is stored: an endless body would otherwise fill the disk.
     if (got > endPosition - position_) return DownloadResult::ReadFailed;
     if (!localFile_->Write(buffer.data(), static_cast<std::size_t>(got))) return DownloadResult::LocalFileFailed;
+    if (digest_ != nullptr) digest_->Add(std::string_view(buffer.data(), static_cast<std::size_t>(got)));
+    arrived_.fetch_add(got, std::memory_order_relaxed);
 
     const std::uint32_t now = platform::TickCount();
     if (now - messagesTick >= kMessageIntervalMs) {

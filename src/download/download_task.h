@@ -14,6 +14,7 @@
 #include <string>
 
 #include "platform/file.h"
+#include "platform/hash.h"
 
 namespace velmora::download {
 
@@ -50,7 +51,7 @@ std::string RequestHeaderBlock(bool resume, std::int64_t startOffset);
 class DownloadTask {
  public:
   DownloadTask() = default;
-  // A copy has this task's counters; it holds no file and no stop request.
+  // A copy has this task's counters; it holds no file, no digest and no stop request.
   DownloadTask(const DownloadTask& other);
   DownloadTask& operator=(const DownloadTask& other);
   ~DownloadTask() = default;
@@ -61,7 +62,8 @@ class DownloadTask {
   // "bytes=<startOffset>-". `progress` (may be null) receives `userData` back.
   //
   // The answer must be 2xx (206 when resuming) with no content encoding other than identity,
-  // otherwise UrlOpenFailed and nothing is written. Exactly the announced length must arrive: an
+  // otherwise UrlOpenFailed, and must announce a positive length, otherwise EmptyContent; in both
+  // cases the local file is not touched. Exactly the announced length must arrive: an
   // early end, or more bytes than announced (nothing past the length is written), is ReadFailed.
   // A stop request is honoured between chunks: ReadFailed with StopRequested() true. Everything
   // opened is closed before it returns. Blocks the calling thread; never throws.
@@ -76,6 +78,14 @@ class DownloadTask {
   // Closes the local file if a download left it open (Download itself always closes it).
   void CloseFile();
 
+  // Every chunk written from now on is also added to `digest` (not owned; null: none), so that a
+  // file is checked without being read again.
+  void SetDigest(platform::HashComputation* digest) { digest_ = digest; }
+
+  // Bytes that have arrived through this task over all its downloads; never goes down. Read from
+  // any thread (the completion check tells a stalled download from a slow one with it).
+  std::int64_t ArrivedBytes() const { return arrived_.load(std::memory_order_relaxed); }
+
   // Asks a running (or the next) Download to stop after its current chunk. Thread-safe.
   void RequestStop() { stopRequested_.store(true, std::memory_order_release); }
   bool StopRequested() const { return stopRequested_.load(std::memory_order_acquire); }
@@ -87,6 +97,8 @@ class DownloadTask {
   std::int64_t receivedBytes_ = 0;  // bytes received by the current call, after each callback
   std::unique_ptr<platform::OutputFile> localFile_;
   std::atomic<bool> stopRequested_{false};
+  platform::HashComputation* digest_ = nullptr;
+  std::atomic<std::int64_t> arrived_{0};
 };
 
 }  // namespace velmora::download

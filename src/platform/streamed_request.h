@@ -36,8 +36,9 @@ class StreamedRequest {
   // The Content-Encoding header's value as sent; empty when there is none.
   virtual std::string ContentEncoding() = 0;
   // Reads up to `size` bytes of the body into `buffer`. Returns the bytes read, 0 at the end of
-  // the body, -1 when the read failed (a dropped connection, or no data for longer than the
-  // receive time-out).
+  // the body, -1 when the read failed (no data for longer than the receive time-out, or a broken
+  // connection). A connection closed early may also look like the end of the body (WinINet
+  // reports it so): the caller compares what arrived with the announced length.
   virtual std::int64_t Read(void* buffer, std::uint32_t size) = 0;
 };
 

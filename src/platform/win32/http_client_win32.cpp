@@ -21,6 +21,7 @@
 #include <thread>
 
 #include "platform/codepage.h"
+#include "platform/win32/internet_handle.h"
 
 namespace velmora::platform {
 namespace {
@@ -30,20 +31,7 @@ using Clock = std::chrono::steady_clock;
 constexpr std::uint32_t kNarrowCodePage = 936;
 constexpr DWORD kReadPieceSize = 64 * 1024;
 
-class InternetHandle {
- public:
-  explicit InternetHandle(HINTERNET handle) : handle_(handle) {}
-  ~InternetHandle() {
-    if (handle_ != nullptr) InternetCloseHandle(handle_);
-  }
-  InternetHandle(const InternetHandle&) = delete;
-  InternetHandle& operator=(const InternetHandle&) = delete;
-  HINTERNET Get() const { return handle_; }
-  explicit operator bool() const { return handle_ != nullptr; }
-
- private:
-  HINTERNET handle_;
-};
+using win32::InternetHandle;
 
 // What the caller and the request's thread share; whichever finishes last frees it.
 struct Exchange {

@@ -1,0 +1,260 @@
+"""A local plain-HTTP file server for the download tests and benchmarks (python standard library only).
+
+It listens on 127.0.0.1 on a free port and answers each path the way a test set it up: the file
+(with or without Range support), an error status, a body cut short, one longer than announced, one
+without a length, a gzip-compressed one, one dripped slowly, one that stalls, no answer at all, or
+a large generated body streamed without being held in memory. Paths that were not set up answer
+404. Every request is recorded with its header block exactly as it came off the socket.
+
+    server = FileServer()
+    server.serve("/a.bin", data)                              # 206 for "Range: bytes=N-"
+    server.serve("/whole.bin", data, ranges=False)            # Range ignored: 200, all of it
+    server.serve("/missing", b"no such file", status=404)
+    server.serve("/cut", data, behaviour=DROP, cut=1000)
+    server.serve("/big", Pattern(1 << 30))                    # 1 GiB generated on the fly
+    server.requests("/a.bin")[-1].raw                         # b"GET /a.bin HTTP/1.1\\r\\n...\\r\\n\\r\\n"
+    server.stop()
+"""
+
+import gzip
+import http.server
+import re
+import select
+import socket
+import threading
+
+NORMAL = "normal"        # Content-Length and the body (the part asked for, when ranges are on)
+DROP = "drop"            # announces the whole length, sends `cut` bytes, closes
+OVERSIZED = "oversized"  # announces the body's length, sends the body and then `extra`
+NO_LENGTH = "no-length"  # no Content-Length: chunked (chunked=True) or ended by closing
+GZIP = "gzip"            # Content-Encoding: gzip and the gzipped body, whatever the request accepts
+DRIP = "drip"            # `step` bytes every `interval` seconds
+STALL = "stall"          # headers and `cut` bytes, then nothing until the client leaves or stop()
+SILENT = "silent"        # reads the request and answers nothing until the client leaves or stop()
+
+_PIECE = 64 * 1024
+_RANGE = re.compile(r"^\s*bytes\s*=\s*(\d+)\s*-\s*$")
+
+
+class Pattern:
+    """A body of `size` bytes generated on the fly: byte i is PATTERN[i % len(PATTERN)]. The pattern's
+    length, 251, is prime, so a piece written at a wrong offset does not match by accident."""
+
+    PATTERN = bytes((i * 7 + 3) % 256 for i in range(251))
+    _BLOCK = PATTERN * (_PIECE // len(PATTERN) + 2)
+
+    def __init__(self, size):
+        self.size = size
+
+    def __len__(self):
+        return self.size
+
+    def slice(self, start, stop):
+        """The bytes [start, stop) (stop clipped to the size); at most about 64 KiB per call."""
+        stop = min(stop, self.size, start + _PIECE)
+        offset = start % len(self.PATTERN)
+        return self._BLOCK[offset:offset + max(stop - start, 0)]
+
+    def bytes(self, start=0, stop=None):
+        """The bytes [start, stop) as one object, for comparing with a downloaded file."""
+        stop = self.size if stop is None else min(stop, self.size)
+        return b"".join(self.slice(p, stop) for p in range(start, stop, _PIECE))
+
+
+class Route:
+    def __init__(self, body, status=200, behaviour=NORMAL, ranges=True, cut=0, extra=b"", chunked=False,
+                 step=1024, interval=0.5, content_type="application/octet-stream"):
+        self.body = body
+        self.status = status
+        self.behaviour = behaviour
+        self.ranges = ranges
+        self.cut = cut
+        self.extra = extra
+        self.chunked = chunked
+        self.step = step
+        self.interval = interval
+        self.content_type = content_type
+
+
+class RecordedRequest:
+    def __init__(self, method, path, headers, raw):
+        self.method = method
+        self.path = path
+        self.headers = headers  # [(name, value), ...] in the order received
+        self.raw = raw          # the request line and header block as received, blank line included
+
+    def header(self, name):
+        """The first value of header `name` (any case), or None."""
+        return next((v for n, v in self.headers if n.lower() == name.lower()), None)
+
+
+class _RecordingReader:
+    """Reads from the socket's file for the parser and keeps a copy of every byte handed out."""
+
+    def __init__(self, stream):
+        self._stream = stream
+        self.recorded = bytearray()
+
+    def readline(self, limit=-1):
+        line = self._stream.readline(limit)
+        self.recorded += line
+        return line
+
+    def read(self, size=-1):
+        return self._stream.read(size)
+
+    def close(self):
+        self._stream.close()
+
+
+def _slice(body, start, stop):
+    if isinstance(body, Pattern):
+        return body.slice(start, stop)
+    return body[start:min(stop, start + _PIECE)]
+
+
+class _Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, format, *args):  # quiet: the tests report what matters
+        pass
+
+    def setup(self):
+        super().setup()
+        self.rfile = _RecordingReader(self.rfile)
+
+    def handle_one_request(self):
+        self.rfile.recorded = bytearray()
+        super().handle_one_request()
+
+    def do_GET(self):
+        server = self.server.owner
+        server._record(RecordedRequest(self.command, self.path, list(self.headers.items()),
+                                       bytes(self.rfile.recorded)))
+        route = server._route_for(self.path)
+        self.close_connection = True
+        if route.behaviour == SILENT:
+            self._wait_for_client_to_leave(server)
+            return
+        body, length, start = route.body, len(route.body), 0
+        headers = [("Content-Type", route.content_type), ("Connection", "close")]
+        status = route.status
+        if route.ranges and status == 200 and route.behaviour == NORMAL:
+            headers.append(("Accept-Ranges", "bytes"))
+            match = _RANGE.match(self.headers.get("Range", "") or "")
+            if match and int(match.group(1)) >= length:
+                status, body, length = 416, b"", 0
+                headers.append(("Content-Range", "bytes */%d" % len(route.body)))
+            elif match:
+                start = int(match.group(1))
+                status, length = 206, length - start
+                headers.append(("Content-Range", "bytes %d-%d/%d" % (start, len(route.body) - 1, len(route.body))))
+        if route.behaviour == GZIP:
+            body = gzip.compress(bytes(body) if not isinstance(body, Pattern) else body.bytes())
+            length = len(body)
+            headers.append(("Content-Encoding", "gzip"))
+        if route.behaviour == NO_LENGTH and route.chunked:
+            headers.append(("Transfer-Encoding", "chunked"))
+        elif route.behaviour != NO_LENGTH:
+            headers.append(("Content-Length", str(length)))
+
+        self.send_response(status)
+        for name, value in headers:
+            self.send_header(name, value)
+        self.end_headers()
+        try:
+            self._send_body(server, route, body, start, start + length)
+        except OSError:
+            pass  # the client went away: part of the tests
+
+    def _send_body(self, server, route, body, start, stop):
+        if route.behaviour in (DROP, STALL):
+            stop = min(stop, start + route.cut)
+        position = start
+        piece = route.step if route.behaviour == DRIP else _PIECE
+        while position < stop:
+            data = _slice(body, position, min(stop, position + piece))
+            if route.behaviour == NO_LENGTH and route.chunked:
+                self.wfile.write(b"%x\r\n%s\r\n" % (len(data), data))
+            else:
+                self.wfile.write(data)
+            position += len(data)
+            if route.behaviour == DRIP:
+                self.wfile.flush()
+                if server._stopping.wait(route.interval):
+                    return
+        if route.behaviour == NO_LENGTH and route.chunked:
+            self.wfile.write(b"0\r\n\r\n")
+        elif route.behaviour == OVERSIZED:
+            self.wfile.write(route.extra)
+        self.wfile.flush()
+        if route.behaviour == STALL:
+            self._wait_for_client_to_leave(server)
+
+    def _wait_for_client_to_leave(self, server):
+        while not server._stopping.wait(0.2):
+            readable, _, _ = select.select([self.connection], [], [], 0)
+            if readable and not self.connection.recv(1, socket.MSG_PEEK):
+                return
+
+
+class _ThreadingServer(http.server.ThreadingHTTPServer):
+    daemon_threads = True
+
+    def handle_error(self, request, client_address):
+        pass  # a client that gives up is part of the tests
+
+
+class FileServer:
+    """Serves on http://127.0.0.1:<port> until stop(). `url(path)` gives the full address."""
+
+    def __init__(self, host="127.0.0.1"):
+        self._routes = {}
+        self._requests = []
+        self._lock = threading.Lock()
+        self._stopping = threading.Event()
+        self._server = _ThreadingServer((host, 0), _Handler)
+        self._server.owner = self
+        self.host = host
+        self.port = self._server.server_address[1]
+        self._thread = threading.Thread(target=self._server.serve_forever, kwargs={"poll_interval": 0.1},
+                                        daemon=True)
+        self._thread.start()
+
+    def url(self, path):
+        return "http://%s:%d%s" % (self.host, self.port, path)
+
+    def serve(self, path, body=b"", **options):
+        """Sets up the answer for `path`: `body` is bytes or a Pattern; see Route for the options."""
+        with self._lock:
+            self._routes[path] = Route(body, **options)
+
+    def requests(self, path=None):
+        with self._lock:
+            return [r for r in self._requests if path is None or r.path == path]
+
+    def stop(self):
+        self._stopping.set()
+        self._server.shutdown()
+        self._server.server_close()
+        self._thread.join(timeout=10)
+
+    def _route_for(self, path):
+        with self._lock:
+            return self._routes.get(path) or Route(b"not found", status=404)
+
+    def _record(self, request):
+        with self._lock:
+            self._requests.append(request)
+
+
+if __name__ == "__main__":  # a server for trying things by hand: a 1 GiB pattern at /big
+    import sys
+    import time
+    demo = FileServer()
+    demo.serve("/big", Pattern(1 << 30))
+    print(demo.url("/big"), flush=True)
+    try:
+        time.sleep(float(sys.argv[1]) if len(sys.argv) > 1 else 3600)
+    finally:
+        demo.stop()

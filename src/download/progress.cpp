@@ -24,11 +24,6 @@ std::string Printed(const char* format, double value) {
   return std::string(text, length > 0 ? static_cast<std::size_t>(length) : 0);
 }
 
-const std::string& SucceededStatus() {
-  static const std::string text = text::Utf8ToNarrow("下载成功");
-  return text;
-}
-
 const std::string& DownloadingStatus() {
   static const std::string text = text::Utf8ToNarrow("下载中");
   return text;
@@ -97,7 +92,7 @@ void ShowRowProgress(int row, const RowProgress& progress) {
   window.SetCellText(row, kSizeColumn, progress.size);
   window.SetCellText(row, kDownloadedColumn, progress.downloaded);
   window.SetCellText(row, kElapsedColumn, progress.elapsed);
-  window.SetCellText(row, kStatusColumn, progress.complete ? SucceededStatus() : DownloadingStatus());
+  window.SetCellText(row, kStatusColumn, DownloadingStatus());
 }
 
 void ReportProgress(std::int32_t /*contentLength*/, std::int32_t /*position*/, std::int32_t /*elapsedMs*/,
@@ -108,7 +103,6 @@ void ReportProgress(std::int32_t /*contentLength*/, std::int32_t /*position*/, s
   if (task.ContentLength() <= 0 || task.ElapsedMs() <= 0) return;
   const RowProgress progress = ComputeRowProgress(task.ContentLength(), task.Position(), task.ElapsedMs());
   ShowRowProgress(userData, progress);
-  if (progress.complete) state.counters.succeeded.fetch_add(1);
 }
 
 }  // namespace velmora::download

@@ -38,19 +38,19 @@ struct RowProgress {
   std::string size;          // FormatSize of contentLength
   std::string downloaded;    // FormatSize of position
   std::string elapsed;       // plain milliseconds, "2000"
-  bool complete = false;     // every announced byte is present
+  bool complete = false;     // every announced byte is present (the status stays "下载中")
 };
 
 RowProgress ComputeRowProgress(std::int64_t contentLength, std::int64_t position, std::int32_t elapsedMs);
 
-// Writes `progress` into row `row` of the update window, in column order 2 to 7; the status is
-// "下载成功" when complete, else "下载中".
+// Writes `progress` into row `row` of the update window, in column order 2 to 7, with the status
+// "下载中": a row is "下载成功" only once its file has been checked and put in place, which the
+// row's worker does after the download.
 void ShowRowProgress(int row, const RowProgress& progress);
 
 // The progress callback of every row's download (a ProgressCallback): `userData` is the row
-// number; the other arguments are not read. Reads the row's task counters, shows them and, when
-// the row has every announced byte, counts it once in the succeeded counter. Rows that do not
-// exist are ignored. Runs on the row's worker thread.
+// number; the other arguments are not read. Reads the row's task counters and shows them. Rows
+// that do not exist are ignored. Runs on the row's worker thread.
 void ReportProgress(std::int32_t contentLength, std::int32_t position, std::int32_t elapsedMs,
                     std::int32_t receivedBytes, std::int32_t userData);
 

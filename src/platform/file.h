@@ -60,6 +60,16 @@ class OutputFile {
   std::unique_ptr<State> state_;
 };
 
+// Creates the directory `path` (GBK); false when it was not created (an existing one included).
+// Thread-safe.
+bool CreateDirectoryAt(const std::string& path);
+
+// Puts the file `from` in the place of `to`, replacing a file that is there, in one step on the
+// same volume, and returns only when the change has reached the disk (MoveFileExW with
+// MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH on Windows, rename elsewhere). False when
+// nothing was moved. Thread-safe.
+bool MoveFileReplacing(const std::string& from, const std::string& to);
+
 // Deletes the file at `path`. False when nothing was deleted (a missing file included).
 // Thread-safe.
 bool RemoveFile(const std::string& path);

@@ -31,4 +31,9 @@ bool WaitForThread(ThreadHandle thread, std::uint32_t timeoutMs);
 // waiting for more (a PeekMessage loop on Windows; nothing to do in the POSIX layer).
 void ProcessPendingMessages();
 
+// Waits `milliseconds` while the calling thread goes on processing its window messages, so that a
+// window of this thread stays responsive (a waitable timer and MsgWaitForMultipleObjects on
+// Windows; a plain sleep in the POSIX layer).
+void WaitProcessingMessages(std::uint64_t milliseconds);
+
 }  // namespace velmora::platform

@@ -43,6 +43,11 @@ std::string Md5Hex(std::string_view data, bool upper, bool middle16) {
   return FormatMd5(HashBytes(data, kCalgMd5, kMd5DigestLength), upper, middle16);
 }
 
+std::string Md5HexOfDigest(const std::string& digest) {
+  if (digest.size() != kMd5DigestLength) return {};
+  return FormatMd5(HexOf(digest, kMd5DigestLength), false, false);
+}
+
 std::string Md5HexOfFile(const std::string& path) {
   platform::InputFile file;
   if (!file.Open(path)) return Md5Hex({});

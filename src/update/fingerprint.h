@@ -21,6 +21,10 @@ std::string HashBytes(std::string_view data, std::uint32_t algorithmId, std::uin
 // the 16 digits from offset 8 ("3cd24fb0d6963f7d" for "abc").
 std::string Md5Hex(std::string_view data, bool upper = false, bool middle16 = false);
 
+// A raw 16-byte MD5 digest (HashComputation::Finish) as Md5Hex writes it: 32 lower-case hex
+// digits; empty when `digest` is not 16 bytes long.
+std::string Md5HexOfDigest(const std::string& digest);
+
 // Md5Hex of the bytes of the file at `path` (GBK), read piece by piece: memory stays bounded
 // whatever the file's size. A missing or unreadable file hashes like empty data, and a file that
 // fails part way gives the empty text.

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <sys/stat.h>
 
 #include "platform/file.h"
 #include "platform/posix/native_path.h"
@@ -106,6 +108,26 @@ void OutputFile::Close() {
     ::close(state_->descriptor);
     state_->descriptor = -1;
   }
+}
+
+bool CreateDirectoryAt(const std::string& path) {
+  const std::string native = posix::NativePath(path);
+  return !native.empty() && ::mkdir(native.c_str(), 0755) == 0;
+}
+
+bool MoveFileReplacing(const std::string& from, const std::string& to) {
+  const std::string nativeFrom = posix::NativePath(from);
+  const std::string nativeTo = posix::NativePath(to);
+  if (nativeFrom.empty() || nativeTo.empty() || std::rename(nativeFrom.c_str(), nativeTo.c_str()) != 0) return false;
+  // The rename reaches the disk with its directory.
+  const std::size_t slash = nativeTo.rfind('/');
+  const std::string directory = slash == std::string::npos ? "." : (slash == 0 ? "/" : nativeTo.substr(0, slash));
+  const int descriptor = ::open(directory.c_str(), O_RDONLY | O_CLOEXEC);
+  if (descriptor >= 0) {
+    ::fsync(descriptor);
+    ::close(descriptor);
+  }
+  return true;
 }
 
 }  // namespace velmora::platform

@@ -82,4 +82,8 @@ bool WaitForThread(ThreadHandle thread, std::uint32_t timeoutMs) {
 
 void ProcessPendingMessages() {}
 
+void WaitProcessingMessages(std::uint64_t milliseconds) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
 }  // namespace velmora::platform

@@ -109,4 +109,17 @@ void OutputFile::Close() {
   }
 }
 
+bool CreateDirectoryAt(const std::string& path) {
+  const std::u16string wide = text::NarrowToWide(path, text::NarrowCodePage);
+  return !wide.empty() && CreateDirectoryW(reinterpret_cast<const wchar_t*>(wide.c_str()), nullptr) != 0;
+}
+
+bool MoveFileReplacing(const std::string& from, const std::string& to) {
+  const std::u16string wideFrom = text::NarrowToWide(from, text::NarrowCodePage);
+  const std::u16string wideTo = text::NarrowToWide(to, text::NarrowCodePage);
+  if (wideFrom.empty() || wideTo.empty()) return false;
+  return MoveFileExW(reinterpret_cast<const wchar_t*>(wideFrom.c_str()), reinterpret_cast<const wchar_t*>(wideTo.c_str()),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
 }  // namespace velmora::platform

@@ -52,4 +52,19 @@ void ProcessPendingMessages() {
   }
 }
 
+void WaitProcessingMessages(std::uint64_t milliseconds) {
+  HANDLE timer = CreateWaitableTimerW(nullptr, TRUE, nullptr);
+  if (timer == nullptr) {
+    Sleep(static_cast<DWORD>(milliseconds));
+    return;
+  }
+  LARGE_INTEGER due{};
+  due.QuadPart = -static_cast<LONGLONG>(milliseconds) * 10000;  // relative, in 100 ns units
+  SetWaitableTimer(timer, &due, 0, nullptr, nullptr, FALSE);
+  while (MsgWaitForMultipleObjects(1, &timer, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0) {
+    ProcessPendingMessages();
+  }
+  CloseHandle(timer);
+}
+
 }  // namespace velmora::platform

@@ -1,0 +1,198 @@
+#include "download/scheduler.h"
+
+#include <atomic>
+
+#include "download/download_task.h"
+#include "download/locked_file_release.h"
+#include "download/progress.h"
+#include "download/staged_install.h"
+#include "platform/clock.h"
+#include "platform/file.h"
+#include "platform/hash.h"
+#include "platform/http_client.h"
+#include "platform/thread.h"
+#include "platform/update_window.h"
+#include "state/program_state.h"
+#include "text/encoding.h"
+#include "update/fingerprint.h"
+#include "update/run_directory.h"
+
+namespace velmora::download {
+namespace {
+
+constexpr std::uint32_t kTimerIntervalMs = 500;
+constexpr std::uint32_t kWorkerWaitMs = 500;
+
+std::atomic<bool> stopping{false};
+
+std::string Gbk(const char* utf8) { return text::Utf8ToNarrow(utf8); }
+
+void SetStatus(std::int32_t row, const std::string& status) {
+  platform::CurrentUpdateWindow().SetCellText(row, kStatusColumn, status);
+}
+
+bool IsLeadByte(unsigned char byte) { return byte >= 0x81 && byte <= 0xFE; }
+
+// Frees a target that a running program holds: five attempts, 500 ms apart, all of them made.
+void ReleaseLockedTarget(std::int32_t row, const std::string& target) {
+  if (!IsExistingFile(target) || !IsLocked(target)) return;
+  const std::string name = FileNameOfPath(target, true);
+  for (int attempt = 1; attempt <= kReleaseAttempts; ++attempt) {
+    ReleaseFile(name, target);
+    if (IsExistingFile(target) && IsLocked(target)) {
+      SetStatus(row, Gbk(kStatusLockedPrefix) + std::to_string(attempt));
+    }
+    PumpingDelay(kReleaseWaitMs);
+  }
+}
+
+const char* FailureText(DownloadResult result) {
+  switch (result) {
+    case DownloadResult::ReadFailed: return kStatusReadFailed;
+    case DownloadResult::InternetOpenFailed: return kStatusNoInternet;
+    case DownloadResult::UrlOpenFailed: return kStatusBadAddress;
+    case DownloadResult::EmptyContent: return kStatusEmpty;
+    case DownloadResult::LocalFileFailed:
+    case DownloadResult::Ok: break;
+  }
+  return kStatusLocalFile;
+}
+
+const char* InstallText(InstallResult result) {
+  switch (result) {
+    case InstallResult::Installed: return nullptr;
+    case InstallResult::DigestMismatch: return kStatusDigestMismatch;
+    case InstallResult::ReplaceFailed: break;
+  }
+  return kStatusLocalFile;
+}
+
+// When the streamed request does not open, the whole resource once more through the plain client;
+// its bytes take the same way into place. Nullptr: installed.
+const char* FetchWhole(const state::UpdateEntry& entry, const std::string& staging, const std::string& target) {
+  const platform::HttpResponse response = platform::CurrentHttpClient().Get(entry.url, kFallbackWaitMs);
+  if (!response.Succeeded() || response.body.empty()) return kStatusBadAddress;
+  platform::OutputFile file;
+  const bool written = file.Open(staging, platform::OutputFile::Mode::CreateOrTruncate) &&
+                       file.Write(response.body.data(), response.body.size());
+  file.Close();
+  if (!written) {
+    platform::RemoveFile(staging);
+    return kStatusBadAddress;
+  }
+  return InstallText(InstallStaged(staging, target, update::Md5Hex(response.body), entry.md5));
+}
+
+}  // namespace
+
+bool PumpingDelay(std::int64_t amount, std::int32_t unit) {
+  static constexpr std::uint64_t kUnitMs[] = {1, 1000, 60000, 3600000};
+  const std::uint64_t perUnit = unit >= 0 && unit <= 3 ? kUnitMs[unit] : 1;
+  if (amount > 0) platform::WaitProcessingMessages(static_cast<std::uint64_t>(amount) * perUnit);
+  return true;
+}
+
+bool CreateParentDirectories(const std::string& path) {
+  if (path.size() < 2 || path[1] != ':') return false;
+  for (std::size_t i = 0; i < path.size(); ++i) {
+    // A GBK character whose second byte is 0x5C is not a separator.
+    if (IsLeadByte(static_cast<unsigned char>(path[i])) && i + 1 < path.size()) {
+      ++i;
+      continue;
+    }
+    if (path[i] == '\\') platform::CreateDirectoryAt(path.substr(0, i + 1));
+  }
+  return true;
+}
+
+void RunWorker(std::int32_t row) {
+  state::ProgramState& state = state::State();
+  platform::UpdateWindow& window = platform::CurrentUpdateWindow();
+  const state::UpdateEntry& entry = state.updateList[static_cast<std::size_t>(row - 1)];
+  DownloadTask& task = state.taskList[static_cast<std::size_t>(row - 1)].task;
+  const std::string target = update::RunDirectory() + entry.path;
+  const std::string staging = StagingPathOf(target);
+
+  ReleaseLockedTarget(row, target);
+  if (!IsExistingFile(target)) CreateParentDirectories(target);
+
+  const char* failure = nullptr;
+  if (!stopping.load()) {
+    platform::HashComputation md5(update::kCalgMd5);
+    task.SetDigest(&md5);
+    const DownloadResult result = task.Download(entry.url, staging, ReportProgress, 0, false, row);
+    task.SetDigest(nullptr);
+    if (result == DownloadResult::Ok) {
+      failure = InstallText(InstallStaged(staging, target, update::Md5HexOfDigest(md5.Finish(update::kMd5DigestLength)),
+                                          entry.md5));
+    } else if (result == DownloadResult::UrlOpenFailed && !task.StopRequested()) {
+      failure = FetchWhole(entry, staging, target);
+    } else {
+      platform::RemoveFile(staging);
+      failure = FailureText(result);
+    }
+  } else {
+    failure = kStatusReadFailed;
+  }
+
+  if (failure == nullptr) {
+    window.SetProgressValue(row, kProgressColumn, 100);
+    SetStatus(row, Gbk(kStatusSucceeded));
+    state.counters.succeeded.fetch_add(1);
+  } else {
+    SetStatus(row, Gbk(failure));
+    state.counters.failed.fetch_add(1);
+  }
+  state.counters.running.fetch_sub(1);
+}
+
+void StartDownloads(WorkerRoutine worker) {
+  state::ProgramState& state = state::State();
+  platform::UpdateWindow& window = platform::CurrentUpdateWindow();
+  stopping.store(false);
+  window.EnableButton(false);
+  window.SetTimerInterval(kTimerIntervalMs);
+  state.counters.checkTicks.store(0);
+  state.counters.succeeded.store(0);
+  state.counters.failed.store(0);
+  state.counters.running.store(0);
+
+  if (state.entryCount != 0) {
+    ReleaseFile(state.launchTarget, update::RunDirectory() + "\\" + state.launchTarget);
+  }
+  for (std::int32_t row = 1; row <= state.entryCount; ++row) {
+    if (stopping.load()) return;  // the window is closing while rows are still being started
+    state.taskList[static_cast<std::size_t>(row - 1)].workerThread = platform::StartThread([worker, row] { worker(row); });
+    state.counters.running.fetch_add(1);
+    while (state.counters.running.load() >= state::kMaxRunningWorkers && !stopping.load()) PumpingDelay(kWorkerWaitMs);
+  }
+  window.SetButtonCaption(Gbk("正在下载"));
+}
+
+void StartDownloads() { StartDownloads(RunWorker); }
+
+void StopThreads() {
+  state::ProgramState& state = state::State();
+  stopping.store(true);
+  for (state::TaskRecord& record : state.taskList) record.task.RequestStop();
+
+  const std::uint32_t start = platform::TickCount();
+  auto waitLeft = [start]() -> std::uint32_t {
+    const std::uint32_t spent = platform::TickCount() - start;
+    return spent >= kStopWaitMs ? 0 : kStopWaitMs - spent;
+  };
+  for (const state::TaskRecord& record : state.taskList) {
+    if (record.workerThread != 0) platform::WaitForThread(record.workerThread, waitLeft());
+  }
+  if (state.checkThread != 0) platform::WaitForThread(state.checkThread, waitLeft());
+  for (const state::TaskRecord& record : state.taskList) {
+    if (record.workerThread != 0 && platform::IsThreadRunning(record.workerThread)) {
+      platform::ForceTerminateThread(record.workerThread);
+    }
+  }
+  if (state.checkThread != 0 && platform::IsThreadRunning(state.checkThread)) {
+    platform::ForceTerminateThread(state.checkThread);
+  }
+}
+
+}  // namespace velmora::download

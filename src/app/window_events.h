@@ -1,4 +1,5 @@
-// The handlers of the update window's events. All run on the window's thread.
+// The handlers of the update window's events, wiring the subsystems to the window. All run on the
+// window's thread.
 #pragma once
 
 #include "platform/handles.h"
@@ -6,17 +7,13 @@
 
 namespace velmora::app {
 
-// Window created: starts the update check (update::UpdateCheck) on a new thread and keeps its
-// handle in State().checkThread.
+// Window created: removes what an earlier run left behind (the updater's own executable set
+// aside), then starts the update check (update::UpdateCheck) on a new thread and keeps its handle
+// in State().checkThread.
 void OnWindowCreated(platform::WindowHandle window);
 
-// Window about to be destroyed: force-terminates every started worker thread of the TaskList and
-// then the update-check thread (also when the TaskList is empty, so that a check still running
-// never outlives its window).
-void StopThreads();
-
-// The handlers above, plus the button's and the timer's (which the downloads take over), as the
-// window's events.
+// The window's events: created (above), the start button (download::StartDownloads), the timer
+// (download::CheckCompletion) and the window about to be destroyed (download::StopThreads).
 platform::WindowEvents UpdateWindowEvents();
 
 }  // namespace velmora::app

@@ -16,6 +16,7 @@
 #include "text/encoding.h"
 #include "update/fingerprint.h"
 #include "update/run_directory.h"
+#include "update/staging_files.h"
 
 namespace velmora::download {
 namespace {
@@ -111,7 +112,7 @@ void RunWorker(std::int32_t row) {
   const state::UpdateEntry& entry = state.updateList[static_cast<std::size_t>(row - 1)];
   DownloadTask& task = state.taskList[static_cast<std::size_t>(row - 1)].task;
   const std::string target = update::RunDirectory() + entry.path;
-  const std::string staging = StagingPathOf(target);
+  const std::string staging = update::StagingPathOf(target);
 
   ReleaseLockedTarget(row, target);
   if (!IsExistingFile(target)) CreateParentDirectories(target);
@@ -156,6 +157,8 @@ void StartDownloads(WorkerRoutine worker) {
   state.counters.succeeded.store(0);
   state.counters.failed.store(0);
   state.counters.running.store(0);
+  state.arrivedAtLastCheck = 0;
+  for (const state::TaskRecord& record : state.taskList) state.arrivedAtLastCheck += record.task.ArrivedBytes();
 
   if (state.entryCount != 0) {
     ReleaseFile(state.launchTarget, update::RunDirectory() + "\\" + state.launchTarget);

@@ -24,8 +24,6 @@ bool IsOwnExecutable(const std::string& target) {
 
 }  // namespace
 
-std::string StagingPathOf(const std::string& target) { return target + kStagingSuffix; }
-
 InstallResult InstallStaged(const std::string& staging, const std::string& target, const std::string& md5Hex,
                             const std::string& expectedMd5) {
   if (md5Hex.empty() || md5Hex != expectedMd5) {
@@ -51,8 +49,6 @@ InstallResult InstallStaged(const std::string& staging, const std::string& targe
   }
   return InstallResult::Installed;
 }
-
-void RemoveStagingLeftover(const std::string& target) { platform::RemoveFile(StagingPathOf(target)); }
 
 void RemoveSetAsideExecutable() {
   const std::string own = platform::ExecutablePath();

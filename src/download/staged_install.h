@@ -1,19 +1,15 @@
 // Putting a downloaded file in the product's place without ever leaving a half-written or wrong
-// file there: the download goes to a staging file beside the target (same folder, so the final
-// move is a rename on one volume), its MD5 is checked against the manifest entry, and only then
-// does it replace the target in one step. Until then the old file is untouched.
+// file there: the download goes to a staging file beside the target (update/staging_files.h), its
+// MD5 is checked against the manifest entry, and only then does it replace the target in one
+// step. Until then the old file is untouched.
 #pragma once
 
 #include <string>
 
 namespace velmora::download {
 
-// Appended to a target's path for its staging file, and for the updater's own executable when it
-// is set aside to be replaced while it runs.
-inline constexpr char kStagingSuffix[] = ".velmora-part";
+// Appended to the updater's own executable when it is set aside to be replaced while it runs.
 inline constexpr char kSetAsideSuffix[] = ".velmora-old";
-
-std::string StagingPathOf(const std::string& target);
 
 enum class InstallResult {
   Installed,       // the staged file is now the target
@@ -26,9 +22,6 @@ enum class InstallResult {
 // running program may be renamed, not overwritten) and put back if the replacement fails.
 InstallResult InstallStaged(const std::string& staging, const std::string& target, const std::string& md5Hex,
                             const std::string& expectedMd5);
-
-// Removes what an interrupted run may have left for `target`: its staging file.
-void RemoveStagingLeftover(const std::string& target);
 
 // Removes the updater's own executable that an earlier run set aside when it replaced it.
 void RemoveSetAsideExecutable();

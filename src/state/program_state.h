@@ -69,6 +69,7 @@ struct ProgramState {
   platform::ThreadHandle checkThread = 0;  // the update-check thread, 0 until started
   std::int32_t entryCount = 0;          // the check's result: number of rows listed
   DownloadCounters counters;
+  std::int64_t arrivedAtLastCheck = 0;  // the window's thread: bytes arrived by the last timer tick
 };
 
 // The one instance. Not synchronised: see the file comment for who may touch it when.

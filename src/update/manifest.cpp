@@ -13,6 +13,7 @@
 #include "update/fingerprint.h"
 #include "update/path_safety.h"
 #include "update/program_end.h"
+#include "update/staging_files.h"
 #include "update/run_directory.h"
 
 namespace velmora::update {
@@ -124,6 +125,8 @@ std::int32_t LoadManifest() {
   state.updateList.clear();
   state.launchTarget = std::move(manifest.run);
   for (state::UpdateEntry& entry : manifest.entries) {
+    // A staging file that an interrupted run left beside its target is of no use any more.
+    RemoveStagingLeftover(runDirectory + entry.path);
     // Byte for byte: an upper-case digest in the manifest never matches, and the file is listed.
     if (Md5HexOfFile(runDirectory + entry.path) != entry.md5) state.updateList.push_back(std::move(entry));
   }

@@ -48,12 +48,13 @@ class RecordingPresenter final : public platform::TaskDialogPresenter {
   platform::TaskDialogResult Show(const platform::TaskDialogRequest& request) override {
     shown.push_back(request);
     log_.push_back("notice " + Utf8(request.mainInstruction) + " / " + Utf8(request.content));
-    return {1, false};
+    return {button, false};
   }
   static std::string Utf8(const std::u16string& wide) {
     return text::NarrowToUtf8(text::WideToNarrow(wide, text::NarrowCodePage));
   }
   std::vector<platform::TaskDialogRequest> shown;
+  std::int32_t button = 1;  // the button that closes every notice
 
  private:
   EventLog& log_;

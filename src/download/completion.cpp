@@ -1,0 +1,75 @@
+#include "download/completion.h"
+
+#include "notify/task_notice.h"
+#include "platform/shell.h"
+#include "platform/update_window.h"
+#include "state/process_control.h"
+#include "state/program_state.h"
+#include "text/encoding.h"
+#include "update/program_end.h"
+#include "update/run_directory.h"
+
+namespace velmora::download {
+namespace {
+
+constexpr std::int32_t kSuccessNoticeKind = 3;
+constexpr std::int32_t kPartialNoticeKind = 5;
+constexpr std::int32_t kTimeOutNoticeKind = 2;
+
+// Bytes that have arrived through every row's task so far; read each tick.
+std::int64_t ArrivedBytes(const state::ProgramState& state) {
+  std::int64_t total = 0;
+  for (const state::TaskRecord& record : state.taskList) total += record.task.ArrivedBytes();
+  return total;
+}
+
+void StopTimer(const char* captionUtf8) {
+  platform::UpdateWindow& window = platform::CurrentUpdateWindow();
+  window.SetTimerInterval(0);
+  if (captionUtf8 != nullptr) window.SetButtonCaption(text::Utf8ToNarrow(captionUtf8));
+}
+
+}  // namespace
+
+void CheckCompletion() {
+  state::ProgramState& state = state::State();
+  state::DownloadCounters& counters = state.counters;
+
+  // Only ticks in which the downloads together advanced by less than 1 KiB/s count towards the time
+  // limit: a large file on a slow link is never cut off while it is arriving.
+  const std::int64_t arrived = ArrivedBytes(state);
+  if (arrived - state.arrivedAtLastCheck < kStalledBytesPerTick) counters.checkTicks.fetch_add(1);
+  state.arrivedAtLastCheck = arrived;
+
+  const std::int32_t succeeded = counters.succeeded.load();
+  const std::int32_t failed = counters.failed.load();
+  if (succeeded + failed == state.entryCount) {
+    StopTimer("更新完成");
+    if (failed <= 0) {
+      const std::int32_t answer = notify::ShowNotice(kSuccessNoticeKind, text::Utf8ToNarrow("更新完成"),
+                                                     text::Utf8ToNarrow("[确定]运行软件 [取消]退出更新"));
+      if (answer == notify::kIdOk) LaunchProduct();
+      update::EndProgram();
+    }
+    notify::ShowNotice(kPartialNoticeKind, text::Utf8ToNarrow("更新完成"),
+                       text::Utf8ToNarrow("有") + std::to_string(failed) + text::Utf8ToNarrow("个文件下载失败"));
+    update::EndProgram();
+  }
+  if (counters.checkTicks.load() >= static_cast<std::int64_t>(state.entryCount) * kTicksPerEntry) {
+    counters.checkTicks.store(0);
+    StopTimer(nullptr);
+    notify::ShowNotice(kTimeOutNoticeKind, text::Utf8ToNarrow("更新失败"), text::Utf8ToNarrow("更新失败，连接超时"));
+    update::EndProgram();
+  }
+}
+
+void LaunchProduct() {
+  RunElevated(update::RunDirectory() + "\\" + state::State().launchTarget, "");
+  update::EndProgram();
+}
+
+bool RunElevated(const std::string& file, const std::string& parameters) {
+  return platform::RunElevatedProgram(file, parameters);
+}
+
+}  // namespace velmora::download

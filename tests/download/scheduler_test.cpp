@@ -1,0 +1,183 @@
+// The workers and the scheduler with the outside world replaced: what each download outcome leaves
+// in the product's folder, the row's texts and the counters; at most two workers at a time.
+#include "download/scheduler.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "download/run_doubles.h"
+#include "platform/process_inspection.h"
+#include "platform/thread.h"
+
+namespace velmora::download {
+namespace {
+
+using testing::DownloadRunTest;
+
+class WorkerTest : public DownloadRunTest {};
+
+TEST_F(WorkerTest, ADownloadThatChecksOutReplacesTheFileAndCountsOnce) {
+  WriteProductFile("\\Bin\\core.dll", "old core");
+  ListRow("\\Bin\\core.dll", "new core bytes");
+  Serve("new core bytes");
+  state::State().counters.running.store(1);
+
+  RunWorker(1);
+  EXPECT_EQ(ProductBytes("\\Bin\\core.dll"), "new core bytes");
+  EXPECT_EQ(Files(), (std::vector<std::string>{"Bin/core.dll"})) << "no staging file is left";
+  EXPECT_EQ(Texts(1, 7).back(), "下载成功");
+  EXPECT_EQ(state::State().counters.succeeded.load(), 1);
+  EXPECT_EQ(state::State().counters.failed.load(), 0);
+  EXPECT_EQ(state::State().counters.running.load(), 0);
+}
+
+TEST_F(WorkerTest, EveryFailureLeavesTheOldFileAndNoStagingFile) {
+  struct Case {
+    const char* what;
+    void (*answer)(testing::Answer&);
+    const char* status;
+  };
+  const Case cases[] = {
+      {"wrong file", [](testing::Answer& a) { a.pieces = {"evil bytes...."}; }, "文件校验失败"},
+      {"body cut short", [](testing::Answer& a) { a.pieces = {"new"}; }, "读本地文件失败"},
+      {"read fails", [](testing::Answer& a) { a.pieces = {"new", testing::kFailedRead}; }, "读本地文件失败"},
+      {"no session", [](testing::Answer& a) { a.sessionOpens = false; }, "网络连接失败"},
+      {"no length", [](testing::Answer& a) { a.contentLength = -1; }, "网页文件为空"},
+      {"404 and a 404 fallback", [](testing::Answer& a) { a.status = 404; }, "下载地址错误"},
+  };
+  for (const Case& c : cases) {
+    state::ResetState();
+    log.clear();
+    WriteProductFile("\\App.exe", "old app");
+    ListRow("\\App.exe", "new app bytes!");
+    Serve("new app bytes!");
+    c.answer(stream.answer);
+    ServerAnswers("not found", 404);
+    RunWorker(1);
+    EXPECT_EQ(ProductBytes("\\App.exe"), "old app") << c.what;
+    EXPECT_EQ(Files(), (std::vector<std::string>{"App.exe"})) << c.what;
+    EXPECT_EQ(Texts(1, 7).back(), c.status) << c.what;
+    EXPECT_EQ(state::State().counters.failed.load(), 1) << c.what;
+    EXPECT_EQ(state::State().counters.succeeded.load(), 0) << c.what;
+  }
+}
+
+TEST_F(WorkerTest, TheFallbackFetchesTheWholeFileThroughTheSameCheck) {
+  WriteProductFile("\\readme.txt", "old");
+  ListRow("\\readme.txt", "new readme");
+  Serve("ignored");
+  stream.answer.urlOpens = false;
+  ServerAnswers("new readme");
+  RunWorker(1);
+  EXPECT_EQ(ProductBytes("\\readme.txt"), "new readme");
+  EXPECT_EQ(Texts(1, 7).back(), "下载成功");
+  EXPECT_EQ(state::State().counters.succeeded.load(), 1);
+
+  state::ResetState();
+  ListRow("\\readme.txt", "newer readme");
+  ServerAnswers("tampered");
+  RunWorker(1);
+  EXPECT_EQ(ProductBytes("\\readme.txt"), "new readme");
+  EXPECT_EQ(Texts(1, 7).back(), "文件校验失败");
+  EXPECT_EQ(state::State().counters.failed.load(), 1);
+
+  state::ResetState();
+  ListRow("\\readme.txt", "");
+  ServerAnswers("");
+  RunWorker(1);
+  EXPECT_EQ(Texts(1, 7).back(), "下载地址错误") << "an empty answer is no file";
+}
+
+TEST_F(WorkerTest, AFileInAFolderThatDoesNotExistYet) {
+  ListRow("\\数据\\新\\配置.ini", "config");
+  Serve("config");
+  RunWorker(1);
+  // Natively the run directory has no drive letter, so the folders come from the test's
+  // directory creation only under Windows; either way the row must end counted.
+  const int counted = state::State().counters.succeeded.load() + state::State().counters.failed.load();
+  EXPECT_EQ(counted, 1);
+  if (runDirectory.Narrow().size() > 1 && runDirectory.Narrow()[1] == ':') {
+    EXPECT_EQ(ProductBytes("\\数据\\新\\配置.ini"), "config");
+  }
+}
+
+// A target that stays locked: five attempts, each shown, then the download and its failure.
+class HeldFile final : public platform::ProcessInspection {
+ public:
+  bool Find(const std::string&, bool& isDirectory) override {
+    isDirectory = false;
+    return true;
+  }
+  bool OpensExclusively(const std::string&) override { return false; }
+  std::optional<std::vector<platform::ProcessEntry>> Processes() override { return std::vector<platform::ProcessEntry>{}; }
+  std::u16string ImageFileName(std::uint32_t) override { return {}; }
+  std::u16string DosDevice(char16_t) override { return {}; }
+  void Terminate(std::uint32_t) override {}
+  std::uint32_t OwnProcessId() override { return 1; }
+  void SleepMs(std::uint32_t) override {}
+};
+
+TEST_F(WorkerTest, ALockedTargetGetsFiveAttemptsEachShown) {
+  HeldFile held;
+  platform::ReplaceProcessInspection(&held);
+  WriteProductFile("\\App.exe", "old");
+  ListRow("\\App.exe", "new");
+  Serve("new");
+  RunWorker(1);
+  platform::ReplaceProcessInspection(nullptr);
+  const std::vector<std::string> statuses = Texts(1, 7);
+  ASSERT_GE(statuses.size(), 5u);
+  for (int attempt = 1; attempt <= 5; ++attempt) {
+    EXPECT_EQ(statuses[static_cast<std::size_t>(attempt - 1)], "文件被占用,解除中->" + std::to_string(attempt));
+  }
+}
+
+TEST(CreateParentDirectories, OnlyDriveLetterPathsGetDirectories) {
+  EXPECT_FALSE(CreateParentDirectories("\\\\server\\share\\x.dll"));
+  EXPECT_FALSE(CreateParentDirectories("relative\\x.dll"));
+  EXPECT_FALSE(CreateParentDirectories(""));
+}
+
+std::atomic<int> runningNow{0};
+std::atomic<int> mostAtOnce{0};
+std::atomic<int> started{0};
+
+void BriefWorker(std::int32_t /*row*/) {
+  const int now = runningNow.fetch_add(1) + 1;
+  int most = mostAtOnce.load();
+  while (now > most && !mostAtOnce.compare_exchange_weak(most, now)) {
+  }
+  started.fetch_add(1);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  runningNow.fetch_sub(1);
+  state::State().counters.succeeded.fetch_add(1);
+  state::State().counters.running.fetch_sub(1);
+}
+
+class SchedulerTest : public DownloadRunTest {};
+
+TEST_F(SchedulerTest, FiveRowsRunAtMostTwoAtATime) {
+  for (int row = 1; row <= 5; ++row) ListRow("\\f" + std::to_string(row), "x");
+  state::State().counters.failed.store(7);  // from an earlier run: reset
+  StartDownloads(BriefWorker);
+  for (const state::TaskRecord& record : state::State().taskList) {
+    EXPECT_NE(record.workerThread, 0u);
+    platform::WaitForThread(record.workerThread, 5000);
+  }
+  EXPECT_EQ(started.load(), 5);
+  EXPECT_LE(mostAtOnce.load(), 2);
+  EXPECT_EQ(state::State().counters.failed.load(), 0);
+  EXPECT_EQ(state::State().counters.succeeded.load(), 5);
+  const std::vector<std::string> expected{"button off", "timer 500", "caption 正在下载"};
+  std::vector<std::string> seen;
+  for (const std::string& event : log) {
+    if (event.rfind("button", 0) == 0 || event.rfind("timer", 0) == 0 || event.rfind("caption", 0) == 0) seen.push_back(event);
+  }
+  EXPECT_EQ(seen, expected);
+}
+
+}  // namespace
+}  // namespace velmora::download

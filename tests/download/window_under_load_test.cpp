@@ -15,7 +15,7 @@
 #include "platform/thread.h"
 #include "platform/update_window.h"
 #include "platform/window.h"
-#include "platform/window_automation.h"
+#include "automation/window_automation.h"
 #include "state/program_state.h"
 #include "update/update_window.h"
 

@@ -10,7 +10,7 @@
 
 #include "platform/thread.h"
 #include "platform/window.h"
-#include "platform/window_automation.h"
+#include "automation/window_automation.h"
 #include "text/encoding.h"
 #include "update/update_window.h"
 

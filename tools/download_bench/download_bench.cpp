@@ -58,7 +58,7 @@
 #include "platform/streamed_request.h"
 #include "platform/update_window.h"
 #include "platform/window.h"
-#include "platform/window_automation.h"
+#include "automation/window_automation.h"
 #include "state/program_state.h"
 #include "text/encoding.h"
 #include "update/update_window.h"

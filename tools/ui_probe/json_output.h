@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/window_automation.h"
+#include "automation/window_automation.h"
 
 namespace velmora::probe {
 

@@ -27,7 +27,7 @@
 #include "json_output.h"
 #include "notify/task_notice.h"
 #include "platform/codepage.h"
-#include "platform/window_automation.h"
+#include "automation/window_automation.h"
 
 namespace {
 

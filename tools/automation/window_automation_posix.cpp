@@ -1,5 +1,5 @@
 // The POSIX layer has no windows to find or drive.
-#include "platform/window_automation.h"
+#include "automation/window_automation.h"
 
 namespace velmora::platform::automation {
 

@@ -2,7 +2,7 @@
 // system carries across processes; the ListView and header messages take pointers, so their
 // records and text buffers are placed in memory lent in the target process (VirtualAllocEx) and
 // read back with ReadProcessMemory.
-#include "platform/window_automation.h"
+#include "automation/window_automation.h"
 
 #include <windows.h>
 #include <commctrl.h>

@@ -17,8 +17,9 @@
 //
 // The thread reads the body ahead of the caller (see RequestLine), and Read waits at most the
 // time-out for the next bytes. A WinINet read returns when it has its whole piece or the body ends,
-// so a server slower than one piece per time-out fails like a silent one: with the caller's 10 KiB
-// reads and 30 s, one that sends less than 340 bytes a second.
+// so while the body is slow the thread first asks how much has arrived and reads only that: a
+// server that drips a few bytes every few seconds is read as it drips, and only one that sends
+// nothing for the whole time-out fails.
 #include "platform/streamed_request.h"
 #include "platform/win32/internet_handle.h"
 
@@ -186,8 +187,9 @@ void MakeCalls(const std::shared_ptr<RequestLine>& line, const std::string& url,
   line->contentEncoding = std::move(contentEncoding);
   line->openDone = true;
   line->changed.notify_all();
-  DWORD piece = 0;     // the next piece's size
-  DWORD smallest = 0;  // the caller's read size
+  DWORD piece = 0;        // the next piece's size
+  DWORD smallest = 0;     // the caller's read size
+  bool dripping = true;   // the body arrives slowly (or has not shown yet that it does not)
   while (request != nullptr) {
     line->threadWaiting = true;
     line->changed.wait(lock, [&] {
@@ -205,12 +207,28 @@ void MakeCalls(const std::shared_ptr<RequestLine>& line, const std::string& url,
     lock.unlock();
     const auto started = std::chrono::steady_clock::now();
     DWORD got = 0;
-    const bool ok = InternetReadFile(request, target, size, &got) != FALSE;
+    DWORD wanted = size;
+    DWORD available = 0;
+    bool ok = true;
+    if (dripping) {
+      // A slow body: ask only for what has arrived, so that a server dripping a few bytes at a
+      // time is read as it drips instead of failing after a time-out with a piece half filled.
+      // (A fast body skips this call; it costs as much as a read.)
+      ok = InternetQueryDataAvailable(request, &available, 0, 0) != FALSE;
+      if (ok && available > 0 && available < wanted) wanted = available;
+    }
+    ok = ok && InternetReadFile(request, target, wanted, &got) != FALSE;
     const auto took = std::chrono::steady_clock::now() - started;
     if (ok && got == piece && took < kGrowBelow) {
       piece = std::min(piece * 2, kLargestPiece);
     } else if (took > kShrinkAbove) {
       piece = std::max(piece / 2, smallest);
+    }
+    // A read that waited long marks a slow body; a whole piece there at once ends that.
+    if (took > kShrinkAbove) {
+      dripping = true;
+    } else if (ok && took < kGrowBelow && (got == size || available >= size)) {
+      dripping = false;
     }
     lock.lock();
     line->inCall = false;

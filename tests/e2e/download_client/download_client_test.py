@@ -226,6 +226,16 @@ class DownloadClientTest(unittest.TestCase):
         self.assertEqual(answer["result"], OK)
         self.assertEqual(self.content(local), body)
 
+    def test_a_drip_far_below_a_chunk_per_timeout_still_arrives(self):
+        # 200 bytes a second: a 10 KiB read would wait 50 s, well past the 2 s time-out, unless
+        # only what has arrived is read.
+        body = self.data[:1000]
+        self.server.serve("/drip.bin", body, behaviour=file_server.DRIP, step=100, interval=0.5)
+        local = self.local("drip.bin")
+        answer = self.download("/drip.bin", local, "--receive-timeout", "2000")
+        self.assertEqual(answer["result"], OK)
+        self.assertEqual(self.content(local), body)
+
     def test_a_server_that_stops_sending_fails_within_the_receive_timeout(self):
         cases = {
             "/stall-after-data": (dict(behaviour=file_server.STALL, cut=30000), READ_FAILED),

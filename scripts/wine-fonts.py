@@ -9,7 +9,7 @@ import sys
 
 LINK = "wqy-microhei.ttc,WenQuanYi Micro Hei"
 FAMILY = "WenQuanYi Micro Hei"
-LINKED_FONTS = ["Tahoma", "Segoe UI", "MS Shell Dlg", "MS Shell Dlg 2", "Microsoft Sans Serif", "SimSun"]
+LINKED_FONTS = ["Tahoma", "Tahoma Bold", "Segoe UI", "MS Shell Dlg", "MS Shell Dlg 2", "Microsoft Sans Serif", "SimSun"]
 SUBSTITUTED = ["\u5fae\u8f6f\u96c5\u9ed1", "Microsoft YaHei", "Microsoft YaHei UI"]
 
 

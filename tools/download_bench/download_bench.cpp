@@ -41,6 +41,7 @@
 #include <wininet.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -511,11 +512,49 @@ void RunVelmora(VelmoraRun& run) {
 int Usage() {
   std::fprintf(stderr,
                "usage: download-bench --mode wininet URL OUT --result FILE [--peek] [--receive-timeout MS]\n"
-               "       download-bench --mode velmora URL OUT --result FILE [--progress report|pending|compute|none]\n");
+               "       download-bench --mode velmora URL OUT --result FILE [--progress report|pending|compute|none]\n"
+               "       download-bench --mode wininet-set LIST --result FILE (LIST: \"URL FILE\" lines, two at a time)\n");
   return 2;
 }
 
 }  // namespace
+
+// Fetches every (url, file) pair of `listPath` (one "URL FILE" per line) with RunWinInet, two at
+// a time, as the updater's workers do; the outcome's bytes and seconds cover the whole set.
+void RunWinInetSet(const std::string& listPath, const WinInetOptions& options, Outcome& outcome) {
+  std::vector<std::pair<std::string, std::string>> pairs;
+  if (FILE* list = std::fopen(listPath.c_str(), "r")) {
+    char url[2048];
+    char out[2048];
+    while (std::fscanf(list, "%2047s %2047s", url, out) == 2) pairs.emplace_back(url, out);
+    std::fclose(list);
+  }
+  if (pairs.empty()) {
+    outcome.error = "no pairs in " + listPath;
+    return;
+  }
+  const Clock::time_point start = Clock::now();
+  std::atomic<std::size_t> next{0};
+  std::vector<Outcome> outcomes(pairs.size());
+  auto fetch = [&] {
+    for (std::size_t index = next++; index < pairs.size(); index = next++) {
+      RunWinInet(pairs[index].first, pairs[index].second, options, outcomes[index]);
+    }
+  };
+  std::thread first(fetch);
+  std::thread second(fetch);
+  first.join();
+  second.join();
+  outcome.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  outcome.ok = true;
+  for (const Outcome& one : outcomes) {
+    outcome.bytes += one.bytes;
+    if (!one.ok) {
+      outcome.ok = false;
+      outcome.error = one.error;
+    }
+  }
+}
 
 int main(int argc, char** argv) {
   std::string mode;
@@ -539,6 +578,13 @@ int main(int argc, char** argv) {
     } else {
       positional.push_back(argument);
     }
+  }
+  if (mode == "wininet-set" && positional.size() == 1 && !resultPath.empty()) {
+    Outcome outcome;
+    outcome.mode = mode;
+    RunWinInetSet(positional[0], wininet, outcome);
+    if (!WriteResult(resultPath, outcome)) return 1;
+    return outcome.ok ? 0 : 1;
   }
   if (positional.size() != 2 || resultPath.empty() || (mode != "wininet" && mode != "velmora") ||
       (progress != "report" && progress != "pending" && progress != "compute" && progress != "none")) {

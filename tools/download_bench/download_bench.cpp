@@ -59,6 +59,7 @@
 #include "platform/streamed_request.h"
 #include "platform/update_window.h"
 #include "platform/window.h"
+#include "automation/json_output.h"
 #include "automation/window_automation.h"
 #include "state/program_state.h"
 #include "text/encoding.h"
@@ -83,24 +84,6 @@ double SecondsSince(Clock::time_point start) {
 
 double MsSince(Clock::time_point start) {
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-std::string JsonText(const std::string& utf8) {
-  std::string out = "\"";
-  for (const char c : utf8) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (byte < 0x20) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof(escaped), "\\u%04x", byte);
-      out += escaped;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
 }
 
 std::string JsonNumber(double value) {
@@ -136,8 +119,8 @@ struct Outcome {
 };
 
 std::string ToJson(const Outcome& outcome) {
-  std::string json = "{\"mode\":" + JsonText(outcome.mode);
-  if (!outcome.variant.empty()) json += ",\"variant\":" + JsonText(outcome.variant);
+  std::string json = "{\"mode\":" + velmora::probe::Quote(outcome.mode);
+  if (!outcome.variant.empty()) json += ",\"variant\":" + velmora::probe::Quote(outcome.variant);
   json += ",\"bytes\":" + std::to_string(outcome.bytes);
   json += ",\"seconds\":" + JsonNumber(outcome.seconds);
   const double mbps = outcome.seconds > 0 ? static_cast<double>(outcome.bytes) / 1e6 / outcome.seconds : 0.0;
@@ -160,11 +143,11 @@ std::string ToJson(const Outcome& outcome) {
     json += ",\"row\":[";
     for (std::size_t i = 0; i < outcome.row.size(); ++i) {
       if (i > 0) json += ',';
-      json += JsonText(outcome.row[i]);
+      json += velmora::probe::Quote(outcome.row[i]);
     }
     json += "]";
   }
-  if (!outcome.error.empty()) json += ",\"error\":" + JsonText(outcome.error);
+  if (!outcome.error.empty()) json += ",\"error\":" + velmora::probe::Quote(outcome.error);
   return json + "}\n";
 }
 

@@ -24,7 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "json_output.h"
+#include "automation/json_output.h"
 #include "notify/task_notice.h"
 #include "platform/codepage.h"
 #include "automation/window_automation.h"

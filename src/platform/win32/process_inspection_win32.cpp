@@ -5,6 +5,7 @@
 #include <tlhelp32.h>
 
 #include "platform/process_inspection.h"
+#include "platform/win32/kernel_handle.h"
 #include "text/encoding.h"
 
 namespace velmora::platform {
@@ -14,21 +15,7 @@ constexpr DWORD kImagePathCharacters = 260;
 
 const wchar_t* AsWide(const std::u16string& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
 
-// Owns a HANDLE that is closed with CloseHandle (snapshots, processes, files).
-class KernelHandle {
- public:
-  explicit KernelHandle(HANDLE handle) : handle_(handle) {}
-  ~KernelHandle() {
-    if (valid()) CloseHandle(handle_);
-  }
-  KernelHandle(const KernelHandle&) = delete;
-  KernelHandle& operator=(const KernelHandle&) = delete;
-  bool valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
-  HANDLE get() const { return handle_; }
-
- private:
-  HANDLE handle_;
-};
+using win32::KernelHandle;
 
 class Win32ProcessInspection final : public ProcessInspection {
  public:

@@ -5,27 +5,14 @@
 #include <tlhelp32.h>
 
 #include "platform/codepage.h"
+#include "platform/win32/kernel_handle.h"
 
 namespace velmora::platform {
 namespace {
 
 constexpr std::uint32_t kNarrowCodePage = 936;
 
-// Owns a HANDLE that is closed with CloseHandle (snapshots, processes).
-class KernelHandle {
- public:
-  explicit KernelHandle(HANDLE handle) : handle_(handle) {}
-  ~KernelHandle() {
-    if (valid()) CloseHandle(handle_);
-  }
-  KernelHandle(const KernelHandle&) = delete;
-  KernelHandle& operator=(const KernelHandle&) = delete;
-  bool valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
-  HANDLE get() const { return handle_; }
-
- private:
-  HANDLE handle_;
-};
+using win32::KernelHandle;
 
 }  // namespace
 

@@ -1,4 +1,4 @@
-#include "json_output.h"
+#include "automation/json_output.h"
 
 #include <cstdio>
 

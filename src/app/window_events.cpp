@@ -17,6 +17,7 @@ void OnWindowCreated(platform::WindowHandle /*window*/) {
 platform::WindowEvents UpdateWindowEvents() {
   platform::WindowEvents events;
   events.created = OnWindowCreated;
+  events.closing = [] { download::RequestStop(); };
   events.destroying = [] { download::StopThreads(); };
   events.buttonClicked = [] { download::StartDownloads(); };
   events.timerTick = [] { download::CheckCompletion(); };

@@ -1,5 +1,6 @@
 #include "download/completion.h"
 
+#include "download/scheduler.h"
 #include "notify/task_notice.h"
 #include "platform/shell.h"
 #include "platform/update_window.h"
@@ -32,6 +33,11 @@ void StopTimer(const char* captionUtf8) {
 }  // namespace
 
 void CheckCompletion() {
+  // The window is closing: the run is abandoned, and no notice may hold the window up.
+  if (StopRequested()) {
+    platform::CurrentUpdateWindow().SetTimerInterval(0);
+    return;
+  }
   state::ProgramState& state = state::State();
   state::DownloadCounters& counters = state.counters;
 

@@ -73,6 +73,7 @@ void DownloadTask::CloseFile() {
 DownloadResult DownloadTask::Download(const std::string& url, const std::string& localPath,
                                       ProgressCallback progress, std::int64_t startOffset, bool resume,
                                       std::int32_t userData) {
+  openedLocalFile_ = false;
   platform::StreamingHttp& http = platform::CurrentStreamingHttp();
   const std::uint32_t connectionFlags = http.ConnectedStateFlags();
   const std::unique_ptr<platform::InternetSession> session =
@@ -103,10 +104,12 @@ DownloadResult DownloadTask::Download(const std::string& url, const std::string&
     platform::OutputFile& file;
     ~FileCloser() { file.Close(); }
   } closer{*localFile_};
-  if (!localFile_->Open(localPath, resume ? platform::OutputFile::Mode::Append
-                                          : platform::OutputFile::Mode::CreateOrTruncate)) {
+  if (!localFile_->Open(localPath,
+                        resume ? platform::OutputFile::Mode::Append : platform::OutputFile::Mode::CreateOrTruncate,
+                        exclusiveFile_)) {
     return DownloadResult::LocalFileFailed;
   }
+  openedLocalFile_ = true;
   if (resume) position_ = startOffset;
   contentLength_ = announced;
   const std::int64_t endPosition = (resume ? startOffset : 0) + contentLength_;

@@ -75,8 +75,16 @@ class DownloadTask {
   std::int32_t ElapsedMs() const { return elapsedMs_; }
   std::int64_t ReceivedBytes() const { return receivedBytes_; }
 
+  // The last Download opened (and so created or changed) its local file.
+  bool OpenedLocalFile() const { return openedLocalFile_; }
+
   // Closes the local file if a download left it open (Download itself always closes it).
   void CloseFile();
+
+  // With `exclusive`, the local file is opened so that no one else may open it meanwhile (a
+  // staging file: two rows for one file must never write into the same bytes); otherwise others
+  // may read and write it.
+  void SetExclusiveFile(bool exclusive) { exclusiveFile_ = exclusive; }
 
   // Every chunk written from now on is also added to `digest` (not owned; null: none), so that a
   // file is checked without being read again.
@@ -98,6 +106,8 @@ class DownloadTask {
   std::unique_ptr<platform::OutputFile> localFile_;
   std::atomic<bool> stopRequested_{false};
   platform::HashComputation* digest_ = nullptr;
+  bool exclusiveFile_ = false;
+  bool openedLocalFile_ = false;
   std::atomic<std::int64_t> arrived_{0};
 };
 

@@ -74,8 +74,8 @@ const char* FetchWhole(const state::UpdateEntry& entry, const std::string& stagi
   const platform::HttpResponse response = platform::CurrentHttpClient().Get(entry.url, kFallbackWaitMs);
   if (!response.Succeeded() || response.body.empty()) return kStatusBadAddress;
   platform::OutputFile file;
-  const bool written = file.Open(staging, platform::OutputFile::Mode::CreateOrTruncate) &&
-                       file.Write(response.body.data(), response.body.size());
+  if (!file.Open(staging, platform::OutputFile::Mode::CreateOrTruncate, true)) return kStatusBadAddress;
+  const bool written = file.Write(response.body.data(), response.body.size());
   file.Close();
   if (!written) {
     platform::RemoveFile(staging);
@@ -121,6 +121,7 @@ void RunWorker(std::int32_t row) {
   if (!stopping.load()) {
     platform::HashComputation md5(update::kCalgMd5);
     task.SetDigest(&md5);
+    task.SetExclusiveFile(true);
     const DownloadResult result = task.Download(entry.url, staging, ReportProgress, 0, false, row);
     task.SetDigest(nullptr);
     if (result == DownloadResult::Ok) {
@@ -129,7 +130,8 @@ void RunWorker(std::int32_t row) {
     } else if (result == DownloadResult::UrlOpenFailed && !task.StopRequested()) {
       failure = FetchWhole(entry, staging, target);
     } else {
-      platform::RemoveFile(staging);
+      // A staging file that another row of the same file holds open is that row's, not ours.
+      if (task.OpenedLocalFile()) platform::RemoveFile(staging);
       failure = FailureText(result);
     }
   } else {
@@ -174,10 +176,16 @@ void StartDownloads(WorkerRoutine worker) {
 
 void StartDownloads() { StartDownloads(RunWorker); }
 
+void RequestStop() {
+  stopping.store(true);
+  for (state::TaskRecord& record : state::State().taskList) record.task.RequestStop();
+}
+
+bool StopRequested() { return stopping.load(); }
+
 void StopThreads() {
   state::ProgramState& state = state::State();
-  stopping.store(true);
-  for (state::TaskRecord& record : state.taskList) record.task.RequestStop();
+  RequestStop();
 
   const std::uint32_t start = platform::TickCount();
   auto waitLeft = [start]() -> std::uint32_t {

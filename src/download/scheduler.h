@@ -40,6 +40,11 @@ void StartDownloads();
 // Row `row`'s worker (1-based). Counts the row exactly once, as succeeded or failed.
 void RunWorker(std::int32_t row);
 
+// The user closes the window: no further row is started, every download is asked to stop, and the
+// completion check shows nothing any more. The window goes when the click handler has returned.
+void RequestStop();
+bool StopRequested();
+
 // The window is about to be destroyed: asks the workers to stop, waits at most kStopWaitMs in all
 // for them and for the update check, then ends by force whatever still runs. Files in the product's
 // place are never half-written either way.

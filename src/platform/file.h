@@ -47,8 +47,10 @@ class OutputFile {
   OutputFile(OutputFile&&) noexcept;
   OutputFile& operator=(OutputFile&&) noexcept;
 
-  // False when the file cannot be opened for writing.
-  bool Open(const std::string& path, Mode mode);
+  // False when the file cannot be opened for writing. With `exclusive`, no one else may open it
+  // while it is open here (share mode 0 on Windows; an advisory lock that every exclusive opener
+  // takes on POSIX), and an open that finds it in use fails without changing it.
+  bool Open(const std::string& path, Mode mode, bool exclusive = false);
   bool IsOpen() const;
   // Writes all `size` bytes at the current position; false when that failed (a full disk
   // included). Some of the bytes may have been written then.

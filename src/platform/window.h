@@ -61,6 +61,9 @@ struct WindowDesign {
 // components exist; `destroying` runs when the window is about to be destroyed. Any may be empty.
 struct WindowEvents {
   std::function<void(WindowHandle)> created;
+  // The user closes the window (close box, Alt+F4, Escape). The window goes once the event that is
+  // being handled (a click handler still waiting, say) has returned; this runs at once.
+  std::function<void()> closing;
   std::function<void()> destroying;
   std::function<void()> buttonClicked;
   std::function<void()> timerTick;

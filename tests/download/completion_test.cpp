@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "download/download_task.h"
+#include "download/scheduler.h"
+#include "platform/thread.h"
 #include "download/run_doubles.h"
 
 namespace velmora::download {
@@ -50,6 +52,18 @@ TEST_F(CompletionTest, AFullSuccessOffersTheProductAndOkStartsItElevated) {
   EXPECT_NE(std::find(log.begin(), log.end(), "caption 更新完成"), log.end());
   ASSERT_EQ(presenter.shown.size(), 1u);
   EXPECT_EQ(update::testing::RecordingPresenter::Utf8(presenter.shown[0].windowTitle), "Velmora - Update");
+}
+
+TEST_F(CompletionTest, AfterTheWindowIsClosedNothingIsShown) {
+  Rows(1);
+  state::State().counters.succeeded.store(1);
+  RequestStop();
+  EXPECT_EQ(TicksUntilTheEnd(3), 0);
+  EXPECT_TRUE(Notices().empty());
+  EXPECT_NE(std::find(log.begin(), log.end(), "timer 0"), log.end());
+  StartDownloads([](std::int32_t) { state::State().counters.running.fetch_sub(1); });  // a new run starts afresh
+  EXPECT_FALSE(StopRequested());
+  platform::WaitForThread(state::State().taskList[0].workerThread, 5000);
 }
 
 TEST_F(CompletionTest, CancelEndsWithoutStartingAnything) {

@@ -280,6 +280,22 @@ TEST_F(DownloadTaskTest, AStopRequestEndsTheDownloadBetweenChunks) {
   EXPECT_EQ(copy.Position(), 10);
 }
 
+TEST_F(DownloadTaskTest, AFileThatAnotherExclusiveDownloadHoldsIsLeftAlone) {
+  directory.WriteFile("a.bin", "held bytes");
+  platform::OutputFile holder;
+  ASSERT_TRUE(holder.Open(target, platform::OutputFile::Mode::Append, true));
+  http.answer.contentLength = 3;
+  http.answer.pieces = {"new"};
+  task.SetExclusiveFile(true);
+  EXPECT_EQ(Run(), DownloadResult::LocalFileFailed);
+  EXPECT_FALSE(task.OpenedLocalFile());
+  holder.Close();
+  EXPECT_EQ(ReadAll(target), "held bytes");
+  EXPECT_EQ(Run(), DownloadResult::Ok);
+  EXPECT_TRUE(task.OpenedLocalFile());
+  EXPECT_EQ(ReadAll(target), "new");
+}
+
 TEST_F(DownloadTaskTest, ANewTaskIsAllZero) {
   const DownloadTask fresh;
   EXPECT_EQ(fresh.ContentLength(), 0);

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <sys/file.h>
 #include <sys/stat.h>
 
 #include "platform/file.h"
@@ -76,14 +77,22 @@ OutputFile::~OutputFile() { Close(); }
 OutputFile::OutputFile(OutputFile&&) noexcept = default;
 OutputFile& OutputFile::operator=(OutputFile&&) noexcept = default;
 
-bool OutputFile::Open(const std::string& path, Mode mode) {
+bool OutputFile::Open(const std::string& path, Mode mode, bool exclusive) {
   Close();
   if (!state_) state_ = std::make_unique<State>();
   const std::string native = posix::NativePath(path);
   if (native.empty()) return false;
-  const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (mode == Mode::Append ? O_APPEND : O_TRUNC);
+  // Cut to length 0 only once the file is known to be ours: an exclusive open of a file in use
+  // must leave it as it is.
+  const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (mode == Mode::Append ? O_APPEND : 0);
   state_->descriptor = ::open(native.c_str(), flags, 0644);
-  return state_->descriptor >= 0;
+  if (state_->descriptor < 0) return false;
+  if ((exclusive && ::flock(state_->descriptor, LOCK_EX | LOCK_NB) != 0) ||
+      (mode == Mode::CreateOrTruncate && ::ftruncate(state_->descriptor, 0) != 0)) {
+    Close();
+    return false;
+  }
+  return true;
 }
 
 bool OutputFile::IsOpen() const { return state_ && state_->descriptor >= 0; }

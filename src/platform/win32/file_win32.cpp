@@ -64,14 +64,14 @@ OutputFile::~OutputFile() { Close(); }
 OutputFile::OutputFile(OutputFile&&) noexcept = default;
 OutputFile& OutputFile::operator=(OutputFile&&) noexcept = default;
 
-bool OutputFile::Open(const std::string& path, Mode mode) {
+bool OutputFile::Open(const std::string& path, Mode mode, bool exclusive) {
   Close();
   if (!state_) state_ = std::make_unique<State>();
   const std::u16string wide = text::NarrowToWide(path, text::NarrowCodePage);
   if (wide.empty()) return false;
   state_->handle = CreateFileW(reinterpret_cast<const wchar_t*>(wide.c_str()),
                                GENERIC_WRITE,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE,  // others may read and write meanwhile
+                               exclusive ? 0 : FILE_SHARE_READ | FILE_SHARE_WRITE,  // dwShareMode
                                nullptr,                             // lpSecurityAttributes
                                mode == Mode::Append ? OPEN_ALWAYS : CREATE_ALWAYS,
                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN,

@@ -125,11 +125,13 @@ INT_PTR CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         return TRUE;
       }
       if (LOWORD(wParam) == IDCANCEL) {  // the close box, Alt+F4 and Escape
+        if (context->events.closing) context->events.closing();
         EndDialog(window, 0);
         return TRUE;
       }
       return FALSE;
     case WM_CLOSE:
+      if (context->events.closing) context->events.closing();
       EndDialog(window, 0);
       return TRUE;
     case WM_TIMER:

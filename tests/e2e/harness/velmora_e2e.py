@@ -219,3 +219,74 @@ class WineTestCase(unittest.TestCase):
         if wait_for_window:
             window = self.wine.probe("window", "--wait", str(timeout * 1000), timeout=timeout + 30)["window"]
         return process, window
+
+
+# --- Downloads: the stand-in product, hand-off manifests of real entries, files and paths ---------
+
+import hashlib  # noqa: E402
+
+STAND_IN = os.path.join(WINDOWS_BUILD_DIR, "tools", "stand_in_product", "stand-in-product.exe")
+
+# Row status texts of the downloads.
+STATUS_READY = "准备下载"
+STATUS_DOWNLOADING = "下载中"
+STATUS_SUCCEEDED = "下载成功"
+STATUS_LOCKED_PREFIX = "文件被占用,解除中->"
+STATUS_READ_FAILED = "读本地文件失败"
+STATUS_BAD_ADDRESS = "下载地址错误"
+STATUS_LOCAL_FILE = "不能打开本地文件"
+STATUS_DIGEST_MISMATCH = "文件校验失败"
+
+# Grid columns of a row.
+COLUMN_ROW, COLUMN_PATH, COLUMN_PROGRESS, COLUMN_SPEED, COLUMN_SIZE, COLUMN_DOWNLOADED, COLUMN_MS, COLUMN_STATUS = range(8)
+
+STAGING_SUFFIX = ".velmora-part"
+
+
+def windows_path(path):
+    """The Windows form of a Linux path under Wine's Z: drive ("Z:\\work\\...")."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def md5_hex(data):
+    return hashlib.md5(data).hexdigest()
+
+
+def write_hand_off_entries(run_dir, entries, run="Velmora.exe"):
+    """Writes the hand-off manifest (GBK JSON) of `run_dir` with `entries`: dicts with "path" (a
+    "\\"-separated path below the run directory, starting with "\\"), "url" and "md5"; "name"
+    defaults to the path's last component."""
+    data = [{"name": entry.get("name", entry["path"].rsplit("\\", 1)[-1]), "md5": entry["md5"], "url": entry["url"],
+             "path": entry["path"]} for entry in entries]
+    text = json.dumps({"run": run, "data": data}, ensure_ascii=False)
+    return run_dir.write("Bin/Config/UP.data", text.encode("gbk"))
+
+
+def install_stand_in(directory, exe_name="Velmora.exe", trailer=b""):
+    """Copies the stand-in product into `directory` as `exe_name`, with `trailer` appended (an
+    executable runs the same with bytes after its image, so trailers make versions that differ).
+    Returns (its path, its bytes)."""
+    with open(STAND_IN, "rb") as source:
+        data = source.read() + trailer
+    os.makedirs(directory, exist_ok=True)
+    path = os.path.join(directory, exe_name)
+    with open(path, "wb") as out:
+        out.write(data)
+    return path, data
+
+
+def stand_in_starts(exe_path):
+    """The starts that the stand-in at `exe_path` recorded: a list of dicts (pid, path, arguments,
+    and held for --hold-file), oldest first."""
+    try:
+        with open(exe_path + ".starts.txt", "rb") as record:
+            lines = record.read().decode("utf-8").splitlines()
+    except FileNotFoundError:
+        return []
+    return [json.loads(line) for line in lines if line.strip()]
+
+
+def staging_leftovers(directory):
+    """Files below `directory` whose names end with the staging suffix."""
+    return [os.path.join(root, name) for root, _, names in os.walk(directory) for name in names
+            if name.endswith(STAGING_SUFFIX)]

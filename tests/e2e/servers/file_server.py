@@ -21,7 +21,8 @@ import http.server
 import re
 import select
 import socket
-import threading
+
+from route_server import RouteServer
 
 NORMAL = "normal"        # Content-Length and the body (the part asked for, when ranges are on)
 DROP = "drop"            # announces the whole length, sends `cut` bytes, closes
@@ -198,54 +199,15 @@ class _Handler(http.server.BaseHTTPRequestHandler):
                 return
 
 
-class _ThreadingServer(http.server.ThreadingHTTPServer):
-    daemon_threads = True
-
-    def handle_error(self, request, client_address):
-        pass  # a client that gives up is part of the tests
-
-
-class FileServer:
+class FileServer(RouteServer):
     """Serves on http://127.0.0.1:<port> until stop(). `url(path)` gives the full address."""
 
     def __init__(self, host="127.0.0.1"):
-        self._routes = {}
-        self._requests = []
-        self._lock = threading.Lock()
-        self._stopping = threading.Event()
-        self._server = _ThreadingServer((host, 0), _Handler)
-        self._server.owner = self
-        self.host = host
-        self.port = self._server.server_address[1]
-        self._thread = threading.Thread(target=self._server.serve_forever, kwargs={"poll_interval": 0.1},
-                                        daemon=True)
-        self._thread.start()
-
-    def url(self, path):
-        return "http://%s:%d%s" % (self.host, self.port, path)
+        super().__init__(_Handler, lambda: Route(b"not found", status=404), host)
 
     def serve(self, path, body=b"", **options):
         """Sets up the answer for `path`: `body` is bytes or a Pattern; see Route for the options."""
-        with self._lock:
-            self._routes[path] = Route(body, **options)
-
-    def requests(self, path=None):
-        with self._lock:
-            return [r for r in self._requests if path is None or r.path == path]
-
-    def stop(self):
-        self._stopping.set()
-        self._server.shutdown()
-        self._server.server_close()
-        self._thread.join(timeout=10)
-
-    def _route_for(self, path):
-        with self._lock:
-            return self._routes.get(path) or Route(b"not found", status=404)
-
-    def _record(self, request):
-        with self._lock:
-            self._requests.append(request)
+        self._set_route(path, Route(body, **options))
 
 
 if __name__ == "__main__":  # a server for trying things by hand: a 1 GiB pattern at /big

@@ -15,8 +15,9 @@ answer 404. Every request is recorded, so tests can check what the program sent.
 
 import http.server
 import ssl
-import threading
 import time
+
+from route_server import RouteServer
 
 NORMAL = "normal"    # status line, headers with Content-Length, the body
 HANG = "hang"        # reads the request and never answers, until the server stops
@@ -77,58 +78,24 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.write(reply.body)
 
 
-class _ThreadingServer(http.server.ThreadingHTTPServer):
-    daemon_threads = True
-
-    def handle_error(self, request, client_address):
-        pass  # a client that gives up (or rejects the certificate) is part of the tests
-
-
-class HttpsServer:
+class HttpsServer(RouteServer):
     """Serves on https://127.0.0.1:<port> until stop(). `url(path)` gives the full address."""
 
+    scheme = "https"
+
     def __init__(self, certificate, key, host="127.0.0.1"):
-        self._routes = {}
-        self._requests = []
-        self._lock = threading.Lock()
-        self._stopping = threading.Event()
-        self._server = _ThreadingServer((host, 0), _Handler)
-        self._server.owner = self
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         context.load_cert_chain(certificate, key)
-        self._server.socket = context.wrap_socket(self._server.socket, server_side=True,
-                                                  do_handshake_on_connect=False)
-        self.host = host
-        self.port = self._server.server_address[1]
-        self._thread = threading.Thread(target=self._server.serve_forever, kwargs={"poll_interval": 0.1},
-                                        daemon=True)
-        self._thread.start()
-
-    def url(self, path):
-        return "https://%s:%d%s" % (self.host, self.port, path)
+        super().__init__(_Handler, lambda: Reply(b"not found", status=404), host,
+                         wrap_socket=lambda sock: context.wrap_socket(sock, server_side=True,
+                                                                      do_handshake_on_connect=False))
 
     def reply(self, path, body=b"", **options):
         """Sets up the answer for `path` (see Reply for the options); replaces an earlier one."""
-        with self._lock:
-            self._routes[path] = Reply(body, **options)
-
-    def requests(self, path=None):
-        with self._lock:
-            return [r for r in self._requests if path is None or r.path == path]
-
-    def stop(self):
-        self._stopping.set()
-        self._server.shutdown()
-        self._server.server_close()
-        self._thread.join(timeout=10)
+        self._set_route(path, Reply(body, **options))
 
     def _reply_for(self, path):
-        with self._lock:
-            return self._routes.get(path) or Reply(b"not found", status=404)
-
-    def _record(self, request):
-        with self._lock:
-            self._requests.append(request)
+        return self._route_for(path)
 
 
 def wait_until(predicate, timeout, step=0.1):

@@ -10,7 +10,7 @@
 //               flags: RapidJSON's fast, not always correctly rounded, number conversion)
 //   ParseGbk    JsonDocument::Parse from GBK text (converted to UTF-16 first; characters GBK cannot
 //               hold became "?")
-// Throughput counts the bytes of the original UTF-8 file. The counter PeakBytes is the largest
+// Throughput counts the bytes of the UTF-8 input file. The counter PeakBytes is the largest
 // amount of memory the document (and the parser) had taken from the allocator at once.
 #include <benchmark/benchmark.h>
 #include <rapidjson/document.h>
@@ -85,11 +85,11 @@ struct CountingAllocator {
     usage.Add(size);
     return reinterpret_cast<char*>(block) + 16;
   }
-  void* Realloc(void* original, size_t originalSize, size_t newSize) {
+  void* Realloc(void* previous, size_t previousSize, size_t newSize) {
     void* grown = Malloc(newSize);
-    if (original != nullptr) {
-      std::memcpy(grown, original, originalSize < newSize ? originalSize : newSize);
-      Free(original);
+    if (previous != nullptr) {
+      std::memcpy(grown, previous, previousSize < newSize ? previousSize : newSize);
+      Free(previous);
     }
     return grown;
   }

@@ -6,7 +6,7 @@
 // from UTF-16 text by both libraries; every iteration then writes the whole document, compact:
 //   ToJsonWide  JsonDocument::ToJsonWide(u"") (escaping on, numbers from their text forms)
 //   RapidJson   rapidjson::Writer into a UTF-16 string buffer (numbers formatted from values)
-// Throughput counts the bytes of the original UTF-8 file.
+// Throughput counts the bytes of the UTF-8 input file.
 #include <benchmark/benchmark.h>
 #include <rapidjson/document.h>
 #include <rapidjson/encodings.h>

@@ -1,6 +1,6 @@
 #include "download/locked_file_release.h"
 
-#include "platform/process_inspection.h"
+#include "platform/release_services.h"
 #include "text/encoding.h"
 
 namespace velmora::download {
@@ -47,11 +47,11 @@ std::size_t ExtensionOffset(const std::string& name) {
 
 bool IsExistingFile(const std::string& path) {
   bool isDirectory = false;
-  return platform::CurrentProcessInspection().Find(path, isDirectory) && !isDirectory;
+  return platform::CurrentReleaseServices().Find(path, isDirectory) && !isDirectory;
 }
 
 bool IsLocked(const std::string& path) {
-  platform::ProcessInspection& system = platform::CurrentProcessInspection();
+  platform::ReleaseServices& system = platform::CurrentReleaseServices();
   bool isDirectory = false;
   if (!system.Find(path, isDirectory)) return false;
   return !system.OpensExclusively(path);
@@ -64,7 +64,7 @@ std::string FileNameOfPath(const std::string& path, bool withExtension) {
 }
 
 std::u16string DevicePathToDrivePath(const std::u16string& path) {
-  platform::ProcessInspection& system = platform::CurrentProcessInspection();
+  platform::ReleaseServices& system = platform::CurrentReleaseServices();
   for (char16_t letter = u'A'; letter <= u'Z'; ++letter) {
     const std::u16string device = system.DosDevice(letter);
     if (device.empty()) continue;
@@ -77,12 +77,12 @@ std::u16string DevicePathToDrivePath(const std::u16string& path) {
 }
 
 std::u16string ProcessImagePath(std::uint32_t processId) {
-  const std::u16string image = platform::CurrentProcessInspection().ImageFileName(processId);
+  const std::u16string image = platform::CurrentReleaseServices().ImageFileName(processId);
   return image.empty() ? image : DevicePathToDrivePath(image);
 }
 
 bool ReleaseFile(const std::string& name, const std::string& path) {
-  platform::ProcessInspection& system = platform::CurrentProcessInspection();
+  platform::ReleaseServices& system = platform::CurrentReleaseServices();
   const std::u16string wideName = text::NarrowToWide(name, text::NarrowCodePage);
   const std::u16string widePath = text::NarrowToWide(path, text::NarrowCodePage);
   const auto processes = system.Processes();

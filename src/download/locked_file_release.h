@@ -3,7 +3,7 @@
 // letter for letter, and the same image path) is ended. Other programs that keep the file open
 // are never touched; the caller's retries and its failure status are all that can be done then.
 //
-// Paths and names are GBK text; the system's answers come through platform/process_inspection.h,
+// Paths and names are GBK text; the system's answers come through platform/release_services.h,
 // so the matching rules are tested without real processes. Thread-safe: every call takes a fresh
 // process list.
 #pragma once

@@ -6,7 +6,7 @@
 
 #include <map>
 
-#include "platform/process_inspection.h"
+#include "platform/release_services.h"
 #include "text/encoding.h"
 
 namespace velmora::download {
@@ -16,7 +16,7 @@ std::u16string U16(const std::string& utf8) {
   return text::NarrowToWide(text::Utf8ToNarrow(utf8), text::NarrowCodePage);
 }
 
-class FakeSystem final : public platform::ProcessInspection {
+class FakeSystem final : public platform::ReleaseServices {
  public:
   std::map<std::string, bool> files;  // path -> is a directory
   std::map<std::string, bool> exclusive;  // path -> opens exclusively
@@ -49,11 +49,11 @@ class FakeSystem final : public platform::ProcessInspection {
 class LockedFileReleaseTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    platform::ReplaceProcessInspection(&system);
+    platform::ReplaceReleaseServices(&system);
     system.devices[u'C'] = u"\\Device\\HarddiskVolume10";
     system.devices[u'D'] = u"\\Device\\HarddiskVolume1";
   }
-  void TearDown() override { platform::ReplaceProcessInspection(nullptr); }
+  void TearDown() override { platform::ReplaceReleaseServices(nullptr); }
   FakeSystem system;
 };
 

@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "download/run_doubles.h"
-#include "platform/process_inspection.h"
+#include "platform/release_services.h"
 #include "platform/thread.h"
 
 namespace velmora::download {
@@ -105,7 +105,7 @@ TEST_F(WorkerTest, AFileInAFolderThatDoesNotExistYet) {
 }
 
 // A target that stays locked: five attempts, each shown, then the download and its failure.
-class HeldFile final : public platform::ProcessInspection {
+class HeldFile final : public platform::ReleaseServices {
  public:
   bool Find(const std::string&, bool& isDirectory) override {
     isDirectory = false;
@@ -122,12 +122,12 @@ class HeldFile final : public platform::ProcessInspection {
 
 TEST_F(WorkerTest, ALockedTargetGetsFiveAttemptsEachShown) {
   HeldFile held;
-  platform::ReplaceProcessInspection(&held);
+  platform::ReplaceReleaseServices(&held);
   WriteProductFile("\\App.exe", "old");
   ListRow("\\App.exe", "new");
   Serve("new");
   RunWorker(1);
-  platform::ReplaceProcessInspection(nullptr);
+  platform::ReplaceReleaseServices(nullptr);
   const std::vector<std::string> statuses = Texts(1, 7);
   ASSERT_GE(statuses.size(), 5u);
   for (int attempt = 1; attempt <= 5; ++attempt) {

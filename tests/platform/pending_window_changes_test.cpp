@@ -21,7 +21,7 @@ class FakeGrid final : public WindowChangeTarget {
   struct Cell {
     std::string text;
     bool progress = false;
-    ProgressCellSpec spec;
+    ProgressCellSpec range;  // of a progress cell
   };
   std::vector<std::vector<Cell>> rows;
   bool buttonEnabled = true;
@@ -41,21 +41,21 @@ class FakeGrid final : public WindowChangeTarget {
     ++cellWrites;
     Cell* cell = At(row, column);
     if (cell == nullptr) return;
-    cell->text = cell->progress ? std::to_string(ProgressFromText(text, cell->spec.minimum, cell->spec.maximum)) : text;
+    cell->text = cell->progress ? std::to_string(ProgressFromText(text, cell->range.minimum, cell->range.maximum)) : text;
   }
   void MakeProgressCell(int row, int column, const ProgressCellSpec& cellSpec) override {
     ++cellWrites;
     Cell* cell = At(row, column);
     if (cell == nullptr) return;
     cell->progress = true;
-    cell->spec = cellSpec;
+    cell->range = cellSpec;
     cell->text = std::to_string(ClampProgress(cellSpec.value, cellSpec.minimum, cellSpec.maximum));
   }
   void SetProgressValue(int row, int column, std::int32_t value) override {
     ++cellWrites;
     Cell* cell = At(row, column);
     if (cell == nullptr || !cell->progress) return;
-    cell->text = std::to_string(ClampProgress(value, cell->spec.minimum, cell->spec.maximum));
+    cell->text = std::to_string(ClampProgress(value, cell->range.minimum, cell->range.maximum));
   }
   void EnableButton(bool enabled) override {
     buttonEnabled = enabled;
@@ -176,9 +176,9 @@ TEST_F(PendingWindowChangesTest, AnOrderThatMattersWithinACellIsKept) {
   changes.SetProgressValue(1, 3, 5);
   // A value on a cell that becomes a progress cell afterwards: the new cell's value wins.
   changes.SetProgressValue(1, 2, 80);
-  ProgressCellSpec spec;
-  spec.value = 10;
-  changes.MakeProgressCell(1, 2, spec);
+  ProgressCellSpec progressCell;
+  progressCell.value = 10;
+  changes.MakeProgressCell(1, 2, progressCell);
   // A text on a cell before it becomes a progress cell, then a value.
   changes.SetCellText(1, 4, "size");
   changes.MakeProgressCell(1, 4, ProgressCellSpec{});
@@ -240,10 +240,10 @@ TEST_F(PendingWindowChangesTest, RandomSequencesWithRandomVisitsEndInTheDirectRe
           break;
         case 1: {
           if (rows == 0) break;
-          ProgressCellSpec spec;
-          spec.value = static_cast<std::int32_t>(random() % 120);
-          direct.MakeProgressCell(row, column, spec);
-          changes.MakeProgressCell(row, column, spec);
+          ProgressCellSpec progressCell;
+          progressCell.value = static_cast<std::int32_t>(random() % 120);
+          direct.MakeProgressCell(row, column, progressCell);
+          changes.MakeProgressCell(row, column, progressCell);
           break;
         }
         case 2:

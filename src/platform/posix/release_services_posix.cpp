@@ -5,12 +5,12 @@
 #include <unistd.h>
 
 #include "platform/posix/native_path.h"
-#include "platform/process_inspection.h"
+#include "platform/release_services.h"
 
 namespace velmora::platform {
 namespace {
 
-class PosixProcessInspection final : public ProcessInspection {
+class PosixReleaseServices final : public ReleaseServices {
  public:
   bool Find(const std::string& path, bool& isDirectory) override {
     struct stat status {};
@@ -37,9 +37,9 @@ class PosixProcessInspection final : public ProcessInspection {
 
 }  // namespace
 
-ProcessInspection& PlatformProcessInspection() {
-  static PosixProcessInspection inspection;
-  return inspection;
+ReleaseServices& PlatformReleaseServices() {
+  static PosixReleaseServices services;
+  return services;
 }
 
 }  // namespace velmora::platform

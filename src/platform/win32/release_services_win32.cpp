@@ -4,7 +4,7 @@
 #include <psapi.h>
 #include <tlhelp32.h>
 
-#include "platform/process_inspection.h"
+#include "platform/release_services.h"
 #include "platform/win32/kernel_handle.h"
 #include "text/encoding.h"
 
@@ -17,7 +17,7 @@ const wchar_t* AsWide(const std::u16string& text) { return reinterpret_cast<cons
 
 using win32::KernelHandle;
 
-class Win32ProcessInspection final : public ProcessInspection {
+class Win32ReleaseServices final : public ReleaseServices {
  public:
   bool Find(const std::string& path, bool& isDirectory) override {
     const std::u16string wide = text::NarrowToWide(path, text::NarrowCodePage);
@@ -89,9 +89,9 @@ class Win32ProcessInspection final : public ProcessInspection {
 
 }  // namespace
 
-ProcessInspection& PlatformProcessInspection() {
-  static Win32ProcessInspection inspection;
-  return inspection;
+ReleaseServices& PlatformReleaseServices() {
+  static Win32ReleaseServices services;
+  return services;
 }
 
 }  // namespace velmora::platform

@@ -20,9 +20,9 @@ struct ProcessEntry {
   std::u16string exeFile;  // the executable's file name as the snapshot gives it (no path)
 };
 
-class ProcessInspection {
+class ReleaseServices {
  public:
-  virtual ~ProcessInspection() = default;
+  virtual ~ReleaseServices() = default;
 
   // Something (a file or a directory) exists at `path` (GBK); `isDirectory` tells which.
   virtual bool Find(const std::string& path, bool& isDirectory) = 0;
@@ -43,9 +43,9 @@ class ProcessInspection {
 };
 
 // The system's answers unless a test has replaced them. Thread-safe.
-ProcessInspection& CurrentProcessInspection();
-// Tests: `inspection` (not owned) answers from now on; null restores the system's. Thread-safe.
-void ReplaceProcessInspection(ProcessInspection* inspection);
-ProcessInspection& PlatformProcessInspection();
+ReleaseServices& CurrentReleaseServices();
+// Tests: `services` (not owned) answers from now on; null restores the system's. Thread-safe.
+void ReplaceReleaseServices(ReleaseServices* services);
+ReleaseServices& PlatformReleaseServices();
 
 }  // namespace velmora::platform

@@ -6,7 +6,6 @@ that stops sending."""
 import json
 import os
 import shutil
-import subprocess
 import sys
 import tempfile
 import unittest
@@ -74,19 +73,14 @@ class DownloadClientTest(unittest.TestCase):
             return source.read()
 
     def download(self, route, local, *options, timeout=90):
-        """download-probe's answer (a dict) for fetching the server's `route` into `local`. Its
-        output goes to a file: Wine's helper processes inherit stdout and would hold a pipe open."""
-        command = [velmora_e2e.WINE_RUN, DOWNLOAD_PROBE, self.server.url(route), windows_path(local), *options]
+        """download-probe's answer (a dict) for fetching the server's `route` into `local`."""
         for _ in range(2):
             requests_before = len(self.server.requests(route))
-            with tempfile.TemporaryFile() as output:
-                process = subprocess.Popen(command, env=self.wine.env, stdin=subprocess.DEVNULL, stdout=output,
-                                           stderr=subprocess.DEVNULL)
-                self.wine.started.append(process)
-                self.wine.wait(process, timeout=timeout)
-                output.seek(0)
-                lines = [line for line in output.read().decode("ascii", "replace").splitlines()
-                         if line.startswith("{")]
+            process = self.wine.start(DOWNLOAD_PROBE, self.server.url(route), windows_path(local), *options)
+            output = self.wine.output_of(process, timeout=timeout)
+            if output is None:
+                raise AssertionError(f"download-probe {route} still running after {timeout} s")
+            lines = [line for line in output.decode("ascii", "replace").splitlines() if line.startswith("{")]
             if lines:
                 return json.loads(lines[-1])
             # Wine fails to start a program now and then; one that never reached the server may

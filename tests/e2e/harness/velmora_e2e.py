@@ -87,13 +87,33 @@ class Wine:
         self.started = []
 
     def start(self, program, *arguments, env=None):
-        """Starts `program` (a Windows .exe) and returns its Popen."""
+        """Starts `program` (a Windows .exe) and returns its Popen.
+
+        Its standard output goes to a file (`process.output_path`), never a pipe: a Wine program may
+        start Wine's desktop helper, which inherits the output and would hold a pipe open long after
+        the program ended. output_of() reads it once the program has ended."""
         process_env = dict(self.env)
         process_env.update(env or {})
-        process = subprocess.Popen([WINE_RUN, program, *arguments], env=process_env,
-                                   stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        output = tempfile.NamedTemporaryFile(prefix="velmora-out-", delete=False)
+        try:
+            process = subprocess.Popen([WINE_RUN, program, *arguments], env=process_env,
+                                       stdin=subprocess.DEVNULL, stdout=output, stderr=subprocess.DEVNULL)
+        finally:
+            output.close()
+        process.output_path = output.name
         self.started.append(process)
         return process
+
+    def output_of(self, process, timeout=30):
+        """The standard output (bytes) of a process started here, once it has ended; None when it
+        runs longer than `timeout` (it is ended then)."""
+        try:
+            process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            self.end(process)
+            return None
+        with open(process.output_path, "rb") as output:
+            return output.read()
 
     def wait(self, process, timeout=30):
         """The exit code of `process`; ends it and fails the test when it runs longer than `timeout`."""
@@ -110,8 +130,9 @@ class Wine:
                 process.wait(timeout=10)
             except subprocess.TimeoutExpired:
                 pass
-        if process.stdout:
-            process.stdout.close()
+        path = getattr(process, "output_path", None)
+        if path and os.path.exists(path):
+            os.unlink(path)
 
     def end_all(self):
         for process in self.started:
@@ -124,22 +145,15 @@ class Wine:
         A probe that ends without printing anything never got to run its command (Wine failed to
         start it, which happens now and then on a loaded machine): it is started once more."""
         for attempt in range(attempts):
-            process_env = dict(self.env)
-            process_env.update(env or {})
-            process = subprocess.Popen([WINE_RUN, PROBE, *arguments], env=process_env, stdin=subprocess.DEVNULL,
-                                       stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-            self.started.append(process)
-            try:
-                out, err = process.communicate(timeout=timeout)
-            except subprocess.TimeoutExpired:
-                self.end(process)
+            process = self.start(PROBE, *arguments, env=env)
+            out = self.output_of(process, timeout=timeout)
+            if out is None:
                 raise ProbeError(f"ui-probe {' '.join(arguments)} did not answer within {timeout} s")
             lines = [line for line in out.decode("utf-8", "replace").splitlines() if line.startswith("{")]
             if lines:
                 break
             if attempt + 1 == attempts:
-                raise ProbeError(f"ui-probe {' '.join(arguments)} gave no answer (exit code {process.returncode}): "
-                                 f"{err.decode('utf-8', 'replace')[-2000:]}")
+                raise ProbeError(f"ui-probe {' '.join(arguments)} gave no answer (exit code {process.returncode})")
             time.sleep(0.5)
         answer = json.loads(lines[-1])
         if check and (answer.get("found") is False or answer.get("ok") is False):
@@ -152,10 +166,8 @@ class Wine:
 
     def answer_of(self, process, timeout=30):
         """The JSON answer of a probe started with start_probe."""
-        try:
-            out, _ = process.communicate(timeout=timeout)
-        except subprocess.TimeoutExpired:
-            self.end(process)
+        out = self.output_of(process, timeout=timeout)
+        if out is None:
             raise ProbeError(f"ui-probe {process.pid} did not answer within {timeout} s")
         lines = [line for line in out.decode("utf-8", "replace").splitlines() if line.startswith("{")]
         if not lines:

@@ -17,7 +17,8 @@ def get(network, url, timeout_ms=10000):
     wine = network.wine(through_proxy=url.startswith(env.manifest_origin()))
     try:
         process = wine.start(env.HTTPS_PROBE, "get", url, str(timeout_ms))
-        output, _ = process.communicate(timeout=120)
+        output = wine.output_of(process, timeout=120)
+        assert output is not None, f"https-probe get {url} did not end within 120 s"
     finally:
         wine.end_all()
     head, _, rest = output.partition(b"\n")

@@ -1,6 +1,8 @@
 #include "download/download_task.h"
 
 #include <array>
+#include <cstdint>
+#include <string_view>
 
 #include "platform/clock.h"
 #include "platform/streamed_request.h"
@@ -28,12 +30,30 @@ std::uint32_t AccessTypeFor(std::uint32_t connectionFlags) {
              : platform::kInternetOpenTypePreconfigWithNoAutoproxy;
 }
 
+// The first byte's offset of a Content-Range value "bytes <first>-<last>/<length>"; -1 when the
+// value does not have that form.
+std::int64_t RangeStart(const std::string& contentRange) {
+  constexpr std::string_view kUnit = "bytes ";
+  if (contentRange.compare(0, kUnit.size(), kUnit) != 0) return -1;
+  std::int64_t first = 0;
+  std::size_t at = kUnit.size();
+  const std::size_t digitsStart = at;
+  for (; at < contentRange.size() && contentRange[at] >= '0' && contentRange[at] <= '9'; ++at) {
+    if (first > (INT64_MAX - 9) / 10) return -1;
+    first = first * 10 + (contentRange[at] - '0');
+  }
+  if (at == digitsStart || at >= contentRange.size() || contentRange[at] != '-') return -1;
+  return first;
+}
+
 // Only the file's own bytes may be stored: an error page is not the file, a compressed body is
-// not either, and a resumed request must answer with the part asked for.
-bool IsTheFile(platform::StreamedRequest& request, bool resume) {
+// not either, and a resumed request must answer with the part asked for, starting where the
+// local file ends (a server that ignores the range answers 200 with the whole file).
+bool IsTheFile(platform::StreamedRequest& request, bool resume, std::int64_t startOffset) {
   const std::int32_t status = request.StatusCode();
   const bool statusFits = resume ? status == kStatusPartialContent : (status >= kStatusOk && status <= 299);
   if (!statusFits) return false;
+  if (resume && RangeStart(request.ContentRange()) != startOffset) return false;
   const std::string encoding = request.ContentEncoding();
   return encoding.empty() || encoding == "identity";
 }
@@ -52,6 +72,7 @@ DownloadTask::DownloadTask(const DownloadTask& other)
     : contentLength_(other.contentLength_),
       elapsedMs_(other.elapsedMs_),
       position_(other.position_),
+      startPosition_(other.startPosition_),
       receivedBytes_(other.receivedBytes_),
       arrived_(other.ArrivedBytes()) {}
 
@@ -60,10 +81,17 @@ DownloadTask& DownloadTask::operator=(const DownloadTask& other) {
     contentLength_ = other.contentLength_;
     elapsedMs_ = other.elapsedMs_;
     position_ = other.position_;
+    startPosition_ = other.startPosition_;
     receivedBytes_ = other.receivedBytes_;
     arrived_.store(other.ArrivedBytes(), std::memory_order_relaxed);
   }
   return *this;
+}
+
+DownloadResult DownloadTask::Finish() {
+  // A file that is about to replace another must be on the disk before the replacement is.
+  if (exclusiveFile_ && !localFile_->Flush()) return DownloadResult::LocalFileFailed;
+  return DownloadResult::Ok;
 }
 
 void DownloadTask::CloseFile() {
@@ -91,9 +119,10 @@ DownloadResult DownloadTask::Download(const std::string& url, const std::string&
 
   contentLength_ = 0;
   position_ = 0;
+  startPosition_ = 0;
   // Checked before the local file is opened, so that an answer that is not the file leaves the
   // file exactly as it was.
-  if (!IsTheFile(*request, resume)) return DownloadResult::UrlOpenFailed;
+  if (!IsTheFile(*request, resume, startOffset)) return DownloadResult::UrlOpenFailed;
 
   // The length too: an answer without one (a chunked body) must not cut an existing file to 0.
   const std::int64_t announced = request->ContentLength();
@@ -111,6 +140,7 @@ DownloadResult DownloadTask::Download(const std::string& url, const std::string&
   }
   openedLocalFile_ = true;
   if (resume) position_ = startOffset;
+  startPosition_ = position_;
   contentLength_ = announced;
   const std::int64_t endPosition = (resume ? startOffset : 0) + contentLength_;
 
@@ -122,7 +152,7 @@ DownloadResult DownloadTask::Download(const std::string& url, const std::string&
     const std::int64_t got = request->Read(buffer.data(), kChunkSize);
     if (got < 0) return DownloadResult::ReadFailed;
     // The end of the body must be the announced end: a dropped connection is not a success.
-    if (got == 0) return position_ == endPosition ? DownloadResult::Ok : DownloadResult::ReadFailed;
+    if (got == 0) return position_ == endPosition ? Finish() : DownloadResult::ReadFailed;
     // Nothing past the announced length is stored: an endless body would otherwise fill the disk.
     if (got > endPosition - position_) return DownloadResult::ReadFailed;
     if (!localFile_->Write(buffer.data(), static_cast<std::size_t>(got))) return DownloadResult::LocalFileFailed;

@@ -61,7 +61,8 @@ class DownloadTask {
   // bytes are appended at its end and `position` starts at `startOffset`, and the request asks for
   // "bytes=<startOffset>-". `progress` (may be null) receives `userData` back.
   //
-  // The answer must be 2xx (206 when resuming) with no content encoding other than identity,
+  // The answer must be 2xx (206 whose Content-Range starts at `startOffset` when resuming) with no
+  // content encoding other than identity,
   // otherwise UrlOpenFailed, and must announce a positive length, otherwise EmptyContent; in both
   // cases the local file is not touched. Exactly the announced length must arrive: an
   // early end, or more bytes than announced (nothing past the length is written), is ReadFailed.
@@ -75,6 +76,12 @@ class DownloadTask {
   std::int32_t ElapsedMs() const { return elapsedMs_; }
   std::int64_t ReceivedBytes() const { return receivedBytes_; }
 
+  // The whole file's length as the last Download knows it: the bytes present before it began
+  // plus the announced length; 0 before an answer announced one.
+  std::int64_t TotalLength() const { return contentLength_ > 0 ? startPosition_ + contentLength_ : 0; }
+  // The bytes present when the last Download's body began (its startOffset when resuming).
+  std::int64_t StartPosition() const { return startPosition_; }
+
   // The last Download opened (and so created or changed) its local file.
   bool OpenedLocalFile() const { return openedLocalFile_; }
 
@@ -82,8 +89,9 @@ class DownloadTask {
   void CloseFile();
 
   // With `exclusive`, the local file is opened so that no one else may open it meanwhile (a
-  // staging file: two rows for one file must never write into the same bytes); otherwise others
-  // may read and write it.
+  // staging file: two rows for one file must never write into the same bytes), and a complete
+  // download is flushed to the disk before Download returns Ok; otherwise others may read and
+  // write it.
   void SetExclusiveFile(bool exclusive) { exclusiveFile_ = exclusive; }
 
   // Every chunk written from now on is also added to `digest` (not owned; null: none), so that a
@@ -99,9 +107,12 @@ class DownloadTask {
   bool StopRequested() const { return stopRequested_.load(std::memory_order_acquire); }
 
  private:
+  DownloadResult Finish();
+
   std::int64_t contentLength_ = 0;  // the announced length (of the remaining part when resuming)
   std::int32_t elapsedMs_ = 0;      // since the body began; 10 before the first chunk and for 0
   std::int64_t position_ = 0;       // bytes of the file present: startOffset + bytes received
+  std::int64_t startPosition_ = 0;  // bytes of the file present when the body began
   std::int64_t receivedBytes_ = 0;  // bytes received by the current call, after each callback
   std::unique_ptr<platform::OutputFile> localFile_;
   std::atomic<bool> stopRequested_{false};

@@ -71,13 +71,15 @@ std::string FormatSpeed(float kilobytesPerSecond) {
   return Printed("%.2f", value) + unit;
 }
 
-RowProgress ComputeRowProgress(std::int64_t contentLength, std::int64_t position, std::int32_t elapsedMs) {
+RowProgress ComputeRowProgress(std::int64_t contentLength, std::int64_t position, std::int32_t elapsedMs,
+                               std::int64_t receivedBytes) {
   const double length = static_cast<double>(contentLength);
   const double present = static_cast<double>(position);
+  const double received = receivedBytes < 0 ? present : static_cast<double>(receivedBytes);
   RowProgress progress;
   progress.size = FormatSize(length);
   progress.downloaded = FormatSize(present);
-  const auto speed = static_cast<float>(RoundHalfAway(present * 1000.0 / 1024.0 / elapsedMs, 1));
+  const auto speed = static_cast<float>(RoundHalfAway(received * 1000.0 / 1024.0 / elapsedMs, 1));
   progress.speed = FormatSpeed(speed);
   progress.percent = static_cast<std::int32_t>(std::trunc(present * 100.0 / length));
   progress.elapsed = std::to_string(elapsedMs);
@@ -100,8 +102,9 @@ void ReportProgress(std::int32_t /*contentLength*/, std::int32_t /*position*/, s
   state::ProgramState& state = state::State();
   if (userData < 1 || static_cast<std::size_t>(userData) > state.taskList.size()) return;
   const DownloadTask& task = state.taskList[static_cast<std::size_t>(userData - 1)].task;
-  if (task.ContentLength() <= 0 || task.ElapsedMs() <= 0) return;
-  const RowProgress progress = ComputeRowProgress(task.ContentLength(), task.Position(), task.ElapsedMs());
+  if (task.TotalLength() <= 0 || task.ElapsedMs() <= 0) return;
+  const RowProgress progress = ComputeRowProgress(task.TotalLength(), task.Position(), task.ElapsedMs(),
+                                                  task.Position() - task.StartPosition());
   ShowRowProgress(userData, progress);
 }
 

@@ -31,17 +31,19 @@ std::string FormatSize(double bytes);
 std::string FormatSpeed(float kilobytesPerSecond);
 
 // What a row shows for a download that has `position` of `contentLength` (> 0) bytes after
-// `elapsedMs` (> 0) milliseconds.
+// `elapsedMs` (> 0) milliseconds, `receivedBytes` of them received in that time (a resumed download
+// began with the rest already present); -1: all of them.
 struct RowProgress {
   std::int32_t percent = 0;  // truncated toward zero
-  std::string speed;         // FormatSpeed of the average, rounded to one decimal
+  std::string speed;         // FormatSpeed of the average (received bytes), rounded to one decimal
   std::string size;          // FormatSize of contentLength
   std::string downloaded;    // FormatSize of position
   std::string elapsed;       // plain milliseconds, "2000"
   bool complete = false;     // every announced byte is present (the status stays "下载中")
 };
 
-RowProgress ComputeRowProgress(std::int64_t contentLength, std::int64_t position, std::int32_t elapsedMs);
+RowProgress ComputeRowProgress(std::int64_t contentLength, std::int64_t position, std::int32_t elapsedMs,
+                               std::int64_t receivedBytes = -1);
 
 // Writes `progress` into row `row` of the update window, in column order 2 to 7, with the status
 // "下载中": a row is "下载成功" only once its file has been checked and put in place, which the
@@ -49,8 +51,9 @@ RowProgress ComputeRowProgress(std::int64_t contentLength, std::int64_t position
 void ShowRowProgress(int row, const RowProgress& progress);
 
 // The progress callback of every row's download (a ProgressCallback): `userData` is the row
-// number; the other arguments are not read. Reads the row's task counters and shows them. Rows
-// that do not exist are ignored. Runs on the row's worker thread.
+// number; the other arguments are not read. Reads the row's task counters and shows them: of a
+// resumed download, the whole file's size and every byte present, with the speed of this run's
+// bytes. Rows that do not exist are ignored. Runs on the row's worker thread.
 void ReportProgress(std::int32_t contentLength, std::int32_t position, std::int32_t elapsedMs,
                     std::int32_t receivedBytes, std::int32_t userData);
 

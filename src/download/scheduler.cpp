@@ -2,21 +2,16 @@
 
 #include <atomic>
 
-#include "download/download_task.h"
 #include "download/locked_file_release.h"
 #include "download/progress.h"
+#include "download/staged_download.h"
 #include "download/staged_install.h"
 #include "platform/clock.h"
-#include "platform/file.h"
-#include "platform/hash.h"
-#include "platform/http_client.h"
 #include "platform/thread.h"
 #include "platform/update_window.h"
 #include "state/program_state.h"
 #include "text/encoding.h"
-#include "update/fingerprint.h"
 #include "update/run_directory.h"
-#include "update/staging_files.h"
 
 namespace velmora::download {
 namespace {
@@ -47,43 +42,6 @@ void ReleaseLockedTarget(std::int32_t row, const std::string& target) {
   }
 }
 
-const char* FailureText(DownloadResult result) {
-  switch (result) {
-    case DownloadResult::ReadFailed: return kStatusReadFailed;
-    case DownloadResult::InternetOpenFailed: return kStatusNoInternet;
-    case DownloadResult::UrlOpenFailed: return kStatusBadAddress;
-    case DownloadResult::EmptyContent: return kStatusEmpty;
-    case DownloadResult::LocalFileFailed:
-    case DownloadResult::Ok: break;
-  }
-  return kStatusLocalFile;
-}
-
-const char* InstallText(InstallResult result) {
-  switch (result) {
-    case InstallResult::Installed: return nullptr;
-    case InstallResult::DigestMismatch: return kStatusDigestMismatch;
-    case InstallResult::ReplaceFailed: break;
-  }
-  return kStatusLocalFile;
-}
-
-// When the streamed request does not open, the whole resource once more through the plain client;
-// its bytes take the same way into place. Nullptr: installed.
-const char* FetchWhole(const state::UpdateEntry& entry, const std::string& staging, const std::string& target) {
-  const platform::HttpResponse response = platform::CurrentHttpClient().Get(entry.url, kFallbackWaitMs);
-  if (!response.Succeeded() || response.body.empty()) return kStatusBadAddress;
-  platform::OutputFile file;
-  if (!file.Open(staging, platform::OutputFile::Mode::CreateOrTruncate, true)) return kStatusBadAddress;
-  const bool written = file.Write(response.body.data(), response.body.size());
-  file.Close();
-  if (!written) {
-    platform::RemoveFile(staging);
-    return kStatusBadAddress;
-  }
-  return InstallText(InstallStaged(staging, target, update::Md5Hex(response.body), entry.md5));
-}
-
 }  // namespace
 
 bool PumpingDelay(std::int64_t amount, std::int32_t unit) {
@@ -112,30 +70,19 @@ void RunWorker(std::int32_t row) {
   const state::UpdateEntry& entry = state.updateList[static_cast<std::size_t>(row - 1)];
   DownloadTask& task = state.taskList[static_cast<std::size_t>(row - 1)].task;
   const std::string target = update::RunDirectory() + entry.path;
-  const std::string staging = update::StagingPathOf(target);
 
   ReleaseLockedTarget(row, target);
   if (!IsExistingFile(target)) CreateParentDirectories(target);
 
   const char* failure = nullptr;
-  if (!stopping.load()) {
-    platform::HashComputation md5(update::kCalgMd5);
-    task.SetDigest(&md5);
-    task.SetExclusiveFile(true);
-    const DownloadResult result = task.Download(entry.url, staging, ReportProgress, 0, false, row);
-    task.SetDigest(nullptr);
-    if (result == DownloadResult::Ok) {
-      failure = InstallText(InstallStaged(staging, target, update::Md5HexOfDigest(md5.Finish(update::kMd5DigestLength)),
-                                          entry.md5));
-    } else if (result == DownloadResult::UrlOpenFailed && !task.StopRequested()) {
-      failure = FetchWhole(entry, staging, target);
-    } else {
-      // A staging file that another row of the same file holds open is that row's, not ours.
-      if (task.OpenedLocalFile()) platform::RemoveFile(staging);
-      failure = FailureText(result);
-    }
-  } else {
+  if (stopping.load()) {
     failure = kStatusReadFailed;
+  } else if (IsExistingFile(target) && IsLocked(target) && !IsOwnExecutable(target)) {
+    // Still held after every attempt, or read-only: it could not be replaced, so it is not
+    // downloaded either, and stays as it is.
+    failure = kStatusLocalFile;
+  } else {
+    failure = DownloadAndInstall(row, entry, task, target);
   }
 
   if (failure == nullptr) {

@@ -1,28 +1,15 @@
 #include "download/staged_install.h"
 
-#include <algorithm>
-#include <cctype>
-
 #include "platform/file.h"
 #include "platform/processes.h"
+#include "update/path_safety.h"
 
 namespace velmora::download {
-namespace {
-
-// Windows paths name the same file whatever the letter case of their ASCII letters.
-std::string FoldedCase(std::string path) {
-  std::transform(path.begin(), path.end(), path.begin(), [](char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-  });
-  return path;
-}
 
 bool IsOwnExecutable(const std::string& target) {
   const std::string own = platform::ExecutablePath();
-  return !own.empty() && FoldedCase(own) == FoldedCase(target);
+  return !own.empty() && update::PathKey(own) == update::PathKey(target);
 }
-
-}  // namespace
 
 InstallResult InstallStaged(const std::string& staging, const std::string& target, const std::string& md5Hex,
                             const std::string& expectedMd5) {

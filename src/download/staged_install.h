@@ -23,6 +23,9 @@ enum class InstallResult {
 InstallResult InstallStaged(const std::string& staging, const std::string& target, const std::string& md5Hex,
                             const std::string& expectedMd5);
 
+// True when `target` (GBK) names the running updater's own executable.
+bool IsOwnExecutable(const std::string& target);
+
 // Removes the updater's own executable that an earlier run set aside when it replaced it.
 void RemoveSetAsideExecutable();
 

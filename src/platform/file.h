@@ -10,8 +10,10 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace velmora::platform {
+
 
 // A file opened for sequential reading; closed when the object goes. Not thread-safe.
 class InputFile {
@@ -55,12 +57,30 @@ class OutputFile {
   // Writes all `size` bytes at the current position; false when that failed (a full disk
   // included). Some of the bytes may have been written then.
   bool Write(const void* data, std::size_t size);
+  // Makes every byte written so far reach the disk (FlushFileBuffers, fsync); false on failure.
+  bool Flush();
   void Close();
 
  private:
   struct State;
   std::unique_ptr<State> state_;
 };
+
+// The length in bytes of the file at `path` (GBK); -1 when there is no such file or it cannot be
+// read. Thread-safe.
+std::int64_t FileLength(const std::string& path);
+
+// One item of a directory listing: its name (GBK) and whether it is a directory to descend into.
+struct DirectoryItem {
+  std::string name;
+  bool isDirectory = false;
+};
+
+// The items of the directory `path` (GBK), without "." and "..", in no particular order. Symbolic
+// links and other reparse points are never reported as directories, so a walk over the listing
+// cannot loop; names that GBK cannot hold are left out (no GBK path could name them). Empty when
+// the directory cannot be read. Thread-safe.
+std::vector<DirectoryItem> ListDirectory(const std::string& path);
 
 // Creates the directory `path` (GBK); false when it was not created (an existing one included).
 // Thread-safe.

@@ -48,19 +48,25 @@ std::string Md5HexOfDigest(const std::string& digest) {
   return FormatMd5(HexOf(digest, kMd5DigestLength), false, false);
 }
 
+std::int64_t AddFileToHash(platform::InputFile& file, platform::HashComputation& hash) {
+  constexpr std::size_t kPieceSize = 1 << 20;
+  const auto buffer = std::make_unique<char[]>(kPieceSize);
+  std::int64_t added = 0;
+  for (;;) {
+    const std::int64_t got = file.Read(buffer.get(), kPieceSize);
+    if (got < 0) return -1;
+    if (got == 0) return added;
+    if (!hash.Add(std::string_view(buffer.get(), static_cast<std::size_t>(got)))) return -1;
+    added += got;
+  }
+}
+
 std::string Md5HexOfFile(const std::string& path) {
   platform::InputFile file;
   if (!file.Open(path)) return Md5Hex({});
 
   platform::HashComputation hash(kCalgMd5);
-  constexpr std::size_t kPieceSize = 1 << 20;
-  const auto buffer = std::make_unique<char[]>(kPieceSize);
-  for (;;) {
-    const std::int64_t got = file.Read(buffer.get(), kPieceSize);
-    if (got < 0) return {};
-    if (got == 0) break;
-    if (!hash.Add(std::string_view(buffer.get(), static_cast<std::size_t>(got)))) return {};
-  }
+  if (AddFileToHash(file, hash) < 0) return {};
   const std::string digest = hash.Finish(kMd5DigestLength);
   return digest.empty() ? std::string() : FormatMd5(HexOf(digest, kMd5DigestLength), false, false);
 }

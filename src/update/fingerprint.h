@@ -8,6 +8,11 @@
 #include <string>
 #include <string_view>
 
+namespace velmora::platform {
+class HashComputation;
+class InputFile;
+}
+
 namespace velmora::update {
 
 inline constexpr std::uint32_t kCalgMd5 = 0x8003;
@@ -29,5 +34,9 @@ std::string Md5HexOfDigest(const std::string& digest);
 // whatever the file's size. A missing or unreadable file hashes like empty data, and a file that
 // fails part way gives the empty text.
 std::string Md5HexOfFile(const std::string& path);
+
+// Adds the rest of the open `file` to `hash`, piece by piece. Returns how many bytes were added,
+// or -1 when a read or the hash failed part way.
+std::int64_t AddFileToHash(platform::InputFile& file, platform::HashComputation& hash);
 
 }  // namespace velmora::update

@@ -99,6 +99,18 @@ bool StaysInRunDirectory(const Manifest& manifest) {
   return true;
 }
 
+// An interrupted run's staging files are kept for the entries that are still to be downloaded, so
+// that their downloads resume; those of entries that changed, are up to date or are no longer
+// listed are of no use any more.
+void KeepOnlyResumableStagingFiles(const std::string& runDirectory, const std::vector<state::UpdateEntry>& listed) {
+  std::vector<std::string> resumable;
+  resumable.reserve(listed.size());
+  for (const state::UpdateEntry& entry : listed) {
+    resumable.push_back(StagingPathOf(runDirectory + entry.path, entry.md5, entry.url));
+  }
+  RemoveStagingFilesExcept(runDirectory, resumable);
+}
+
 }  // namespace
 
 std::string HandOffFile() { return RunDirectory() + kHandOffFileName; }
@@ -125,11 +137,10 @@ std::int32_t LoadManifest() {
   state.updateList.clear();
   state.launchTarget = std::move(manifest.run);
   for (state::UpdateEntry& entry : manifest.entries) {
-    // A staging file that an interrupted run left beside its target is of no use any more.
-    RemoveStagingLeftover(runDirectory + entry.path);
     // Byte for byte: an upper-case digest in the manifest never matches, and the file is listed.
     if (Md5HexOfFile(runDirectory + entry.path) != entry.md5) state.updateList.push_back(std::move(entry));
   }
+  KeepOnlyResumableStagingFiles(runDirectory, state.updateList);
   return static_cast<std::int32_t>(state.updateList.size());
 }
 

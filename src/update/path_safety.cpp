@@ -47,6 +47,15 @@ bool IsSafeInstallPath(const std::string& path) {
   return StaysBelow(wide);
 }
 
+std::u16string PathKey(const std::string& path) {
+  std::u16string key = Wide(path);
+  for (char16_t& c : key) {
+    if (c == u'/') c = u'\\';
+    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+  }
+  return key;
+}
+
 bool IsSafeLaunchTarget(const std::string& run) {
   if (run.empty()) return true;
   const std::u16string wide = Wide(run);

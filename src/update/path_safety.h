@@ -25,4 +25,9 @@ bool IsSafeInstallPath(const std::string& path);
 // do not.
 bool IsSafeLaunchTarget(const std::string& run);
 
+// A key under which two paths (GBK) that Windows reads as the same file are equal: their UTF-16
+// form with "/" read as "\" and the ASCII letters in lower case ("C:\App\BIN/X.dll" and
+// "c:\app\bin\x.dll"). Other letters keep their case.
+std::u16string PathKey(const std::string& path);
+
 }  // namespace velmora::update

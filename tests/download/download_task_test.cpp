@@ -144,6 +144,7 @@ TEST_F(DownloadTaskTest, ResumingAsksForTheRestAndAppends) {
   directory.WriteFile("a.bin", present);
   http.answer.status = 206;
   http.answer.contentLength = 600;
+  http.answer.contentRange = "bytes 1000-1599/1600";
   http.answer.pieces = {std::string(400, 'n'), std::string(200, 'm')};
 
   EXPECT_EQ(Run(true, 1000), DownloadResult::Ok);
@@ -154,6 +155,7 @@ TEST_F(DownloadTaskTest, ResumingAsksForTheRestAndAppends) {
   EXPECT_EQ(callbacks[0].receivedBytes, 400);
   EXPECT_EQ(callbacks[1].position, 1600);
   EXPECT_EQ(task.ContentLength(), 600);
+  EXPECT_EQ(task.TotalLength(), 1600);
   EXPECT_EQ(task.ReceivedBytes(), 600);
 }
 
@@ -163,6 +165,7 @@ TEST_F(DownloadTaskTest, AnAnswerThatIsNotTheFileLeavesTheLocalFileAlone) {
     std::int32_t status;
     std::string encoding;
     bool resume;
+    std::string contentRange = {};
   };
   const Case cases[] = {
       {"404 page", 404, "", false},
@@ -170,13 +173,18 @@ TEST_F(DownloadTaskTest, AnAnswerThatIsNotTheFileLeavesTheLocalFileAlone) {
       {"redirect left unfollowed", 302, "", false},
       {"gzip body", 200, "gzip", false},
       {"deflate body", 200, "deflate", false},
-      {"whole file for a resume", 200, "", true},
+      {"whole file for a resume", 200, "", true, "bytes 0-8/9"},
+      {"a part that starts elsewhere", 206, "", true, "bytes 0-8/18"},
+      {"a part without its range", 206, "", true},
+      {"a range in another unit", 206, "", true, "items 9-17/18"},
+      {"nothing left to send", 416, "", true, "bytes */9"},
   };
   for (const Case& c : cases) {
     directory.WriteFile("a.bin", "old bytes");
     http.answer = Answer{};
     http.answer.status = c.status;
     http.answer.encoding = c.encoding;
+    http.answer.contentRange = c.contentRange;
     http.answer.contentLength = 9;
     http.answer.pieces = {"not found"};
     callbacks.clear();

@@ -34,23 +34,26 @@ TEST_F(WorkerTest, ADownloadThatChecksOutReplacesTheFileAndCountsOnce) {
   EXPECT_EQ(state::State().counters.running.load(), 0);
 }
 
-TEST_F(WorkerTest, EveryFailureLeavesTheOldFileAndNoStagingFile) {
+TEST_F(WorkerTest, EveryFailureLeavesTheOldFile) {
   struct Case {
     const char* what;
     void (*answer)(testing::Answer&);
     const char* status;
+    bool leavesWhatArrived;  // a dropped transfer: the next run resumes it
   };
   const Case cases[] = {
-      {"wrong file", [](testing::Answer& a) { a.pieces = {"evil bytes...."}; }, "文件校验失败"},
-      {"body cut short", [](testing::Answer& a) { a.pieces = {"new"}; }, "读本地文件失败"},
-      {"read fails", [](testing::Answer& a) { a.pieces = {"new", testing::kFailedRead}; }, "读本地文件失败"},
-      {"no session", [](testing::Answer& a) { a.sessionOpens = false; }, "网络连接失败"},
-      {"no length", [](testing::Answer& a) { a.contentLength = -1; }, "网页文件为空"},
-      {"404 and a 404 fallback", [](testing::Answer& a) { a.status = 404; }, "下载地址错误"},
+      {"wrong file", [](testing::Answer& a) { a.pieces = {"evil bytes...."}; }, "文件校验失败", false},
+      {"body cut short", [](testing::Answer& a) { a.pieces = {"new"}; }, "读本地文件失败", true},
+      {"read fails", [](testing::Answer& a) { a.pieces = {"new", testing::kFailedRead}; }, "读本地文件失败", true},
+      {"nothing arrives", [](testing::Answer& a) { a.pieces = {testing::kFailedRead}; }, "读本地文件失败", false},
+      {"no session", [](testing::Answer& a) { a.sessionOpens = false; }, "网络连接失败", false},
+      {"no length", [](testing::Answer& a) { a.contentLength = -1; }, "网页文件为空", false},
+      {"404 and a 404 fallback", [](testing::Answer& a) { a.status = 404; }, "下载地址错误", false},
   };
   for (const Case& c : cases) {
     state::ResetState();
     log.clear();
+    std::filesystem::remove_all(runDirectory.Path());
     WriteProductFile("\\App.exe", "old app");
     ListRow("\\App.exe", "new app bytes!");
     Serve("new app bytes!");
@@ -58,7 +61,11 @@ TEST_F(WorkerTest, EveryFailureLeavesTheOldFileAndNoStagingFile) {
     ServerAnswers("not found", 404);
     RunWorker(1);
     EXPECT_EQ(ProductBytes("\\App.exe"), "old app") << c.what;
-    EXPECT_EQ(Files(), (std::vector<std::string>{"App.exe"})) << c.what;
+    const std::vector<std::string> files = Files();
+    ASSERT_EQ(files.size(), c.leavesWhatArrived ? 2u : 1u) << c.what;
+    if (c.leavesWhatArrived) {
+      EXPECT_TRUE(files[1].ends_with(".velmora-part")) << files[1];
+    }
     EXPECT_EQ(Texts(1, 7).back(), c.status) << c.what;
     EXPECT_EQ(state::State().counters.failed.load(), 1) << c.what;
     EXPECT_EQ(state::State().counters.succeeded.load(), 0) << c.what;
@@ -120,7 +127,7 @@ class HeldFile final : public platform::ReleaseServices {
   void SleepMs(std::uint32_t) override {}
 };
 
-TEST_F(WorkerTest, ALockedTargetGetsFiveAttemptsEachShown) {
+TEST_F(WorkerTest, ATargetThatStaysLockedGetsFiveAttemptsEachShownAndIsNotDownloaded) {
   HeldFile held;
   platform::ReplaceReleaseServices(&held);
   WriteProductFile("\\App.exe", "old");
@@ -129,10 +136,14 @@ TEST_F(WorkerTest, ALockedTargetGetsFiveAttemptsEachShown) {
   RunWorker(1);
   platform::ReplaceReleaseServices(nullptr);
   const std::vector<std::string> statuses = Texts(1, 7);
-  ASSERT_GE(statuses.size(), 5u);
+  ASSERT_EQ(statuses.size(), 6u);
   for (int attempt = 1; attempt <= 5; ++attempt) {
     EXPECT_EQ(statuses[static_cast<std::size_t>(attempt - 1)], "文件被占用,解除中->" + std::to_string(attempt));
   }
+  EXPECT_EQ(statuses.back(), "不能打开本地文件");
+  EXPECT_TRUE(stream.headerBlocks.empty()) << "a file that cannot be replaced is not fetched";
+  EXPECT_EQ(ProductBytes("\\App.exe"), "old");
+  EXPECT_EQ(state::State().counters.failed.load(), 1);
 }
 
 TEST(CreateParentDirectories, OnlyDriveLetterPathsGetDirectories) {

@@ -1,10 +1,12 @@
 // A scripted stand-in for the platform's streamed requests: answers as a test sets it up and
 // records what the download asked for, in order ("session Agent.. 4", "url <url> <flags>", "read
-// 10240", "close request", "close session").
+// 10240", "close request", "close session"). Requests take the queued answers first, one each,
+// then `answer`.
 #pragma once
 
 #include <cstdint>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,6 +21,7 @@ struct Answer {
   std::int32_t status = 200;
   std::int64_t contentLength = -1;  // -1: no Content-Length
   std::string encoding;
+  std::string contentRange;
   // The body as the reads return it, one piece per read; a piece "\x01FAIL" makes that read fail.
   std::vector<std::string> pieces;
   std::uint32_t connectionFlags = 0;
@@ -29,9 +32,11 @@ inline const std::string kFailedRead = "\x01" "FAIL";
 class ScriptedHttp final : public platform::StreamingHttp {
  public:
   Answer answer;
+  std::deque<Answer> queued;
   std::vector<std::string> log;
   std::string agent;
-  std::string headers;
+  std::string headers;                    // of the last request
+  std::vector<std::string> headerBlocks;  // of every request, in order
 
   std::uint32_t ConnectedStateFlags() override {
     log.push_back("flags");
@@ -49,15 +54,16 @@ class ScriptedHttp final : public platform::StreamingHttp {
  private:
   class Request final : public platform::StreamedRequest {
    public:
-    explicit Request(ScriptedHttp& http) : http_(http) {}
+    Request(ScriptedHttp& http, Answer answer) : http_(http), answer_(std::move(answer)) {}
     ~Request() override { http_.log.push_back("close request"); }
-    std::int32_t StatusCode() override { return http_.answer.status; }
-    std::int64_t ContentLength() override { return http_.answer.contentLength; }
-    std::string ContentEncoding() override { return http_.answer.encoding; }
+    std::int32_t StatusCode() override { return answer_.status; }
+    std::int64_t ContentLength() override { return answer_.contentLength; }
+    std::string ContentEncoding() override { return answer_.encoding; }
+    std::string ContentRange() override { return answer_.contentRange; }
     std::int64_t Read(void* buffer, std::uint32_t size) override {
       http_.log.push_back("read " + std::to_string(size));
-      if (next_ >= http_.answer.pieces.size()) return 0;
-      const std::string& piece = http_.answer.pieces[next_++];
+      if (next_ >= answer_.pieces.size()) return 0;
+      const std::string& piece = answer_.pieces[next_++];
       if (piece == kFailedRead) return -1;
       const std::size_t length = std::min<std::size_t>(piece.size(), size);
       std::memcpy(buffer, piece.data(), length);
@@ -66,6 +72,7 @@ class ScriptedHttp final : public platform::StreamingHttp {
 
    private:
     ScriptedHttp& http_;
+    Answer answer_;
     std::size_t next_ = 0;
   };
 
@@ -76,9 +83,15 @@ class ScriptedHttp final : public platform::StreamingHttp {
     std::unique_ptr<platform::StreamedRequest> OpenUrl(const std::string& url, const std::string& headerBlock,
                                                        std::uint32_t flags) override {
       http_.headers = headerBlock;
+      http_.headerBlocks.push_back(headerBlock);
       http_.log.push_back("url " + url + " " + std::to_string(flags));
-      if (!http_.answer.urlOpens) return nullptr;
-      return std::make_unique<Request>(http_);
+      Answer current = http_.answer;
+      if (!http_.queued.empty()) {
+        current = std::move(http_.queued.front());
+        http_.queued.pop_front();
+      }
+      if (!current.urlOpens) return nullptr;
+      return std::make_unique<Request>(http_, std::move(current));
     }
 
    private:

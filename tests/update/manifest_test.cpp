@@ -4,6 +4,7 @@
 
 #include "check_doubles.h"
 #include "update/fingerprint.h"
+#include "update/staging_files.h"
 
 namespace velmora::update {
 namespace {
@@ -58,6 +59,39 @@ TEST_F(LoadManifestTest, ListsTheStaleFilesInManifestOrder) {
   EXPECT_EQ(first.url, "http://127.0.0.1/App");
   EXPECT_EQ(state::State().launchTarget, "App.exe");
   EXPECT_EQ(log, (testing::EventLog{"get " + ManifestUrl() + " 90000"}));  // one request, no notice
+}
+
+TEST_F(LoadManifestTest, KeepsOnlyTheStagingFilesOfEntriesStillToBeDownloaded) {
+  WriteProductFile("\\Bin\\core.dll", "core v2");
+  const std::string run = runDirectory.Narrow();
+  auto staging = [&](const std::string& path, const std::string& md5, const std::string& name) {
+    const std::string file = StagingPathOf(run + text::Utf8ToNarrow(path), md5, "http://127.0.0.1/" + name);
+    WriteProductFile(text::NarrowToUtf8(file.substr(run.size())), "part");
+    return text::NarrowToUtf8(file.substr(run.size() + 1));
+  };
+  const std::string resumable = staging("\\Bin\\新.dll", Md5Hex("new"), "new");
+  const std::string upperCase = staging("\\BIN\\App.exe", Md5Hex("app v2"), "App");
+  staging("\\Bin\\新.dll", Md5Hex("new, older release"), "new");  // the entry changed since
+  staging("\\Bin\\core.dll", Md5Hex("core v2"), "core");         // up to date already
+  staging("\\Plugins\\Deep\\gone.dll", Md5Hex("gone"), "gone");  // no longer listed
+  WriteProductFile("\\Bin\\notes.velmora-part.txt", "not a staging file");
+  ServerAnswers(ManifestJson("App.exe", {
+      {"App", Md5Hex("app v2"), "\\bin\\app.exe"},
+      {"core", Md5Hex("core v2"), "\\Bin\\core.dll"},
+      {"new", Md5Hex("new"), "\\Bin\\新.dll"},
+  }));
+
+  EXPECT_EQ(LoadManifest(), 2);
+  std::vector<std::string> left;
+  for (const auto& item : std::filesystem::recursive_directory_iterator(runDirectory.Path())) {
+    const std::u8string name = item.path().lexically_relative(runDirectory.Path()).generic_u8string();
+    if (item.is_regular_file()) left.emplace_back(name.begin(), name.end());
+  }
+  std::sort(left.begin(), left.end());
+  std::vector<std::string> expected{"Bin/core.dll", "Bin/notes.velmora-part.txt", upperCase, resumable};
+  for (std::string& name : expected) std::replace(name.begin(), name.end(), '\\', '/');
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(left, expected);
 }
 
 TEST_F(LoadManifestTest, TheManifestAddressIsAnHttpsOriginWithTheFixedPath) {

@@ -102,11 +102,45 @@ bool OutputFile::Write(const void* data, std::size_t size) {
   return true;
 }
 
+bool OutputFile::Flush() { return IsOpen() && FlushFileBuffers(state_->handle) != 0; }
+
 void OutputFile::Close() {
   if (IsOpen()) {
     CloseHandle(state_->handle);
     state_->handle = INVALID_HANDLE_VALUE;
   }
+}
+
+std::int64_t FileLength(const std::string& path) {
+  const std::u16string wide = text::NarrowToWide(path, text::NarrowCodePage);
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (wide.empty() ||
+      !GetFileAttributesExW(reinterpret_cast<const wchar_t*>(wide.c_str()), GetFileExInfoStandard, &data) ||
+      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return -1;
+  }
+  return static_cast<std::int64_t>((static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+}
+
+std::vector<DirectoryItem> ListDirectory(const std::string& path) {
+  std::vector<DirectoryItem> items;
+  const std::u16string pattern = text::NarrowToWide(path + "\\*", text::NarrowCodePage);
+  if (pattern.empty()) return items;
+  WIN32_FIND_DATAW found{};
+  const HANDLE search = FindFirstFileW(reinterpret_cast<const wchar_t*>(pattern.c_str()), &found);
+  if (search == INVALID_HANDLE_VALUE) return items;
+  do {
+    const std::u16string name(reinterpret_cast<const char16_t*>(found.cFileName));
+    if (name == u"." || name == u"..") continue;
+    std::string narrow = text::WideToNarrow(name, text::NarrowCodePage);
+    if (text::NarrowToWide(narrow, text::NarrowCodePage) != name) continue;  // GBK cannot hold it
+    const DWORD attributes = found.dwFileAttributes;
+    const bool directory =
+        (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+    items.push_back(DirectoryItem{std::move(narrow), directory});
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  return items;
 }
 
 bool CreateDirectoryAt(const std::string& path) {

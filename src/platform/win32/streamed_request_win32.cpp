@@ -105,6 +105,7 @@ struct RequestLine {
   std::int32_t status = 0;
   std::int64_t contentLength = -1;
   std::string contentEncoding;
+  std::string contentRange;
   // Set by the thread: the body.
   bool inCall = false;  // inside InternetReadFile
   enum class Body { Reading, Ended, Failed } body = Body::Reading;
@@ -157,6 +158,12 @@ std::string QueryContentEncoding(HINTERNET request) {
   return text;
 }
 
+std::string QueryContentRange(HINTERNET request) {
+  std::string text;
+  if (!QueryHeaderText(request, HTTP_QUERY_CONTENT_RANGE, text)) return {};
+  return text;
+}
+
 void MakeCalls(const std::shared_ptr<RequestLine>& line, const std::string& url, const std::string& headers,
                DWORD flags) {
   HINTERNET request = InternetOpenUrlA(line->session->Get(),
@@ -170,11 +177,13 @@ void MakeCalls(const std::shared_ptr<RequestLine>& line, const std::string& url,
   std::int32_t status = 0;
   std::int64_t contentLength = -1;
   std::string contentEncoding;
+  std::string contentRange;
   if (request != nullptr) {
     try {
       status = QueryStatus(request);
       contentLength = QueryContentLength(request);
       contentEncoding = QueryContentEncoding(request);
+      contentRange = QueryContentRange(request);
     } catch (const std::bad_alloc&) {
       InternetCloseHandle(request);
       request = nullptr;
@@ -185,6 +194,7 @@ void MakeCalls(const std::shared_ptr<RequestLine>& line, const std::string& url,
   line->status = status;
   line->contentLength = contentLength;
   line->contentEncoding = std::move(contentEncoding);
+  line->contentRange = std::move(contentRange);
   line->openDone = true;
   line->changed.notify_all();
   DWORD piece = 0;        // the next piece's size
@@ -272,6 +282,7 @@ class WinInetRequest final : public StreamedRequest {
   std::int32_t StatusCode() override { return line_->status; }
   std::int64_t ContentLength() override { return line_->contentLength; }
   std::string ContentEncoding() override { return line_->contentEncoding; }
+  std::string ContentRange() override { return line_->contentRange; }
 
   // The bytes the thread has read ahead, up to `size`; waits at most the time-out for some.
   std::int64_t Read(void* buffer, std::uint32_t size) override {

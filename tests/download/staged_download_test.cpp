@@ -1,0 +1,209 @@
+// Resuming and retrying a row's download: what an interrupted download leaves, how a later
+// attempt or run picks it up, and that the product's file is only ever the old or the new one.
+#include "download/staged_download.h"
+
+#include <gtest/gtest.h>
+
+#include "download/progress.h"
+#include "download/run_doubles.h"
+#include "download/scheduler.h"
+#include "update/staging_files.h"
+
+namespace velmora::download {
+namespace {
+
+using testing::Answer;
+
+const std::string kNewBytes = "0123456789abcdefghijklmnopqrstuvwxyz";  // 36 bytes
+
+// The whole file, as a server answers a request without a range.
+Answer Whole(const std::string& body) {
+  Answer answer;
+  answer.contentLength = static_cast<std::int64_t>(body.size());
+  answer.pieces = {body};
+  return answer;
+}
+
+// The file from `from` on, as a server answers "Range:bytes=<from>-".
+Answer Part(const std::string& body, std::size_t from) {
+  Answer answer;
+  answer.status = 206;
+  answer.contentLength = static_cast<std::int64_t>(body.size() - from);
+  answer.contentRange = "bytes " + std::to_string(from) + "-" + std::to_string(body.size() - 1) + "/" +
+                        std::to_string(body.size());
+  answer.pieces = {body.substr(from)};
+  return answer;
+}
+
+// The whole file announced, but the connection drops after `sent` bytes.
+Answer DroppedAfter(const std::string& body, std::size_t sent, std::size_t from = 0) {
+  Answer answer = from == 0 ? Whole(body) : Part(body, from);
+  answer.pieces = {body.substr(from, sent - from)};
+  return answer;
+}
+
+class StagedDownloadTest : public testing::DownloadRunTest {
+ protected:
+  void SetUp() override {
+    DownloadRunTest::SetUp();
+    WriteProductFile("\\Bin\\data.pak", "old data");
+    ListRow("\\Bin\\data.pak", kNewBytes);
+    stream.answer = Answer{};
+    stream.answer.urlOpens = false;  // every request beyond the queued ones fails to open
+    ServerAnswers("fallback not expected", 404);
+  }
+
+  std::string StagingPath() const {
+    const state::UpdateEntry& entry = state::State().updateList[0];
+    return update::StagingPathOf(runDirectory.Narrow() + entry.path, entry.md5, entry.url);
+  }
+  void LeaveStagingFile(const std::string& bytes) {
+    runDirectory.WriteFile(StagingPath().substr(runDirectory.Narrow().size() + 1), bytes);
+  }
+  std::string StagingBytes() const {
+    std::ifstream in(velmora::testing::PathFromNarrow(StagingPath()), std::ios::binary);
+    return in ? std::string(std::istreambuf_iterator<char>(in), {}) : std::string("<none>");
+  }
+  // The Range line of each request, "" for a request without one.
+  std::vector<std::string> Ranges() const {
+    std::vector<std::string> ranges;
+    for (const std::string& block : stream.headerBlocks) {
+      const std::size_t at = block.find("\r\nRange:");
+      ranges.push_back(at == std::string::npos ? "" : block.substr(at + 2));
+    }
+    return ranges;
+  }
+  const char* Run() {
+    const state::UpdateEntry& entry = state::State().updateList[0];
+    return DownloadAndInstall(1, entry, state::State().taskList[0].task, runDirectory.Narrow() + entry.path);
+  }
+  void ExpectInstalled(const char* failure) {
+    EXPECT_EQ(failure, nullptr) << failure;
+    EXPECT_EQ(ProductBytes("\\Bin\\data.pak"), kNewBytes);
+    EXPECT_EQ(Files(), (std::vector<std::string>{"Bin/data.pak"})) << "no staging file is left";
+  }
+};
+
+TEST_F(StagedDownloadTest, AStagingFileOfTheSameEntryIsResumedFromItsLength) {
+  LeaveStagingFile(kNewBytes.substr(0, 20));
+  stream.queued = {Part(kNewBytes, 20)};
+  ExpectInstalled(Run());
+  EXPECT_EQ(Ranges(), (std::vector<std::string>{"Range:bytes=20-"}));
+  // The row shows the whole file: all 36 bytes present of 36, not 36 of the 16 requested.
+  EXPECT_EQ(Texts(1, kSizeColumn).back(), "36 B");
+  EXPECT_EQ(Texts(1, kDownloadedColumn).back(), "36 B");
+}
+
+TEST_F(StagedDownloadTest, AServerThatDoesNotResumeAsAskedRestartsTheFileFromZero) {
+  const std::vector<std::pair<const char*, Answer>> refusals = {
+      {"200 with the whole file", Whole(kNewBytes)},
+      {"206 from another offset", Part(kNewBytes, 10)},
+      {"416", [] {
+         Answer answer;
+         answer.status = 416;
+         return answer;
+       }()},
+  };
+  for (const auto& [what, refusal] : refusals) {
+    stream.headerBlocks.clear();
+    LeaveStagingFile(kNewBytes.substr(0, 20));
+    WriteProductFile("\\Bin\\data.pak", "old data");
+    stream.queued = {refusal, Whole(kNewBytes)};
+    ExpectInstalled(Run());
+    EXPECT_EQ(Ranges(), (std::vector<std::string>{"Range:bytes=20-", ""})) << what;
+  }
+}
+
+TEST_F(StagedDownloadTest, AStagingFileThatIsAlreadyTheWholeFileIsInstalledWithoutFetchingAgain) {
+  LeaveStagingFile(kNewBytes);
+  Answer nothingLeft;
+  nothingLeft.status = 416;
+  stream.queued = {nothingLeft};
+  ExpectInstalled(Run());
+  EXPECT_EQ(Ranges().size(), 1u);
+}
+
+TEST_F(StagedDownloadTest, AStagingFileThatIsLongerOrWrongIsDiscarded) {
+  // Longer than the file: the server has nothing from that offset; the file comes whole.
+  LeaveStagingFile(kNewBytes + "junk");
+  Answer nothingLeft;
+  nothingLeft.status = 416;
+  stream.queued = {nothingLeft, Whole(kNewBytes)};
+  ExpectInstalled(Run());
+
+  // A wrong beginning: the resumed file does not match, so it is fetched whole once more.
+  stream.headerBlocks.clear();
+  WriteProductFile("\\Bin\\data.pak", "old data");
+  LeaveStagingFile(std::string(20, 'X'));
+  stream.queued = {Part(kNewBytes, 20), Whole(kNewBytes)};
+  ExpectInstalled(Run());
+  EXPECT_EQ(Ranges(), (std::vector<std::string>{"Range:bytes=20-", ""}));
+}
+
+TEST_F(StagedDownloadTest, AResumedFileThatStillDoesNotMatchFailsWithoutAThirdFetch) {
+  LeaveStagingFile(std::string(20, 'X'));
+  stream.queued = {Part(kNewBytes, 20), Whole("wrong file of the same length!!!!!!!")};
+  EXPECT_STREQ(Run(), kStatusDigestMismatch);
+  EXPECT_EQ(Ranges().size(), 2u);
+  EXPECT_EQ(ProductBytes("\\Bin\\data.pak"), "old data");
+  EXPECT_EQ(Files(), (std::vector<std::string>{"Bin/data.pak"}));
+}
+
+TEST_F(StagedDownloadTest, OneDroppedTransferIsResumedWithinTheRun) {
+  stream.queued = {DroppedAfter(kNewBytes, 30), Part(kNewBytes, 30)};
+  ExpectInstalled(Run());
+  EXPECT_EQ(Ranges(), (std::vector<std::string>{"", "Range:bytes=30-"}));
+}
+
+TEST_F(StagedDownloadTest, ASecondDropLeavesWhatArrivedForTheNextRun) {
+  stream.queued = {DroppedAfter(kNewBytes, 18), DroppedAfter(kNewBytes, 27, 18)};
+  EXPECT_STREQ(Run(), kStatusReadFailed);
+  EXPECT_EQ(Ranges(), (std::vector<std::string>{"", "Range:bytes=18-"}));
+  EXPECT_EQ(ProductBytes("\\Bin\\data.pak"), "old data");
+  EXPECT_EQ(StagingBytes(), kNewBytes.substr(0, 27));
+
+  // The next run: a fresh task resumes from the 27 bytes present.
+  state::State().taskList[0].task = DownloadTask();
+  stream.headerBlocks.clear();
+  stream.queued = {Part(kNewBytes, 27)};
+  ExpectInstalled(Run());
+  EXPECT_EQ(Ranges(), (std::vector<std::string>{"Range:bytes=27-"}));
+}
+
+TEST_F(StagedDownloadTest, ADropBeforeAnyByteLeavesNoStagingFile) {
+  stream.queued = {DroppedAfter(kNewBytes, 0), DroppedAfter(kNewBytes, 0)};
+  EXPECT_STREQ(Run(), kStatusReadFailed);
+  EXPECT_EQ(Ranges(), (std::vector<std::string>{"", ""}));
+  EXPECT_EQ(Files(), (std::vector<std::string>{"Bin/data.pak"}));
+}
+
+TEST_F(StagedDownloadTest, ErrorAnswersAndWrongFilesAreNotRetried) {
+  Answer notFound;
+  notFound.status = 404;
+  stream.queued = {notFound};
+  EXPECT_STREQ(Run(), kStatusBadAddress);
+  EXPECT_EQ(Ranges().size(), 1u) << "the plain client's fallback is the only second request";
+
+  stream.headerBlocks.clear();
+  stream.queued = {Whole("wrong file of the same length!!!!!!!")};
+  EXPECT_STREQ(Run(), kStatusDigestMismatch);
+  EXPECT_EQ(Ranges().size(), 1u);
+  EXPECT_EQ(ProductBytes("\\Bin\\data.pak"), "old data");
+  EXPECT_EQ(Files(), (std::vector<std::string>{"Bin/data.pak"}));
+}
+
+TEST_F(StagedDownloadTest, AStagingFileOfAnotherEntryIsNeverResumed) {
+  const state::UpdateEntry& entry = state::State().updateList[0];
+  const std::string target = runDirectory.Narrow() + entry.path;
+  EXPECT_NE(update::StagingPathOf(target, entry.md5, entry.url),
+            update::StagingPathOf(target, update::Md5Hex("other"), entry.url));
+  EXPECT_NE(update::StagingPathOf(target, entry.md5, entry.url),
+            update::StagingPathOf(target, entry.md5, entry.url + "?v=2"));
+  // Whatever the manifest's digest holds, only hex digits join the name.
+  const std::string odd = update::StagingPathOf(target, "..\\..\\evil", "x");
+  EXPECT_EQ(odd.find("evil"), std::string::npos);
+  EXPECT_EQ(odd.rfind(target, 0), 0u);
+}
+
+}  // namespace
+}  // namespace velmora::download

@@ -26,7 +26,8 @@ class ReleaseServices {
 
   // Something (a file or a directory) exists at `path` (GBK); `isDirectory` tells which.
   virtual bool Find(const std::string& path, bool& isDirectory) = 0;
-  // The existing file at `path` opens for writing with no sharing at all (it is closed again).
+  // The existing file at `path` opens for writing with no sharing at all (it is closed again); a
+  // read-only file never does.
   virtual bool OpensExclusively(const std::string& path) = 0;
   // Every process of the system; nothing when the list cannot be read.
   virtual std::optional<std::vector<ProcessEntry>> Processes() = 0;

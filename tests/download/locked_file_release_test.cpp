@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <map>
 
 #include "platform/release_services.h"
+#include "support/temp_dir.h"
 #include "text/encoding.h"
 
 namespace velmora::download {
@@ -120,6 +122,16 @@ TEST_F(LockedFileReleaseTest, ExistenceAndLocks) {
   EXPECT_TRUE(IsLocked("C:\\App\\held.dll"));
   EXPECT_FALSE(IsLocked("C:\\App\\missing.dll"));
   EXPECT_TRUE(IsLocked("C:\\App\\Bin")) << "a directory never opens for writing";
+}
+
+TEST(LockedFileRelease, AReadOnlyFileIsLockedForEveryUserRootIncluded) {
+  velmora::testing::TempDir directory;
+  const std::string path = directory.WriteFile("fixed.dll", "old");
+  EXPECT_FALSE(IsLocked(path));
+  std::filesystem::permissions(velmora::testing::PathFromNarrow(path), std::filesystem::perms::owner_read |
+                                                                           std::filesystem::perms::group_read |
+                                                                           std::filesystem::perms::others_read);
+  EXPECT_TRUE(IsLocked(path));
 }
 
 }  // namespace

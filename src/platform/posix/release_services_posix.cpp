@@ -19,6 +19,11 @@ class PosixReleaseServices final : public ReleaseServices {
     return true;
   }
   bool OpensExclusively(const std::string& path) override {
+    // Read-only by its mode bits, whoever asks (root may write to any file).
+    struct stat status {};
+    if (::stat(posix::NativePath(path).c_str(), &status) == 0 && (status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+      return false;
+    }
     const int descriptor = ::open(posix::NativePath(path).c_str(), O_WRONLY | O_CLOEXEC);
     if (descriptor < 0) return false;
     ::close(descriptor);

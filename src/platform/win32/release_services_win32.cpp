@@ -33,6 +33,10 @@ class Win32ReleaseServices final : public ReleaseServices {
   bool OpensExclusively(const std::string& path) override {
     const std::u16string wide = text::NarrowToWide(path, text::NarrowCodePage);
     if (wide.empty()) return false;
+    // Windows refuses to open a read-only file for writing; Wine run by root would open it, so
+    // the attribute is read too.
+    const DWORD attributes = GetFileAttributesW(AsWide(wide));
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) return false;
     const KernelHandle file(CreateFileW(AsWide(wide),
                                         GENERIC_WRITE,
                                         0,        // dwShareMode: nobody else may have it open

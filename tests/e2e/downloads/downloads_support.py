@@ -56,7 +56,7 @@ class DownloadsTestCase(e2e.WineTestCase):
             self.server.serve(route, new, **serve_options)
         if old is not None:
             run_dir.write(relative, old)
-        return {"path": path, "url": self.server.url(route), "md5": md5 or e2e.md5_hex(new),
+        return {"path": path, "url": self.server.url(route), "md5": md5 or e2e.md5_hex(new), "route": route,
                 "local": os.path.join(run_dir.path, *relative.split("/")), "new": new, "old": old}
 
     def content(self, path):
@@ -72,9 +72,11 @@ class DownloadsTestCase(e2e.WineTestCase):
 
     # --- the updater ----------------------------------------------------------------------------
 
-    def start_updater(self, run_dir, entries, run="Velmora.exe"):
+    def start_updater(self, run_dir, entries, run="Velmora.exe", listed=None):
         """Writes the hand-off manifest, starts the updater and waits until its grid lists every
-        entry and the start button is enabled. Returns the window's description."""
+        entry (or the entries `listed`: those still to be downloaded) and the start button is
+        enabled. Returns the window's description."""
+        listed = entries if listed is None else listed
         e2e.write_hand_off_entries(run_dir, entries, run=run)
         # Every program of the Wine prefix is visible to the probe: the window is the one that
         # was not there before the start.
@@ -104,10 +106,10 @@ class DownloadsTestCase(e2e.WineTestCase):
             if not button.get("found") or not button["button"]["enabled"]:
                 return None
             grid = self.probe_grid()
-            return grid if grid["rowCount"] == len(entries) else None
+            return grid if grid["rowCount"] == len(listed) else None
 
         grid = self.wine.wait_for(ready, timeout=30, interval=0.2, message="the listed files and the start button")
-        self.assertEqual([row[e2e.COLUMN_PATH] for row in grid["rows"]], [entry["path"] for entry in entries])
+        self.assertEqual([row[e2e.COLUMN_PATH] for row in grid["rows"]], [entry["path"] for entry in listed])
         self.assertEqual({row[e2e.COLUMN_STATUS] for row in grid["rows"]}, {e2e.STATUS_READY})
         return window
 

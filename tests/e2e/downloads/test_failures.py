@@ -1,5 +1,6 @@
 """Downloads that fail under Wine, and closing the window while downloads run: every failure has its
-status, the notice counts the failed files, and no old file is touched or staging file left."""
+status, the notice counts the failed files, no old file is touched, and the only staging files left
+are the beginnings of interrupted downloads, for the next run to resume."""
 
 import os
 import time
@@ -37,7 +38,11 @@ class FailedDownloadsTest(DownloadsTestCase):
 
         self.assert_untouched([missing, cut, wrong, no_length])
         self.assertEqual(self.content(good["local"]), good["new"])
-        self.assert_no_leftovers(run_dir)
+        # The cut file was tried once more within the run (this server cannot resume, so from zero)
+        # and cut again: what arrived stays staged for the next run.
+        [staged] = e2e.staging_leftovers(run_dir.path)
+        self.assertTrue(os.path.basename(staged).startswith("cut.dll."), staged)
+        self.assertEqual(self.content(staged), new[:100 * 1024])
         self.press_notice(e2e.IDOK)
         self.assertEqual(self.wine.wait(self.updater, timeout=30), 0)
         self.assertEqual(e2e.stand_in_starts(os.path.join(run_dir.path, "Velmora.exe")), [])
@@ -99,7 +104,11 @@ class FailedDownloadsTest(DownloadsTestCase):
                   f"{[e['path'] for e in entries if self.content(e['local']) != e['old']]}")
         self.assertEqual(code, 0)
         self.assert_untouched(entries)
-        self.assert_no_leftovers(run_dir)
+        # What arrived is kept for the next run, and is the beginning of its file.
+        for staged in e2e.staging_leftovers(run_dir.path):
+            entry = next(e for e in entries if os.path.basename(staged).startswith(os.path.basename(e["local"]) + "."))
+            data = self.content(staged)
+            self.assertEqual(data, entry["new"][:len(data)], staged)
         return seconds
 
     def test_closing_the_window_during_one_download_ends_promptly(self):

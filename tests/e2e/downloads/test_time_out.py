@@ -1,6 +1,6 @@
 """The time limit under Wine: the only listed file arrives slower than 1 KiB/s, so every completion
 tick counts as stalled, and after 120 ticks (about 60 s) the update ends with the notice
-"更新失败，连接超时". The old file is kept."""
+"更新失败，连接超时". The old file is kept, and the next run resumes from what arrived."""
 
 import unittest
 
@@ -35,7 +35,22 @@ class TimeOutTest(DownloadsTestCase):
         self.press_notice(e2e.IDOK)
         self.assertEqual(self.wine.wait(self.updater, timeout=30), 0)
         self.assert_untouched([slow])
-        print(f"staging files left: {e2e.staging_leftovers(run_dir.path)}")
+
+        # What arrived before the time limit stays staged, and the next run resumes from it.
+        [staged] = e2e.staging_leftovers(run_dir.path)
+        arrived = len(self.content(staged))
+        self.assertGreater(arrived, 0)
+        self.assertEqual(self.content(staged), slow["new"][:arrived])
+        asked = len(self.server.requests(slow["route"]))
+        self.server.serve(slow["route"], slow["new"])
+        self.start_updater(run_dir, [slow])
+        notice, snapshots = self.watch(self.press_start(), timeout=60)
+        self.assertEqual(snapshots[-1].statuses(), [e2e.STATUS_SUCCEEDED])
+        self.assertEqual([r.header("Range") for r in self.server.requests(slow["route"])[asked:]], [f"bytes={arrived}-"])
+        self.press_notice(e2e.IDCANCEL)
+        self.assertEqual(self.wine.wait(self.updater, timeout=30), 0)
+        self.assertEqual(self.content(slow["local"]), slow["new"])
+        self.assert_no_leftovers(run_dir)
 
 
 if __name__ == "__main__":

@@ -11,8 +11,10 @@ a large generated body streamed without being held in memory. Paths that were no
     server.serve("/whole.bin", data, ranges=False)            # Range ignored: 200, all of it
     server.serve("/missing", b"no such file", status=404)
     server.serve("/cut", data, behaviour=DROP, cut=1000)
+    server.serve("/half", data, drop_at=len(data) // 2)       # every transfer ends at that byte
     server.serve("/big", Pattern(1 << 30))                    # 1 GiB generated on the fly
     server.requests("/a.bin")[-1].raw                         # b"GET /a.bin HTTP/1.1\\r\\n...\\r\\n\\r\\n"
+    server.sent("/a.bin")                                     # body bytes sent for that path so far
     server.stop()
 """
 
@@ -64,8 +66,14 @@ class Pattern:
 
 class Route:
     def __init__(self, body, status=200, behaviour=NORMAL, ranges=True, cut=0, extra=b"", chunked=False,
-                 step=1024, interval=0.5, content_type="application/octet-stream"):
+                 step=1024, interval=0.5, content_type="application/octet-stream", drop_at=None, drops=None):
         self.body = body
+        # With a normal answer: the connection is closed when the body reaches the file's byte
+        # `drop_at` (an offset in the file, whatever range was asked for), the length announced as
+        # usual; a transfer that starts there sends nothing. With `drops`, only that many transfers
+        # are dropped, the later ones sent whole.
+        self.drop_at = drop_at
+        self.drops = drops
         self.status = status
         self.behaviour = behaviour
         self.ranges = ranges
@@ -171,6 +179,10 @@ class _Handler(http.server.BaseHTTPRequestHandler):
     def _send_body(self, server, route, body, start, stop):
         if route.behaviour in (DROP, STALL):
             stop = min(stop, start + route.cut)
+        if route.drop_at is not None and route.drops != 0:
+            stop = min(stop, max(route.drop_at, start))
+            if route.drops is not None:
+                route.drops -= 1
         position = start
         piece = route.step if route.behaviour == DRIP else _PIECE
         while position < stop:
@@ -179,6 +191,7 @@ class _Handler(http.server.BaseHTTPRequestHandler):
                 self.wfile.write(b"%x\r\n%s\r\n" % (len(data), data))
             else:
                 self.wfile.write(data)
+            server._count_sent(self.path, len(data))
             position += len(data)
             if route.behaviour == DRIP:
                 self.wfile.flush()
@@ -204,6 +217,16 @@ class FileServer(RouteServer):
 
     def __init__(self, host="127.0.0.1"):
         super().__init__(_Handler, lambda: Route(b"not found", status=404), host)
+        self._sent = {}
+
+    def sent(self, path=None):
+        """Body bytes handed to the socket so far for `path` (every path: None)."""
+        with self._lock:
+            return sum(n for p, n in self._sent.items() if path is None or p == path)
+
+    def _count_sent(self, path, count):
+        with self._lock:
+            self._sent[path] = self._sent.get(path, 0) + count
 
     def serve(self, path, body=b"", **options):
         """Sets up the answer for `path`: `body` is bytes or a Pattern; see Route for the options."""

@@ -10,7 +10,7 @@
 #include "platform/file.h"
 #include "platform/http_client.h"
 #include "text/encoding.h"
-#include "update/fingerprint.h"
+#include "update/file_fingerprints.h"
 #include "update/path_safety.h"
 #include "update/program_end.h"
 #include "update/staging_files.h"
@@ -136,9 +136,14 @@ std::int32_t LoadManifest() {
 
   state.updateList.clear();
   state.launchTarget = std::move(manifest.run);
-  for (state::UpdateEntry& entry : manifest.entries) {
+  // Every local file hashed on all cores; the results come in manifest order, so the list keeps it.
+  std::vector<std::string> localFiles;
+  localFiles.reserve(manifest.entries.size());
+  for (const state::UpdateEntry& entry : manifest.entries) localFiles.push_back(runDirectory + entry.path);
+  const std::vector<FileFingerprint> fingerprints = FingerprintFiles(localFiles);
+  for (std::size_t i = 0; i < manifest.entries.size(); ++i) {
     // Byte for byte: an upper-case digest in the manifest never matches, and the file is listed.
-    if (Md5HexOfFile(runDirectory + entry.path) != entry.md5) state.updateList.push_back(std::move(entry));
+    if (fingerprints[i].md5 != manifest.entries[i].md5) state.updateList.push_back(std::move(manifest.entries[i]));
   }
   KeepOnlyResumableStagingFiles(runDirectory, state.updateList);
   return static_cast<std::int32_t>(state.updateList.size());

@@ -1,0 +1,74 @@
+"""A published release served as a CDN would serve it: the tree that `velmora-release publish` laid
+out, every file at its path below the tree (the manifest over HTTPS at the updater's address, through
+the tests' tunnel proxy and their own certificate authority; the files over plain HTTP on 127.0.0.1).
+Nothing here knows the manifest's format: the server hands out files."""
+
+import os
+import shutil
+import sys
+import tempfile
+import urllib.parse
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "servers"))
+sys.path.insert(0, os.path.join(HERE, "..", "harness"))
+
+import file_server  # noqa: E402
+import https_server  # noqa: E402
+import test_ca  # noqa: E402
+import tunnel_proxy  # noqa: E402
+import velmora_e2e as e2e  # noqa: E402
+
+MANIFEST_PATH = "/download/2099/pro/up.txt"
+HTTPS_PROBE = os.path.join(e2e.WINDOWS_BUILD_DIR, "tools", "https_probe", "https-probe.exe")
+RELEASE_EXE = os.path.join(e2e.WINDOWS_BUILD_DIR, "tools", "release", "velmora-release.exe")
+
+
+def manifest_origin():
+    """The manifest server origin the Windows build was configured with."""
+    with open(os.path.join(e2e.WINDOWS_BUILD_DIR, "CMakeCache.txt"), encoding="utf-8") as cache:
+        for line in cache:
+            if line.startswith("VELMORA_MANIFEST_ORIGIN:"):
+                return line.split("=", 1)[1].strip()
+    raise RuntimeError("VELMORA_MANIFEST_ORIGIN not found in the Windows build's cache")
+
+
+class ReleaseSite:
+    """The servers of one published tree; `files_url` is the base URL to publish with."""
+
+    def __init__(self):
+        self.directory = tempfile.mkdtemp(prefix="velmora-release-site-")
+        host = urllib.parse.urlsplit(manifest_origin()).hostname
+        self.authority = test_ca.TestAuthority(os.path.join(self.directory, "ca"),
+                                               names=("127.0.0.1", "localhost", host))
+        self.manifest_server = https_server.HttpsServer(self.authority.server_cert, self.authority.server_key)
+        self.proxy = tunnel_proxy.TunnelProxy("127.0.0.1", self.manifest_server.port)
+        self.files = file_server.FileServer()
+        self.files_url = self.files.url("/")
+
+    def trust(self, wine):
+        """Trusts the site's authority in the Wine prefix (the current user's Root store only)."""
+        probe = wine.start(HTTPS_PROBE, "trust-root", e2e.windows_path(self.authority.ca_cert))
+        if wine.wait(probe, timeout=120) != 0:
+            raise RuntimeError("could not trust the test authority in the Wine prefix")
+
+    def serve_tree(self, tree):
+        """Serves every file below `tree` at its path; the manifest also at the updater's address."""
+        for root, _, names in os.walk(tree):
+            for name in names:
+                path = os.path.join(root, name)
+                route = "/" + os.path.relpath(path, tree).replace(os.sep, "/")
+                with open(path, "rb") as source:
+                    body = source.read()
+                if route == MANIFEST_PATH:
+                    self.manifest_server.reply(route, body)
+                self.files.serve(route, body)
+
+    def requested_files(self):
+        return sorted(request.path for request in self.files.requests())
+
+    def stop(self):
+        self.files.stop()
+        self.proxy.stop()
+        self.manifest_server.stop()
+        shutil.rmtree(self.directory, ignore_errors=True)

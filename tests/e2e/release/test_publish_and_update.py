@@ -1,0 +1,133 @@
+"""Publishing a release and taking it up: the Windows build of velmora-release publishes a folder
+(nested folders, Chinese names, a space, an empty file), the tree is served by the tests' servers,
+the updater under Wine brings an older copy to byte-identical files, and the native tool verifies
+the copy against the published manifest."""
+
+import hashlib
+import os
+import subprocess
+import tempfile
+import unittest
+from urllib.parse import quote
+
+import velmora_e2e as e2e
+from release_site import RELEASE_EXE, ReleaseSite
+
+TOOL = os.environ.get("VELMORA_RELEASE_TOOL", "")
+
+
+def write_tree(root, files):
+    for relative, data in files.items():
+        path = os.path.join(root, *relative.split("/"))
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as out:
+            out.write(data)
+
+
+def read_tree(root):
+    tree = {}
+    for directory, _, names in os.walk(root):
+        for name in names:
+            path = os.path.join(directory, name)
+            with open(path, "rb") as source:
+                tree[os.path.relpath(path, root).replace(os.sep, "/")] = source.read()
+    return tree
+
+
+class PublishAndUpdateTest(e2e.WineTestCase):
+    def setUp(self):
+        super().setUp()
+        for needed in (RELEASE_EXE, e2e.STAND_IN, TOOL):
+            if not needed or not os.path.exists(needed):
+                self.skipTest(f"{needed or 'VELMORA_RELEASE_TOOL'} is missing")
+        self.site = ReleaseSite()
+        self.addCleanup(self.site.stop)
+        self.wine.env = {k: v for k, v in self.wine.env.items() if not k.lower().endswith("_proxy")}
+        self.wine.env["http_proxy"] = self.site.proxy.address
+        self.work = tempfile.mkdtemp(prefix="velmora-release-e2e-", dir=os.path.dirname(e2e.WINDOWS_BUILD_DIR))
+        self.addCleanup(lambda: subprocess.run(["rm", "-rf", self.work], check=False))
+
+    def wine_tool(self, *arguments):
+        """Runs the Windows build of velmora-release under Wine; (exit code, output text)."""
+        process = self.wine.start(RELEASE_EXE, *arguments)
+        output = self.wine.output_of(process, timeout=120)
+        self.assertIsNotNone(output, "velmora-release.exe did not end")
+        return process.returncode, output.decode("utf-8", "replace")
+
+    def test_a_published_release_updates_an_older_copy_to_identical_files(self):
+        with open(e2e.STAND_IN, "rb") as source:
+            product = source.read()
+        release = {
+            "Velmora.exe": product + b"\0Velmora 2.1\0",
+            "Bin/core.dll": os.urandom(3 * 1024 * 1024 + 5),
+            "Bin/Plugins/新淺/extra.dat": os.urandom(2000),  # the second GBK byte of "淺" is "\"
+            "Bin/界面 资源.dat": "新版本".encode("utf-8") * 300,
+            "Bin/Config/empty.ini": b"",
+            "readme.txt": b"Velmora - read me\n",
+        }
+        older = {
+            "Velmora.exe": product + b"\0Velmora 2.0\0",
+            "Bin/core.dll": os.urandom(2 * 1024 * 1024),
+            "Bin/Config/empty.ini": b"[old]\nsetting=1\n",
+            "readme.txt": release["readme.txt"],
+        }
+        release_dir = os.path.join(self.work, "release")
+        out_dir = os.path.join(self.work, "site")
+        write_tree(release_dir, release)
+
+        # Publish with the Windows build of the tool, as a release manager on Windows would.
+        code, output = self.wine_tool("publish", e2e.windows_path(release_dir), e2e.windows_path(out_dir),
+                                      "--base-url", self.site.files_url, "--run", "Velmora.exe")
+        self.assertEqual(code, 0, output)
+        published = read_tree(out_dir)
+        manifest_route = "download/2099/pro/up.txt"
+        self.assertIn(manifest_route, published)
+        for relative, data in release.items():
+            name = relative.rsplit("/", 1)[-1]
+            self.assertEqual(published[f"files/{hashlib.md5(data).hexdigest()}/{quote(name)}"], data, relative)
+        self.assertEqual(len(published), len(release) + 1)
+
+        # The older copy, updated from the served tree.
+        self.site.serve_tree(out_dir)
+        self.site.trust(self.wine)
+        run_dir = self.make_run_directory()
+        for relative, data in older.items():
+            run_dir.write(relative, data)
+        updater = self.wine.start(run_dir.program)
+        grid = self.wait_for_filled_grid(updater)
+        stale = ["\\" + path.replace("/", "\\") for path in sorted(release, key=lambda p: p.replace("/", "\\"))
+                 if older.get(path) != release[path]]
+        self.assertEqual([row[e2e.COLUMN_PATH] for row in grid["rows"]], stale)
+
+        self.wine.probe("click-button")
+        notice = self.wine.probe("notice", "--wait", "60000", timeout=90)["notice"]
+        self.assertEqual((notice["mainInstruction"], notice["content"]), ("更新完成", "[确定]运行软件 [取消]退出更新"))
+        self.wine.probe("notice-press", str(e2e.IDCANCEL))
+        self.assertEqual(self.wine.wait(updater, timeout=30), 0)
+
+        installed = read_tree(run_dir.path)
+        installed.pop("velmora-update.exe")
+        self.assertEqual(sorted(installed), sorted(release))
+        for relative, data in release.items():
+            self.assertEqual(installed[relative], data, relative)
+        requested = self.site.requested_files()
+        self.assertEqual(len([path for path in requested if path.startswith("/files/")]), len(stale), requested)
+
+        # The native tool agrees: the copy matches the published manifest.
+        verified = subprocess.run([TOOL, "verify", os.path.join(out_dir, *manifest_route.split("/")), run_dir.path],
+                                  capture_output=True, text=True, timeout=60)
+        self.assertEqual(verified.returncode, 0, verified.stdout + verified.stderr)
+        self.assertIn("0 problems in the manifest; 6 files checked", verified.stdout)
+
+    def wait_for_filled_grid(self, updater, timeout=60):
+        """The grid once the update check has finished (it enables the start button)."""
+        def filled():
+            if updater.poll() is not None:
+                self.fail(f"the updater ended with code {updater.returncode}")
+            button = self.wine.probe("button", "--wait", "5000", check=False).get("button")
+            return self.wine.probe("grid")["grid"] if button and button["enabled"] else None
+        return self.wine.wait_for(filled, timeout=timeout, interval=0.3, message="the listed files")
+
+
+if __name__ == "__main__":
+    unittest.main()

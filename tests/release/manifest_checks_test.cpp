@@ -1,0 +1,153 @@
+#include "manifest_checks.h"
+
+#include <gtest/gtest.h>
+
+#include "text/encoding.h"
+
+namespace velmora::release {
+namespace {
+
+const std::string kA = "0123456789abcdef0123456789abcdef";
+const std::string kB = "fedcba9876543210fedcba9876543210";
+
+struct Entry {
+  std::string md5;
+  std::string url;
+  std::string path;  // as the manifest's text means it: "\App.exe"
+};
+
+std::string Quoted(const std::string& text) {
+  std::string quoted = "\"";
+  for (char c : text) {
+    if (c == '\\' || c == '"') quoted.push_back('\\');
+    quoted.push_back(c);
+  }
+  return quoted + "\"";
+}
+
+// A UTF-8 manifest; an empty `run` leaves the member out.
+std::string Manifest(const std::string& run, const std::vector<Entry>& entries) {
+  std::string json = "{" + (run.empty() ? "" : "\"run\":" + Quoted(run) + ",") + "\"data\":[";
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    json += (i > 0 ? "," : "") + std::string("{\"name\":\"n\",\"md5\":") + Quoted(entries[i].md5) +
+            ",\"url\":" + Quoted(entries[i].url) + ",\"path\":" + Quoted(entries[i].path) + "}";
+  }
+  return json + "]}";
+}
+
+std::vector<Entry> Good() {
+  return {{kA, "http://h/App.exe", "\\App.exe"}, {kB, "https://h/Bin/x.dll", "\\Bin\\x.dll"}};
+}
+
+std::vector<ManifestProblem> ProblemsOf(const std::string& text) {
+  const ManifestRecords records = ReadManifestText(text, ManifestEncoding::Utf8);
+  EXPECT_TRUE(records.parsed) << records.error;
+  return CheckManifest(records);
+}
+
+TEST(ManifestChecksTest, AGoodManifestHasNoProblem) {
+  EXPECT_TRUE(ProblemsOf(Manifest("App.exe", Good())).empty());
+  EXPECT_TRUE(ProblemsOf(Manifest("Bin\\x.dll", Good())).empty());
+  EXPECT_TRUE(ProblemsOf(Manifest("bin/X.DLL", Good())).empty());  // Windows finds it all the same
+}
+
+// One problem planted in the second entry (index 1) or in `run` (index -1) at a time.
+TEST(ManifestChecksTest, EachPlantedProblemIsReportedWithItsEntry) {
+  const struct {
+    const char* what;
+    std::string run;
+    Entry second;
+    std::int32_t index;
+    std::string message;  // part of the problem's message
+  } cases[] = {
+      {"no leading backslash", "App.exe", {kB, "http://h/x", "Bin\\x.dll"}, 1, "entry 2 (Bin\\x.dll): `path` does not begin with \"\\\""},
+      {"climbs out", "App.exe", {kB, "http://h/x", "\\..\\x.dll"}, 1, "`path` leaves the run directory"},
+      {"dots and spaces", "App.exe", {kB, "http://h/x", "\\. .\\x.dll"}, 1, "`path` leaves the run directory"},
+      {"a drive", "App.exe", {kB, "http://h/x", "\\C:\\x.dll"}, 1, "`path` leaves the run directory"},
+      {"a network path", "App.exe", {kB, "http://h/x", "\\\\server\\share\\x.dll"}, 1, "`path` leaves the run directory"},
+      {"empty path", "App.exe", {kB, "http://h/x", ""}, 1, "entry 2 (no path): `path` does not begin"},
+      {"no GBK form", "App.exe", {kB, "http://h/x", "\\smile\U0001F600.dll"}, 1, "`path` holds characters without a GBK"},
+      {"a star", "App.exe", {kB, "http://h/x", "\\Bin\\a*b.dll"}, 1, "the character \"*\", which Windows does not allow"},
+      {"trailing dot", "App.exe", {kB, "http://h/x", "\\Bin\\x.dll."}, 1, "a trailing dot or space"},
+      {"same file", "App.exe", {kB, "http://h/x", "/APP.exe"}, 1, "`path` is the same file on Windows as entry 1 (\\App.exe)"},
+      {"upper-case md5", "App.exe", {"FEDCBA9876543210FEDCBA9876543210", "http://h/x", "\\x.dll"}, 1, "is in upper case"},
+      {"short md5", "App.exe", {kB.substr(1), "http://h/x", "\\x.dll"}, 1, "is not 32 lower-case hex digits"},
+      {"no md5", "App.exe", {"", "http://h/x", "\\x.dll"}, 1, "`md5` \"\" is not 32 lower-case hex digits"},
+      {"non-hex md5", "App.exe", {"g" + kB.substr(1), "http://h/x", "\\x.dll"}, 1, "is not 32 lower-case hex digits"},
+      {"no url", "App.exe", {kB, "", "\\x.dll"}, 1, "`url` is missing or empty"},
+      {"ftp url", "App.exe", {kB, "ftp://h/x.dll", "\\x.dll"}, 1, "is not an http:// or https:// address"},
+      {"bare host", "App.exe", {kB, "http://", "\\x.dll"}, 1, "is not an http:// or https:// address"},
+      {"no run", "", Good()[1], -1, "`run` is missing or empty"},
+      {"run not listed", "Other.exe", Good()[1], -1, "`run` \"Other.exe\" names no file that the manifest lists"},
+      {"run climbs", "..\\App.exe", Good()[1], -1, "`run` \"..\\App.exe\" leaves the run directory"},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.what);
+    const std::vector<ManifestProblem> problems = ProblemsOf(Manifest(test.run, {Good()[0], test.second}));
+    ASSERT_EQ(problems.size(), 1u) << (problems.empty() ? "" : problems[0].message + " / " + problems.back().message);
+    EXPECT_EQ(problems[0].entryIndex, test.index);
+    EXPECT_NE(problems[0].message.find(test.message), std::string::npos) << problems[0].message;
+  }
+}
+
+TEST(ManifestChecksTest, ProblemsComeInEntryOrderAfterTheManifestsOwn) {
+  const std::vector<ManifestProblem> problems =
+      ProblemsOf(Manifest("Gone.exe", {{"X", "http://h/a", "a"}, Good()[0], {kA, "", "\\b"}}));
+  std::vector<std::int32_t> indexes;
+  for (const ManifestProblem& problem : problems) indexes.push_back(problem.entryIndex);
+  EXPECT_EQ(indexes, (std::vector<std::int32_t>{-1, 0, 0, 2}));
+}
+
+TEST(ManifestChecksTest, AManifestWithoutFilesIsAProblem) {
+  const std::vector<ManifestProblem> problems = ProblemsOf("{\"run\":\"App.exe\",\"data\":[]}");
+  ASSERT_EQ(problems.size(), 2u);
+  EXPECT_NE(problems[1].message.find("lists no files"), std::string::npos);
+}
+
+TEST(ManifestReaderTest, EntriesAreReadAsTheUpdaterReadsThem) {
+  // `data` as an object is read member by member; numbers are read as their text; escapes
+  // other than \uXXXX are resolved; `size` only as an integer.
+  const ManifestRecords records = ReadManifestText(
+      "{\"run\":\"App.exe\",\"data\":{\"a\":{\"md5\":12,\"path\":\"\\\\中\\/x.dll\",\"size\":7},"
+      "\"b\":{\"path\":\"\\\\u\\u4e2d\",\"size\":\"7\"}}}",
+      ManifestEncoding::Utf8);
+  ASSERT_TRUE(records.parsed) << records.error;
+  ASSERT_EQ(records.entries.size(), 2u);
+  EXPECT_EQ(records.entries[0].md5, u"12");
+  EXPECT_EQ(records.entries[0].path, u"\\中/x.dll");
+  EXPECT_EQ(records.entries[0].size, 7u);
+  EXPECT_EQ(records.entries[1].path, u"\\u\\u4e2d");  // the updater does not decode \u escapes
+  EXPECT_FALSE(records.entries[1].size.has_value());
+}
+
+TEST(ManifestReaderTest, TextThatCannotBeReadSaysWhereAndWhy) {
+  const struct {
+    std::string text;
+    ManifestEncoding encoding;
+    std::string message;
+  } cases[] = {
+      {"", ManifestEncoding::Utf8, "the manifest is empty"},
+      {std::string("\0{}", 3), ManifestEncoding::Utf8, "the manifest is empty"},
+      {text::Utf8ToNarrow("{\"run\":\"启动.exe\"}"), ManifestEncoding::Utf8, "not valid UTF-8"},
+      {"{\"run\":\"a\",\n\"data\":[1,2}", ManifestEncoding::Utf8, "not valid JSON: a value that is not valid at line 2, column 11 (character 23)"},
+      {"{\"run\":\"a\",\r\n\"data\":[", ManifestEncoding::Utf8, "not valid JSON: an array, object or text that is not closed at line 2, column 9"},
+  };
+  for (const auto& test : cases) {
+    const ManifestRecords records = ReadManifestText(test.text, test.encoding);
+    EXPECT_FALSE(records.parsed);
+    EXPECT_NE(records.error.find(test.message), std::string::npos) << test.text << " -> " << records.error;
+  }
+  // The same GBK text is a good hand-off file.
+  const ManifestRecords handOff = ReadManifestText(text::Utf8ToNarrow("{\"run\":\"启动.exe\"}"), ManifestEncoding::Gbk);
+  EXPECT_TRUE(handOff.parsed);
+  EXPECT_EQ(handOff.run, u"启动.exe");
+}
+
+TEST(ManifestReaderTest, AZeroByteEndsTheTextAsForTheUpdater) {
+  const ManifestRecords records = ReadManifestText(std::string("{\"run\":\"a\"}\0garbage", 20), ManifestEncoding::Utf8);
+  EXPECT_TRUE(records.parsed);
+  EXPECT_NE(records.notes.find("zero byte at offset 11"), std::string::npos) << records.notes;
+}
+
+}  // namespace
+}  // namespace velmora::release

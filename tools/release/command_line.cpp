@@ -1,0 +1,181 @@
+#include "command_line.h"
+
+#include <array>
+
+namespace velmora::release {
+namespace {
+
+struct CommandShape {
+  const char* name;
+  std::size_t operands;
+  std::set<std::string> values;    // options with a value
+  std::set<std::string> required;  // of those, the ones that must be given
+  std::set<std::string> flags;
+};
+
+const std::array<CommandShape, 4>& Shapes() {
+  static const std::array<CommandShape, 4> shapes{{
+      {"manifest", 1, {"base-url", "run", "out"}, {"base-url", "run"}, {"handoff", "content-addressed", "quiet"}},
+      {"publish", 2, {"base-url", "run"}, {"base-url", "run"}, {"quiet"}},
+      {"verify", 2, {}, {}, {"handoff", "quiet"}},
+      {"diff", 2, {}, {}, {"handoff", "quiet"}},
+  }};
+  return shapes;
+}
+
+const CommandShape* ShapeOf(const std::string& command) {
+  for (const CommandShape& shape : Shapes()) {
+    if (command == shape.name) return &shape;
+  }
+  return nullptr;
+}
+
+const char kProgramHelp[] =
+    "velmora-release: builds, checks and compares releases of Velmora for the updater.\n"
+    "\n"
+    "  velmora-release manifest RELEASE_DIR --base-url URL --run FILE [--out FILE] [--handoff]\n"
+    "                           [--content-addressed]\n"
+    "      the manifest (up.txt) of a release folder\n"
+    "  velmora-release publish RELEASE_DIR OUT_DIR --base-url URL --run FILE\n"
+    "      the whole static tree to serve: download/2099/pro/up.txt and the files, content-addressed\n"
+    "  velmora-release verify MANIFEST DIR [--handoff]\n"
+    "      checks a manifest with the updater's rules, and a folder against it\n"
+    "  velmora-release diff OLD NEW [--handoff]\n"
+    "      what an update from OLD to NEW downloads (folders or manifests)\n"
+    "\n"
+    "velmora-release COMMAND --help tells more. Every command takes --quiet (no progress line).\n"
+    "Exit status: 0 success, 1 a failed check or a release that cannot be published, 2 a usage error\n"
+    "(an unknown command or option, a missing argument, an invalid URL, a folder or file that does\n"
+    "not exist).\n";
+
+const char kManifestHelp[] =
+    "velmora-release manifest RELEASE_DIR --base-url URL --run FILE [--out FILE] [--handoff]\n"
+    "                         [--content-addressed] [--quiet]\n"
+    "\n"
+    "Writes the manifest of every file below RELEASE_DIR, sorted by path: name, md5 (32 lower-case\n"
+    "hex digits), url (URL joined with the file's path below the folder, percent-encoded), path\n"
+    "(\"\\Bin\\x.dll\") and size, and `run` (FILE, a file of the release, relative to the folder).\n"
+    "\n"
+    "  --base-url URL        http:// or https:// address under which the files are served\n"
+    "  --run FILE            the program the updater starts afterwards, e.g. Velmora.exe\n"
+    "  --out FILE            write to FILE (replaced in one step) instead of standard output\n"
+    "  --handoff             GBK for the hand-off file Bin\\Config\\UP.data instead of UTF-8\n"
+    "  --content-addressed   url = URL/files/<md5>/<name>, as `publish` lays the files out\n"
+    "\n"
+    "A file that the updater could not install exactly is an error, never skipped: a name without\n"
+    "a GBK form (the updater keeps paths as GBK text), a name Windows cannot hold, two paths that\n"
+    "differ only in letter case, a link to a folder, an unreadable file.\n";
+
+const char kPublishHelp[] =
+    "velmora-release publish RELEASE_DIR OUT_DIR --base-url URL --run FILE [--quiet]\n"
+    "\n"
+    "Lays out the static tree of a release in OUT_DIR, ready for any web server, object store or\n"
+    "CDN:\n"
+    "  OUT_DIR/download/2099/pro/up.txt     the manifest (UTF-8), where the updater asks for it\n"
+    "  OUT_DIR/files/<md5>/<name>           every file, named by its digest\n"
+    "Serve OUT_DIR as the root of the manifest server, and give as URL the address at which OUT_DIR\n"
+    "(or a copy of it) is reachable: every url is URL/files/<md5>/<name>. A file's name never changes\n"
+    "meaning, so caches may keep the files forever; only up.txt must not be cached for long.\n"
+    "Files of earlier releases in OUT_DIR are kept (an updater may still be fetching them); up.txt\n"
+    "is written last and replaced in one step.\n";
+
+const char kVerifyHelp[] =
+    "velmora-release verify MANIFEST DIR [--handoff] [--quiet]\n"
+    "\n"
+    "Checks MANIFEST (UTF-8, or GBK with --handoff) with the updater's rules, every problem with its\n"
+    "entry: paths that leave the run directory or lack the leading \"\\\", names Windows cannot hold\n"
+    "or GBK cannot write, paths that are one file on Windows, digests that are not 32 lower-case hex\n"
+    "digits, urls that are not http(s), a `run` that is not listed. Then hashes every listed file\n"
+    "below DIR as the updater does and lists the missing and differing ones.\n"
+    "Exit status 0 only when the manifest has no problem and every file matches.\n";
+
+const char kDiffHelp[] =
+    "velmora-release diff OLD NEW [--handoff] [--quiet]\n"
+    "\n"
+    "Lists what an update from OLD to NEW downloads, file by file, with sizes and the total. OLD and\n"
+    "NEW are release folders or manifests (UTF-8, or GBK with --handoff); a manifest written by\n"
+    "velmora-release carries each file's size. Files only in OLD are left in place by the updater.\n";
+
+}  // namespace
+
+std::string HelpText(const std::string& command) {
+  if (command == "manifest") return kManifestHelp;
+  if (command == "publish") return kPublishHelp;
+  if (command == "verify") return kVerifyHelp;
+  if (command == "diff") return kDiffHelp;
+  return kProgramHelp;
+}
+
+CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
+  CommandLine line;
+  if (arguments.empty()) {
+    line.error = "no command given";
+    return line;
+  }
+  const std::string& first = arguments[0];
+  if (first == "--help" || first == "-h" || first == "help") {
+    line.command = "help";
+    line.help = true;
+    if (arguments.size() > 1) line.command = arguments[1];
+    return line;
+  }
+  const CommandShape* shape = ShapeOf(first);
+  if (shape == nullptr) {
+    line.error = "unknown command \"" + first + "\"";
+    return line;
+  }
+  line.command = first;
+
+  bool optionsEnded = false;
+  for (std::size_t i = 1; i < arguments.size(); ++i) {
+    const std::string& argument = arguments[i];
+    if (optionsEnded || argument.size() < 2 || argument.compare(0, 1, "-") != 0) {
+      line.operands.push_back(argument);
+      continue;
+    }
+    if (argument == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    if (argument == "--help" || argument == "-h") {
+      line.help = true;
+      return line;
+    }
+    if (argument.compare(0, 2, "--") != 0) {
+      line.error = "unknown option \"" + argument + "\"";
+      return line;
+    }
+    const std::size_t equals = argument.find('=');
+    const std::string name = argument.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
+    if (shape->flags.count(name) != 0 && equals == std::string::npos) {
+      line.flags.insert(name);
+    } else if (shape->values.count(name) != 0) {
+      if (equals != std::string::npos) {
+        line.values[name] = argument.substr(equals + 1);
+      } else if (i + 1 < arguments.size()) {
+        line.values[name] = arguments[++i];
+      } else {
+        line.error = "option --" + name + " needs a value";
+        return line;
+      }
+    } else {
+      line.error = "unknown option \"" + argument + "\" for " + line.command;
+      return line;
+    }
+  }
+  if (line.operands.size() != shape->operands) {
+    line.error = line.command + " takes " + std::to_string(shape->operands) + " argument" +
+                 (shape->operands == 1 ? "" : "s") + ", not " + std::to_string(line.operands.size());
+    return line;
+  }
+  for (const std::string& required : shape->required) {
+    const auto value = line.values.find(required);
+    if (value == line.values.end() || value->second.empty()) {
+      line.error = line.command + " needs --" + required;
+      return line;
+    }
+  }
+  return line;
+}
+
+}  // namespace velmora::release

@@ -1,0 +1,41 @@
+// The command line of velmora-release: a subcommand, its operands and its options.
+//
+//   velmora-release manifest RELEASE_DIR --base-url URL --run FILE [--out FILE] [--handoff]
+//                            [--content-addressed] [--quiet]
+//   velmora-release publish RELEASE_DIR OUT_DIR --base-url URL --run FILE [--quiet]
+//   velmora-release verify MANIFEST DIR [--handoff] [--quiet]
+//   velmora-release diff OLD NEW [--handoff] [--quiet]
+//   velmora-release help [COMMAND]     velmora-release [COMMAND] --help
+//
+// Options take their value as the next argument or after "=" ("--run App.exe", "--run=App.exe");
+// "--" ends the options.
+#pragma once
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace velmora::release {
+
+struct CommandLine {
+  std::string command;                        // "manifest", "publish", "verify", "diff" or "help"
+  std::vector<std::string> operands;          // UTF-8, in order
+  std::map<std::string, std::string> values;  // "base-url" -> "https://...", "run", "out"
+  std::set<std::string> flags;                // "handoff", "content-addressed", "quiet"
+  bool help = false;                          // help asked for (`command` says about what; may be empty)
+  std::string error;                          // a usage error, UTF-8; empty when the line is usable
+};
+
+// Reads the arguments after the program's name (UTF-8).
+CommandLine ParseCommandLine(const std::vector<std::string>& arguments);
+
+// The help text of `command`, or of the program when it is empty or unknown. Ends with "\n".
+std::string HelpText(const std::string& command);
+
+// Exit statuses.
+inline constexpr int kExitSuccess = 0;
+inline constexpr int kExitFailed = 1;  // a check that failed, a release that cannot be published
+inline constexpr int kExitUsage = 2;   // a command line that cannot be run
+
+}  // namespace velmora::release

@@ -1,0 +1,79 @@
+#include "hashed_release.h"
+
+#include "progress_line.h"
+#include "release_text.h"
+#include "release_urls.h"
+
+namespace velmora::release {
+
+HashedRelease HashRelease(ReleaseFolder folder, ReleaseConsole& console, bool quiet) {
+  HashedRelease release;
+  std::vector<std::string> paths;
+  std::uint64_t totalBytes = 0;
+  paths.reserve(folder.files.size());
+  for (const ReleaseFile& file : folder.files) {
+    paths.push_back(file.localPath);
+    totalBytes += file.size;
+  }
+  std::vector<update::FileFingerprint> prints;
+  {
+    ProgressLine line(console, "hashing", paths.size(), totalBytes, !quiet);
+    update::FingerprintOptions options;
+    options.progress = line.Reporter();
+    prints = update::FingerprintFiles(paths, options);
+  }
+  release.md5.reserve(prints.size());
+  for (std::size_t i = 0; i < prints.size(); ++i) {
+    ReleaseFile& file = folder.files[i];
+    const std::string shown = "\\" + Utf8Of(file.relativePath);
+    switch (prints[i].state) {
+      case update::FileReadState::Missing:
+        release.errors.push_back(shown + ": cannot be opened (removed meanwhile, or no permission to read it)");
+        break;
+      case update::FileReadState::ReadFailed:
+        release.errors.push_back(shown + ": cannot be read to its end");
+        break;
+      case update::FileReadState::Read:
+        if (prints[i].bytesRead != file.size) {
+          release.errors.push_back(shown + ": changed while it was read (" + std::to_string(file.size) + " bytes when "
+                                   "listed, " + std::to_string(prints[i].bytesRead) + " when hashed)");
+        }
+        break;
+    }
+    file.size = prints[i].bytesRead;
+    release.md5.push_back(std::move(prints[i].md5));
+  }
+  release.folder = std::move(folder);
+  return release;
+}
+
+ManifestContent ManifestOf(const HashedRelease& release, const ReleaseFile& runFile, const std::string& baseUrl,
+                           UrlLayout layout) {
+  ManifestContent content;
+  content.run = runFile.relativePath;
+  content.entries.reserve(release.folder.files.size());
+  for (std::size_t i = 0; i < release.folder.files.size(); ++i) {
+    const ReleaseFile& file = release.folder.files[i];
+    ManifestEntry entry;
+    const std::size_t lastSeparator = file.relativePath.rfind(u'\\');
+    entry.name = lastSeparator == std::u16string::npos ? file.relativePath : file.relativePath.substr(lastSeparator + 1);
+    entry.md5 = release.md5[i];
+    entry.url = JoinUrl(baseUrl, layout == UrlLayout::ContentAddressed ? ContentAddressedName(file.relativePath, entry.md5)
+                                                                       : PublishedName(file.relativePath));
+    entry.path = u"\\" + file.relativePath;
+    entry.size = file.size;
+    content.entries.push_back(std::move(entry));
+  }
+  return content;
+}
+
+const ReleaseFile* FindRunFile(const ReleaseFolder& folder, const std::string& run) {
+  const std::u16string key = SamePathKey(WideOfUtf8(run));
+  if (key.empty()) return nullptr;
+  for (const ReleaseFile& file : folder.files) {
+    if (SamePathKey(file.relativePath) == key) return &file;
+  }
+  return nullptr;
+}
+
+}  // namespace velmora::release

@@ -1,0 +1,36 @@
+// A release folder listed and hashed: what `manifest`, `publish` and `diff` start from.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "manifest_writer.h"
+#include "release_console.h"
+#include "release_folder.h"
+#include "update/file_fingerprints.h"
+
+namespace velmora::release {
+
+struct HashedRelease {
+  ReleaseFolder folder;                        // its files, in manifest order
+  std::vector<std::string> md5;                // one per file, in the same order
+  std::vector<std::string> errors;             // UTF-8: files that could not be read completely
+};
+
+// Hashes every file of `folder` (already listed) on all cores, showing a progress line unless
+// `quiet`. A file that cannot be opened or read to its end, or whose length changed since it was
+// listed, becomes an error. The sizes in `folder.files` are the bytes hashed.
+HashedRelease HashRelease(ReleaseFolder folder, ReleaseConsole& console, bool quiet);
+
+// How the manifest names the files: by their path below the base URL, or by their digest.
+enum class UrlLayout { ByPath, ContentAddressed };
+
+// The manifest of a hashed release whose `run` is the release file `runFile`.
+ManifestContent ManifestOf(const HashedRelease& release, const ReleaseFile& runFile, const std::string& baseUrl,
+                           UrlLayout layout);
+
+// The release file that `run` (UTF-8, "/" or "\" between folders, any letter case) names; null
+// when there is none.
+const ReleaseFile* FindRunFile(const ReleaseFolder& folder, const std::string& run);
+
+}  // namespace velmora::release

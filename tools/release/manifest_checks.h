@@ -1,0 +1,31 @@
+// The checks of a manifest itself, with the updater's own rules: what would make the update check
+// refuse the whole manifest, list a file on every run, install it somewhere else or fail it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "manifest_reader.h"
+
+namespace velmora::release {
+
+struct ManifestProblem {
+  std::int32_t entryIndex = -1;  // the entry's place in `data`, -1 for the manifest as a whole
+  std::string message;           // UTF-8, naming the entry: "entry 3 (\Bin\x.dll): ..."
+};
+
+// Every problem of `records` (which must have parsed), in entry order, the manifest's own
+// problems (`run`, no entries) first:
+// - `run` missing, empty, breaking the path rules, without a GBK form, or naming no listed file;
+// - no entries;
+// - per entry: a `path` that breaks the path rules (the updater then refuses the whole manifest),
+//   holds a name Windows cannot create, or has no GBK form; a path that is the same file on
+//   Windows as an earlier entry's; an `md5` that is not 32 lower-case hex digits (it never
+//   matches, so the file is downloaded on every run); a `url` that is empty, not http:// or
+//   https://, or without a GBK form.
+std::vector<ManifestProblem> CheckManifest(const ManifestRecords& records);
+
+// The manifest path of a record as the message shows it ("entry 3 (\Bin\x.dll)"), 1-based.
+std::string EntryLabel(const ManifestRecord& record);
+
+}  // namespace velmora::release

@@ -1,0 +1,39 @@
+// Reads an update manifest the way the updater does: the text up to its first zero byte, parsed
+// by the updater's JSON document (unicode escapes left as written, as the updater leaves them),
+// `run` and the members of every `data[N]` read as texts, `data` as an array or an object.
+//
+// The texts are kept as UTF-16, before any conversion to GBK, so that the checks can tell which
+// of them the updater would read with "?" in place of a character.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "manifest_writer.h"
+
+namespace velmora::release {
+
+struct ManifestRecord {
+  std::int32_t index = 0;  // its place in `data`, from 0
+  std::u16string name;
+  std::u16string md5;
+  std::u16string url;
+  std::u16string path;
+  std::optional<std::uint64_t> size;  // present when the entry has an integer `size` >= 0
+};
+
+struct ManifestRecords {
+  bool parsed = false;
+  std::string error;        // UTF-8, when not parsed: "not valid JSON at line 3, column 14 ..."
+  std::string notes;        // UTF-8 remarks on the text itself (a zero byte that ends it early)
+  bool hasRun = false;
+  std::u16string run;
+  std::vector<ManifestRecord> entries;
+};
+
+// Reads the manifest text `bytes` in `encoding`.
+ManifestRecords ReadManifestText(const std::string& bytes, ManifestEncoding encoding);
+
+}  // namespace velmora::release

@@ -1,0 +1,31 @@
+#include "manifest_writer.h"
+
+#include "json/json_document.h"
+#include "release_text.h"
+
+namespace velmora::release {
+namespace {
+
+std::u16string Ascii(const std::string& text) { return std::u16string(text.begin(), text.end()); }
+
+}  // namespace
+
+std::string WriteManifest(const ManifestContent& content, ManifestEncoding encoding) {
+  json::JsonDocument document;
+  document.Reset({});  // an empty object as the root
+  document.SetTextWide(u"run", content.run);
+  document.SetArrayWide(u"data");
+  for (std::size_t i = 0; i < content.entries.size(); ++i) {
+    const ManifestEntry& entry = content.entries[i];
+    const std::u16string element = u"data[" + Ascii(std::to_string(i)) + u"].";
+    document.SetTextWide(element + u"name", entry.name);
+    document.SetTextWide(element + u"md5", Ascii(entry.md5));
+    document.SetTextWide(element + u"url", Ascii(entry.url));
+    document.SetTextWide(element + u"path", entry.path);
+    document.SetInt64Wide(element + u"size", static_cast<std::int64_t>(entry.size));
+  }
+  if (encoding == ManifestEncoding::Gbk) return document.ToJson();
+  return Utf8Of(document.ToJsonWide());
+}
+
+}  // namespace velmora::release

@@ -1,0 +1,20 @@
+#include "release_commands.h"
+
+#include "command_support.h"
+
+namespace velmora::release {
+
+int RunRelease(const std::vector<std::string>& arguments, ReleaseConsole& console) {
+  const CommandLine line = ParseCommandLine(arguments);
+  if (line.help) {
+    console.Out(HelpText(line.command));
+    return kExitSuccess;
+  }
+  if (!line.error.empty()) return UsageError(console, line.command, line.error);
+  if (line.command == "manifest") return RunManifestCommand(line, console);
+  if (line.command == "publish") return RunPublishCommand(line, console);
+  if (line.command == "verify") return RunVerifyCommand(line, console);
+  return RunDiffCommand(line, console);
+}
+
+}  // namespace velmora::release

@@ -21,15 +21,6 @@ std::vector<std::pair<std::string, std::uint64_t>> Listed(const DirectoryWalk& w
   return listed;
 }
 
-std::vector<std::pair<std::string, WalkProblemKind>> Problems(const DirectoryWalk& walk) {
-  std::vector<std::pair<std::string, WalkProblemKind>> problems;
-  for (const WalkProblem& problem : walk.problems) {
-    problems.emplace_back(text::WideToNarrow(problem.relativePath, text::Utf8CodePage), problem.kind);
-  }
-  std::sort(problems.begin(), problems.end());
-  return problems;
-}
-
 TEST(DirectoryWalkTest, ListsEveryFileBelowTheRootWithItsRelativePathAndSize) {
   velmora::testing::TempDir dir;
   dir.WriteFile("App.exe", "app");
@@ -57,6 +48,15 @@ TEST(DirectoryWalkTest, AMissingRootOrAFileIsNoFolder) {
 }
 
 #ifndef _WIN32
+std::vector<std::pair<std::string, WalkProblemKind>> Problems(const DirectoryWalk& walk) {
+  std::vector<std::pair<std::string, WalkProblemKind>> problems;
+  for (const WalkProblem& problem : walk.problems) {
+    problems.emplace_back(text::WideToNarrow(problem.relativePath, text::Utf8CodePage), problem.kind);
+  }
+  std::sort(problems.begin(), problems.end());
+  return problems;
+}
+
 // Names and links that only POSIX systems make easily; each is reported, never skipped.
 TEST(DirectoryWalkTest, LinksAndUnusableNamesAreReportedAsProblems) {
   velmora::testing::TempDir dir;

@@ -68,7 +68,9 @@ class PublishAndUpdateTest(e2e.WineTestCase):
         older = {
             "Velmora.exe": product + b"\0Velmora 2.0\0",
             "Bin/core.dll": os.urandom(2 * 1024 * 1024),
-            "Bin/Config/empty.ini": b"[old]\nsetting=1\n",
+            # The updater neither downloads a file of no bytes (an answer without a positive length
+            # fails the row) nor lists a missing one (it hashes like empty data): the copy has it.
+            "Bin/Config/empty.ini": b"",
             "readme.txt": release["readme.txt"],
         }
         release_dir = os.path.join(self.work, "release")
@@ -101,7 +103,9 @@ class PublishAndUpdateTest(e2e.WineTestCase):
 
         self.wine.probe("click-button")
         notice = self.wine.probe("notice", "--wait", "60000", timeout=90)["notice"]
-        self.assertEqual((notice["mainInstruction"], notice["content"]), ("更新完成", "[确定]运行软件 [取消]退出更新"))
+        rows = self.wine.probe("grid")["grid"]["rows"]
+        self.assertEqual((notice["mainInstruction"], notice["content"]), ("更新完成", "[确定]运行软件 [取消]退出更新"), rows)
+        self.assertEqual({row[e2e.COLUMN_STATUS] for row in rows}, {e2e.STATUS_SUCCEEDED}, rows)
         self.wine.probe("notice-press", str(e2e.IDCANCEL))
         self.assertEqual(self.wine.wait(updater, timeout=30), 0)
 

@@ -56,6 +56,7 @@ PROGRAM = os.path.join(WINDOWS_BUILD, "src", "velmora-update.exe")
 UI_PROBE = os.path.join(WINDOWS_BUILD, "tools", "ui_probe", "ui-probe.exe")
 HTTPS_PROBE = os.path.join(WINDOWS_BUILD, "tools", "https_probe", "https-probe.exe")
 STAND_IN = os.path.join(WINDOWS_BUILD, "tools", "stand_in_product", "stand-in-product.exe")
+RELEASE_TOOL = os.path.join(WINDOWS_BUILD, "tools", "release", "velmora-release.exe")
 MANIFEST_PATH = "/download/2099/pro/up.txt"
 DOWNLOADS_SHOT = os.path.join(BUILD_ROOT, "run-downloads.png")
 NOTICE_SHOT = os.path.join(BUILD_ROOT, "run-notice.png")
@@ -227,7 +228,7 @@ class Demo:
         return condition
 
     def run(self):
-        for needed in (PROGRAM, UI_PROBE, HTTPS_PROBE, STAND_IN):
+        for needed in (PROGRAM, UI_PROBE, HTTPS_PROBE, STAND_IN, RELEASE_TOOL):
             if not os.path.exists(needed):
                 raise SystemExit("demo: %s is missing; run scripts/build.sh windows" % needed)
         shutil.rmtree(DEMO_DIR, ignore_errors=True)
@@ -253,23 +254,17 @@ class Demo:
 
     def run_with(self, origin, authority, manifest_server, files, proxy):
         self.proxy = proxy
+        self.env = {key: value for key, value in os.environ.items() if not key.lower().endswith("_proxy")}
+        self.env["http_proxy"] = proxy.address
         self.release, older = make_release()
-        data = []
-        for index, (install_path, content) in enumerate(self.release.items()):
-            route = "/download/2099/pro/files/%d/%s" % (index, urllib.parse.quote(install_path.split("\\")[-1]))
-            files.serve(route, content, behaviour=file_server.DRIP, step=STEP, interval=INTERVAL)
-            data.append({"name": install_path.split("\\")[-1], "md5": hashlib.md5(content).hexdigest(),
-                         "url": files.url(route), "path": install_path})
-        manifest = {"run": "Velmora.exe", "data": data}
-        manifest_server.reply(MANIFEST_PATH, json.dumps(manifest, ensure_ascii=False, indent=1).encode("utf-8"))
-        self.stale = [path for path, content in self.release.items() if older.get(path) != content]
+        self.publish(manifest_server, files)
+        # In the order the manifest lists them (sorted by path), which is the order of the rows.
+        self.stale = sorted(path for path, content in self.release.items() if older.get(path) != content)
 
         for install_path, content in older.items():
             write(self.run_dir, install_path, content)
         shutil.copy(PROGRAM, self.run_dir)
 
-        self.env = {key: value for key, value in os.environ.items() if not key.lower().endswith("_proxy")}
-        self.env["http_proxy"] = proxy.address
         trusted, _ = wine(HTTPS_PROBE, "trust-root", "Z:" + authority.ca_cert.replace("/", "\\"), env=self.env)
         if trusted != 0:
             raise SystemExit("demo: could not trust the demo authority in the Wine prefix")
@@ -277,7 +272,7 @@ class Demo:
         total = sum(len(self.release[path]) for path in self.stale)
         print("demo: release server: manifest %s%s (HTTPS, tunnelled by the proxy %s to 127.0.0.1:%d), "
               "%d files of %.1f MB in all at %s" % (origin, MANIFEST_PATH, proxy.address, manifest_server.port,
-                                                     len(self.stale), total / 1e6, files.url("/download/...")))
+                                                     len(self.stale), total / 1e6, files.url("/files/...")))
         print("demo: older copy of the product (2.0.3) in %s" % self.run_dir)
 
         # The old product, running from the run directory: it holds its own executable.
@@ -299,6 +294,32 @@ class Demo:
         if notice is not None:
             self.answer(notice)
         return self.finish()
+
+    def publish(self, manifest_server, files):
+        """Publishes the release as a release manager would: velmora-release (its Windows build, under
+        Wine) lays out the static tree of the release folder, and the release server hands out that
+        tree: up.txt over HTTPS where the updater asks for it, every content-addressed file over plain
+        HTTP, dripped so that the progress can be watched."""
+        release_dir = os.path.join(DEMO_DIR, "release")
+        site_dir = os.path.join(DEMO_DIR, "site")
+        for install_path, content in self.release.items():
+            write(release_dir, install_path, content)
+        code, output = wine(RELEASE_TOOL, "publish", "Z:" + release_dir.replace("/", "\\"),
+                            "Z:" + site_dir.replace("/", "\\"), "--base-url", files.url("/"), "--run", "Velmora.exe",
+                            env=self.env)
+        print("demo: velmora-release publish:\n   " + output.decode("utf-8", "replace").strip().replace("\n", "\n   "))
+        if code != 0:
+            raise SystemExit("demo: velmora-release publish failed (exit code %d)" % code)
+        for root, _, names in os.walk(site_dir):
+            for name in names:
+                path = os.path.join(root, name)
+                route = "/" + os.path.relpath(path, site_dir).replace(os.sep, "/")
+                with open(path, "rb") as source:
+                    body = source.read()
+                if route == MANIFEST_PATH:
+                    manifest_server.reply(route, body)
+                else:
+                    files.serve(route, body, behaviour=file_server.DRIP, step=STEP, interval=INTERVAL)
 
     def wait_for_list(self):
         """Waits until the updater lists the stale files and enables its start button; returns the

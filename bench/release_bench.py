@@ -13,7 +13,7 @@ every file up to date, after hashing each), then times, round after round in tur
   LoadManifest      load_manifest_cores_bench, one hashing thread per core
   LoadManifest x1   the same with one hashing thread (one file after another, as before)
 
-and prints each one's median time, throughput and peak resident memory (the child's ru_maxrss),
+and prints each one's median time, throughput and peak resident memory (GNU time's %M),
 with the ratios the figures are judged by. Everything it wrote is removed at the end.
 """
 
@@ -59,24 +59,25 @@ def make_release(directory, files, total):
     return paths, written
 
 
-def run_measured(command, stdin_path=None):
-    """Runs `command` and returns (seconds, peak MiB, output), its memory from wait4."""
-    stdin = open(stdin_path, "rb") if stdin_path else None
+def run_measured(command, stdin_path, work):
+    """Runs `command` under GNU time; returns (seconds, peak resident MiB, standard output). The
+    peak is time's %M, the largest resident set of the command or any process it waited for (a
+    child's own ru_maxrss would count the pages it shared with this script before exec)."""
+    memory_file = os.path.join(work, "peak.txt")
+    stdin = open(stdin_path, "rb") if stdin_path else subprocess.DEVNULL
     try:
         start = time.monotonic()
-        process = subprocess.Popen(command, stdin=stdin, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        # Read the output before reaping, so that the child can never block on a full pipe.
-        out, err = process.stdout.read(), process.stderr.read()
-        _, status, usage = os.wait4(process.pid, 0)
+        finished = subprocess.run(["/usr/bin/time", "-f", "%M", "-o", memory_file] + command, stdin=stdin,
+                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         seconds = time.monotonic() - start
-        process.returncode = os.waitstatus_to_exitcode(status)
     finally:
-        if stdin:
+        if stdin_path:
             stdin.close()
-    if process.returncode != 0:
-        raise SystemExit("release_bench: %s failed (%d): %s" % (command[0], process.returncode,
-                                                                err.decode("utf-8", "replace")))
-    return seconds, usage.ru_maxrss / 1024.0, out
+    if finished.returncode != 0:
+        raise SystemExit("release_bench: %s failed (%d): %s" % (command[0], finished.returncode,
+                                                                finished.stderr.decode("utf-8", "replace")))
+    with open(memory_file) as peak:
+        return seconds, int(peak.read().split()[-1]) / 1024.0, finished.stdout
 
 
 def main():
@@ -111,7 +112,7 @@ def main():
         run_target = os.path.relpath(paths[1], release)
         manifest_command = [tool, "manifest", release, "--base-url", "http://127.0.0.1/r", "--run", run_target,
                             "--quiet"]
-        run_measured(manifest_command + ["--handoff", "--out", hand_off])
+        run_measured(manifest_command + ["--handoff", "--out", hand_off], None, work)
 
         commands = {
             "md5sum -P2": (["xargs", "-0", "-P2", "-n", "50", "md5sum"], file_list),
@@ -122,7 +123,7 @@ def main():
         results = {name: {"seconds": [], "peak": 0.0} for name in commands}
         for round_number in range(options.rounds):
             for name, (command, stdin_path) in commands.items():
-                seconds, peak, output = run_measured(command, stdin_path)
+                seconds, peak, output = run_measured(command, stdin_path, work)
                 if name.startswith("LoadManifest"):
                     answer = json.loads(output.decode().strip().splitlines()[-1])
                     if answer["listed"] != 0:

@@ -18,6 +18,8 @@ packages=(
   python3 openssl
   # the download benchmark's reference client (bench/download_bench.py)
   curl
+  # peak memory of the release benchmark's programs (bench/release_bench.py)
+  time
   # memory checks
   valgrind
 )

@@ -3,6 +3,7 @@
 the updater from 127.0.0.1. Reports the bytes the server sent in all against the file's size (goal:
 at most 1.1x) and the time from the start button to the notice, in two cases:
 
+  whole      no drop: the baseline
   in-run     the connection drops once; the updater resumes within the run
   next-run   it drops on both transfers of the first run (the row fails and keeps what arrived);
              a second run resumes from there
@@ -88,7 +89,8 @@ def main():
     parser.add_argument("--size-mib", type=int, default=512)
     size = parser.parse_args().size_mib << 20
     os.makedirs(WORK, exist_ok=True)
-    for result in (case("in-run", size, drops=1, runs=1), case("next-run", size, drops=2, runs=2)):
+    for result in (case("whole", size, drops=0, runs=1), case("in-run", size, drops=1, runs=1),
+                   case("next-run", size, drops=2, runs=2)):
         print(json.dumps(result, ensure_ascii=False), flush=True)
 
 

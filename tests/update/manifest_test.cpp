@@ -70,7 +70,7 @@ TEST_F(LoadManifestTest, KeepsOnlyTheStagingFilesOfEntriesStillToBeDownloaded) {
     return text::NarrowToUtf8(file.substr(run.size() + 1));
   };
   const std::string resumable = staging("\\Bin\\新.dll", Md5Hex("new"), "new");
-  const std::string upperCase = staging("\\BIN\\App.exe", Md5Hex("app v2"), "App");
+  const std::string upperCase = staging("\\Bin\\APP.EXE", Md5Hex("app v2"), "App");
   staging("\\Bin\\新.dll", Md5Hex("new, older release"), "new");  // the entry changed since
   staging("\\Bin\\core.dll", Md5Hex("core v2"), "core");         // up to date already
   staging("\\Plugins\\Deep\\gone.dll", Md5Hex("gone"), "gone");  // no longer listed

@@ -3,8 +3,8 @@
 //
 // The files are shared out among a few threads, one file at a time, in list order; results come
 // back in list order, so a caller's output does not depend on which thread finished first. Each
-// thread reads through one 1 MiB buffer, so memory stays bounded whatever the files' sizes: about
-// 1 MiB per thread.
+// thread reads through one 128 KiB buffer (small enough that the bytes read are still in the
+// core's cache when they are hashed), so memory stays bounded whatever the files' sizes.
 #pragma once
 
 #include <cstdint>

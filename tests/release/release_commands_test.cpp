@@ -50,7 +50,7 @@ class ReleaseCommandsTest : public ::testing::Test {
 };
 
 TEST_F(ReleaseCommandsTest, ManifestListsEveryFileInOrderWithDigestsUrlsAndPaths) {
-  ASSERT_EQ(Run({"manifest", Utf8(release), "--base-url", "https://cdn.example.com/2.1/", "--run=velmora.EXE", "--quiet"}),
+  ASSERT_EQ(Run({"manifest", Utf8(release), "--base-url", "https://cdn.example.com/2.1/", "--run=./velmora.EXE", "--quiet"}),
             kExitSuccess)
       << console.err;
   json::JsonDocument manifest;

@@ -16,7 +16,7 @@ class FileFingerprintsTest : public ::testing::Test {
   void TearDown() override { ReplaceFingerprintThreadCount(0); }
 
   // A list that mixes what the update check meets: files of many sizes (one larger than the
-  // 1 MiB read buffer), an empty file, a missing one, a Chinese name, and one file twice.
+  // read buffer), an empty file, a missing one, a Chinese name, and one file twice.
   std::vector<std::string> MixedList() {
     std::vector<std::string> paths;
     for (int i = 0; i < 40; ++i) {

@@ -68,7 +68,10 @@ ManifestContent ManifestOf(const HashedRelease& release, const ReleaseFile& runF
 }
 
 const ReleaseFile* FindRunFile(const ReleaseFolder& folder, const std::string& run) {
-  const std::u16string key = SamePathKey(WideOfUtf8(run));
+  // "./Velmora.exe" and "Bin/./x.exe" name what "Velmora.exe" and "Bin/x.exe" name.
+  std::u16string key = u"\\" + SamePathKey(WideOfUtf8(run));
+  for (std::size_t dot = key.find(u"\\.\\"); dot != std::u16string::npos; dot = key.find(u"\\.\\")) key.erase(dot, 2);
+  key.erase(0, 1);
   if (key.empty()) return nullptr;
   for (const ReleaseFile& file : folder.files) {
     if (SamePathKey(file.relativePath) == key) return &file;

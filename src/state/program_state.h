@@ -24,6 +24,10 @@ struct UpdateEntry {
   std::string md5;
   std::string url;
   std::string path;  // relative to the run directory, beginning with "\"
+  // Optional stronger checks of the downloaded file: its length in bytes (-1: not given) and its
+  // SHA-256 as 64 lower-case hex digits (empty: not given).
+  std::int64_t size = -1;
+  std::string sha256;
 };
 
 // The entries whose local file differs, in manifest order; grid row r shows entry r (index r - 1).

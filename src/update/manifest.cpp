@@ -1,6 +1,7 @@
 #include "update/manifest.h"
 
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -11,6 +12,8 @@
 #include "platform/http_client.h"
 #include "text/encoding.h"
 #include "update/file_fingerprints.h"
+#include "update/manifest_freshness.h"
+#include "update/manifest_signature.h"
 #include "update/path_safety.h"
 #include "update/program_end.h"
 #include "update/staging_files.h"
@@ -36,6 +39,21 @@ const std::string& BadTextContent() {
   return text;
 }
 
+const std::string& BadSignatureContent() {
+  static const std::string text = text::Utf8ToNarrow("错误代码：UpData签名错误");
+  return text;
+}
+
+const std::string& RolledBackContent() {
+  static const std::string text = text::Utf8ToNarrow("错误代码：UpData版本过旧");
+  return text;
+}
+
+const std::string& ExpiredContent() {
+  static const std::string text = text::Utf8ToNarrow("错误代码：UpData已过期");
+  return text;
+}
+
 [[noreturn]] void RefuseManifest(const std::string& content) {
   notify::ShowNotice(kFailureNoticeKind, NoticeCaption(), content);
   EndProgram();
@@ -44,12 +62,21 @@ const std::string& BadTextContent() {
 // Bytes up to the first zero byte.
 std::string TextOf(const std::string& bytes) { return bytes.substr(0, bytes.find('\0')); }
 
-// The server's UTF-8 text as GBK. An answer with an error status is no manifest: the body of a 404
-// or 500 page must never be read as one (a JSON error page would pass for "nothing to update").
-std::string FetchManifestText() {
+// The server's answer, byte for byte; empty when there is none. An answer with an error status is
+// no manifest: the body of a 404 or 500 page must never be read as one (a JSON error page would
+// pass for "nothing to update").
+std::string FetchManifestBytes() {
   const platform::HttpResponse response = platform::CurrentHttpClient().Get(ManifestUrl(), kManifestTimeoutMs);
   if (!response.Succeeded()) return {};
-  return text::Utf8ToNarrow(TextOf(response.body));
+  return response.body;
+}
+
+// The manifest's detached signature, fetched from beside it, is a signature of exactly `bytes` by
+// `key`. A missing, empty or unreadable signature file is no signature.
+bool IsSignedManifest(const std::string& key, const std::string& bytes) {
+  const platform::HttpResponse signature =
+      platform::CurrentHttpClient().Get(ManifestUrl() + kSignatureSuffix, kManifestTimeoutMs);
+  return signature.Succeeded() && IsSignedBy(key, bytes, signature.body);
 }
 
 // The hand-off file's GBK text; empty when it is missing or unreadable.
@@ -71,7 +98,49 @@ std::string ReadHandOffText(const std::string& path) {
 struct Manifest {
   std::string run;
   std::vector<state::UpdateEntry> entries;
+  std::optional<std::int64_t> serial;   // the release's serial, when given
+  std::optional<std::int64_t> expires;  // when the manifest stops being accepted, when given
+  bool wellFormed = true;               // every optional member that is present has its form
 };
+
+bool IsLowerHex(const std::string& text, std::size_t digits) {
+  if (text.size() != digits) return false;
+  for (char c : text) {
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+  }
+  return true;
+}
+
+// The optional members: each may be missing, but one that is present must have its form.
+void ReadOptionalMembers(const json::JsonDocument& document, Manifest& manifest) {
+  if (document.GetType("serial") != json::JsonKind::Raw) {
+    manifest.serial = document.GetType("serial") == json::JsonKind::Integer
+                          ? ParseSerial(document.GetLiteral("serial"))
+                          : std::nullopt;
+    manifest.wellFormed = manifest.wellFormed && manifest.serial.has_value();
+  }
+  if (document.GetType("expires") != json::JsonKind::Raw) {
+    manifest.expires = document.GetType("expires") == json::JsonKind::String
+                           ? ParseUtcTime(document.GetText("expires"))
+                           : std::nullopt;
+    manifest.wellFormed = manifest.wellFormed && manifest.expires.has_value();
+  }
+  for (std::size_t i = 0; i < manifest.entries.size(); ++i) {
+    state::UpdateEntry& entry = manifest.entries[i];
+    const std::string element = "data[" + std::to_string(i) + "].";
+    const json::JsonKind sizeKind = document.GetType(element + "size");
+    if (sizeKind != json::JsonKind::Raw) {
+      const std::optional<std::int64_t> size =
+          sizeKind == json::JsonKind::Integer ? ParseSerial(document.GetLiteral(element + "size")) : std::nullopt;
+      manifest.wellFormed = manifest.wellFormed && size.has_value();
+      entry.size = size.value_or(-1);
+    }
+    if (document.GetType(element + "sha256") != json::JsonKind::Raw) {
+      entry.sha256 = document.GetText(element + "sha256");
+      manifest.wellFormed = manifest.wellFormed && IsLowerHex(entry.sha256, 64);
+    }
+  }
+}
 
 Manifest ReadManifest(const json::JsonDocument& document) {
   Manifest manifest;
@@ -87,7 +156,17 @@ Manifest ReadManifest(const json::JsonDocument& document) {
     entry.path = document.GetText(element + "path");
     manifest.entries.push_back(std::move(entry));
   }
+  ReadOptionalMembers(document, manifest);
   return manifest;
+}
+
+// A manifest from the server is refused when it is older than one accepted before or has expired;
+// with a required key both members must be there. Returns the refusal's notice content, or null.
+const std::string* StalenessOf(const Manifest& manifest, bool keyRequired, const std::string& runDirectory) {
+  if (keyRequired && (!manifest.serial || !manifest.expires)) return &BadTextContent();
+  if (manifest.expires && UtcSecondsNow() >= *manifest.expires) return &ExpiredContent();
+  if (manifest.serial && *manifest.serial < ReadAcceptedSerial(runDirectory)) return &RolledBackContent();
+  return nullptr;
 }
 
 // A manifest is applied whole or not at all: one path that leaves the run directory refuses it.
@@ -120,7 +199,16 @@ std::int32_t LoadManifest() {
   const std::string runDirectory = RunDirectory();
   const std::string handOffFile = runDirectory + kHandOffFileName;
 
-  const std::string text = state.fetchFromServer ? FetchManifestText() : ReadHandOffText(handOffFile);
+  const std::optional<std::string> key = RequiredManifestKey();
+  std::string text;
+  if (state.fetchFromServer) {
+    const std::string bytes = FetchManifestBytes();
+    if (TextOf(bytes).empty()) RefuseManifest(NoTextContent());
+    if (key && !IsSignedManifest(*key, bytes)) RefuseManifest(BadSignatureContent());
+    text = text::Utf8ToNarrow(TextOf(bytes));
+  } else {
+    text = ReadHandOffText(handOffFile);
+  }
   if (text.empty()) RefuseManifest(NoTextContent());
 
   Manifest manifest;
@@ -129,7 +217,14 @@ std::int32_t LoadManifest() {
     if (!document.Parse(text)) RefuseManifest(BadTextContent());
     manifest = ReadManifest(document);
   }
-  if (!StaysInRunDirectory(manifest)) RefuseManifest(BadTextContent());
+  if (!manifest.wellFormed || !StaysInRunDirectory(manifest)) RefuseManifest(BadTextContent());
+  // The product writes the hand-off file on this machine: its serial and expiry are not checked.
+  if (state.fetchFromServer) {
+    if (const std::string* refusal = StalenessOf(manifest, key.has_value(), runDirectory)) RefuseManifest(*refusal);
+    if (manifest.serial && *manifest.serial > ReadAcceptedSerial(runDirectory)) {
+      StoreAcceptedSerial(runDirectory, *manifest.serial);
+    }
+  }
 
   // The hand-off file is consumed by a manifest that was accepted; a missing file is no error.
   platform::RemoveFile(handOffFile);

@@ -74,7 +74,7 @@ TEST_F(StartRoutineTest, SecondCopyEndsWithoutShowingItsWindow) {
 }
 
 TEST_F(StartRoutineTest, ExitCleanupEmptiesTheProgramWideState) {
-  State().updateList.push_back(UpdateEntry{"a", "b", "c", "\\d"});
+  State().updateList.push_back(UpdateEntry{"a", "b", "c", "\\d", -1, ""});
   State().taskList.push_back(TaskRecord{1, {}, 0});
   State().launchTarget = "App.exe";
   State().entryCount = 1;

@@ -40,7 +40,7 @@ class DownloadRunTest : public update::testing::UpdateCheckTest {
 
   // Lists a row for the manifest path `path` (UTF-8, "\" first) whose new bytes are `newBytes`.
   void ListRow(const std::string& path, const std::string& newBytes, const std::string& url = "http://127.0.0.1/f") {
-    state::State().updateList.push_back({"f", update::Md5Hex(newBytes), url, text::Utf8ToNarrow(path)});
+    state::State().updateList.push_back({"f", update::Md5Hex(newBytes), url, text::Utf8ToNarrow(path), -1, ""});
     state::State().taskList.emplace_back();
     state::State().taskList.back().rowNumber = static_cast<std::int32_t>(state::State().taskList.size());
     state::State().entryCount = static_cast<std::int32_t>(state::State().taskList.size());

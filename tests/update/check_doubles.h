@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -34,9 +35,11 @@ class FakeHttpClient final : public platform::HttpClient {
   explicit FakeHttpClient(EventLog& log) : log_(log) {}
   platform::HttpResponse Get(const std::string& url, std::uint32_t timeoutMs) override {
     log_.push_back("get " + url + " " + std::to_string(timeoutMs));
-    return response;
+    const auto other = responses.find(url);
+    return other != responses.end() ? other->second : response;
   }
-  platform::HttpResponse response;
+  platform::HttpResponse response;                         // for every address not in `responses`
+  std::map<std::string, platform::HttpResponse> responses;  // by address
 
  private:
   EventLog& log_;

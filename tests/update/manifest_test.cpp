@@ -27,7 +27,7 @@ class LoadManifestTest : public testing::UpdateCheckTest {
   // The state a refused manifest must leave alone.
   void GiveEarlierState() {
     state::State().launchTarget = "Old.exe";
-    state::State().updateList.push_back({"old", "0", "u", "\\old"});
+    state::State().updateList.push_back({"old", "0", "u", "\\old", -1, ""});
   }
   void ExpectEarlierState() {
     EXPECT_EQ(state::State().launchTarget, "Old.exe");

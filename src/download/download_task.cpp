@@ -102,6 +102,7 @@ DownloadResult DownloadTask::Download(const std::string& url, const std::string&
                                       ProgressCallback progress, std::int64_t startOffset, bool resume,
                                       std::int32_t userData) {
   openedLocalFile_ = false;
+  lengthRefused_ = false;
   platform::StreamingHttp& http = platform::CurrentStreamingHttp();
   const std::uint32_t connectionFlags = http.ConnectedStateFlags();
   const std::unique_ptr<platform::InternetSession> session =
@@ -127,6 +128,10 @@ DownloadResult DownloadTask::Download(const std::string& url, const std::string&
   // The length too: an answer without one (a chunked body) must not cut an existing file to 0.
   const std::int64_t announced = request->ContentLength();
   if (announced <= 0) return DownloadResult::EmptyContent;
+  if (expectedLength_ >= 0 && (resume ? startOffset : 0) + announced != expectedLength_) {
+    lengthRefused_ = true;
+    return DownloadResult::UrlOpenFailed;
+  }
 
   if (!localFile_) localFile_ = std::make_unique<platform::OutputFile>();
   struct FileCloser {
@@ -156,7 +161,9 @@ DownloadResult DownloadTask::Download(const std::string& url, const std::string&
     // Nothing past the announced length is stored: an endless body would otherwise fill the disk.
     if (got > endPosition - position_) return DownloadResult::ReadFailed;
     if (!localFile_->Write(buffer.data(), static_cast<std::size_t>(got))) return DownloadResult::LocalFileFailed;
-    if (digest_ != nullptr) digest_->Add(std::string_view(buffer.data(), static_cast<std::size_t>(got)));
+    for (platform::HashComputation* digest : digests_) {
+      if (digest != nullptr) digest->Add(std::string_view(buffer.data(), static_cast<std::size_t>(got)));
+    }
     arrived_.fetch_add(got, std::memory_order_relaxed);
 
     const std::uint32_t now = platform::TickCount();

@@ -94,9 +94,17 @@ class DownloadTask {
   // write it.
   void SetExclusiveFile(bool exclusive) { exclusiveFile_ = exclusive; }
 
-  // Every chunk written from now on is also added to `digest` (not owned; null: none), so that a
-  // file is checked without being read again.
-  void SetDigest(platform::HashComputation* digest) { digest_ = digest; }
+  // Every chunk written from now on is also added to `first` and `second` (not owned; null: none),
+  // so that a file is checked without being read again.
+  void SetDigests(platform::HashComputation* first, platform::HashComputation* second = nullptr) {
+    digests_[0] = first;
+    digests_[1] = second;
+  }
+
+  // The whole file must have `length` bytes (-1: any): an answer that announces another length is
+  // refused before its body (UrlOpenFailed, with LengthRefused() true) and the file is not touched.
+  void SetExpectedLength(std::int64_t length) { expectedLength_ = length; }
+  bool LengthRefused() const { return lengthRefused_; }
 
   // Bytes that have arrived through this task over all its downloads; never goes down. Read from
   // any thread (the completion check tells a stalled download from a slow one with it).
@@ -116,7 +124,9 @@ class DownloadTask {
   std::int64_t receivedBytes_ = 0;  // bytes received by the current call, after each callback
   std::unique_ptr<platform::OutputFile> localFile_;
   std::atomic<bool> stopRequested_{false};
-  platform::HashComputation* digest_ = nullptr;
+  platform::HashComputation* digests_[2] = {nullptr, nullptr};
+  std::int64_t expectedLength_ = -1;
+  bool lengthRefused_ = false;
   bool exclusiveFile_ = false;
   bool openedLocalFile_ = false;
   std::atomic<std::int64_t> arrived_{0};

@@ -35,22 +35,48 @@ const char* InstallText(InstallResult result) {
   return kStatusLocalFile;
 }
 
-std::unique_ptr<platform::HashComputation> NewMd5() {
-  return std::make_unique<platform::HashComputation>(update::kCalgMd5);
+// The digests a staged file is checked with as its bytes arrive: always MD5, SHA-256 when the
+// manifest entry gives one.
+struct Digests {
+  explicit Digests(const state::UpdateEntry& entry) : withSha256(!entry.sha256.empty()) { Restart(); }
+  void Restart() {
+    md5 = std::make_unique<platform::HashComputation>(update::kCalgMd5);
+    sha256 = withSha256 ? std::make_unique<platform::HashComputation>(update::kCalgSha256) : nullptr;
+  }
+  // The entry's file: its MD5 and (when listed) its SHA-256 match. Finishes both digests.
+  std::string FinishedMd5() { return update::Md5HexOfDigest(md5->Finish(update::kMd5DigestLength)); }
+  bool Sha256Matches(const state::UpdateEntry& entry) {
+    return !withSha256 || update::LowerHexOfDigest(sha256->Finish(update::kSha256DigestLength)) == entry.sha256;
+  }
+  bool withSha256;
+  std::unique_ptr<platform::HashComputation> md5;
+  std::unique_ptr<platform::HashComputation> sha256;
+};
+
+// Puts the staged file in place when it is the entry's file; `md5Hex` is its MD5.
+const char* Install(const std::string& staging, const std::string& target, const state::UpdateEntry& entry,
+                    const std::string& md5Hex, bool sha256Matches) {
+  if (!sha256Matches) {
+    platform::RemoveFile(staging);
+    return kStatusDigestMismatch;
+  }
+  return InstallText(InstallStaged(staging, target, md5Hex, entry.md5));
 }
 
-std::string HexOf(platform::HashComputation& md5) { return update::Md5HexOfDigest(md5.Finish(update::kMd5DigestLength)); }
-
-// The bytes an earlier run left in `staging`, added to `md5`: their count, 0 when there are none
-// or they cannot be read whole (the file is removed then, and `md5` started afresh).
-std::int64_t TakeOverStagingFile(const std::string& staging, std::unique_ptr<platform::HashComputation>& md5) {
+// The bytes an earlier run left in `staging`, added to the digests: their count, 0 when there are
+// none or they cannot be read whole (the file is removed then, and the digests started afresh).
+std::int64_t TakeOverStagingFile(const std::string& staging, Digests& digests) {
   platform::InputFile file;
   if (!file.Open(staging)) return 0;
-  const std::int64_t length = update::AddFileToHash(file, *md5);
+  std::int64_t length = update::AddFileToHash(file, *digests.md5);
+  if (length > 0 && digests.sha256) {
+    file.Close();
+    if (!file.Open(staging) || update::AddFileToHash(file, *digests.sha256) != length) length = -1;
+  }
   file.Close();
   if (length <= 0) {
     platform::RemoveFile(staging);
-    md5 = NewMd5();
+    digests.Restart();
     return 0;
   }
   return length;
@@ -61,6 +87,7 @@ std::int64_t TakeOverStagingFile(const std::string& staging, std::unique_ptr<pla
 const char* FetchWhole(const state::UpdateEntry& entry, const std::string& staging, const std::string& target) {
   const platform::HttpResponse response = platform::CurrentHttpClient().Get(entry.url, kFallbackWaitMs);
   if (!response.Succeeded() || response.body.empty()) return kStatusBadAddress;
+  if (entry.size >= 0 && static_cast<std::int64_t>(response.body.size()) != entry.size) return kStatusDigestMismatch;
   platform::OutputFile file;
   if (!file.Open(staging, platform::OutputFile::Mode::CreateOrTruncate, true)) return kStatusBadAddress;
   const bool written = file.Write(response.body.data(), response.body.size()) && file.Flush();
@@ -69,7 +96,11 @@ const char* FetchWhole(const state::UpdateEntry& entry, const std::string& stagi
     platform::RemoveFile(staging);
     return kStatusLocalFile;
   }
-  return InstallText(InstallStaged(staging, target, update::Md5Hex(response.body), entry.md5));
+  Digests digests(entry);
+  digests.md5->Add(response.body);
+  if (digests.sha256) digests.sha256->Add(response.body);
+  const std::string md5Hex = digests.FinishedMd5();
+  return Install(staging, target, entry, md5Hex, digests.Sha256Matches(entry));
 }
 
 }  // namespace
@@ -77,39 +108,49 @@ const char* FetchWhole(const state::UpdateEntry& entry, const std::string& stagi
 const char* DownloadAndInstall(std::int32_t row, const state::UpdateEntry& entry, DownloadTask& task,
                                const std::string& target) {
   const std::string staging = update::StagingPathOf(target, entry.md5, entry.url);
-  std::unique_ptr<platform::HashComputation> md5 = NewMd5();
-  std::int64_t offset = TakeOverStagingFile(staging, md5);
+  Digests digests(entry);
+  std::int64_t offset = TakeOverStagingFile(staging, digests);
   bool resumedAny = offset > 0;  // the file is put together from more than one transfer
   bool retryLeft = true;         // one dropped transfer is resumed within the run
   bool wholeAgainLeft = true;    // one resumed file that does not match is fetched whole again
 
   task.SetExclusiveFile(true);
+  task.SetExpectedLength(entry.size);
   for (;;) {
-    task.SetDigest(md5.get());
+    task.SetDigests(digests.md5.get(), digests.sha256.get());
     const DownloadResult result = task.Download(entry.url, staging, ReportProgress, offset, offset > 0, row);
-    task.SetDigest(nullptr);
+    task.SetDigests(nullptr);
     if (task.StopRequested()) return kStatusReadFailed;  // the window is closing: the staging file stays
 
     switch (result) {
       case DownloadResult::Ok: {
-        const std::string digest = HexOf(*md5);
-        if (digest != entry.md5 && resumedAny && wholeAgainLeft) {
+        const std::string md5Hex = digests.FinishedMd5();
+        const bool sha256Matches = digests.Sha256Matches(entry);
+        if ((md5Hex != entry.md5 || !sha256Matches) && resumedAny && wholeAgainLeft) {
           wholeAgainLeft = false;
           resumedAny = false;
           platform::RemoveFile(staging);
-          md5 = NewMd5();
+          digests.Restart();
           offset = 0;
           continue;
         }
-        return InstallText(InstallStaged(staging, target, digest, entry.md5));
+        return Install(staging, target, entry, md5Hex, sha256Matches);
       }
       case DownloadResult::UrlOpenFailed:
+        if (task.LengthRefused()) {
+          // The server's file is not as long as the listed one: not the file, whatever arrived.
+          platform::RemoveFile(staging);
+          return kStatusDigestMismatch;
+        }
         if (offset > 0) {
           // Not resumed as asked. The staging file may already be the whole file (a run that
           // ended before putting it in place): then the server has nothing more to send.
-          const std::string digest = HexOf(*md5);
-          if (digest == entry.md5) return InstallText(InstallStaged(staging, target, digest, entry.md5));
-          md5 = NewMd5();
+          const std::string md5Hex = digests.FinishedMd5();
+          const bool sha256Matches = digests.Sha256Matches(entry);
+          if (md5Hex == entry.md5 && sha256Matches && (entry.size < 0 || offset == entry.size)) {
+            return Install(staging, target, entry, md5Hex, true);
+          }
+          digests.Restart();
           offset = 0;
           continue;
         }

@@ -43,6 +43,10 @@ std::string Md5Hex(std::string_view data, bool upper, bool middle16) {
   return FormatMd5(HashBytes(data, kCalgMd5, kMd5DigestLength), upper, middle16);
 }
 
+std::string LowerHexOfDigest(const std::string& digest) {
+  return FormatMd5(HexOf(digest, static_cast<std::uint32_t>(digest.size())), false, false);
+}
+
 std::string Md5HexOfDigest(const std::string& digest) {
   if (digest.size() != kMd5DigestLength) return {};
   return FormatMd5(HexOf(digest, kMd5DigestLength), false, false);

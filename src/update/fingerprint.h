@@ -17,6 +17,8 @@ namespace velmora::update {
 
 inline constexpr std::uint32_t kCalgMd5 = 0x8003;
 inline constexpr std::uint32_t kMd5DigestLength = 16;
+inline constexpr std::uint32_t kCalgSha256 = 0x800C;
+inline constexpr std::uint32_t kSha256DigestLength = 32;
 
 // 2 x digestLength upper-case hex digits of the digest of `data` with the platform's algorithm
 // `algorithmId` (an ALG_ID); empty on any failure, or when digestLength is too small for it.
@@ -29,6 +31,9 @@ std::string Md5Hex(std::string_view data, bool upper = false, bool middle16 = fa
 // A raw 16-byte MD5 digest (HashComputation::Finish) as Md5Hex writes it: 32 lower-case hex
 // digits; empty when `digest` is not 16 bytes long.
 std::string Md5HexOfDigest(const std::string& digest);
+
+// A raw digest of any length as lower-case hex digits (a SHA-256 digest: 64 of them).
+std::string LowerHexOfDigest(const std::string& digest);
 
 // Md5Hex of the bytes of the file at `path` (GBK), read piece by piece: memory stays bounded
 // whatever the file's size. A missing or unreadable file hashes like empty data, and a file that

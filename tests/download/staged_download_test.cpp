@@ -4,9 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "download/progress.h"
 #include "download/run_doubles.h"
 #include "download/scheduler.h"
+#include "update/fingerprint.h"
 #include "update/staging_files.h"
 
 namespace velmora::download {
@@ -188,6 +191,40 @@ TEST_F(StagedDownloadTest, ErrorAnswersAndWrongFilesAreNotRetried) {
   stream.queued = {Whole("wrong file of the same length!!!!!!!")};
   EXPECT_STREQ(Run(), kStatusDigestMismatch);
   EXPECT_EQ(Ranges().size(), 1u);
+  EXPECT_EQ(ProductBytes("\\Bin\\data.pak"), "old data");
+  EXPECT_EQ(Files(), (std::vector<std::string>{"Bin/data.pak"}));
+}
+
+std::string Sha256Hex(const std::string& data) {
+  std::string hex = update::HashBytes(data, update::kCalgSha256, update::kSha256DigestLength);
+  for (char& c : hex) c = static_cast<char>(c >= 'A' && c <= 'F' ? c - 'A' + 'a' : c);
+  return hex;
+}
+
+TEST_F(StagedDownloadTest, AListedSizeAndSha256AreCheckedToo) {
+  state::UpdateEntry& entry = state::State().updateList[0];
+  entry.size = static_cast<std::int64_t>(kNewBytes.size());
+  entry.sha256 = Sha256Hex(kNewBytes);
+  LeaveStagingFile(kNewBytes.substr(0, 20));
+  stream.queued = {Part(kNewBytes, 20)};
+  ExpectInstalled(Run());
+
+  // Another length is refused before the body: nothing is read or written, nothing is left.
+  WriteProductFile("\\Bin\\data.pak", "old data");
+  LeaveStagingFile(kNewBytes.substr(0, 20));
+  stream.log.clear();
+  stream.queued = {Part(kNewBytes + "more", 20)};
+  EXPECT_STREQ(Run(), kStatusDigestMismatch);
+  EXPECT_EQ(std::count(stream.log.begin(), stream.log.end(), "read 10240"), 0);
+  EXPECT_EQ(ProductBytes("\\Bin\\data.pak"), "old data");
+  EXPECT_EQ(Files(), (std::vector<std::string>{"Bin/data.pak"}));
+
+  // The right MD5 with another SHA-256 is not the file either (fetched whole once more, as the
+  // file was put together from two transfers, then refused).
+  entry.sha256 = Sha256Hex("another file");
+  LeaveStagingFile(kNewBytes.substr(0, 20));
+  stream.queued = {Part(kNewBytes, 20), Whole(kNewBytes)};
+  EXPECT_STREQ(Run(), kStatusDigestMismatch);
   EXPECT_EQ(ProductBytes("\\Bin\\data.pak"), "old data");
   EXPECT_EQ(Files(), (std::vector<std::string>{"Bin/data.pak"}));
 }

@@ -50,14 +50,15 @@ class Key {
 std::vector<UCHAR> Sha256(std::string_view message) {
   Algorithm algorithm(BCRYPT_SHA256_ALGORITHM);
   if (algorithm.get() == nullptr) return {};
+  BCRYPT_HASH_HANDLE hash = nullptr;
+  if (!Succeeded(BCryptCreateHash(algorithm.get(), &hash, nullptr, 0, nullptr, 0, 0))) return {};
   std::vector<UCHAR> digest(32);
-  // BCryptHash wants a non-const pointer; it does not write through it.
+  // BCryptHashData wants a non-const pointer; it does not write through it.
   auto* input = reinterpret_cast<PUCHAR>(const_cast<char*>(message.data()));
-  if (!Succeeded(BCryptHash(algorithm.get(), nullptr, 0, input, static_cast<ULONG>(message.size()), digest.data(),
-                            static_cast<ULONG>(digest.size())))) {
-    return {};
-  }
-  return digest;
+  const bool done = Succeeded(BCryptHashData(hash, input, static_cast<ULONG>(message.size()), 0)) &&
+                    Succeeded(BCryptFinishHash(hash, digest.data(), static_cast<ULONG>(digest.size()), 0));
+  BCryptDestroyHash(hash);
+  return done ? digest : std::vector<UCHAR>();
 }
 
 // A BCRYPT_ECCKEY_BLOB with `magic`, followed by `keyBytes` (X, Y and, for a private key, d).

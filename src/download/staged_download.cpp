@@ -9,6 +9,7 @@
 #include "platform/hash.h"
 #include "platform/http_client.h"
 #include "update/fingerprint.h"
+#include "update/manifest.h"
 #include "update/staging_files.h"
 
 namespace velmora::download {
@@ -103,11 +104,28 @@ const char* FetchWhole(const state::UpdateEntry& entry, const std::string& stagi
   return Install(staging, target, entry, md5Hex, digests.Sha256Matches(entry));
 }
 
+// An empty file needs no server (an answer without a length is refused as empty content): it is
+// staged, checked and put in place like any other.
+const char* InstallEmptyFile(const std::string& staging, const std::string& target, const state::UpdateEntry& entry) {
+  platform::OutputFile file;
+  if (!file.Open(staging, platform::OutputFile::Mode::CreateOrTruncate, true)) return kStatusLocalFile;
+  const bool flushed = file.Flush();
+  file.Close();
+  if (!flushed) {
+    platform::RemoveFile(staging);
+    return kStatusLocalFile;
+  }
+  Digests digests(entry);
+  const std::string md5Hex = digests.FinishedMd5();
+  return Install(staging, target, entry, md5Hex, digests.Sha256Matches(entry));
+}
+
 }  // namespace
 
 const char* DownloadAndInstall(std::int32_t row, const state::UpdateEntry& entry, DownloadTask& task,
                                const std::string& target) {
   const std::string staging = update::StagingPathOf(target, entry.md5, entry.url);
+  if (entry.md5 == update::kEmptyDataMd5 && entry.size <= 0) return InstallEmptyFile(staging, target, entry);
   Digests digests(entry);
   std::int64_t offset = TakeOverStagingFile(staging, digests);
   bool resumedAny = offset > 0;  // the file is put together from more than one transfer

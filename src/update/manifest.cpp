@@ -238,7 +238,11 @@ std::int32_t LoadManifest() {
   const std::vector<FileFingerprint> fingerprints = FingerprintFiles(localFiles);
   for (std::size_t i = 0; i < manifest.entries.size(); ++i) {
     // Byte for byte: an upper-case digest in the manifest never matches, and the file is listed.
-    if (fingerprints[i].md5 != manifest.entries[i].md5) state.updateList.push_back(std::move(manifest.entries[i]));
+    // A missing file is listed even when the manifest gives the digest of empty data: the release
+    // has that (empty) file, the run directory does not.
+    if (fingerprints[i].md5 != manifest.entries[i].md5 || fingerprints[i].state == FileReadState::Missing) {
+      state.updateList.push_back(std::move(manifest.entries[i]));
+    }
   }
   KeepOnlyResumableStagingFiles(runDirectory, state.updateList);
   return static_cast<std::int32_t>(state.updateList.size());

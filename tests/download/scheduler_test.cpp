@@ -92,7 +92,7 @@ TEST_F(WorkerTest, TheFallbackFetchesTheWholeFileThroughTheSameCheck) {
   EXPECT_EQ(state::State().counters.failed.load(), 1);
 
   state::ResetState();
-  ListRow("\\readme.txt", "");
+  ListRow("\\readme.txt", "newest readme");
   ServerAnswers("");
   RunWorker(1);
   EXPECT_EQ(Texts(1, 7).back(), "下载地址错误") << "an empty answer is no file";

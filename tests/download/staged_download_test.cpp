@@ -229,6 +229,16 @@ TEST_F(StagedDownloadTest, AListedSizeAndSha256AreCheckedToo) {
   EXPECT_EQ(Files(), (std::vector<std::string>{"Bin/data.pak"}));
 }
 
+TEST_F(StagedDownloadTest, AnEmptyFileIsPutInPlaceWithoutAskingTheServer) {
+  state::UpdateEntry& entry = state::State().updateList[0];
+  entry.md5 = update::Md5Hex("");
+  entry.sha256 = Sha256Hex("");
+  EXPECT_EQ(Run(), nullptr);
+  EXPECT_EQ(ProductBytes("\\Bin\\data.pak"), "");
+  EXPECT_TRUE(stream.headerBlocks.empty());
+  EXPECT_EQ(Files(), (std::vector<std::string>{"Bin/data.pak"}));
+}
+
 TEST_F(StagedDownloadTest, AStagingFileOfAnotherEntryIsNeverResumed) {
   const state::UpdateEntry& entry = state::State().updateList[0];
   const std::string target = runDirectory.Narrow() + entry.path;

@@ -100,10 +100,13 @@ TEST_F(LoadManifestTest, TheManifestAddressIsAnHttpsOriginWithTheFixedPath) {
   EXPECT_EQ(url.substr(url.size() - std::string(kManifestPath).size()), "/download/2099/pro/up.txt");
 }
 
-TEST_F(LoadManifestTest, AMissingLocalFileIsListedUnlessTheManifestGivesTheEmptyDigest) {
-  ServerAnswers(ManifestJson("", {{"a", kEmptyDataMd5, "\\Gone\\a.dat"}, {"b", Md5Hex("b"), "\\Gone\\b.dat"}}));
-  EXPECT_EQ(LoadManifest(), 1);
-  EXPECT_EQ(PathsOf(state::State().updateList), (std::vector<std::string>{"\\Gone\\b.dat"}));
+TEST_F(LoadManifestTest, AMissingLocalFileIsListedWhateverItsDigestAndAnEmptyOneIsCurrent) {
+  WriteProductFile("\\Here\\empty.dat", "");
+  ServerAnswers(ManifestJson("", {{"a", kEmptyDataMd5, "\\Gone\\a.dat"},
+                                  {"b", Md5Hex("b"), "\\Gone\\b.dat"},
+                                  {"e", kEmptyDataMd5, "\\Here\\empty.dat"}}));
+  EXPECT_EQ(LoadManifest(), 2);
+  EXPECT_EQ(PathsOf(state::State().updateList), (std::vector<std::string>{"\\Gone\\a.dat", "\\Gone\\b.dat"}));
 }
 
 TEST_F(LoadManifestTest, ChineseNamesFromTheServerArriveAsGbk) {

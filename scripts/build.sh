@@ -12,13 +12,15 @@ jobs=$(nproc 2>/dev/null || echo 2)
 werror=${VELMORA_WARNINGS_AS_ERRORS:-ON}
 # Another build root (VELMORA_BUILD_ROOT) lets several builds of one checkout live side by side.
 build_root=${VELMORA_BUILD_ROOT:-$root/build}
+# More CMake options for every build, such as -DVELMORA_MANIFEST_PUBLIC_KEY=<key> (docs/signing.md).
+read -r -a extra_options <<< "${VELMORA_CMAKE_OPTIONS:-}"
 build_type=${VELMORA_BUILD_TYPE:-RelWithDebInfo}
 
 configure_and_build() {
   local dir=$1
   shift
   cmake -S "$root" -B "$build_root/$dir" -G Ninja -DCMAKE_BUILD_TYPE="$build_type" \
-    -DVELMORA_WARNINGS_AS_ERRORS="$werror" "$@" >/dev/null
+    -DVELMORA_WARNINGS_AS_ERRORS="$werror" "$@" ${extra_options[@]+"${extra_options[@]}"} >/dev/null
   cmake --build "$build_root/$dir" -j "$jobs"
 }
 

@@ -53,16 +53,26 @@ class ReleaseSite:
             raise RuntimeError("could not trust the test authority in the Wine prefix")
 
     def serve_tree(self, tree):
-        """Serves every file below `tree` at its path; the manifest also at the updater's address."""
+        """Serves every file below `tree` at its path; the manifest and its signature (when the tree
+        has one) also at the updater's address."""
+        self.serve_manifest(None, None)
         for root, _, names in os.walk(tree):
             for name in names:
                 path = os.path.join(root, name)
                 route = "/" + os.path.relpath(path, tree).replace(os.sep, "/")
                 with open(path, "rb") as source:
                     body = source.read()
-                if route == MANIFEST_PATH:
+                if route in (MANIFEST_PATH, MANIFEST_PATH + ".sig"):
                     self.manifest_server.reply(route, body)
                 self.files.serve(route, body)
+
+    def serve_manifest(self, manifest, signature):
+        """Serves `manifest` and `signature` (bytes; None: 404) at the updater's address."""
+        for route, body in ((MANIFEST_PATH, manifest), (MANIFEST_PATH + ".sig", signature)):
+            if body is None:
+                self.manifest_server.reply(route, b"not found", status=404)
+            else:
+                self.manifest_server.reply(route, body)
 
     def requested_files(self):
         return sorted(request.path for request in self.files.requests())

@@ -29,14 +29,16 @@ std::string ManifestUrl();
 std::string HandOffFile();
 
 // Obtains and parses the manifest, replaces the program's LaunchTarget with its `run` value and its
-// UpdateList with the entries whose local file (run directory + `path`) has another MD5 digest, in
-// manifest order, and returns their number. Runs on the update-check thread; writes the program-wide
+// UpdateList with the entries whose local file (run directory + `path`) is missing or has another
+// MD5 digest, in manifest order, and returns their number. Runs on the update-check thread; writes the program-wide
 // state without locking (the start button is disabled meanwhile).
 //
 // Does not return when no manifest can be used. No text (no response, an HTTP status that is not
 // 2xx, an empty body, no hand-off file): notice "获取Update文件列表失败" / "错误代码：UpData数据为空".
 // Text that is not JSON, or a manifest with a `path` or `run` that would leave the run directory:
-// "获取Update文件列表失败" / "错误代码：UpData数据错误". Either way the process then ends with exit code
+// "获取Update文件列表失败" / "错误代码：UpData数据错误". With a required key (docs/signing.md) also a
+// bad signature ("…UpData签名错误"), an expired manifest ("…UpData已过期") and a lower serial than
+// the highest accepted ("…UpData版本过旧"). Either way the process then ends with exit code
 // 0 and the program-wide state is left as it was. The hand-off file is deleted once a manifest has
 // been accepted, whichever source the manifest came from.
 std::int32_t LoadManifest();

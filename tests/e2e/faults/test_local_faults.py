@@ -18,11 +18,11 @@ def wine_prefix():
     return os.environ.get("VELMORA_WINEPREFIX") or os.path.join(e2e.SOURCE_DIR, "build", "wine-prefix")
 
 
-class DriveRunDirectory:
+class DriveRunDirectory(e2e.RunDirectory):
     """A run directory at the root of a small tmpfs that Wine sees as its own drive: the program
     is started by its drive-letter path, so the run directory is "<letter>:\\run"."""
 
-    def __init__(self, test, megabytes):
+    def __init__(self, test, megabytes):  # a folder of its own: RunDirectory.__init__ is not called
         self.mount_point = tempfile.mkdtemp(prefix="velmora-small-disk-", dir=os.path.dirname(e2e.WINDOWS_BUILD_DIR))
         test.addCleanup(os.rmdir, self.mount_point)
         mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={megabytes}m", "tmpfs", self.mount_point],
@@ -41,13 +41,6 @@ class DriveRunDirectory:
         self.program_file = os.path.join(self.path, "velmora-update.exe")
         shutil.copy2(e2e.PROGRAM, self.program_file)
         self.program = letter.upper() + ":\\run\\velmora-update.exe"
-
-    def write(self, relative, data):
-        target = os.path.join(self.path, *relative.split("/"))
-        os.makedirs(os.path.dirname(target), exist_ok=True)
-        with open(target, "wb") as out:
-            out.write(data)
-        return target
 
     def fill(self, leave):
         """Fills the disk until `leave` bytes are free."""

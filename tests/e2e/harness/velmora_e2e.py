@@ -41,6 +41,35 @@ NOTICE_TITLE = "Velmora - Update"
 IDOK, IDCANCEL, IDYES, IDNO = 1, 2, 6, 7
 
 
+def manifest_origin():
+    """The manifest server origin the Windows build was configured with (VELMORA_MANIFEST_ORIGIN)."""
+    with open(os.path.join(WINDOWS_BUILD_DIR, "CMakeCache.txt"), encoding="utf-8") as cache:
+        for line in cache:
+            if line.startswith("VELMORA_MANIFEST_ORIGIN:"):
+                return line.split("=", 1)[1].strip()
+    raise RuntimeError("VELMORA_MANIFEST_ORIGIN not found in the Windows build's cache")
+
+
+def write_tree(root, files):
+    """Writes `files` ({"/"-separated relative path: bytes}) below `root`."""
+    for relative, data in files.items():
+        path = os.path.join(root, *relative.split("/"))
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as out:
+            out.write(data)
+
+
+def read_tree(root):
+    """{"/"-separated relative path: bytes} of every file below `root`."""
+    tree = {}
+    for directory, _, names in os.walk(root):
+        for name in names:
+            path = os.path.join(directory, name)
+            with open(path, "rb") as source:
+                tree[os.path.relpath(path, root).replace(os.sep, "/")] = source.read()
+    return tree
+
+
 def hex_text(text):
     """A text argument for ui-probe that survives any locale: "hex:" + its UTF-8 bytes in hex."""
     return "hex:" + text.encode("utf-8").hex().upper()

@@ -24,21 +24,13 @@ HTTPS_PROBE = os.path.join(e2e.WINDOWS_BUILD_DIR, "tools", "https_probe", "https
 RELEASE_EXE = os.path.join(e2e.WINDOWS_BUILD_DIR, "tools", "release", "velmora-release.exe")
 
 
-def manifest_origin():
-    """The manifest server origin the Windows build was configured with."""
-    with open(os.path.join(e2e.WINDOWS_BUILD_DIR, "CMakeCache.txt"), encoding="utf-8") as cache:
-        for line in cache:
-            if line.startswith("VELMORA_MANIFEST_ORIGIN:"):
-                return line.split("=", 1)[1].strip()
-    raise RuntimeError("VELMORA_MANIFEST_ORIGIN not found in the Windows build's cache")
-
 
 class ReleaseSite:
     """The servers of one published tree; `files_url` is the base URL to publish with."""
 
     def __init__(self):
         self.directory = tempfile.mkdtemp(prefix="velmora-release-site-")
-        host = urllib.parse.urlsplit(manifest_origin()).hostname
+        host = urllib.parse.urlsplit(e2e.manifest_origin()).hostname
         self.authority = test_ca.TestAuthority(os.path.join(self.directory, "ca"),
                                                names=("127.0.0.1", "localhost", host))
         self.manifest_server = https_server.HttpsServer(self.authority.server_cert, self.authority.server_key)

@@ -16,22 +16,6 @@ from release_site import RELEASE_EXE, ReleaseSite
 TOOL = os.environ.get("VELMORA_RELEASE_TOOL", "")
 
 
-def write_tree(root, files):
-    for relative, data in files.items():
-        path = os.path.join(root, *relative.split("/"))
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "wb") as out:
-            out.write(data)
-
-
-def read_tree(root):
-    tree = {}
-    for directory, _, names in os.walk(root):
-        for name in names:
-            path = os.path.join(directory, name)
-            with open(path, "rb") as source:
-                tree[os.path.relpath(path, root).replace(os.sep, "/")] = source.read()
-    return tree
 
 
 class PublishAndUpdateTest(e2e.WineTestCase):
@@ -74,13 +58,13 @@ class PublishAndUpdateTest(e2e.WineTestCase):
         }
         release_dir = os.path.join(self.work, "release")
         out_dir = os.path.join(self.work, "site")
-        write_tree(release_dir, release)
+        e2e.write_tree(release_dir, release)
 
         # Publish with the Windows build of the tool, as a release manager on Windows would.
         code, output = self.wine_tool("publish", e2e.windows_path(release_dir), e2e.windows_path(out_dir),
                                       "--base-url", self.site.files_url, "--run", "Velmora.exe")
         self.assertEqual(code, 0, output)
-        published = read_tree(out_dir)
+        published = e2e.read_tree(out_dir)
         manifest_route = "download/2099/pro/up.txt"
         self.assertIn(manifest_route, published)
         for relative, data in release.items():
@@ -108,7 +92,7 @@ class PublishAndUpdateTest(e2e.WineTestCase):
         self.wine.probe("notice-press", str(e2e.IDCANCEL))
         self.assertEqual(self.wine.wait(updater, timeout=30), 0)
 
-        installed = read_tree(run_dir.path)
+        installed = e2e.read_tree(run_dir.path)
         installed.pop("velmora-update.exe")
         self.assertEqual(sorted(installed), sorted(release))
         for relative, data in release.items():

@@ -28,13 +28,6 @@ def utc(seconds):
     return time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime(seconds))
 
 
-def write_tree(root, files):
-    for relative, data in files.items():
-        path = os.path.join(root, *relative.split("/"))
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "wb") as out:
-            out.write(data)
-
 
 class SignedManifestsTest(e2e.WineTestCase):
     def setUp(self):
@@ -54,7 +47,7 @@ class SignedManifestsTest(e2e.WineTestCase):
         """Publishes `release` (a dict of files) signed with the tests' key; returns the tree."""
         release_dir = os.path.join(self.work, name, "release")
         out_dir = os.path.join(self.work, name, "site")
-        write_tree(release_dir, release)
+        e2e.write_tree(release_dir, release)
         done = subprocess.run([TOOL, "publish", release_dir, out_dir, "--base-url", self.site.files_url,
                                "--run", "Velmora.exe", "--key", KEY, "--serial", str(serial), "--expires", utc(expires)],
                               capture_output=True, text=True, timeout=120)

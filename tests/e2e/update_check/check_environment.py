@@ -33,18 +33,8 @@ MANIFEST_PATH = "/download/2099/pro/up.txt"
 EMPTY_MD5 = "d41d8cd98f00b204e9800998ecf8427e"
 HAND_OFF = "\\Bin\\Config\\UP.data"
 
-
-def manifest_origin():
-    """The manifest server origin the Windows build was configured with."""
-    with open(os.path.join(velmora_e2e.WINDOWS_BUILD_DIR, "CMakeCache.txt"), encoding="utf-8") as cache:
-        for line in cache:
-            if line.startswith("VELMORA_MANIFEST_ORIGIN:"):
-                return line.split("=", 1)[1].strip()
-    raise RuntimeError("VELMORA_MANIFEST_ORIGIN not found in the Windows build's cache")
-
-
-def windows_path(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
+manifest_origin = velmora_e2e.manifest_origin
+windows_path = velmora_e2e.windows_path
 
 
 def without_proxies(environment):

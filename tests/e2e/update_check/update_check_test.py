@@ -59,14 +59,14 @@ class UpdateCheckTest(env.NetworkTestCase):
         grid, _ = run.wait_for_filled_grid()
         self.assertGridRows(grid, ["\\数据\\配置.ini", "\\更新说明.txt"])
 
-    def test_upper_case_digests_never_match_and_missing_files_are_listed_unless_empty(self):
-        run = self.updater({"\\a.dll": b"a", "\\b.dll": b"b"})
+    def test_upper_case_digests_never_match_and_missing_files_are_listed_even_when_empty(self):
+        run = self.updater({"\\a.dll": b"a", "\\b.dll": b"b", "\\here.dat": b""})
         self.network.serve_manifest(env.manifest_json([
             ("\\a.dll", md5(b"a").upper()), ("\\b.dll", md5(b"b").upper()),
-            ("\\gone.dll", md5(b"gone")), ("\\empty.dat", env.EMPTY_MD5)]))
+            ("\\gone.dll", md5(b"gone")), ("\\empty.dat", env.EMPTY_MD5), ("\\here.dat", env.EMPTY_MD5)]))
         run.start()
         grid, _ = run.wait_for_filled_grid()
-        self.assertGridRows(grid, ["\\a.dll", "\\b.dll", "\\gone.dll"])
+        self.assertGridRows(grid, ["\\a.dll", "\\b.dll", "\\gone.dll", "\\empty.dat"])
 
     def test_a_slow_server_is_waited_for(self):
         run = self.updater()

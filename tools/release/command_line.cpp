@@ -13,12 +13,18 @@ struct CommandShape {
   std::set<std::string> flags;
 };
 
-const std::array<CommandShape, 4>& Shapes() {
-  static const std::array<CommandShape, 4> shapes{{
-      {"manifest", 1, {"base-url", "run", "out"}, {"base-url", "run"}, {"handoff", "content-addressed", "quiet"}},
-      {"publish", 2, {"base-url", "run"}, {"base-url", "run"}, {"quiet"}},
-      {"verify", 2, {}, {}, {"handoff", "quiet"}},
+const std::array<CommandShape, 6>& Shapes() {
+  static const std::array<CommandShape, 6> shapes{{
+      {"manifest",
+       1,
+       {"base-url", "run", "out", "key", "serial", "expires"},
+       {"base-url", "run"},
+       {"handoff", "content-addressed", "quiet"}},
+      {"publish", 2, {"base-url", "run", "key", "serial", "expires"}, {"base-url", "run"}, {"quiet"}},
+      {"verify", 2, {"public-key"}, {}, {"handoff", "quiet"}},
       {"diff", 2, {}, {}, {"handoff", "quiet"}},
+      {"keygen", 0, {"out"}, {"out"}, {"force", "quiet"}},
+      {"sign", 1, {"key"}, {"key"}, {"quiet"}},
   }};
   return shapes;
 }
@@ -34,14 +40,19 @@ const char kProgramHelp[] =
     "velmora-release: builds, checks and compares releases of Velmora for the updater.\n"
     "\n"
     "  velmora-release manifest RELEASE_DIR --base-url URL --run FILE [--out FILE] [--handoff]\n"
-    "                           [--content-addressed]\n"
+    "                           [--content-addressed] [--key KEY_FILE] [--serial N] [--expires TIME]\n"
     "      the manifest (up.txt) of a release folder\n"
-    "  velmora-release publish RELEASE_DIR OUT_DIR --base-url URL --run FILE\n"
+    "  velmora-release publish RELEASE_DIR OUT_DIR --base-url URL --run FILE [--key KEY_FILE]\n"
+    "                          [--serial N] [--expires TIME]\n"
     "      the whole static tree to serve: download/2099/pro/up.txt and the files, content-addressed\n"
-    "  velmora-release verify MANIFEST DIR [--handoff]\n"
+    "  velmora-release verify MANIFEST DIR [--handoff] [--public-key TEXT_OR_FILE]\n"
     "      checks a manifest with the updater's rules, and a folder against it\n"
     "  velmora-release diff OLD NEW [--handoff]\n"
     "      what an update from OLD to NEW downloads (folders or manifests)\n"
+    "  velmora-release keygen --out KEY_FILE [--force]\n"
+    "      a signing key: the private key file, and the public key for the updater's build\n"
+    "  velmora-release sign MANIFEST --key KEY_FILE\n"
+    "      writes MANIFEST.sig, the signature that updaters built with the public key require\n"
     "\n"
     "velmora-release COMMAND --help tells more. Every command takes --quiet (no progress line).\n"
     "Exit status: 0 success, 1 a failed check or a release that cannot be published, 2 a usage error\n"
@@ -50,37 +61,58 @@ const char kProgramHelp[] =
 
 const char kManifestHelp[] =
     "velmora-release manifest RELEASE_DIR --base-url URL --run FILE [--out FILE] [--handoff]\n"
-    "                         [--content-addressed] [--quiet]\n"
+    "                         [--content-addressed] [--key KEY_FILE] [--serial N] [--expires TIME]\n"
+    "                         [--quiet]\n"
     "\n"
     "Writes the manifest of every file below RELEASE_DIR, sorted by path: name, md5 (32 lower-case\n"
     "hex digits), url (URL joined with the file's path below the folder, percent-encoded), path\n"
-    "(\"\\Bin\\x.dll\") and size, and `run` (FILE, a file of the release, relative to the folder).\n"
+    "(\"\\Bin\\x.dll\"), size and sha256, and `run` (FILE, a file of the release, relative to the\n"
+    "folder).\n"
     "\n"
     "  --base-url URL        http:// or https:// address under which the files are served\n"
     "  --run FILE            the program the updater starts afterwards, e.g. Velmora.exe\n"
     "  --out FILE            write to FILE (replaced in one step) instead of standard output\n"
     "  --handoff             GBK for the hand-off file Bin\\Config\\UP.data instead of UTF-8\n"
     "  --content-addressed   url = URL/files/<md5>/<name>, as `publish` lays the files out\n"
+    "  --key KEY_FILE        sign: FILE.sig beside --out FILE (needs --out; not with --handoff)\n"
+    "  --serial N            the release's serial, 0 to 2^63-1; default with --key: seconds since 1970\n"
+    "                        now, so it grows by itself\n"
+    "  --expires TIME        when updaters stop accepting the manifest: 2027-02-05T12:00:00Z (ISO 8601\n"
+    "                        with its offset) or days from now (45d); default with --key: 30 days\n"
+    "Without --key, `serial` and `expires` are written only when given: every updater refuses an\n"
+    "expired manifest, signed or not.\n"
     "\n"
     "A file that the updater could not install exactly is an error, never skipped: a name without\n"
     "a GBK form (the updater keeps paths as GBK text), a name Windows cannot hold, two paths that\n"
     "differ only in letter case, a link to a folder, an unreadable file.\n";
 
 const char kPublishHelp[] =
-    "velmora-release publish RELEASE_DIR OUT_DIR --base-url URL --run FILE [--quiet]\n"
+    "velmora-release publish RELEASE_DIR OUT_DIR --base-url URL --run FILE [--key KEY_FILE]\n"
+    "                        [--serial N] [--expires TIME] [--quiet]\n"
     "\n"
     "Lays out the static tree of a release in OUT_DIR, ready for any web server, object store or\n"
     "CDN:\n"
     "  OUT_DIR/download/2099/pro/up.txt     the manifest (UTF-8), where the updater asks for it\n"
+    "  OUT_DIR/download/2099/pro/up.txt.sig its signature, with --key\n"
     "  OUT_DIR/files/<md5>/<name>           every file, named by its digest\n"
     "Serve OUT_DIR as the root of the manifest server, and give as URL the address at which OUT_DIR\n"
     "(or a copy of it) is reachable: every url is URL/files/<md5>/<name>. A file's name never changes\n"
-    "meaning, so caches may keep the files forever; only up.txt must not be cached for long.\n"
-    "Files of earlier releases in OUT_DIR are kept (an updater may still be fetching them); up.txt\n"
-    "is written last and replaced in one step.\n";
+    "meaning, so caches may keep the files forever; only up.txt and up.txt.sig must not be cached\n"
+    "for long. Files of earlier releases in OUT_DIR are kept (an updater may still be fetching\n"
+    "them); up.txt is written last and replaced in one step, right after its signature.\n"
+    "\n"
+    "  --key KEY_FILE    sign the manifest with the private key file of `velmora-release keygen`\n"
+    "  --serial N        the release's serial, 0 to 2^63-1; default with --key: seconds since 1970\n"
+    "                    now. A serial lower than the published manifest's is refused: updaters that\n"
+    "                    took that one would refuse this one as older\n"
+    "  --expires TIME    2027-02-05T12:00:00Z (ISO 8601 with its offset) or days from now (45d);\n"
+    "                    default with --key: 30 days. Publish again before then: updaters refuse an\n"
+    "                    expired manifest\n"
+    "Without --key, `serial` and `expires` are written only when given, and a signature left from an\n"
+    "earlier release is removed.\n";
 
 const char kVerifyHelp[] =
-    "velmora-release verify MANIFEST DIR [--handoff] [--quiet]\n"
+    "velmora-release verify MANIFEST DIR [--handoff] [--public-key TEXT_OR_FILE] [--quiet]\n"
     "\n"
     "Checks MANIFEST (UTF-8, or GBK with --handoff) with the updater's rules, every problem with its\n"
     "entry: paths that leave the run directory or lack the leading \"\\\", names Windows cannot hold\n"
@@ -96,6 +128,28 @@ const char kDiffHelp[] =
     "NEW are release folders or manifests (UTF-8, or GBK with --handoff); a manifest written by\n"
     "velmora-release carries each file's size. Files only in OLD are left in place by the updater.\n";
 
+const char kKeygenHelp[] =
+    "velmora-release keygen --out KEY_FILE [--force] [--quiet]\n"
+    "\n"
+    "Makes an ECDSA P-256 key pair for signing manifests. The private key goes into KEY_FILE\n"
+    "(readable by its owner alone where the system allows it; on Windows the folder's permissions\n"
+    "apply): keep it secret, off the servers and out of version control. The public key is printed\n"
+    "on standard output, as the updater's build takes it:\n"
+    "  cmake -DVELMORA_MANIFEST_PUBLIC_KEY=<the printed text> ...\n"
+    "\n"
+    "  --out KEY_FILE   where the private key goes; an existing file is never replaced...\n"
+    "  --force          ...unless this is given (the old key is then lost)\n";
+
+const char kSignHelp[] =
+    "velmora-release sign MANIFEST --key KEY_FILE [--quiet]\n"
+    "\n"
+    "Signs the exact bytes of MANIFEST with the private key in KEY_FILE and writes the signature to\n"
+    "MANIFEST.sig (through a temporary name, so it is never half written). Serve it beside the\n"
+    "manifest: an updater built with the public key fetches both and refuses a manifest whose\n"
+    "signature is missing or does not match. Any change to MANIFEST afterwards needs a new\n"
+    "signature. The updater also needs `serial` and `expires` in the manifest (manifest --key and\n"
+    "publish --key write them); a note says when they are missing.\n";
+
 }  // namespace
 
 std::string HelpText(const std::string& command) {
@@ -103,6 +157,8 @@ std::string HelpText(const std::string& command) {
   if (command == "publish") return kPublishHelp;
   if (command == "verify") return kVerifyHelp;
   if (command == "diff") return kDiffHelp;
+  if (command == "keygen") return kKeygenHelp;
+  if (command == "sign") return kSignHelp;
   return kProgramHelp;
 }
 

@@ -1,10 +1,14 @@
 // The command line of velmora-release: a subcommand, its operands and its options.
 //
 //   velmora-release manifest RELEASE_DIR --base-url URL --run FILE [--out FILE] [--handoff]
-//                            [--content-addressed] [--quiet]
-//   velmora-release publish RELEASE_DIR OUT_DIR --base-url URL --run FILE [--quiet]
-//   velmora-release verify MANIFEST DIR [--handoff] [--quiet]
+//                            [--content-addressed] [--key KEY_FILE] [--serial N] [--expires TIME]
+//                            [--quiet]
+//   velmora-release publish RELEASE_DIR OUT_DIR --base-url URL --run FILE [--key KEY_FILE]
+//                           [--serial N] [--expires TIME] [--quiet]
+//   velmora-release verify MANIFEST DIR [--handoff] [--public-key TEXT_OR_FILE] [--quiet]
 //   velmora-release diff OLD NEW [--handoff] [--quiet]
+//   velmora-release keygen --out KEY_FILE [--force] [--quiet]
+//   velmora-release sign MANIFEST --key KEY_FILE [--quiet]
 //   velmora-release help [COMMAND]     velmora-release [COMMAND] --help
 //
 // Options take their value as the next argument or after "=" ("--run App.exe", "--run=App.exe");
@@ -19,10 +23,10 @@
 namespace velmora::release {
 
 struct CommandLine {
-  std::string command;                        // "manifest", "publish", "verify", "diff" or "help"
+  std::string command;                        // "manifest", "publish", "verify", "diff", "keygen", "sign", "help"
   std::vector<std::string> operands;          // UTF-8, in order
-  std::map<std::string, std::string> values;  // "base-url" -> "https://...", "run", "out"
-  std::set<std::string> flags;                // "handoff", "content-addressed", "quiet"
+  std::map<std::string, std::string> values;  // "base-url" -> "https://...", "run", "out", "key", ...
+  std::set<std::string> flags;                // "handoff", "content-addressed", "force", "quiet"
   bool help = false;                          // help asked for (`command` says about what; may be empty)
   std::string error;                          // a usage error, UTF-8; empty when the line is usable
 };

@@ -58,9 +58,9 @@ bool BaseUrlArgument(const CommandLine& line, ReleaseConsole& console, std::stri
   return true;
 }
 
-bool HashReleaseFolder(ReleaseFolder folder, const CommandLine& line, ReleaseConsole& console, HashedRelease& release,
-                       int& exitStatus) {
-  release = HashRelease(std::move(folder), console, line.flags.count("quiet") != 0);
+bool HashReleaseFolder(ReleaseFolder folder, const CommandLine& line, ReleaseConsole& console, bool withSha256,
+                       HashedRelease& release, int& exitStatus) {
+  release = HashRelease(std::move(folder), console, line.flags.count("quiet") != 0, withSha256);
   if (!release.errors.empty()) {
     exitStatus = Failures(console, "some files could not be read:", release.errors);
     return false;

@@ -29,8 +29,9 @@ bool ListReleaseArgument(const std::string& command, const std::string& operand,
 // The base URL option of `line`, checked; a usage error as above.
 bool BaseUrlArgument(const CommandLine& line, ReleaseConsole& console, std::string& baseUrl, int& exitStatus);
 
-// Hashes the listed release; files that cannot be read completely are a failure as above.
-bool HashReleaseFolder(ReleaseFolder folder, const CommandLine& line, ReleaseConsole& console, HashedRelease& release,
-                       int& exitStatus);
+// Hashes the listed release (SHA-256 too with `withSha256`); files that cannot be read completely
+// are a failure as above.
+bool HashReleaseFolder(ReleaseFolder folder, const CommandLine& line, ReleaseConsole& console, bool withSha256,
+                       HashedRelease& release, int& exitStatus);
 
 }  // namespace velmora::release

@@ -35,7 +35,7 @@ bool ReadSide(const CommandLine& line, const std::string& operand, ReleaseConsol
     // A folder that could not be published may still be compared: its problems are noted.
     for (const std::string& problem : folder.problems) console.Err("velmora-release: note: " + problem + "\n");
     HashedRelease release;
-    if (!HashReleaseFolder(std::move(folder), line, console, release, status)) return false;
+    if (!HashReleaseFolder(std::move(folder), line, console, false, release, status)) return false;
     for (std::size_t i = 0; i < release.folder.files.size(); ++i) {
       const ReleaseFile& file = release.folder.files[i];
       files.push_back({"\\" + Utf8Of(file.relativePath), release.md5[i], file.size});

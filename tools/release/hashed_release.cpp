@@ -1,12 +1,13 @@
 #include "hashed_release.h"
 
 #include "progress_line.h"
+#include "release_digests.h"
 #include "release_text.h"
 #include "release_urls.h"
 
 namespace velmora::release {
 
-HashedRelease HashRelease(ReleaseFolder folder, ReleaseConsole& console, bool quiet) {
+HashedRelease HashRelease(ReleaseFolder folder, ReleaseConsole& console, bool quiet, bool withSha256) {
   HashedRelease release;
   std::vector<std::string> paths;
   std::uint64_t totalBytes = 0;
@@ -15,14 +16,15 @@ HashedRelease HashRelease(ReleaseFolder folder, ReleaseConsole& console, bool qu
     paths.push_back(file.localPath);
     totalBytes += file.size;
   }
-  std::vector<update::FileFingerprint> prints;
+  std::vector<FileDigests> prints;
   {
     ProgressLine line(console, "hashing", paths.size(), totalBytes, !quiet);
     update::FingerprintOptions options;
     options.progress = line.Reporter();
-    prints = update::FingerprintFiles(paths, options);
+    prints = DigestFiles(paths, withSha256, options);
   }
   release.md5.reserve(prints.size());
+  if (withSha256) release.sha256.reserve(prints.size());
   for (std::size_t i = 0; i < prints.size(); ++i) {
     ReleaseFile& file = folder.files[i];
     const std::string shown = "\\" + Utf8Of(file.relativePath);
@@ -42,6 +44,7 @@ HashedRelease HashRelease(ReleaseFolder folder, ReleaseConsole& console, bool qu
     }
     file.size = prints[i].bytesRead;
     release.md5.push_back(std::move(prints[i].md5));
+    if (withSha256) release.sha256.push_back(std::move(prints[i].sha256));
   }
   release.folder = std::move(folder);
   return release;
@@ -62,6 +65,7 @@ ManifestContent ManifestOf(const HashedRelease& release, const ReleaseFile& runF
                                                                        : PublishedName(file.relativePath));
     entry.path = u"\\" + file.relativePath;
     entry.size = file.size;
+    if (i < release.sha256.size()) entry.sha256 = release.sha256[i];
     content.entries.push_back(std::move(entry));
   }
   return content;

@@ -7,20 +7,21 @@
 #include "manifest_writer.h"
 #include "release_console.h"
 #include "release_folder.h"
-#include "update/file_fingerprints.h"
 
 namespace velmora::release {
 
 struct HashedRelease {
   ReleaseFolder folder;                        // its files, in manifest order
   std::vector<std::string> md5;                // one per file, in the same order
+  std::vector<std::string> sha256;             // one per file when asked for; empty otherwise
   std::vector<std::string> errors;             // UTF-8: files that could not be read completely
 };
 
-// Hashes every file of `folder` (already listed) on all cores, showing a progress line unless
-// `quiet`. A file that cannot be opened or read to its end, or whose length changed since it was
-// listed, becomes an error. The sizes in `folder.files` are the bytes hashed.
-HashedRelease HashRelease(ReleaseFolder folder, ReleaseConsole& console, bool quiet);
+// Hashes every file of `folder` (already listed) on all cores, MD5 and with `withSha256` SHA-256
+// from the same read, showing a progress line unless `quiet`. A file that cannot be opened or read
+// to its end, or whose length changed since it was listed, becomes an error. The sizes in
+// `folder.files` are the bytes hashed.
+HashedRelease HashRelease(ReleaseFolder folder, ReleaseConsole& console, bool quiet, bool withSha256);
 
 // How the manifest names the files: by their path below the base URL, or by their digest.
 enum class UrlLayout { ByPath, ContentAddressed };

@@ -3,6 +3,7 @@
 #include <map>
 
 #include "release_text.h"
+#include "update/manifest_freshness.h"
 #include "update/path_safety.h"
 
 namespace velmora::release {
@@ -10,21 +11,25 @@ namespace {
 
 bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
 
-bool IsLowerHexDigest(const std::u16string& md5) {
-  if (md5.size() != 32) return false;
-  for (char16_t c : md5) {
+bool IsLowerHex(const std::u16string& text, std::size_t digits) {
+  if (text.size() != digits) return false;
+  for (char16_t c : text) {
     if (!((c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f'))) return false;
   }
   return true;
 }
 
-bool IsUpperHexDigest(const std::u16string& md5) {
-  if (md5.size() != 32) return false;
-  for (char16_t c : md5) {
+bool IsUpperHex(const std::u16string& text, std::size_t digits) {
+  if (text.size() != digits) return false;
+  for (char16_t c : text) {
     if (!((c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F'))) return false;
   }
   return true;
 }
+
+bool IsLowerHexDigest(const std::u16string& md5) { return IsLowerHex(md5, 32); }
+
+bool IsUpperHexDigest(const std::u16string& md5) { return IsUpperHex(md5, 32); }
 
 bool StartsWithScheme(const std::u16string& url) {
   std::u16string head;
@@ -36,6 +41,19 @@ bool StartsWithScheme(const std::u16string& url) {
 }
 
 std::string Quoted(const std::u16string& text) { return "\"" + Utf8Of(text) + "\""; }
+
+// A member as written: a text in quotes, anything else as its literal ("12", "true", "null").
+std::string Written(const OptionalMember& member) {
+  if (member.kind == json::JsonKind::String) return Quoted(member.text);
+  if (member.kind == json::JsonKind::Array || member.kind == json::JsonKind::Object) return "(an array or object)";
+  return Utf8Of(member.text);
+}
+
+bool IsCount(const OptionalMember& member) {
+  return member.kind == json::JsonKind::Integer && update::ParseSerial(Utf8Of(member.text)).has_value();
+}
+
+constexpr char kRefused[] = "; the updater refuses the whole manifest (\"UpData数据错误\")";
 
 // Why a path (of an entry, or `run` when `isRun`) would not be installed or started where it
 // says, or empty text. The wording follows the rules of update/path_safety.h.
@@ -85,6 +103,14 @@ std::vector<ManifestProblem> CheckManifest(const ManifestRecords& records) {
   } else if (byKey.count(SamePathKey(records.run)) == 0) {
     whole("`run` " + Quoted(records.run) + " names no file that the manifest lists");
   }
+  if (records.serial.present && !IsCount(records.serial)) {
+    whole("`serial` " + Written(records.serial) + " is not a whole number from 0 to 2^63-1 written without quotes" +
+          kRefused);
+  }
+  if (records.expires.present && !ExpiryOf(records)) {
+    whole("`expires` " + Written(records.expires) +
+          " is not a date and time with its offset in quotes (\"2027-02-05T12:00:00Z\")" + kRefused);
+  }
   if (records.entries.empty()) whole("`data` lists no files: the updater would report that nothing needs updating");
 
   std::map<std::u16string, const ManifestRecord*> seen;
@@ -105,6 +131,18 @@ std::vector<ManifestProblem> CheckManifest(const ManifestRecords& records) {
     } else if (!IsLowerHexDigest(record.md5)) {
       problem("`md5` " + Quoted(record.md5) + " is not 32 lower-case hex digits");
     }
+    if (record.sizeMember.present && !IsCount(record.sizeMember)) {
+      problem("`size` " + Written(record.sizeMember) + " is not a whole number of bytes written without quotes" +
+              kRefused);
+    }
+    if (record.sha256.present) {
+      const bool text = record.sha256.kind == json::JsonKind::String;
+      if (text && IsUpperHex(record.sha256.text, 64) && !IsLowerHex(record.sha256.text, 64)) {
+        problem("`sha256` " + Written(record.sha256) + " is in upper case" + kRefused);
+      } else if (!text || !IsLowerHex(record.sha256.text, 64)) {
+        problem("`sha256` " + Written(record.sha256) + " is not 64 lower-case hex digits in quotes" + kRefused);
+      }
+    }
     std::string gbk;
     if (record.url.empty()) {
       problem("`url` is missing or empty");
@@ -115,6 +153,16 @@ std::vector<ManifestProblem> CheckManifest(const ManifestRecords& records) {
     }
   }
   return problems;
+}
+
+std::optional<std::int64_t> ExpiryOf(const ManifestRecords& records) {
+  if (!records.expires.present || records.expires.kind != json::JsonKind::String) return std::nullopt;
+  return update::ParseUtcTime(Utf8Of(records.expires.text));
+}
+
+std::optional<std::int64_t> SerialOf(const ManifestRecords& records) {
+  if (!IsCount(records.serial)) return std::nullopt;
+  return update::ParseSerial(Utf8Of(records.serial.text));
 }
 
 }  // namespace velmora::release

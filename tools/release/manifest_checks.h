@@ -2,6 +2,8 @@
 // refuse the whole manifest, list a file on every run, install it somewhere else or fail it.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,13 +19,22 @@ struct ManifestProblem {
 // Every problem of `records` (which must have parsed), in entry order, the manifest's own
 // problems (`run`, no entries) first:
 // - `run` missing, empty, breaking the path rules, without a GBK form, or naming no listed file;
+// - `serial` that is not a JSON integer from 0 to 2^63-1, `expires` that is not a text holding an
+//   ISO 8601 date and time with its offset (either makes the updater refuse the whole manifest);
 // - no entries;
 // - per entry: a `path` that breaks the path rules (the updater then refuses the whole manifest),
 //   holds a name Windows cannot create, or has no GBK form; a path that is the same file on
 //   Windows as an earlier entry's; an `md5` that is not 32 lower-case hex digits (it never
 //   matches, so the file is downloaded on every run); a `url` that is empty, not http:// or
-//   https://, or without a GBK form.
+//   https://, or without a GBK form; a `size` that is not a JSON integer from 0 to 2^63-1, a
+//   `sha256` that is not a text of 64 lower-case hex digits (either refuses the whole manifest).
 std::vector<ManifestProblem> CheckManifest(const ManifestRecords& records);
+
+// The manifest's expiry (seconds since 1970) when it has a valid `expires`; nothing otherwise.
+std::optional<std::int64_t> ExpiryOf(const ManifestRecords& records);
+
+// The manifest's serial when it has a valid `serial`; nothing otherwise.
+std::optional<std::int64_t> SerialOf(const ManifestRecords& records);
 
 // The manifest path of a record as the message shows it ("entry 3 (\Bin\x.dll)"), 1-based.
 std::string EntryLabel(const ManifestRecord& record);

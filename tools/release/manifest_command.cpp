@@ -1,9 +1,11 @@
 // velmora-release manifest RELEASE_DIR --base-url URL --run FILE [--out FILE] [--handoff]
-//                          [--content-addressed]
+//                          [--content-addressed] [--key KEY_FILE] [--serial N] [--expires TIME]
 #include "command_support.h"
+#include "manifest_signing.h"
 #include "release_commands.h"
 #include "release_files.h"
 #include "release_text.h"
+#include "signing_arguments.h"
 
 namespace velmora::release {
 
@@ -17,6 +19,16 @@ int RunManifestCommand(const CommandLine& line, ReleaseConsole& console) {
     std::string error;
     if (!PathArgument(out->second, outPath, error)) return UsageError(console, line.command, error);
   }
+  const ManifestEncoding encoding = line.flags.count("handoff") != 0 ? ManifestEncoding::Gbk : ManifestEncoding::Utf8;
+  if (line.values.count("key") != 0) {
+    // The product writes the hand-off file on the user's machine; updaters never ask for its signature.
+    if (encoding == ManifestEncoding::Gbk) {
+      return UsageError(console, line.command, "--key signs the server's manifest; the hand-off file is not signed");
+    }
+    if (outPath.empty()) return UsageError(console, line.command, "--key needs --out (the signature goes beside it)");
+  }
+  SigningArguments signing;
+  if (!ReadSigningArguments(line, console, signing, status)) return status;
   ReleaseFolder folder;
   if (!ListReleaseArgument(line.command, line.operands[0], console, folder, status)) return status;
   const std::string& run = line.values.at("run");
@@ -25,21 +37,31 @@ int RunManifestCommand(const CommandLine& line, ReleaseConsole& console) {
   }
 
   HashedRelease release;
-  if (!HashReleaseFolder(std::move(folder), line, console, release, status)) return status;
+  if (!HashReleaseFolder(std::move(folder), line, console, true, release, status)) return status;
   const UrlLayout layout = line.flags.count("content-addressed") != 0 ? UrlLayout::ContentAddressed : UrlLayout::ByPath;
-  const ManifestEncoding encoding = line.flags.count("handoff") != 0 ? ManifestEncoding::Gbk : ManifestEncoding::Utf8;
-  const std::string bytes = WriteManifest(ManifestOf(release, *FindRunFile(release.folder, run), baseUrl, layout), encoding);
+  ManifestContent content = ManifestOf(release, *FindRunFile(release.folder, run), baseUrl, layout);
+  content.serial = signing.serial;
+  content.expires = signing.expires;
+  const std::string bytes = WriteManifest(content, encoding);
 
   if (outPath.empty()) {
     console.Out(bytes);
     return kExitSuccess;
   }
+  std::optional<std::string> signatureText;
   std::string error;
-  if (!WriteFileReplacing(outPath, bytes, error)) return Failure(console, error);
+  if (signing.privateKey) {
+    signatureText.emplace();
+    if (!SignManifestBytes(*signing.privateKey, bytes, *signatureText, error)) return Failure(console, error);
+  }
+  SignatureFileChange change = SignatureFileChange::None;
+  if (!WriteManifestFiles(outPath, bytes, signatureText, change, error)) return Failure(console, error);
   std::uint64_t total = 0;
   for (const ReleaseFile& file : release.folder.files) total += file.size;
-  console.Out("wrote " + out->second + ": " + CountOf(release.folder.files.size(), "file", "files") + ", " +
-              DescribeBytes(total) + (encoding == ManifestEncoding::Gbk ? ", GBK" : ", UTF-8") + "\n");
+  std::string report = "wrote " + out->second + ": " + CountOf(release.folder.files.size(), "file", "files") + ", " +
+                       DescribeBytes(total) + (encoding == ManifestEncoding::Gbk ? ", GBK" : ", UTF-8") + "\n";
+  report += DescribeSigning(out->second, content, change);
+  console.Out(report);
   return kExitSuccess;
 }
 

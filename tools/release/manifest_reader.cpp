@@ -5,6 +5,7 @@
 #include "json/json_document.h"
 #include "release_text.h"
 #include "text/encoding.h"
+#include "update/manifest_freshness.h"
 
 namespace velmora::release {
 namespace {
@@ -80,6 +81,14 @@ std::string ParseErrorName(json::ParseError error) {
   return "an error";
 }
 
+OptionalMember MemberOf(const json::JsonDocument& document, const std::u16string& path) {
+  OptionalMember member;
+  member.kind = document.GetTypeWide(path);
+  member.present = member.kind != json::JsonKind::Raw;
+  if (member.present) member.text = document.GetTextWide(path);
+  return member;
+}
+
 }  // namespace
 
 ManifestRecords ReadManifestText(const std::string& bytes, ManifestEncoding encoding) {
@@ -113,6 +122,8 @@ ManifestRecords ReadManifestText(const std::string& bytes, ManifestEncoding enco
   records.parsed = true;
   records.hasRun = document.ExistsWide(u"run");
   records.run = document.GetTextWide(u"run");
+  records.serial = MemberOf(document, u"serial");
+  records.expires = MemberOf(document, u"expires");
   const std::int32_t count = document.GetCountWide(u"data");
   records.entries.reserve(static_cast<std::size_t>(count > 0 ? count : 0));
   for (std::int32_t i = 0; i < count; ++i) {
@@ -123,9 +134,13 @@ ManifestRecords ReadManifestText(const std::string& bytes, ManifestEncoding enco
     record.md5 = document.GetTextWide(element + u"md5");
     record.url = document.GetTextWide(element + u"url");
     record.path = document.GetTextWide(element + u"path");
-    if (document.GetTypeWide(element + u"size") == json::JsonKind::Integer) {
-      const std::int64_t size = document.GetInt64Wide(element + u"size");
-      if (size >= 0) record.size = static_cast<std::uint64_t>(size);
+    record.sizeMember = MemberOf(document, element + u"size");
+    record.sha256 = MemberOf(document, element + u"sha256");
+    // As the updater reads it: decimal digits of a number from 0 to 2^63-1.
+    if (record.sizeMember.kind == json::JsonKind::Integer) {
+      if (const auto size = update::ParseSerial(Utf8Of(record.sizeMember.text))) {
+        record.size = static_cast<std::uint64_t>(*size);
+      }
     }
     records.entries.push_back(std::move(record));
   }

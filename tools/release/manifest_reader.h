@@ -11,9 +11,19 @@
 #include <string>
 #include <vector>
 
+#include "json/json_node.h"
 #include "manifest_writer.h"
 
 namespace velmora::release {
+
+// A member that a manifest may leave out, as written: its JSON kind and its text (a string's
+// text, a number's literal). The updater refuses the whole manifest when one is present in
+// another form than its own.
+struct OptionalMember {
+  bool present = false;
+  json::JsonKind kind = json::JsonKind::Raw;
+  std::u16string text;
+};
 
 struct ManifestRecord {
   std::int32_t index = 0;  // its place in `data`, from 0
@@ -22,6 +32,8 @@ struct ManifestRecord {
   std::u16string url;
   std::u16string path;
   std::optional<std::uint64_t> size;  // present when the entry has an integer `size` >= 0
+  OptionalMember sizeMember;          // `size` as written
+  OptionalMember sha256;
 };
 
 struct ManifestRecords {
@@ -30,6 +42,8 @@ struct ManifestRecords {
   std::string notes;        // UTF-8 remarks on the text itself (a zero byte that ends it early)
   bool hasRun = false;
   std::u16string run;
+  OptionalMember serial;
+  OptionalMember expires;
   std::vector<ManifestRecord> entries;
 };
 

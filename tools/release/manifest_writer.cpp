@@ -2,6 +2,7 @@
 
 #include "json/json_document.h"
 #include "release_text.h"
+#include "update/manifest_freshness.h"
 
 namespace velmora::release {
 namespace {
@@ -14,6 +15,8 @@ std::string WriteManifest(const ManifestContent& content, ManifestEncoding encod
   json::JsonDocument document;
   document.Reset({});  // an empty object as the root
   document.SetTextWide(u"run", content.run);
+  if (content.serial) document.SetInt64Wide(u"serial", *content.serial);
+  if (content.expires) document.SetTextWide(u"expires", Ascii(update::FormatUtcTime(*content.expires)));
   document.SetArrayWide(u"data");
   for (std::size_t i = 0; i < content.entries.size(); ++i) {
     const ManifestEntry& entry = content.entries[i];
@@ -23,6 +26,7 @@ std::string WriteManifest(const ManifestContent& content, ManifestEncoding encod
     document.SetTextWide(element + u"url", Ascii(entry.url));
     document.SetTextWide(element + u"path", entry.path);
     document.SetInt64Wide(element + u"size", static_cast<std::int64_t>(entry.size));
+    if (!entry.sha256.empty()) document.SetTextWide(element + u"sha256", Ascii(entry.sha256));
   }
   if (encoding == ManifestEncoding::Gbk) return document.ToJson();
   return Utf8Of(document.ToJsonWide());

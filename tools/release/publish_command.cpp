@@ -1,20 +1,26 @@
-// velmora-release publish RELEASE_DIR OUT_DIR --base-url URL --run FILE
+// velmora-release publish RELEASE_DIR OUT_DIR --base-url URL --run FILE [--key KEY_FILE]
+//                         [--serial N] [--expires TIME]
 //
 // OUT_DIR/download/2099/pro/up.txt and OUT_DIR/files/<md5>/<name>: the files first, each copied
 // through a temporary name and checked against its digest on the way, then the manifest, replaced
 // in one step. Whoever serves OUT_DIR meanwhile sees the old manifest with the old files (kept) or
-// the new manifest with every new file in place.
+// the new manifest with every new file in place. With --key the signature up.txt.sig is written
+// beside it (manifest_signing.h tells in which order).
 #include <set>
 #include <utility>
 
 #include "command_support.h"
+#include "manifest_reader.h"
+#include "manifest_signing.h"
 #include "progress_line.h"
 #include "release_commands.h"
 #include "release_files.h"
 #include "release_text.h"
 #include "release_urls.h"
+#include "signing_arguments.h"
 #include "text/encoding.h"
 #include "update/manifest.h"
+#include "update/manifest_freshness.h"
 
 namespace velmora::release {
 namespace {
@@ -35,6 +41,16 @@ std::u16string WithBackslashes(const std::string& slashed) {
   return wide;
 }
 
+// The serial of the manifest already published at `manifestPath`; nothing when there is none, it
+// cannot be read or it carries no valid serial.
+std::optional<std::int64_t> PublishedSerial(const std::string& manifestPath) {
+  std::string bytes;
+  if (!ReadWholeFile(manifestPath, bytes)) return std::nullopt;
+  const ManifestRecords records = ReadManifestText(bytes, ManifestEncoding::Utf8);
+  if (!records.parsed || !records.serial.present || records.serial.kind != json::JsonKind::Integer) return std::nullopt;
+  return update::ParseSerial(Utf8Of(records.serial.text));
+}
+
 }  // namespace
 
 int RunPublishCommand(const CommandLine& line, ReleaseConsole& console) {
@@ -49,6 +65,27 @@ int RunPublishCommand(const CommandLine& line, ReleaseConsole& console) {
   if (IsSameOrBelow(outOperand, releaseOperand)) {
     return UsageError(console, line.command, "OUT_DIR must not lie inside RELEASE_DIR (it would be published too)");
   }
+  SigningArguments signing;
+  if (!ReadSigningArguments(line, console, signing, status)) return status;
+
+  std::u16string manifestFolder = WithBackslashes(update::kManifestPath);
+  const std::size_t lastSeparator = manifestFolder.rfind(u'\\');
+  const std::u16string manifestName = manifestFolder.substr(lastSeparator);
+  manifestFolder.resize(lastSeparator);
+  std::string manifestFolderPath;
+  std::string manifestPath;
+  GbkOf(manifestFolder, manifestFolderPath);
+  GbkOf(manifestFolder + manifestName, manifestPath);
+  // Updaters that took the published manifest refuse one with a lower serial ("UpData版本过旧"):
+  // publishing it would stop every update until a higher serial came.
+  if (const std::optional<std::int64_t> published = PublishedSerial(outDir + manifestPath);
+      published && signing.serial && *signing.serial < *published) {
+    return Failure(console, "the manifest published in " + outOperand + " has serial " + std::to_string(*published) +
+                                ", higher than " + std::to_string(*signing.serial) +
+                                ": updaters that took it would refuse this one as older; give --serial " +
+                                std::to_string(*published) + " or higher");
+  }
+
   ReleaseFolder folder;
   if (!ListReleaseArgument(line.command, releaseOperand, console, folder, status)) return status;
   const std::string& run = line.values.at("run");
@@ -56,9 +93,17 @@ int RunPublishCommand(const CommandLine& line, ReleaseConsole& console) {
     return UsageError(console, line.command, "--run \"" + run + "\" names no file of " + releaseOperand);
   }
   HashedRelease release;
-  if (!HashReleaseFolder(std::move(folder), line, console, release, status)) return status;
-  const ManifestContent manifest =
-      ManifestOf(release, *FindRunFile(release.folder, run), baseUrl, UrlLayout::ContentAddressed);
+  if (!HashReleaseFolder(std::move(folder), line, console, true, release, status)) return status;
+  ManifestContent manifest = ManifestOf(release, *FindRunFile(release.folder, run), baseUrl, UrlLayout::ContentAddressed);
+  manifest.serial = signing.serial;
+  manifest.expires = signing.expires;
+  const std::string manifestBytes = WriteManifest(manifest, ManifestEncoding::Utf8);
+  std::optional<std::string> signatureText;
+  if (signing.privateKey) {
+    // Signed before anything is copied: a key that cannot sign leaves the tree as it was.
+    signatureText.emplace();
+    if (!SignManifestBytes(*signing.privateKey, manifestBytes, *signatureText, error)) return Failure(console, error);
+  }
 
   // The files, each once: two files of one content and one name share their published file.
   std::uint64_t total = 0;
@@ -88,25 +133,18 @@ int RunPublishCommand(const CommandLine& line, ReleaseConsole& console) {
   }
 
   // The manifest last, where the updater asks for it: the tree is complete before it names it.
-  std::u16string manifestFolder = WithBackslashes(update::kManifestPath);
-  const std::size_t lastSeparator = manifestFolder.rfind(u'\\');
-  const std::u16string manifestName = manifestFolder.substr(lastSeparator);
-  manifestFolder.resize(lastSeparator);
-  std::string manifestFolderPath;
-  std::string manifestPath;
-  GbkOf(manifestFolder, manifestFolderPath);
-  GbkOf(manifestFolder + manifestName, manifestPath);
   if (!CreateFolders(outDir + manifestFolderPath)) {
     return Failure(console, "cannot create the folder " + outOperand + Utf8Of(manifestFolder));
   }
-  if (!WriteFileReplacing(outDir + manifestPath, WriteManifest(manifest, ManifestEncoding::Utf8), error)) {
+  SignatureFileChange change = SignatureFileChange::None;
+  if (!WriteManifestFiles(outDir + manifestPath, manifestBytes, signatureText, change, error)) {
     return Failure(console, error);
   }
   console.Out("published " + CountOf(release.folder.files.size(), "file", "files") + ", " + DescribeBytes(total) +
               ", to " + outOperand + ":\n  " + update::kManifestPath + " (the manifest; serve it uncached)\n  /" +
               kContentFolder + "/<md5>/<name> (" + CountOf(copied.size(), "file", "files") +
               ", never changing: cache them for good)\nevery url begins with " + JoinUrl(baseUrl, kContentFolder) +
-              "/\n");
+              "/\n" + DescribeSigning(update::kManifestPath, manifest, change));
   return kExitSuccess;
 }
 

@@ -14,6 +14,8 @@ int RunRelease(const std::vector<std::string>& arguments, ReleaseConsole& consol
   if (line.command == "manifest") return RunManifestCommand(line, console);
   if (line.command == "publish") return RunPublishCommand(line, console);
   if (line.command == "verify") return RunVerifyCommand(line, console);
+  if (line.command == "keygen") return RunKeygenCommand(line, console);
+  if (line.command == "sign") return RunSignCommand(line, console);
   return RunDiffCommand(line, console);
 }
 

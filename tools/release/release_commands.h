@@ -18,5 +18,7 @@ int RunManifestCommand(const CommandLine& line, ReleaseConsole& console);
 int RunPublishCommand(const CommandLine& line, ReleaseConsole& console);
 int RunVerifyCommand(const CommandLine& line, ReleaseConsole& console);
 int RunDiffCommand(const CommandLine& line, ReleaseConsole& console);
+int RunKeygenCommand(const CommandLine& line, ReleaseConsole& console);
+int RunSignCommand(const CommandLine& line, ReleaseConsole& console);
 
 }  // namespace velmora::release

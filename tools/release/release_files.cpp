@@ -46,26 +46,38 @@ bool ReadWholeFile(const std::string& path, std::string& bytes) {
   }
 }
 
-bool WriteFileReplacing(const std::string& path, const std::string& bytes, std::string& error) {
+bool StageFile(const std::string& path, const std::string& bytes, std::string& error) {
   const std::string staged = path + kNewSuffix;
   platform::OutputFile file;
   if (!file.Open(staged, platform::OutputFile::Mode::CreateOrTruncate)) {
     error = "cannot create " + Shown(staged);
     return false;
   }
-  const bool written = file.Write(bytes.data(), bytes.size());
+  // Flushed before it can be renamed: a crash must not leave an empty file under the final name.
+  const bool written = file.Write(bytes.data(), bytes.size()) && file.Flush();
   file.Close();
   if (!written) {
     platform::RemoveFile(staged);
     error = "cannot write " + Shown(staged) + " (is the disk full?)";
     return false;
   }
+  return true;
+}
+
+bool ReplaceWithStaged(const std::string& path, std::string& error) {
+  const std::string staged = path + kNewSuffix;
   if (!platform::MoveFileReplacing(staged, path)) {
     platform::RemoveFile(staged);
     error = "cannot put " + Shown(staged) + " in the place of " + Shown(path);
     return false;
   }
   return true;
+}
+
+void DiscardStaged(const std::string& path) { platform::RemoveFile(path + kNewSuffix); }
+
+bool WriteFileReplacing(const std::string& path, const std::string& bytes, std::string& error) {
+  return StageFile(path, bytes, error) && ReplaceWithStaged(path, error);
 }
 
 bool CreateFolders(const std::string& path) {

@@ -19,6 +19,15 @@ bool ReadWholeFile(const std::string& path, std::string& bytes);
 // the place of `path`.
 bool WriteFileReplacing(const std::string& path, const std::string& bytes, std::string& error);
 
+// The two steps of WriteFileReplacing, for files that must change together (a manifest and its
+// signature): StageFile writes `bytes` into "<path>.velmora-new" and makes them reach the disk;
+// ReplaceWithStaged then puts that file in the place of `path` in one step. Each returns false,
+// with `error` (UTF-8) set and the staged file removed, when it could not. DiscardStaged removes a
+// staged file that is not to be used after all.
+bool StageFile(const std::string& path, const std::string& bytes, std::string& error);
+bool ReplaceWithStaged(const std::string& path, std::string& error);
+void DiscardStaged(const std::string& path);
+
 // Creates the folder `path` (GBK, "\" or "/" between folders) and the folders above it that are
 // missing. False when it does not exist afterwards.
 bool CreateFolders(const std::string& path);

@@ -1,15 +1,22 @@
-// velmora-release verify MANIFEST DIR [--handoff]
+// velmora-release verify MANIFEST DIR [--handoff] [--public-key TEXT_OR_FILE]
 //
-// First the manifest itself with the updater's rules (manifest_checks.h), then every listed file
-// below DIR, hashed as the update check hashes it and compared byte for byte with its `md5`.
+// First the manifest itself with the updater's rules (manifest_checks.h), its signature
+// (MANIFEST.sig) when given the public key, and its expiry; then every listed file below DIR,
+// hashed as the update check hashes it and compared byte for byte with its `md5`, and with its
+// `size` and `sha256` where the manifest gives them.
+#include <optional>
+
 #include "command_support.h"
 #include "manifest_checks.h"
 #include "platform/directory_walk.h"
+#include "platform/file.h"
 #include "progress_line.h"
 #include "release_commands.h"
+#include "release_digests.h"
 #include "release_files.h"
 #include "release_text.h"
-#include "update/file_fingerprints.h"
+#include "update/manifest_freshness.h"
+#include "update/manifest_signature.h"
 #include "update/path_safety.h"
 
 namespace velmora::release {
@@ -21,32 +28,54 @@ struct FolderResult {
   std::vector<std::string> lines;  // "missing  \Bin\x.dll", ...
 };
 
+constexpr std::int64_t kSecondsPerDay = 86400;
+constexpr std::size_t kLongestKeyArgumentFile = 4096;
+
+// How the file's bytes differ from what the entry says, or empty text when they match: its md5
+// (byte for byte, as the updater compares), and its size and sha256 when the entry gives them.
+std::string Mismatch(const ManifestRecord& record, const FileDigests& digests) {
+  std::string mismatch;
+  const auto add = [&mismatch](const std::string& text) { mismatch += (mismatch.empty() ? ": " : "; ") + text; };
+  const std::string expected = Utf8Of(record.md5);
+  if (digests.md5 != expected) {
+    add("its md5 is " + digests.md5 + ", the manifest says " + (expected.empty() ? "nothing" : expected));
+  }
+  if (record.size && digests.bytesRead != *record.size) {
+    add("it has " + DescribeBytes(digests.bytesRead) + ", the manifest says " + std::to_string(*record.size));
+  }
+  if (record.sha256.present && digests.sha256 != Utf8Of(record.sha256.text)) {
+    add("its sha256 is " + digests.sha256 + ", the manifest says " + Utf8Of(record.sha256.text));
+  }
+  return mismatch;
+}
+
 // Hashes the entries whose path the updater would accept and compares them.
 FolderResult CompareFolder(const ManifestRecords& records, const std::string& folder, bool quiet,
                            ReleaseConsole& console) {
   std::vector<const ManifestRecord*> checked;
   std::vector<std::string> paths;
+  bool withSha256 = false;
   for (const ManifestRecord& record : records.entries) {
     std::string gbk;
     if (GbkOf(record.path, gbk) && update::IsSafeInstallPath(gbk)) {
       checked.push_back(&record);
       paths.push_back(folder + gbk);
+      withSha256 = withSha256 || record.sha256.present;
     }
   }
-  std::vector<update::FileFingerprint> prints;
+  std::vector<FileDigests> prints;
   {
     // Sizes are not known before hashing: the line shows the bytes read so far.
     ProgressLine line(console, "hashing", paths.size(), 0, !quiet);
     update::FingerprintOptions options;
     options.progress = line.Reporter();
-    prints = update::FingerprintFiles(paths, options);
+    prints = DigestFiles(paths, withSha256, options);
   }
   FolderResult result;
   result.checked = checked.size();
   for (std::size_t i = 0; i < checked.size(); ++i) {
     const ManifestRecord& record = *checked[i];
     const std::string shown = Utf8Of(record.path);
-    const std::string expected = Utf8Of(record.md5);
     switch (prints[i].state) {
       case update::FileReadState::Missing:
         result.lines.push_back("missing   " + shown);
@@ -55,16 +84,86 @@ FolderResult CompareFolder(const ManifestRecords& records, const std::string& fo
         result.lines.push_back("unreadable " + shown);
         break;
       case update::FileReadState::Read:
-        if (prints[i].md5 == expected) {
+        if (const std::string mismatch = Mismatch(record, prints[i]); mismatch.empty()) {
           ++result.matching;
         } else {
-          result.lines.push_back("differs   " + shown + ": its md5 is " + prints[i].md5 + ", the manifest says " +
-                                 (expected.empty() ? "nothing" : expected));
+          result.lines.push_back("differs   " + shown + mismatch);
         }
         break;
     }
   }
   return result;
+}
+
+// The public key that --public-key gives: its text itself, or a file holding it. Nothing, with
+// `error` set, when it is neither.
+std::optional<std::string> PublicKeyArgument(const std::string& argument, std::string& error) {
+  if (std::optional<std::string> key = update::PublicKeyFromText(argument)) return key;
+  std::string path;
+  std::string bytes;
+  if (PathArgument(argument, path, error) && !platform::FolderExists(path)) {
+    const std::int64_t length = platform::FileLength(path);
+    if (length >= 0 && length <= static_cast<std::int64_t>(kLongestKeyArgumentFile) && ReadWholeFile(path, bytes)) {
+      if (std::optional<std::string> key = update::PublicKeyFromText(bytes)) return key;
+      error = update::PrivateKeyFromText(bytes)
+                  ? "--public-key " + argument + " holds a private key; give the public key text that keygen printed"
+                  : "--public-key " + argument + " does not hold a public key (the Base64 of 64 bytes)";
+      return std::nullopt;
+    }
+  }
+  error = "--public-key \"" + argument + "\" is neither a public key (the Base64 of 64 bytes, as keygen prints "
+          "it) nor a file holding one";
+  return std::nullopt;
+}
+
+// "in 29 days", "2 days ago", "in less than a day".
+std::string FromNow(std::int64_t when, std::int64_t now) {
+  const std::int64_t days = (when > now ? when - now : now - when) / kSecondsPerDay;
+  if (days == 0) return when > now ? "in less than a day" : "less than a day ago";
+  const std::string count = CountOf(static_cast<std::uint64_t>(days), "day", "days");
+  return when > now ? "in " + count : count + " ago";
+}
+
+// The problems of the manifest's authenticity and age, and a line on what it carries: its
+// signature checked against `publicKey` when given, `serial` and `expires` required with a key
+// (an updater with a key refuses a manifest without them), and an expiry that has passed.
+std::vector<ManifestProblem> CheckAuthenticity(const ManifestRecords& records, const std::string& manifestBytes,
+                                               const std::string& signaturePath, const std::string& signatureShown,
+                                               const std::optional<std::string>& publicKey, bool handOff,
+                                               std::string& summary) {
+  std::vector<ManifestProblem> problems;
+  const auto whole = [&problems](std::string message) { problems.push_back({-1, std::move(message)}); };
+  if (publicKey) {
+    std::string signatureText;
+    if (platform::FileLength(signaturePath) < 0) {
+      whole("the signature " + signatureShown + " is missing; an updater built with a key refuses the manifest "
+            "(\"UpData签名错误\")");
+    } else if (!ReadWholeFile(signaturePath, signatureText) || !update::SignatureFromText(signatureText)) {
+      whole("the signature " + signatureShown + " is not a signature (the Base64 of 64 bytes); the updater refuses "
+            "the manifest (\"UpData签名错误\")");
+    } else if (!update::IsSignedBy(*publicKey, manifestBytes, signatureText)) {
+      whole("the signature " + signatureShown + " does not match: the manifest changed after it was signed, or "
+            "another key signed it; the updater refuses the manifest (\"UpData签名错误\")");
+    } else {
+      summary += "signature " + signatureShown + " matches the public key\n";
+    }
+    if (!records.serial.present || !records.expires.present) {
+      whole("`serial` or `expires` is missing; an updater built with a key refuses the manifest without both");
+    }
+  }
+  const std::optional<std::int64_t> serial = SerialOf(records);
+  const std::optional<std::int64_t> expires = ExpiryOf(records);
+  const std::int64_t now = update::UtcSecondsNow();
+  if (expires && *expires <= now && !handOff) {
+    whole("`expires` " + update::FormatUtcTime(*expires) + " has passed (" + FromNow(*expires, now) +
+          "): every updater refuses the manifest (\"UpData已过期\")");
+  }
+  if (serial) summary += "serial " + std::to_string(*serial) + "\n";
+  if (expires && (*expires > now || handOff)) {
+    summary += "expires " + update::FormatUtcTime(*expires) + " (" + FromNow(*expires, now) + ")" +
+               (handOff ? ", not checked for a hand-off file" : "") + "\n";
+  }
+  return problems;
 }
 
 }  // namespace
@@ -78,6 +177,13 @@ int RunVerifyCommand(const CommandLine& line, ReleaseConsole& console) {
   if (!PathArgument(manifestOperand, manifestPath, error) || !PathArgument(folderOperand, folder, error)) {
     return UsageError(console, line.command, error);
   }
+  const bool handOff = line.flags.count("handoff") != 0;
+  std::optional<std::string> publicKey;
+  if (const auto key = line.values.find("public-key"); key != line.values.end()) {
+    if (handOff) return UsageError(console, line.command, "a hand-off file is not signed: --public-key and --handoff");
+    publicKey = PublicKeyArgument(key->second, error);
+    if (!publicKey) return UsageError(console, line.command, error);
+  }
   if (!platform::FolderExists(folder)) return UsageError(console, line.command, "no such folder: " + folderOperand);
   if (platform::FolderExists(manifestPath)) {
     return UsageError(console, line.command, manifestOperand + " is a folder, not a manifest");
@@ -86,17 +192,25 @@ int RunVerifyCommand(const CommandLine& line, ReleaseConsole& console) {
   if (!ReadWholeFile(manifestPath, bytes)) {
     return UsageError(console, line.command, "cannot read the manifest " + manifestOperand);
   }
-  const ManifestEncoding encoding = line.flags.count("handoff") != 0 ? ManifestEncoding::Gbk : ManifestEncoding::Utf8;
+  const ManifestEncoding encoding = handOff ? ManifestEncoding::Gbk : ManifestEncoding::Utf8;
   const ManifestRecords records = ReadManifestText(bytes, encoding);
   if (!records.notes.empty()) console.Err("velmora-release: note: " + manifestOperand + ": " + records.notes + "\n");
   if (!records.parsed) return Failure(console, manifestOperand + ": " + records.error);
 
-  const std::vector<ManifestProblem> problems = CheckManifest(records);
+  const std::string signaturePath = manifestPath + update::kSignatureSuffix;
+  const std::string signatureShown = manifestOperand + update::kSignatureSuffix;
+  if (!publicKey && !handOff && platform::FileLength(signaturePath) >= 0) {
+    console.Err("velmora-release: note: " + signatureShown + " was not checked (give --public-key)\n");
+  }
+  std::string summary;
+  std::vector<ManifestProblem> problems =
+      CheckAuthenticity(records, bytes, signaturePath, signatureShown, publicKey, handOff, summary);
+  for (ManifestProblem& problem : CheckManifest(records)) problems.push_back(std::move(problem));
   std::string report;
   for (const ManifestProblem& problem : problems) report += "problem   " + problem.message + "\n";
   console.Out(report);
   const FolderResult result = CompareFolder(records, folder, line.flags.count("quiet") != 0, console);
-  report.clear();
+  report = summary;
   for (const std::string& text : result.lines) report += text + "\n";
   const std::size_t unchecked = records.entries.size() - result.checked;
   report += CountOf(problems.size(), "problem", "problems") + " in the manifest; " +

@@ -1,0 +1,77 @@
+#include "manifest_signing.h"
+
+#include "platform/file.h"
+#include "platform/signature.h"
+#include "release_files.h"
+#include "text/encoding.h"
+#include "update/manifest_freshness.h"
+#include "update/manifest_signature.h"
+
+namespace velmora::release {
+
+std::string PublicKeyOf(const std::string& privateKey) {
+  return privateKey.substr(0, platform::kEcdsaP256PublicKeySize);
+}
+
+bool SignManifestBytes(const std::string& privateKey, std::string_view manifestBytes, std::string& signatureText,
+                       std::string& error) {
+  const std::string signature = platform::SignEcdsaP256Sha256(privateKey, manifestBytes);
+  if (signature.empty()) {
+    error = "the key could not sign (it is not a valid P-256 key)";
+    return false;
+  }
+  signatureText = update::SignatureText(signature);
+  if (!update::IsSignedBy(PublicKeyOf(privateKey), manifestBytes, signatureText)) {
+    signatureText.clear();
+    error = "the key file's public half does not belong to its secret half: the signature would not verify";
+    return false;
+  }
+  return true;
+}
+
+bool WriteManifestFiles(const std::string& path, const std::string& bytes,
+                        const std::optional<std::string>& signatureText, SignatureFileChange& change,
+                        std::string& error) {
+  const std::string signaturePath = path + update::kSignatureSuffix;
+  change = SignatureFileChange::None;
+  if (!signatureText) {
+    if (!WriteFileReplacing(path, bytes, error)) return false;
+    if (platform::FileLength(signaturePath) >= 0) {
+      if (!platform::RemoveFile(signaturePath)) {
+        error = "cannot remove " + text::NarrowToUtf8(signaturePath) + ", which signs the manifest it replaced";
+        return false;
+      }
+      change = SignatureFileChange::RemovedStale;
+    }
+    return true;
+  }
+  if (!StageFile(path, bytes, error)) return false;
+  if (!StageFile(signaturePath, *signatureText, error)) {
+    DiscardStaged(path);
+    return false;
+  }
+  if (!ReplaceWithStaged(signaturePath, error)) {
+    DiscardStaged(path);
+    return false;
+  }
+  if (!ReplaceWithStaged(path, error)) {
+    error += "; the signature beside it is already the new one, so updaters built with a key refuse the old "
+             "manifest until this is run again";
+    return false;
+  }
+  change = SignatureFileChange::Written;
+  return true;
+}
+
+std::string DescribeSigning(const std::string& shownPath, const ManifestContent& content, SignatureFileChange change) {
+  std::string line = change == SignatureFileChange::Written ? "signed: " + shownPath + update::kSignatureSuffix : "";
+  if (content.serial) line += (line.empty() ? "" : "; ") + std::string("serial ") + std::to_string(*content.serial);
+  if (content.expires) line += (line.empty() ? "" : ", ") + std::string("expires ") + update::FormatUtcTime(*content.expires);
+  if (!line.empty()) line += "\n";
+  if (change == SignatureFileChange::RemovedStale) {
+    line += "removed " + shownPath + update::kSignatureSuffix + ", which signed the manifest it replaced\n";
+  }
+  return line;
+}
+
+}  // namespace velmora::release

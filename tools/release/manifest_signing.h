@@ -1,0 +1,46 @@
+// Signing a manifest and putting it on disk beside its signature.
+//
+// The signature file is the manifest's path + ".sig" (update::kSignatureSuffix), holding the
+// Base64 of an ECDSA P-256 / SHA-256 signature of the manifest file's exact bytes and a newline.
+// An updater fetches the manifest first and the signature right after; a pair that does not
+// match is refused with a signature error, so a mismatch can delay an update but never installs
+// anything.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "manifest_writer.h"
+
+namespace velmora::release {
+
+// The public half (64 bytes) of a 96-byte private key.
+std::string PublicKeyOf(const std::string& privateKey);
+
+// The signature file's text for `manifestBytes` signed with `privateKey`. The new signature is
+// checked against the key's own public half before it is returned, so a key file whose halves
+// do not belong together is refused rather than published. False, with `error` set, on failure.
+bool SignManifestBytes(const std::string& privateKey, std::string_view manifestBytes, std::string& signatureText,
+                       std::string& error);
+
+// What WriteManifestFiles did to the signature file beside the manifest.
+enum class SignatureFileChange { Written, RemovedStale, None };
+
+// Writes the manifest `bytes` at `path` (GBK) and, with `signatureText`, its signature at
+// path + ".sig". Both are written in full under temporary names first; then the signature takes
+// its place, and the manifest right after it, so they differ only for the moment between two
+// renames. Without a signature, a signature file left beside the manifest by an earlier release
+// is removed once the new manifest is in place: it signs other bytes.
+// False with `error` (UTF-8) set when something could not be written. Nothing has changed then,
+// unless the manifest could not replace the old one after the signature had: `error` says so.
+bool WriteManifestFiles(const std::string& path, const std::string& bytes,
+                        const std::optional<std::string>& signatureText, SignatureFileChange& change,
+                        std::string& error);
+
+// The lines that tell the publisher what was signed and how long it holds, for the manifest shown
+// as `shownPath`: "signed: site/up.txt.sig; serial 1799236800, expires 2027-02-05T12:00:00Z".
+// Empty for an unsigned manifest without those members (as before there were any).
+std::string DescribeSigning(const std::string& shownPath, const ManifestContent& content, SignatureFileChange change);
+
+}  // namespace velmora::release

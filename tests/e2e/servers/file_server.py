@@ -31,7 +31,7 @@ DROP = "drop"            # announces the whole length, sends `cut` bytes, closes
 OVERSIZED = "oversized"  # announces the body's length, sends the body and then `extra`
 NO_LENGTH = "no-length"  # no Content-Length: chunked (chunked=True) or ended by closing
 GZIP = "gzip"            # Content-Encoding: gzip and the gzipped body, whatever the request accepts
-DRIP = "drip"            # `step` bytes every `interval` seconds
+DRIP = "drip"            # `step` bytes every `interval` seconds (the part asked for, when ranges are on)
 STALL = "stall"          # headers and `cut` bytes, then nothing until the client leaves or stop()
 SILENT = "silent"        # reads the request and answers nothing until the client leaves or stop()
 
@@ -148,7 +148,7 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         body, length, start = route.body, len(route.body), 0
         headers = [("Content-Type", route.content_type), ("Connection", "close")]
         status = route.status
-        if route.ranges and status == 200 and route.behaviour == NORMAL:
+        if route.ranges and status == 200 and route.behaviour in (NORMAL, DRIP):
             headers.append(("Accept-Ranges", "bytes"))
             match = _RANGE.match(self.headers.get("Range", "") or "")
             if match and int(match.group(1)) >= length:

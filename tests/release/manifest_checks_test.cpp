@@ -98,6 +98,48 @@ TEST(ManifestChecksTest, ProblemsComeInEntryOrderAfterTheManifestsOwn) {
   EXPECT_EQ(indexes, (std::vector<std::int32_t>{-1, 0, 0, 2}));
 }
 
+// Each malformed optional member makes the updater refuse the whole manifest: one problem each.
+TEST(ManifestChecksTest, MalformedSerialExpiresSizeAndSha256AreProblems) {
+  const std::string sha = std::string(64, 'a');
+  const auto withEntry = [](const std::string& members) {
+    return "{\"run\":\"App.exe\"" + members + ",\"data\":[{\"md5\":\"" + kA +
+           "\",\"url\":\"http://h/a\",\"path\":\"\\\\App.exe\"}]}";
+  };
+  const auto withMember = [&](const std::string& member) {
+    return withEntry("").insert(withEntry("").size() - 3, "," + member);
+  };
+  const struct {
+    std::string text;
+    std::string problem;  // "" for none
+  } cases[] = {
+      {withEntry(",\"serial\":0,\"expires\":\"2027-01-06T20:00:00+08:00\""), ""},
+      {withEntry(",\"serial\":9223372036854775807"), ""},
+      {withEntry(",\"serial\":\"5\""), "`serial` \"5\" is not a whole number"},
+      {withEntry(",\"serial\":-1"), "`serial` -1 is not a whole number"},
+      {withEntry(",\"serial\":1.5"), "`serial` 1.5 is not"},
+      {withEntry(",\"serial\":9223372036854775808"), "`serial` 9223372036854775808 is not"},
+      {withEntry(",\"expires\":\"2027-01-06\""), "`expires` \"2027-01-06\" is not a date and time"},
+      {withEntry(",\"expires\":\"2027-01-06T12:00:00\""), "`expires` \"2027-01-06T12:00:00\" is not"},
+      {withEntry(",\"expires\":1799236800"), "`expires` 1799236800 is not"},
+      {withMember("\"size\":0,\"sha256\":\"" + sha + "\""), ""},
+      {withMember("\"size\":\"12\""), "entry 1 (\\App.exe): `size` \"12\" is not a whole number of bytes"},
+      {withMember("\"size\":-3"), "`size` -3 is not"},
+      {withMember("\"sha256\":\"" + std::string(64, 'A') + "\""), "is in upper case"},
+      {withMember("\"sha256\":\"" + sha.substr(1) + "\""), "is not 64 lower-case hex digits"},
+      {withMember("\"sha256\":null"), "`sha256` null is not 64"},
+  };
+  for (const auto& test : cases) {
+    const std::vector<ManifestProblem> problems = ProblemsOf(test.text);
+    if (test.problem.empty()) {
+      EXPECT_TRUE(problems.empty()) << test.text << "\n" << (problems.empty() ? "" : problems[0].message);
+      continue;
+    }
+    ASSERT_EQ(problems.size(), 1u) << test.text;
+    EXPECT_NE(problems[0].message.find(test.problem), std::string::npos) << problems[0].message;
+    EXPECT_NE(problems[0].message.find("refuses the whole manifest"), std::string::npos) << problems[0].message;
+  }
+}
+
 TEST(ManifestChecksTest, AManifestWithoutFilesIsAProblem) {
   const std::vector<ManifestProblem> problems = ProblemsOf("{\"run\":\"App.exe\",\"data\":[]}");
   ASSERT_EQ(problems.size(), 2u);

@@ -1,5 +1,6 @@
 #include "command_support.h"
 
+#include "release_digests.h"
 #include "release_files.h"
 #include "release_urls.h"
 
@@ -60,6 +61,12 @@ bool BaseUrlArgument(const CommandLine& line, ReleaseConsole& console, std::stri
 
 bool HashReleaseFolder(ReleaseFolder folder, const CommandLine& line, ReleaseConsole& console, bool withSha256,
                        HashedRelease& release, int& exitStatus) {
+  if (withSha256 && !Sha256Available()) {
+    // Written as before the member existed, rather than not at all: updaters check md5 and size.
+    console.Err("velmora-release: note: this system's hash provider computes no SHA-256; the manifest lists no "
+                "sha256\n");
+    withSha256 = false;
+  }
   release = HashRelease(std::move(folder), console, line.flags.count("quiet") != 0, withSha256);
   if (!release.errors.empty()) {
     exitStatus = Failures(console, "some files could not be read:", release.errors);

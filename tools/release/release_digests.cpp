@@ -54,6 +54,14 @@ FileDigests DigestOf(const std::string& path, bool withSha256, char* buffer, std
 
 }  // namespace
 
+bool Sha256Available() {
+  static const bool available = [] {
+    platform::HashComputation probe(update::kCalgSha256);
+    return probe.Add("abc") && probe.Finish(update::kSha256DigestLength).size() == update::kSha256DigestLength;
+  }();
+  return available;
+}
+
 std::vector<FileDigests> DigestFiles(const std::vector<std::string>& paths, bool withSha256,
                                      const update::FingerprintOptions& options) {
   std::vector<FileDigests> results(paths.size());

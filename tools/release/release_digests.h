@@ -21,6 +21,10 @@ struct FileDigests {
   std::uint64_t bytesRead = 0;
 };
 
+// Whether this system's hash provider computes SHA-256 (checked once). A Windows provider
+// without it gives every file a failed read when SHA-256 is asked for.
+bool Sha256Available();
+
 // The digests of the files at `paths` (GBK), in the order of `paths`. Uses as many threads as the
 // update check (update::FingerprintThreadCount), each reading through one 128 KiB buffer, so memory
 // stays bounded. `options.progress`, when set, is called on the calling thread while the files are

@@ -34,8 +34,9 @@ struct SigningArguments {
 std::optional<std::int64_t> ParseExpiresArgument(const std::string& text, std::int64_t now);
 
 // Reads --key, --serial and --expires of `line`, with the defaults above. A serial or time that
-// does not parse, an expiry that is not ahead of now, or a key file that is missing or holds no
-// private key is a usage error: `exitStatus` is set and false returned.
+// does not parse, or a key file that is missing or holds no private key, is a usage error:
+// `exitStatus` is set and false returned. An expiry that has passed is written with a note on
+// standard error (every updater refuses such a manifest; tests of that refusal make one).
 bool ReadSigningArguments(const CommandLine& line, ReleaseConsole& console, SigningArguments& arguments,
                           int& exitStatus);
 

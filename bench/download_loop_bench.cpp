@@ -77,6 +77,7 @@ class MemoryRequest final : public platform::StreamedRequest {
   std::int32_t StatusCode() override { return 200; }
   std::int64_t ContentLength() override { return length_; }
   std::string ContentEncoding() override { return {}; }
+  std::string ContentRange() override { return {}; }
   std::int64_t Read(void* buffer, std::uint32_t size) override {
     const std::int64_t count = std::min<std::int64_t>(size, length_ - served_);
     std::memcpy(buffer, Source().data() + served_ % static_cast<std::int64_t>(kSourceBytes),

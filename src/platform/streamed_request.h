@@ -36,7 +36,7 @@ class StreamedRequest {
   // The Content-Encoding header's value as sent; empty when there is none.
   virtual std::string ContentEncoding() = 0;
   // The Content-Range header's value as sent ("bytes 100-199/200"); empty when there is none.
-  virtual std::string ContentRange() { return {}; }
+  virtual std::string ContentRange() = 0;
   // Reads up to `size` bytes of the body into `buffer`. Returns the bytes read, 0 at the end of
   // the body, -1 when the read failed (no data for longer than the receive time-out, or a broken
   // connection). A connection closed early may also look like the end of the body (WinINet

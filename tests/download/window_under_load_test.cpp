@@ -40,6 +40,7 @@ class MemoryHttp final : public platform::StreamingHttp {
     std::int32_t StatusCode() override { return 200; }
     std::int64_t ContentLength() override { return size_; }
     std::string ContentEncoding() override { return {}; }
+    std::string ContentRange() override { return {}; }
     std::int64_t Read(void* buffer, std::uint32_t size) override {
       const std::int64_t got = std::min<std::int64_t>(left_, size);
       std::memset(buffer, 0, static_cast<std::size_t>(got));

@@ -1,8 +1,12 @@
-// Digests with CryptoAPI: a verify-only RSA_FULL provider (retried once with flags 0), a hash
-// object, CryptHashData for each piece, HP_HASHVAL, then destroy.
+// Digests with CryptoAPI: a verify-only provider (retried once with flags 0), a hash object,
+// CryptHashData for each piece, HP_HASHVAL, then destroy. MD5 and SHA-1 use an RSA_FULL provider;
+// SHA-256 needs an RSA_AES one (RSA_FULL has no SHA-2).
 //
-// Acquiring a provider costs about 2 ms under Wine (20,000 files: 40 s), so each thread acquires
-// one the first time it hashes and keeps it until it ends.
+// Acquiring a provider costs about 2 ms under Wine (20,000 files: 40 s), so each kind is acquired
+// once for the whole process, on first use, and shared by every thread: a provider may be used
+// from several threads, and each computation has a hash object of its own. Providers are released
+// by the system when the process ends (a thread_local owner would be destroyed, under MinGW, after
+// its thread's storage is gone).
 #include "platform/hash.h"
 
 #include <windows.h>
@@ -13,26 +17,25 @@
 namespace velmora::platform {
 namespace {
 
-class CryptProvider {
- public:
-  CryptProvider() {
-    // Empty container and provider names: the default provider, and no key container is needed
-    // for hashing.
-    if (!CryptAcquireContextA(&handle_, "", "", PROV_RSA_FULL, CRYPT_VERIFYCONTEXT) &&
-        !CryptAcquireContextA(&handle_, "", "", PROV_RSA_FULL, 0)) {
-      handle_ = 0;
-    }
+HCRYPTPROV AcquireProvider(DWORD type) {
+  // Empty container and provider names: the default provider, and no key container is needed
+  // for hashing.
+  HCRYPTPROV handle = 0;
+  if (!CryptAcquireContextA(&handle, "", "", type, CRYPT_VERIFYCONTEXT) &&
+      !CryptAcquireContextA(&handle, "", "", type, 0)) {
+    handle = 0;
   }
-  ~CryptProvider() {
-    if (handle_ != 0) CryptReleaseContext(handle_, 0);
-  }
-  CryptProvider(const CryptProvider&) = delete;
-  CryptProvider& operator=(const CryptProvider&) = delete;
-  HCRYPTPROV Get() const { return handle_; }
+  return handle;
+}
 
- private:
-  HCRYPTPROV handle_ = 0;
-};
+HCRYPTPROV ProviderFor(ALG_ID algorithm) {
+  if (algorithm == CALG_SHA_256) {
+    static const HCRYPTPROV aes = AcquireProvider(PROV_RSA_AES);
+    return aes;
+  }
+  static const HCRYPTPROV full = AcquireProvider(PROV_RSA_FULL);
+  return full;
+}
 
 class CryptHash {
  public:
@@ -52,14 +55,8 @@ class CryptHash {
 
 }  // namespace
 
-// The calling thread's provider, acquired on first use and released when the thread ends.
-static HCRYPTPROV ThreadProvider() {
-  thread_local const CryptProvider provider;
-  return provider.Get();
-}
-
 struct HashComputation::State {
-  explicit State(ALG_ID algorithm) : hash(ThreadProvider(), algorithm), ok(hash.Get() != 0) {}
+  explicit State(ALG_ID algorithm) : hash(ProviderFor(algorithm), algorithm), ok(hash.Get() != 0) {}
   CryptHash hash;
   bool ok;
 };

@@ -135,9 +135,10 @@ void ReadOptionalMembers(const json::JsonDocument& document, Manifest& manifest)
       manifest.wellFormed = manifest.wellFormed && size.has_value();
       entry.size = size.value_or(-1);
     }
-    if (document.GetType(element + "sha256") != json::JsonKind::Raw) {
+    const json::JsonKind sha256Kind = document.GetType(element + "sha256");
+    if (sha256Kind != json::JsonKind::Raw) {
       entry.sha256 = document.GetText(element + "sha256");
-      manifest.wellFormed = manifest.wellFormed && IsLowerHex(entry.sha256, 64);
+      manifest.wellFormed = manifest.wellFormed && sha256Kind == json::JsonKind::String && IsLowerHex(entry.sha256, 64);
     }
   }
 }

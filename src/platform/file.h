@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <vector>
 
 namespace velmora::platform {
 
@@ -69,18 +68,6 @@ class OutputFile {
 // The length in bytes of the file at `path` (GBK); -1 when there is no such file or it cannot be
 // read. Thread-safe.
 std::int64_t FileLength(const std::string& path);
-
-// One item of a directory listing: its name (GBK) and whether it is a directory to descend into.
-struct DirectoryItem {
-  std::string name;
-  bool isDirectory = false;
-};
-
-// The items of the directory `path` (GBK), without "." and "..", in no particular order. Symbolic
-// links and other reparse points are never reported as directories, so a walk over the listing
-// cannot loop; names that GBK cannot hold are left out (no GBK path could name them). Empty when
-// the directory cannot be read. Thread-safe.
-std::vector<DirectoryItem> ListDirectory(const std::string& path);
 
 // Creates the directory `path` (GBK); false when it was not created (an existing one included).
 // Thread-safe.

@@ -2,7 +2,9 @@
 
 #include <set>
 
+#include "platform/directory_walk.h"
 #include "platform/file.h"
+#include "text/encoding.h"
 #include "update/fingerprint.h"
 #include "update/path_safety.h"
 
@@ -10,10 +12,6 @@ namespace velmora::update {
 namespace {
 
 constexpr std::size_t kEntryKeyDigits = 16;
-
-bool EndsWith(const std::string& text, const std::string& end) {
-  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
 
 }  // namespace
 
@@ -26,20 +24,14 @@ int RemoveStagingFilesExcept(const std::string& runDirectory, const std::vector<
   std::set<std::u16string> keptKeys;
   for (const std::string& path : kept) keptKeys.insert(PathKey(path));
 
+  const std::u16string suffix = text::NarrowToWide(kStagingSuffix, text::NarrowCodePage);
   int removed = 0;
-  std::vector<std::string> directories{runDirectory};
-  while (!directories.empty()) {
-    const std::string directory = std::move(directories.back());
-    directories.pop_back();
-    for (platform::DirectoryItem& item : platform::ListDirectory(directory)) {
-      std::string path = directory + "\\" + item.name;
-      if (item.isDirectory) {
-        directories.push_back(std::move(path));
-      } else if (EndsWith(item.name, kStagingSuffix) && keptKeys.count(PathKey(path)) == 0 &&
-                 platform::RemoveFile(path)) {
-        ++removed;
-      }
-    }
+  for (const platform::WalkedFile& file : platform::WalkDirectoryTree(runDirectory).files) {
+    const std::u16string& name = file.relativePath;
+    if (name.size() < suffix.size() || name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) continue;
+    // Staging files are named from GBK paths, so their names always have a GBK form.
+    const std::string path = runDirectory + "\\" + text::WideToNarrow(name, text::NarrowCodePage);
+    if (keptKeys.count(PathKey(path)) == 0 && platform::RemoveFile(path)) ++removed;
   }
   return removed;
 }

@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <dirent.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 
@@ -127,27 +126,6 @@ std::int64_t FileLength(const std::string& path) {
   struct stat status {};
   if (native.empty() || ::stat(native.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return -1;
   return static_cast<std::int64_t>(status.st_size);
-}
-
-std::vector<DirectoryItem> ListDirectory(const std::string& path) {
-  std::vector<DirectoryItem> items;
-  const std::string native = posix::NativePath(path);
-  DIR* directory = native.empty() ? nullptr : ::opendir(native.c_str());
-  if (directory == nullptr) return items;
-  while (const dirent* entry = ::readdir(directory)) {
-    const std::string name = entry->d_name;
-    if (name == "." || name == "..") continue;
-    std::string narrow = text::Utf8ToNarrow(name);
-    if (narrow.empty() || text::NarrowToUtf8(narrow) != name) continue;  // GBK cannot hold it
-    bool isDirectory = entry->d_type == DT_DIR;
-    if (entry->d_type == DT_UNKNOWN) {
-      struct stat status {};
-      isDirectory = ::lstat((native + "/" + name).c_str(), &status) == 0 && S_ISDIR(status.st_mode);
-    }
-    items.push_back(DirectoryItem{std::move(narrow), isDirectory});
-  }
-  ::closedir(directory);
-  return items;
 }
 
 bool CreateDirectoryAt(const std::string& path) {

@@ -122,27 +122,6 @@ std::int64_t FileLength(const std::string& path) {
   return static_cast<std::int64_t>((static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
 }
 
-std::vector<DirectoryItem> ListDirectory(const std::string& path) {
-  std::vector<DirectoryItem> items;
-  const std::u16string pattern = text::NarrowToWide(path + "\\*", text::NarrowCodePage);
-  if (pattern.empty()) return items;
-  WIN32_FIND_DATAW found{};
-  const HANDLE search = FindFirstFileW(reinterpret_cast<const wchar_t*>(pattern.c_str()), &found);
-  if (search == INVALID_HANDLE_VALUE) return items;
-  do {
-    const std::u16string name(reinterpret_cast<const char16_t*>(found.cFileName));
-    if (name == u"." || name == u"..") continue;
-    std::string narrow = text::WideToNarrow(name, text::NarrowCodePage);
-    if (text::NarrowToWide(narrow, text::NarrowCodePage) != name) continue;  // GBK cannot hold it
-    const DWORD attributes = found.dwFileAttributes;
-    const bool directory =
-        (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
-    items.push_back(DirectoryItem{std::move(narrow), directory});
-  } while (FindNextFileW(search, &found));
-  FindClose(search);
-  return items;
-}
-
 bool CreateDirectoryAt(const std::string& path) {
   const std::u16string wide = text::NarrowToWide(path, text::NarrowCodePage);
   return !wide.empty() && CreateDirectoryW(reinterpret_cast<const wchar_t*>(wide.c_str()), nullptr) != 0;

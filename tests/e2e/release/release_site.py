@@ -74,3 +74,22 @@ class ReleaseSite:
         self.proxy.stop()
         self.manifest_server.stop()
         shutil.rmtree(self.directory, ignore_errors=True)
+
+
+class ReleaseSiteTestCase(e2e.WineTestCase):
+    """A Wine test case with a release site whose manifest the programs reach through its proxy,
+    and a scratch folder (`self.work`). `NEEDED` lists the files the test cannot run without."""
+
+    NEEDED = ()
+
+    def setUp(self):
+        super().setUp()
+        for needed in self.NEEDED:
+            if not needed or not os.path.exists(needed):
+                self.skipTest(f"{needed or 'VELMORA_RELEASE_TOOL'} is missing")
+        self.site = ReleaseSite()
+        self.addCleanup(self.site.stop)
+        self.wine.env = {k: v for k, v in self.wine.env.items() if not k.lower().endswith("_proxy")}
+        self.wine.env["http_proxy"] = self.site.proxy.address
+        self.work = tempfile.mkdtemp(prefix="velmora-release-e2e-", dir=os.path.dirname(e2e.WINDOWS_BUILD_DIR))
+        self.addCleanup(shutil.rmtree, self.work, True)

@@ -6,30 +6,19 @@ the copy against the published manifest."""
 import hashlib
 import os
 import subprocess
-import tempfile
 import unittest
 from urllib.parse import quote
 
 import velmora_e2e as e2e
-from release_site import RELEASE_EXE, ReleaseSite
+from release_site import RELEASE_EXE, ReleaseSiteTestCase
 
 TOOL = os.environ.get("VELMORA_RELEASE_TOOL", "")
 
 
 
 
-class PublishAndUpdateTest(e2e.WineTestCase):
-    def setUp(self):
-        super().setUp()
-        for needed in (RELEASE_EXE, e2e.STAND_IN, TOOL):
-            if not needed or not os.path.exists(needed):
-                self.skipTest(f"{needed or 'VELMORA_RELEASE_TOOL'} is missing")
-        self.site = ReleaseSite()
-        self.addCleanup(self.site.stop)
-        self.wine.env = {k: v for k, v in self.wine.env.items() if not k.lower().endswith("_proxy")}
-        self.wine.env["http_proxy"] = self.site.proxy.address
-        self.work = tempfile.mkdtemp(prefix="velmora-release-e2e-", dir=os.path.dirname(e2e.WINDOWS_BUILD_DIR))
-        self.addCleanup(lambda: subprocess.run(["rm", "-rf", self.work], check=False))
+class PublishAndUpdateTest(ReleaseSiteTestCase):
+    NEEDED = (RELEASE_EXE, e2e.STAND_IN, TOOL)
 
     def wine_tool(self, *arguments):
         """Runs the Windows build of velmora-release under Wine; (exit code, output text)."""

@@ -7,7 +7,6 @@ import os
 import shutil
 import subprocess
 import sys
-import tempfile
 import time
 import unittest
 
@@ -15,7 +14,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "release"))
 
 import velmora_e2e as e2e  # noqa: E402
-from release_site import MANIFEST_PATH, ReleaseSite  # noqa: E402
+from release_site import MANIFEST_PATH, ReleaseSiteTestCase  # noqa: E402
 
 TOOL = os.environ.get("VELMORA_RELEASE_TOOL", "")
 KEY = os.path.join(HERE, "test_key.private")
@@ -29,19 +28,12 @@ def utc(seconds):
 
 
 
-class SignedManifestsTest(e2e.WineTestCase):
+class SignedManifestsTest(ReleaseSiteTestCase):
+    NEEDED = (SIGNED_UPDATER, TOOL)
+
     def setUp(self):
         super().setUp()
-        for needed in (SIGNED_UPDATER, TOOL):
-            if not needed or not os.path.exists(needed):
-                self.skipTest(f"{needed or 'VELMORA_RELEASE_TOOL'} is missing")
-        self.site = ReleaseSite()
-        self.addCleanup(self.site.stop)
-        self.wine.env = {k: v for k, v in self.wine.env.items() if not k.lower().endswith("_proxy")}
-        self.wine.env["http_proxy"] = self.site.proxy.address
         self.site.trust(self.wine)
-        self.work = tempfile.mkdtemp(prefix="velmora-signed-", dir=os.path.dirname(e2e.WINDOWS_BUILD_DIR))
-        self.addCleanup(shutil.rmtree, self.work, True)
 
     def publish(self, name, release, serial, expires):
         """Publishes `release` (a dict of files) signed with the tests' key; returns the tree."""

@@ -47,7 +47,8 @@ struct Digests {
   // The entry's file: its MD5 and (when listed) its SHA-256 match. Finishes both digests.
   std::string FinishedMd5() { return update::Md5HexOfDigest(md5->Finish(update::kMd5DigestLength)); }
   bool Sha256Matches(const state::UpdateEntry& entry) {
-    return !withSha256 || update::LowerHexOfDigest(sha256->Finish(update::kSha256DigestLength)) == entry.sha256;
+    return !withSha256 ||
+           update::LowerHexOfDigest(sha256->Finish(update::kSha256DigestLength)) == update::LowerCaseDigest(entry.sha256);
   }
   bool withSha256;
   std::unique_ptr<platform::HashComputation> md5;
@@ -64,9 +65,27 @@ const char* Install(const std::string& staging, const std::string& target, const
   return InstallText(InstallStaged(staging, target, md5Hex, entry.md5));
 }
 
+// Whether anything about the finished file can be checked: an MD5 digest, a SHA-256 or a size.
+bool IsCheckable(const state::UpdateEntry& entry) {
+  return update::IsHexDigest(entry.md5, 2 * update::kMd5DigestLength) || !entry.sha256.empty() || entry.size >= 0;
+}
+
+// Staged bytes that are already the entry's whole file: every check the entry lists passes, and
+// at least one check exists (bytes that nothing checks may be any part of any file).
+bool IsWholeFile(const state::UpdateEntry& entry, const std::string& md5Hex, bool sha256Matches, std::int64_t length) {
+  return IsCheckable(entry) && update::Md5Accepts(entry.md5, md5Hex) && sha256Matches &&
+         (entry.size < 0 || length == entry.size);
+}
+
 // The bytes an earlier run left in `staging`, added to the digests: their count, 0 when there are
 // none or they cannot be read whole (the file is removed then, and the digests started afresh).
-std::int64_t TakeOverStagingFile(const std::string& staging, Digests& digests) {
+// An entry that nothing checks never continues an earlier run's bytes: the server's file may have
+// changed since, and the joined file could not be told from the right one.
+std::int64_t TakeOverStagingFile(const std::string& staging, const state::UpdateEntry& entry, Digests& digests) {
+  if (!IsCheckable(entry)) {
+    platform::RemoveFile(staging);
+    return 0;
+  }
   platform::InputFile file;
   if (!file.Open(staging)) return 0;
   std::int64_t length = update::AddFileToHash(file, *digests.md5);
@@ -124,10 +143,12 @@ const char* InstallEmptyFile(const std::string& staging, const std::string& targ
 
 const char* DownloadAndInstall(std::int32_t row, const state::UpdateEntry& entry, DownloadTask& task,
                                const std::string& target) {
-  const std::string staging = update::StagingPathOf(target, entry.md5, entry.url);
-  if (entry.md5 == update::kEmptyDataMd5 && entry.size <= 0) return InstallEmptyFile(staging, target, entry);
+  const std::string staging = update::StagingPathOf(target, entry);
+  if (update::LowerCaseDigest(entry.md5) == update::kEmptyDataMd5 && entry.size <= 0) {
+    return InstallEmptyFile(staging, target, entry);
+  }
   Digests digests(entry);
-  std::int64_t offset = TakeOverStagingFile(staging, digests);
+  std::int64_t offset = TakeOverStagingFile(staging, entry, digests);
   bool resumedAny = offset > 0;  // the file is put together from more than one transfer
   bool retryLeft = true;         // one dropped transfer is resumed within the run
   bool wholeAgainLeft = true;    // one resumed file that does not match is fetched whole again
@@ -144,7 +165,7 @@ const char* DownloadAndInstall(std::int32_t row, const state::UpdateEntry& entry
       case DownloadResult::Ok: {
         const std::string md5Hex = digests.FinishedMd5();
         const bool sha256Matches = digests.Sha256Matches(entry);
-        if ((md5Hex != entry.md5 || !sha256Matches) && resumedAny && wholeAgainLeft) {
+        if ((!update::Md5Accepts(entry.md5, md5Hex) || !sha256Matches) && resumedAny && wholeAgainLeft) {
           wholeAgainLeft = false;
           resumedAny = false;
           platform::RemoveFile(staging);
@@ -165,7 +186,7 @@ const char* DownloadAndInstall(std::int32_t row, const state::UpdateEntry& entry
           // ended before putting it in place): then the server has nothing more to send.
           const std::string md5Hex = digests.FinishedMd5();
           const bool sha256Matches = digests.Sha256Matches(entry);
-          if (md5Hex == entry.md5 && sha256Matches && (entry.size < 0 || offset == entry.size)) {
+          if (IsWholeFile(entry, md5Hex, sha256Matches, offset)) {
             return Install(staging, target, entry, md5Hex, true);
           }
           digests.Restart();

@@ -2,6 +2,7 @@
 
 #include "platform/file.h"
 #include "platform/processes.h"
+#include "update/fingerprint.h"
 #include "update/path_safety.h"
 
 namespace velmora::download {
@@ -13,7 +14,7 @@ bool IsOwnExecutable(const std::string& target) {
 
 InstallResult InstallStaged(const std::string& staging, const std::string& target, const std::string& md5Hex,
                             const std::string& expectedMd5) {
-  if (md5Hex.empty() || md5Hex != expectedMd5) {
+  if (md5Hex.empty() || !update::Md5Accepts(expectedMd5, md5Hex)) {
     platform::RemoveFile(staging);
     return InstallResult::DigestMismatch;
   }

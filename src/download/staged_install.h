@@ -17,8 +17,9 @@ enum class InstallResult {
   ReplaceFailed,   // the target could not be replaced (still held); the staged file has been removed
 };
 
-// Installs `staging` as `target` when `md5Hex` (the staged bytes' digest, lower-case hex) equals
-// `expectedMd5` byte for byte. The running updater's own executable is renamed aside first (a
+// Installs `staging` as `target` when `md5Hex` (the staged bytes' digest, lower-case hex) is
+// accepted by `expectedMd5` (update::Md5Accepts: the same digest in either letter case; a listed
+// text that is no MD5 digest accepts any bytes, the caller having checked size and SHA-256). The running updater's own executable is renamed aside first (a
 // running program may be renamed, not overwritten) and put back if the replacement fails.
 InstallResult InstallStaged(const std::string& staging, const std::string& target, const std::string& md5Hex,
                             const std::string& expectedMd5);

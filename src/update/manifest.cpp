@@ -12,6 +12,7 @@
 #include "platform/http_client.h"
 #include "text/encoding.h"
 #include "update/file_fingerprints.h"
+#include "update/fingerprint.h"
 #include "update/manifest_freshness.h"
 #include "update/manifest_signature.h"
 #include "update/path_safety.h"
@@ -103,14 +104,6 @@ struct Manifest {
   bool wellFormed = true;               // every optional member that is present has its form
 };
 
-bool IsLowerHex(const std::string& text, std::size_t digits) {
-  if (text.size() != digits) return false;
-  for (char c : text) {
-    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
-  }
-  return true;
-}
-
 // The optional members: each may be missing, but one that is present must have its form.
 void ReadOptionalMembers(const json::JsonDocument& document, Manifest& manifest) {
   if (document.GetType("serial") != json::JsonKind::Raw) {
@@ -137,8 +130,9 @@ void ReadOptionalMembers(const json::JsonDocument& document, Manifest& manifest)
     }
     const json::JsonKind sha256Kind = document.GetType(element + "sha256");
     if (sha256Kind != json::JsonKind::Raw) {
-      entry.sha256 = document.GetText(element + "sha256");
-      manifest.wellFormed = manifest.wellFormed && sha256Kind == json::JsonKind::String && IsLowerHex(entry.sha256, 64);
+      entry.sha256 = LowerCaseDigest(document.GetText(element + "sha256"));
+      manifest.wellFormed = manifest.wellFormed && sha256Kind == json::JsonKind::String &&
+                            IsHexDigest(entry.sha256, 2 * kSha256DigestLength);
     }
   }
 }
@@ -152,7 +146,8 @@ Manifest ReadManifest(const json::JsonDocument& document) {
     const std::string element = "data[" + std::to_string(i) + "].";
     state::UpdateEntry entry;
     entry.name = document.GetText(element + "name");
-    entry.md5 = document.GetText(element + "md5");
+    // A digest in upper case names the same bytes; any other text is kept and never matches a file.
+    entry.md5 = LowerCaseDigest(document.GetText(element + "md5"));
     entry.url = document.GetText(element + "url");
     entry.path = document.GetText(element + "path");
     manifest.entries.push_back(std::move(entry));
@@ -186,7 +181,7 @@ void KeepOnlyResumableStagingFiles(const std::string& runDirectory, const std::v
   std::vector<std::string> resumable;
   resumable.reserve(listed.size());
   for (const state::UpdateEntry& entry : listed) {
-    resumable.push_back(StagingPathOf(runDirectory + entry.path, entry.md5, entry.url));
+    resumable.push_back(StagingPathOf(runDirectory + entry.path, entry));
   }
   RemoveStagingFilesExcept(runDirectory, resumable);
 }
@@ -238,8 +233,8 @@ std::int32_t LoadManifest() {
   for (const state::UpdateEntry& entry : manifest.entries) localFiles.push_back(runDirectory + entry.path);
   const std::vector<FileFingerprint> fingerprints = FingerprintFiles(localFiles);
   for (std::size_t i = 0; i < manifest.entries.size(); ++i) {
-    // Byte for byte: an upper-case digest in the manifest never matches, and the file is listed.
-    // A missing file is listed even when the manifest gives the digest of empty data: the release
+    // Digests were read in lower case; an md5 that is not a digest never matches, so its file is
+    // listed on every run. A missing file is listed even when the manifest gives the digest of empty data: the release
     // has that (empty) file, the run directory does not.
     if (fingerprints[i].md5 != manifest.entries[i].md5 || fingerprints[i].state == FileReadState::Missing) {
       state.updateList.push_back(std::move(manifest.entries[i]));

@@ -1,7 +1,7 @@
 // The update manifest: the list of files of the current release, with each file's MD5 digest,
 // download address and install path, and the program to start after the update.
 //
-//   {"run":"App.exe","data":[{"name":"App","md5":"<32 lower-case hex digits>",
+//   {"run":"App.exe","data":[{"name":"App","md5":"<32 hex digits>",
 //                             "url":"<download address>","path":"\\App.exe"}]}
 //
 // It comes from the manifest server (UTF-8) when the program was started without arguments, or from
@@ -30,8 +30,10 @@ std::string HandOffFile();
 
 // Obtains and parses the manifest, replaces the program's LaunchTarget with its `run` value and its
 // UpdateList with the entries whose local file (run directory + `path`) is missing or has another
-// MD5 digest, in manifest order, and returns their number. Runs on the update-check thread; writes the program-wide
-// state without locking (the start button is disabled meanwhile).
+// MD5 digest, in manifest order, and returns their number. Digests are compared in either letter
+// case (the entries keep them in lower case); an `md5` that is not 32 hex digits matches no file.
+// Runs on the update-check thread; writes the program-wide state without locking (the start
+// button is disabled meanwhile).
 //
 // Does not return when no manifest can be used. No text (no response, an HTTP status that is not
 // 2xx, an empty body, no hand-off file): notice "获取Update文件列表失败" / "错误代码：UpData数据为空".

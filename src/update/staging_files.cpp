@@ -15,8 +15,10 @@ constexpr std::size_t kEntryKeyDigits = 16;
 
 }  // namespace
 
-std::string StagingPathOf(const std::string& target, const std::string& md5, const std::string& url) {
-  const std::string entryKey = Md5Hex(md5 + "\n" + url).substr(0, kEntryKeyDigits);
+std::string StagingPathOf(const std::string& target, const state::UpdateEntry& entry) {
+  const std::string content = LowerCaseDigest(entry.md5) + "\n" + LowerCaseDigest(entry.sha256) + "\n" +
+                              (entry.size >= 0 ? std::to_string(entry.size) : std::string());
+  const std::string entryKey = Md5Hex(content).substr(0, kEntryKeyDigits);
   return target + "." + entryKey + kStagingSuffix;
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 
 #include "download/progress.h"
 #include "download/run_doubles.h"
@@ -58,7 +59,7 @@ class StagedDownloadTest : public testing::DownloadRunTest {
 
   std::string StagingPath() const {
     const state::UpdateEntry& entry = state::State().updateList[0];
-    return update::StagingPathOf(runDirectory.Narrow() + entry.path, entry.md5, entry.url);
+    return update::StagingPathOf(runDirectory.Narrow() + entry.path, entry);
   }
   void LeaveStagingFile(const std::string& bytes) {
     runDirectory.WriteFile(StagingPath().substr(runDirectory.Narrow().size() + 1), bytes);
@@ -239,17 +240,70 @@ TEST_F(StagedDownloadTest, AnEmptyFileIsPutInPlaceWithoutAskingTheServer) {
   EXPECT_EQ(Files(), (std::vector<std::string>{"Bin/data.pak"}));
 }
 
-TEST_F(StagedDownloadTest, AStagingFileOfAnotherEntryIsNeverResumed) {
-  const state::UpdateEntry& entry = state::State().updateList[0];
+TEST_F(StagedDownloadTest, AStagingFileBelongsToTheEntrysContentWhateverItsUrl) {
+  const state::UpdateEntry entry = state::State().updateList[0];
   const std::string target = runDirectory.Narrow() + entry.path;
-  EXPECT_NE(update::StagingPathOf(target, entry.md5, entry.url),
-            update::StagingPathOf(target, update::Md5Hex("other"), entry.url));
-  EXPECT_NE(update::StagingPathOf(target, entry.md5, entry.url),
-            update::StagingPathOf(target, entry.md5, entry.url + "?v=2"));
+  auto stagingOf = [&target](state::UpdateEntry changed) { return update::StagingPathOf(target, changed); };
+  state::UpdateEntry other = entry;
+  other.url += "?token=fresh";
+  EXPECT_EQ(stagingOf(other), stagingOf(entry)) << "another URL of the same content";
+  other = entry;
+  for (char& c : other.md5) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  EXPECT_EQ(stagingOf(other), stagingOf(entry)) << "the same digest in upper case";
+  other = entry;
+  other.md5 = update::Md5Hex("other");
+  EXPECT_NE(stagingOf(other), stagingOf(entry));
+  other = entry;
+  other.size = 36;
+  EXPECT_NE(stagingOf(other), stagingOf(entry));
+  other.sha256 = Sha256Hex(kNewBytes);
+  EXPECT_NE(stagingOf(other), stagingOf(state::UpdateEntry(entry)));
   // Whatever the manifest's digest holds, only hex digits join the name.
-  const std::string odd = update::StagingPathOf(target, "..\\..\\evil", "x");
+  other.md5 = "..\\..\\evil";
+  const std::string odd = stagingOf(other);
   EXPECT_EQ(odd.find("evil"), std::string::npos);
   EXPECT_EQ(odd.rfind(target, 0), 0u);
+
+  // A run that finds the file at another address resumes what the earlier run fetched.
+  LeaveStagingFile(kNewBytes.substr(0, 20));
+  state::State().updateList[0].url = "http://mirror.example/data.pak?token=2";
+  stream.queued = {Part(kNewBytes, 20)};
+  ExpectInstalled(Run());
+  EXPECT_EQ(Ranges(), (std::vector<std::string>{"Range:bytes=20-"}));
+}
+
+TEST_F(StagedDownloadTest, DigestsAreComparedInEitherLetterCase) {
+  state::UpdateEntry& entry = state::State().updateList[0];
+  for (char& c : entry.md5) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  entry.sha256 = Sha256Hex(kNewBytes);
+  for (char& c : entry.sha256) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  stream.queued = {Whole(kNewBytes)};
+  ExpectInstalled(Run());
+}
+
+TEST_F(StagedDownloadTest, AnMd5ThatIsNoDigestLeavesTheCheckToSizeAndSha256) {
+  state::UpdateEntry& entry = state::State().updateList[0];
+  entry.md5 = "unknown";
+  entry.size = static_cast<std::int64_t>(kNewBytes.size());
+  entry.sha256 = Sha256Hex(kNewBytes);
+  stream.queued = {Whole(kNewBytes)};
+  ExpectInstalled(Run());
+
+  WriteProductFile("\\Bin\\data.pak", "old data");
+  entry.sha256 = Sha256Hex("another file");
+  stream.queued = {Whole(kNewBytes)};
+  EXPECT_STREQ(Run(), kStatusDigestMismatch);
+  EXPECT_EQ(ProductBytes("\\Bin\\data.pak"), "old data");
+
+  // With nothing to check at all the file is taken as it comes, and never joined to bytes an
+  // earlier run left: they could belong to another version of the server's file.
+  entry.size = -1;
+  entry.sha256.clear();
+  LeaveStagingFile("stale bytes of some other version");
+  stream.headerBlocks.clear();
+  stream.queued = {Whole(kNewBytes)};
+  ExpectInstalled(Run());
+  EXPECT_EQ(Ranges(), (std::vector<std::string>{""}));
 }
 
 }  // namespace

@@ -47,12 +47,13 @@ TEST_F(LoadManifestTest, ListsTheStaleFilesInManifestOrder) {
       {"new", Md5Hex("new"), "\\Bin\\new.dll"},            // missing here
       {"ui", Md5Hex("ui v2"), "\\Bin\\ui.dll"},            // up to date
       {"readme", Md5Hex("read me", true), "\\readme.txt"}, // same bytes, upper-case digest
+      {"odd", "not a digest", "\\Bin\\ui.dll"},          // no MD5 to compare: always listed
   }));
 
   EXPECT_EQ(LoadManifest(), 3);
 
   EXPECT_EQ(PathsOf(state::State().updateList),
-            (std::vector<std::string>{"\\App.exe", "\\Bin\\new.dll", "\\readme.txt"}));
+            (std::vector<std::string>{"\\App.exe", "\\Bin\\new.dll", "\\Bin\\ui.dll"}));
   const state::UpdateEntry& first = state::State().updateList[0];
   EXPECT_EQ(first.name, "App");
   EXPECT_EQ(first.md5, Md5Hex("app v2"));
@@ -64,8 +65,10 @@ TEST_F(LoadManifestTest, ListsTheStaleFilesInManifestOrder) {
 TEST_F(LoadManifestTest, KeepsOnlyTheStagingFilesOfEntriesStillToBeDownloaded) {
   WriteProductFile("\\Bin\\core.dll", "core v2");
   const std::string run = runDirectory.Narrow();
-  auto staging = [&](const std::string& path, const std::string& md5, const std::string& name) {
-    const std::string file = StagingPathOf(run + text::Utf8ToNarrow(path), md5, "http://127.0.0.1/" + name);
+  auto staging = [&](const std::string& path, const std::string& md5, const std::string& /*name*/) {
+    state::UpdateEntry entry;
+    entry.md5 = md5;
+    const std::string file = StagingPathOf(run + text::Utf8ToNarrow(path), entry);
     WriteProductFile(text::NarrowToUtf8(file.substr(run.size())), "part");
     return text::NarrowToUtf8(file.substr(run.size() + 1));
   };

@@ -168,8 +168,14 @@ TEST_F(SignedManifestTest, EntriesMayCarryASizeAndASha256InTheirForms) {
   EXPECT_EQ(state::State().updateList[0].size, 7);
   EXPECT_EQ(state::State().updateList[0].sha256, sha256);
 
+  // A digest in upper case is the same digest, kept in lower case.
+  state::ResetState();
+  ServerAnswers("{\"run\":\"App.exe\",\"data\":[" + entry + ",\"sha256\":\"" + std::string(64, 'A') + "\"}]}");
+  ASSERT_EQ(LoadManifest(), 1);
+  EXPECT_EQ(state::State().updateList[0].sha256, sha256);
+
   for (const std::string& members : {std::string(",\"size\":-1"), std::string(",\"size\":\"7\""), std::string(",\"size\":7.5"),
-                                     std::string(",\"sha256\":\"") + std::string(64, 'A') + "\"",
+                                     std::string(",\"sha256\":\"") + std::string(64, 'g') + "\"",
                                      std::string(",\"sha256\":\"abc\""),
                                      std::string(",\"sha256\":") + std::string(64, '1')}) {
     SCOPED_TRACE(members);

@@ -117,6 +117,33 @@ class SuccessfulUpdateTest(DownloadsTestCase):
         time.sleep(2)  # a product started by mistake would have recorded its start by now
         self.assertEqual(e2e.stand_in_starts(os.path.join(run_dir.path, "Velmora.exe")), [])
 
+    def test_an_upper_case_digest_updates_once_and_is_then_up_to_date(self):
+        run_dir = self.make_run_directory()
+        new = os.urandom(4096)
+        entry = self.entry(run_dir, "\\Bin\\upper.dat", new, old=b"old upper", md5=e2e.md5_hex(new).upper())
+        self.start_updater(run_dir, [entry])
+        notice, snapshots = self.watch(self.press_start(), timeout=60)
+        self.assertEqual(snapshots[-1].statuses(), [e2e.STATUS_SUCCEEDED])
+        self.assertEqual(notice["content"], "[确定]运行软件 [取消]退出更新")
+        self.press_notice(e2e.IDCANCEL)
+        self.assertEqual(self.wine.wait(self.updater, timeout=30), 0)
+        self.assertEqual(self.content(entry["local"]), new)
+
+        # The next run finds the file current: nothing is listed, nothing fetched.
+        requests = len(self.server.requests(entry["route"]))
+        e2e.write_hand_off_entries(run_dir, [entry])
+        self.updater = self.wine.start(run_dir.program, "--from-product")
+
+        def nothing_to_update():
+            answer = self.look("notice")
+            return answer["notice"] if answer.get("found") else None
+
+        notice = self.wine.wait_for(nothing_to_update, timeout=60, interval=0.3, message="the notice")
+        self.assertEqual((notice["mainInstruction"], notice["content"]), ("更新失败", "没有需要更新的文件"))
+        self.wine.probe("notice-press", str(e2e.IDOK))
+        self.assertEqual(self.wine.wait(self.updater, timeout=30), 0)
+        self.assertEqual(len(self.server.requests(entry["route"])), requests)
+
 
 if __name__ == "__main__":
     unittest.main()

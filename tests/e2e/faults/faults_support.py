@@ -16,8 +16,9 @@ HAND_OFF = os.path.join("Bin", "Config", "UP.data")
 
 def staging_path(entry):
     """Where the updater stages `entry`: its file's path, "." and 16 hex digits of the MD5 of the
-    entry's digest and URL, and the staging suffix."""
-    key = hashlib.md5((entry["md5"] + "\n" + entry["url"]).encode("utf-8")).hexdigest()[:16]
+    entry's content (its digest in lower case, and its SHA-256 and size, which the hand-off entries
+    of these tests do not list), and the staging suffix. The URL plays no part."""
+    key = hashlib.md5((entry["md5"].lower() + "\n\n").encode("utf-8")).hexdigest()[:16]
     return entry["local"] + "." + key + e2e.STAGING_SUFFIX
 
 

@@ -104,6 +104,7 @@ TEST_F(ReleaseCommandsTest, UsageErrorsExitWithTwoAndSayWhy) {
       {{"manifest", folder + "/nothing", "--base-url", "http://h", "--run", "Velmora.exe"}, "no such folder: "},
       {{"manifest", folder, "--base-url", "http://h", "--run", "Gone.exe"}, "--run \"Gone.exe\" names no file"},
       {{"verify", folder}, "verify takes 2 arguments, not 1"},
+      {{"verify", folder, folder, "--base-url", "http://h/a?b"}, "invalid --base-url \"http://h/a?b\""},
       {{"verify", folder + "/up.txt", folder}, "cannot read the manifest"},
       {{"diff", folder, folder + "/nothing"}, "no such folder or manifest"},
       {{"publish", folder, folder + "/out", "--base-url", "http://h", "--run", "Velmora.exe"}, "must not lie inside"},
@@ -144,17 +145,68 @@ TEST_F(ReleaseCommandsTest, PublishLaysOutAContentAddressedTreeThatVerifiesAgain
   ASSERT_TRUE(fs::exists(manifest));
   const std::string coreMd5 = update::Md5Hex(std::string(300000, 'c'));
   EXPECT_EQ(Read(site / "files" / coreMd5 / "core.dll"), std::string(300000, 'c'));
-  EXPECT_EQ(Read(site / "files" / update::Md5Hex("资源") / "%E7%95%8C%E9%9D%A2%20%E8%B5%84%E6%BA%90.dat"), "资源");
+  // Under its real name, where a web server looks after decoding the url; the url is encoded.
+  const std::string resourceMd5 = update::Md5Hex("资源");
+  EXPECT_EQ(Read(site / "files" / resourceMd5 / fs::u8path("界面 资源.dat")), "资源");
   std::size_t published = 0;
   for (const auto& item : fs::recursive_directory_iterator(site / "files")) published += item.is_regular_file();
   EXPECT_EQ(published, 4u);
   EXPECT_NE(Read(manifest).find("http:\\/\\/127.0.0.1:9\\/files\\/" + coreMd5 + "\\/core.dll"), std::string::npos);
+  EXPECT_NE(Read(manifest).find("\\/files\\/" + resourceMd5 + "\\/%E7%95%8C%E9%9D%A2%20%E8%B5%84%E6%BA%90.dat"),
+            std::string::npos);
 
-  EXPECT_EQ(Run({"verify", text::NarrowToUtf8(text::WideToNarrow(manifest.u16string(), text::NarrowCodePage)),
-                 Utf8(release)}),
-            kExitSuccess)
-      << console.out << console.err;
+  const std::string manifestArgument = text::NarrowToUtf8(text::WideToNarrow(manifest.u16string(), text::NarrowCodePage));
+  EXPECT_EQ(Run({"verify", manifestArgument, Utf8(release)}), kExitSuccess) << console.out << console.err;
   EXPECT_NE(console.out.find("0 problems in the manifest; 5 files checked"), std::string::npos) << console.out;
+  // The tree itself, each file found through its url as a web server finds it.
+  EXPECT_EQ(Run({"verify", manifestArgument, out, "--base-url", "http://127.0.0.1:9"}), kExitSuccess)
+      << console.out << console.err;
+  EXPECT_NE(console.out.find("0 problems in the manifest; 5 files checked in " + out +
+                             " as served at http://127.0.0.1:9: 5 match"),
+            std::string::npos)
+      << console.out;
+}
+
+TEST_F(ReleaseCommandsTest, VerifyOfAServedTreeNamesEveryUrlThatLeadsToNoFile) {
+  const std::string out = Utf8(scratch) + "/site";
+  ASSERT_EQ(Run({"publish", Utf8(release), out, "--base-url", "http://127.0.0.1:9/r", "--run", "Velmora.exe"}),
+            kExitSuccess)
+      << console.err;
+  const fs::path site = scratch.Path() / "site";
+  const fs::path manifest = site / "download" / "2099" / "pro" / "up.txt";
+  std::string bytes = Read(manifest);
+  const auto replace = [&bytes](const std::string& from, const std::string& to) {
+    const std::size_t at = bytes.find(from);
+    ASSERT_NE(at, std::string::npos) << from;
+    bytes.replace(at, from.size(), to);
+  };
+  replace("\\/core.dll\"", "%2Fcore.dll\"");
+  replace("\\/Velmora.exe\"", "\\/..\\/..\\/..\\/Velmora.exe\"");
+  Write("download/2099/pro/up.txt", bytes, site);
+  fs::remove(site / "files" / update::Md5Hex("资源") / fs::u8path("界面 资源.dat"));
+
+  const std::string manifestArgument = out + "/download/2099/pro/up.txt";
+  EXPECT_EQ(Run({"verify", manifestArgument, out, "--base-url", "http://127.0.0.1:9/r/"}), kExitFailed);
+  EXPECT_NE(console.out.find("bad url   \\Bin\\core.dll: its url \"http://127.0.0.1:9/r/files/" +
+                             update::Md5Hex(std::string(300000, 'c')) + "%2Fcore.dll\" holds an encoded \"/\""),
+            std::string::npos)
+      << console.out;
+  EXPECT_NE(console.out.find("bad url   \\Velmora.exe: its url"), std::string::npos) << console.out;
+  EXPECT_NE(console.out.find("leaves the served folder with \"..\""), std::string::npos) << console.out;
+  EXPECT_NE(console.out.find("missing   \\Bin\\界面 资源.dat (files/" + update::Md5Hex("资源") + "/界面 资源.dat)"),
+            std::string::npos)
+      << console.out;
+  EXPECT_NE(console.out.find("4 files checked in " + out + " as served at http://127.0.0.1:9/r/: 1 match, 3 missing"),
+            std::string::npos)
+      << console.out;
+
+  // Served at another address, no url leads into the tree.
+  EXPECT_EQ(Run({"verify", manifestArgument, out, "--base-url", "http://127.0.0.1:9/other"}), kExitFailed);
+  EXPECT_NE(console.out.find("\\Bin\\Config\\empty.ini: its url \"http://127.0.0.1:9/r/files/" +
+                             std::string(update::kEmptyDataMd5) +
+                             "/empty.ini\" does not begin with the base URL http://127.0.0.1:9/other"),
+            std::string::npos)
+      << console.out;
 }
 
 TEST_F(ReleaseCommandsTest, VerifyListsMissingAndDifferingFiles) {

@@ -58,6 +58,13 @@ TEST(ReleaseUrlsTest, ContentAddressedNamesKeepOnlyTheFilesOwnName) {
             "files/d41d8cd98f00b204e9800998ecf8427e/App.exe");
 }
 
+TEST(ReleaseUrlsTest, ContentAddressedFilesLieUnderTheirRealNames) {
+  EXPECT_EQ(ContentAddressedPath(u"Bin\\界面资源\\皮肤 蓝色.dat", "0123456789abcdef0123456789abcdef"),
+            u"files\\0123456789abcdef0123456789abcdef\\皮肤 蓝色.dat");
+  EXPECT_EQ(ContentAddressedPath(u"50% + 1 #2.txt", "d41d8cd98f00b204e9800998ecf8427e"),
+            u"files\\d41d8cd98f00b204e9800998ecf8427e\\50% + 1 #2.txt");
+}
+
 TEST(ReleaseUrlsTest, JoiningPutsExactlyOneSlashBetween) {
   EXPECT_EQ(JoinUrl("http://h", "x.dll"), "http://h/x.dll");
   EXPECT_EQ(JoinUrl("http://h/", "x.dll"), "http://h/x.dll");

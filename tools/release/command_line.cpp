@@ -21,7 +21,7 @@ const std::array<CommandShape, 6>& Shapes() {
        {"base-url", "run"},
        {"handoff", "content-addressed", "quiet"}},
       {"publish", 2, {"base-url", "run", "key", "serial", "expires"}, {"base-url", "run"}, {"quiet"}},
-      {"verify", 2, {"public-key"}, {}, {"handoff", "quiet"}},
+      {"verify", 2, {"public-key", "base-url"}, {}, {"handoff", "quiet"}},
       {"diff", 2, {}, {}, {"handoff", "quiet"}},
       {"keygen", 0, {"out"}, {"out"}, {"force", "quiet"}},
       {"sign", 1, {"key"}, {"key"}, {"quiet"}},
@@ -45,8 +45,8 @@ const char kProgramHelp[] =
     "  velmora-release publish RELEASE_DIR OUT_DIR --base-url URL --run FILE [--key KEY_FILE]\n"
     "                          [--serial N] [--expires TIME]\n"
     "      the whole static tree to serve: download/2099/pro/up.txt and the files, content-addressed\n"
-    "  velmora-release verify MANIFEST DIR [--handoff] [--public-key TEXT_OR_FILE]\n"
-    "      checks a manifest with the updater's rules, and a folder against it\n"
+    "  velmora-release verify MANIFEST DIR [--handoff] [--public-key TEXT_OR_FILE] [--base-url URL]\n"
+    "      checks a manifest with the updater's rules, and a folder or a served tree against it\n"
     "  velmora-release diff OLD NEW [--handoff]\n"
     "      what an update from OLD to NEW downloads (folders or manifests)\n"
     "  velmora-release keygen --out KEY_FILE [--force]\n"
@@ -94,9 +94,11 @@ const char kPublishHelp[] =
     "CDN:\n"
     "  OUT_DIR/download/2099/pro/up.txt     the manifest (UTF-8), where the updater asks for it\n"
     "  OUT_DIR/download/2099/pro/up.txt.sig its signature, with --key\n"
-    "  OUT_DIR/files/<md5>/<name>           every file, named by its digest\n"
+    "  OUT_DIR/files/<md5>/<name>           every file under its own name, in a folder named by its\n"
+    "                                       digest\n"
     "Serve OUT_DIR as the root of the manifest server, and give as URL the address at which OUT_DIR\n"
-    "(or a copy of it) is reachable: every url is URL/files/<md5>/<name>. A file's name never changes\n"
+    "(or a copy of it) is reachable: every url is URL/files/<md5>/<name>, the name percent-encoded as\n"
+    "UTF-8, which web servers decode to find the file. A file's name never changes\n"
     "meaning, so caches may keep the files forever; only up.txt and up.txt.sig must not be cached\n"
     "for long. Files of earlier releases in OUT_DIR are kept (an updater may still be fetching\n"
     "them); up.txt is written last and replaced in one step, right after its signature.\n"
@@ -112,13 +114,20 @@ const char kPublishHelp[] =
     "earlier release is removed.\n";
 
 const char kVerifyHelp[] =
-    "velmora-release verify MANIFEST DIR [--handoff] [--public-key TEXT_OR_FILE] [--quiet]\n"
+    "velmora-release verify MANIFEST DIR [--handoff] [--public-key TEXT_OR_FILE] [--base-url URL]\n"
+    "                       [--quiet]\n"
     "\n"
     "Checks MANIFEST (UTF-8, or GBK with --handoff) with the updater's rules, every problem with its\n"
     "entry: paths that leave the run directory or lack the leading \"\\\", names Windows cannot hold\n"
     "or GBK cannot write, paths that are one file on Windows, digests that are not 32 lower-case hex\n"
     "digits, urls that are not http(s), a `run` that is not listed. Then hashes every listed file\n"
     "below DIR as the updater does and lists the missing and differing ones.\n"
+    "\n"
+    "  --public-key KEY   also check MANIFEST.sig against the public key (its text, or a file)\n"
+    "  --base-url URL     DIR is the tree served at URL (publish's OUT_DIR): each file is the one a\n"
+    "                     web server answers its url with (the part below URL, percent-decoded as\n"
+    "                     UTF-8); a url outside URL, with a bad escape, an encoded \"/\" or NUL, or a\n"
+    "                     \"..\" that leaves DIR is a failure. Without it, files are found by `path`.\n"
     "Exit status 0 only when the manifest has no problem and every file matches.\n";
 
 const char kDiffHelp[] =

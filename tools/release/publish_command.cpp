@@ -1,7 +1,8 @@
 // velmora-release publish RELEASE_DIR OUT_DIR --base-url URL --run FILE [--key KEY_FILE]
 //                         [--serial N] [--expires TIME]
 //
-// OUT_DIR/download/2099/pro/up.txt and OUT_DIR/files/<md5>/<name>: the files first, each copied
+// OUT_DIR/download/2099/pro/up.txt and OUT_DIR/files/<md5>/<name> (the file's real name; its url
+// holds the name percent-encoded, which web servers decode): the files first, each copied
 // through a temporary name and checked against its digest on the way, then the manifest, replaced
 // in one step. Whoever serves OUT_DIR meanwhile sees the old manifest with the old files (kept) or
 // the new manifest with every new file in place. With --key the signature up.txt.sig is written
@@ -108,17 +109,18 @@ int RunPublishCommand(const CommandLine& line, ReleaseConsole& console) {
   // The files, each once: two files of one content and one name share their published file.
   std::uint64_t total = 0;
   for (const ReleaseFile& file : release.folder.files) total += file.size;
-  std::set<std::string> copied;
+  std::set<std::u16string> copied;
   {
     ProgressLine progress(console, "copying", release.folder.files.size(), total, line.flags.count("quiet") == 0);
     std::uint64_t bytesDone = 0;
     for (std::size_t i = 0; i < release.folder.files.size(); ++i) {
       const ReleaseFile& file = release.folder.files[i];
-      const std::string published = ContentAddressedName(file.relativePath, release.md5[i]);
+      // The file under its real name: a web server decodes the percent-encoded url to find it.
+      const std::u16string published = ContentAddressedPath(file.relativePath, release.md5[i]);
       if (copied.insert(published).second) {
         std::string target;
         std::string folderPath;
-        GbkOf(WithBackslashes(published), target);  // the name is ASCII: percent-encoded
+        GbkOf(published, target);  // a release file's name has a GBK form (ListReleaseFolder)
         GbkOf(WithBackslashes(std::string(kContentFolder) + "/" + release.md5[i]), folderPath);
         if (!CreateFolders(outDir + "\\" + folderPath)) {
           return Failure(console, "cannot create the folder " + outOperand + "/" + kContentFolder + "/" + release.md5[i]);

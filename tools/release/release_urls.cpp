@@ -123,11 +123,15 @@ std::string PublishedName(const std::u16string& relativePath) {
   }
 }
 
-std::string ContentAddressedName(const std::u16string& relativePath, const std::string& md5) {
+std::u16string ContentAddressedPath(const std::u16string& relativePath, const std::string& md5) {
   const std::size_t lastSeparator = relativePath.find_last_of(u"\\/");
   const std::u16string fileName =
       lastSeparator == std::u16string::npos ? relativePath : relativePath.substr(lastSeparator + 1);
-  return std::string(kContentFolder) + "/" + md5 + "/" + PercentEncoded(fileName);
+  return WideOfUtf8(kContentFolder) + u"\\" + WideOfUtf8(md5) + u"\\" + fileName;
+}
+
+std::string ContentAddressedName(const std::u16string& relativePath, const std::string& md5) {
+  return PublishedName(ContentAddressedPath(relativePath, md5));
 }
 
 std::string JoinUrl(const std::string& base, const std::string& publishedName) {

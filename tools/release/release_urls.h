@@ -3,11 +3,13 @@
 //
 //   base "https://cdn.example.com/velmora/2.1/", file "Bin\新 功能.dll"
 //   published name  "Bin/%E6%96%B0%20%E5%8A%9F%E8%83%BD.dll"
-//   content-addressed  "files/<md5>/%E6%96%B0%20%E5%8A%9F%E8%83%BD.dll"
+//   content-addressed  "files/<md5>/%E6%96%B0%20%E5%8A%9F%E8%83%BD.dll",
+//                      the file itself "files\<md5>\新 功能.dll" in the tree
 //   url  "https://cdn.example.com/velmora/2.1/Bin/%E6%96%B0%20%E5%8A%9F%E8%83%BD.dll"
 //
 // Names are written as UTF-8, every byte other than A-Z a-z 0-9 - . _ ~ percent-encoded, so the
-// address is plain ASCII: the updater and any web server or object store read it alike.
+// address is plain ASCII: the updater and any web server or object store read it alike. Files keep
+// their real names on disk: a web server decodes the address before it looks for the file.
 #pragma once
 
 #include <string>
@@ -28,8 +30,11 @@ std::string BaseUrlProblem(const std::string& url);
 // percent-encoded, joined with "/".
 std::string PublishedName(const std::u16string& relativePath);
 
-// The content-addressed name of a file: kContentFolder + "/" + md5 + "/" + its own name
-// (the last segment of `relativePath`), percent-encoded.
+// Where a file lies in a content-addressed tree: kContentFolder + "\" + md5 + "\" + its own name
+// (the last segment of `relativePath`), UTF-16 with "\" between folders.
+std::u16string ContentAddressedPath(const std::u16string& relativePath, const std::string& md5);
+
+// The address of that file below the base URL: ContentAddressedPath as a published name.
 std::string ContentAddressedName(const std::u16string& relativePath, const std::string& md5);
 
 // `base` and `publishedName` joined with exactly one "/" ("http://h/a/" or "http://h/a" with

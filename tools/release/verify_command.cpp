@@ -1,9 +1,11 @@
-// velmora-release verify MANIFEST DIR [--handoff] [--public-key TEXT_OR_FILE]
+// velmora-release verify MANIFEST DIR [--handoff] [--public-key TEXT_OR_FILE] [--base-url URL]
 //
 // First the manifest itself with the updater's rules (manifest_checks.h), its signature
 // (MANIFEST.sig) when given the public key, and its expiry; then every listed file below DIR,
 // hashed as the update check hashes it and compared byte for byte with its `md5`, and with its
-// `size` and `sha256` where the manifest gives them.
+// `size` and `sha256` where the manifest gives them. DIR is a release folder or an installed copy,
+// whose files are found by their `path`; with --base-url it is the tree served at that address,
+// whose files are found by their `url` as a static web server finds them (served_path.h).
 #include <optional>
 
 #include "command_support.h"
@@ -15,6 +17,7 @@
 #include "release_digests.h"
 #include "release_files.h"
 #include "release_text.h"
+#include "served_path.h"
 #include "update/manifest_freshness.h"
 #include "update/manifest_signature.h"
 #include "update/path_safety.h"
@@ -49,18 +52,60 @@ std::string Mismatch(const ManifestRecord& record, const FileDigests& digests) {
   return mismatch;
 }
 
-// Hashes the entries whose path the updater would accept and compares them.
-FolderResult CompareFolder(const ManifestRecords& records, const std::string& folder, bool quiet,
-                           ReleaseConsole& console) {
-  std::vector<const ManifestRecord*> checked;
-  std::vector<std::string> paths;
-  bool withSha256 = false;
+// Where the file of each entry is looked for: below DIR at the entry's `path` (a release folder, an
+// installed copy), or with a base URL at the file a static server serving DIR there answers the
+// entry's `url` with (a published tree).
+struct FileLookup {
+  const ManifestRecord* record = nullptr;
+  std::string localPath;  // GBK; empty when there is no file to look at
+  std::string shown;      // UTF-8: the entry's path, and in a served tree the file its url names
+  std::string problem;    // UTF-8: why the url names no file (a served tree only)
+};
+
+std::vector<FileLookup> LookUpByPath(const ManifestRecords& records, const std::string& folder) {
+  std::vector<FileLookup> lookups;
   for (const ManifestRecord& record : records.entries) {
     std::string gbk;
     if (GbkOf(record.path, gbk) && update::IsSafeInstallPath(gbk)) {
-      checked.push_back(&record);
-      paths.push_back(folder + gbk);
-      withSha256 = withSha256 || record.sha256.present;
+      lookups.push_back({&record, folder + gbk, Utf8Of(record.path), {}});
+    }
+  }
+  return lookups;
+}
+
+std::vector<FileLookup> LookUpByUrl(const ManifestRecords& records, const std::string& folder,
+                                    const std::string& baseUrl) {
+  std::vector<FileLookup> lookups;
+  for (const ManifestRecord& record : records.entries) {
+    FileLookup lookup{&record, {}, Utf8Of(record.path), {}};
+    const ServedPath served = ServedPathOf(Utf8Of(record.url), baseUrl);
+    std::string gbk;
+    if (!served.problem.empty()) {
+      lookup.problem = "its url \"" + Utf8Of(record.url) + "\" " + served.problem;
+    } else if (!GbkOf(served.relativePath, gbk)) {
+      lookup.problem = "its url names " + Utf8Of(served.relativePath) + ", a name without a GBK form that no "
+                       "published release holds";
+    } else {
+      lookup.localPath = folder + "\\" + gbk;
+      std::u16string slashed = served.relativePath;
+      for (char16_t& c : slashed) {
+        if (c == u'\\') c = u'/';
+      }
+      lookup.shown += " (" + Utf8Of(slashed) + ")";
+    }
+    lookups.push_back(std::move(lookup));
+  }
+  return lookups;
+}
+
+// Hashes the file of every lookup that has one and compares it with its entry.
+FolderResult CompareFolder(const std::vector<FileLookup>& lookups, bool quiet, ReleaseConsole& console) {
+  std::vector<std::string> paths;
+  bool withSha256 = false;
+  for (const FileLookup& lookup : lookups) {
+    if (!lookup.localPath.empty()) {
+      paths.push_back(lookup.localPath);
+      withSha256 = withSha256 || lookup.record->sha256.present;
     }
   }
   if (withSha256 && !Sha256Available()) {
@@ -76,22 +121,26 @@ FolderResult CompareFolder(const ManifestRecords& records, const std::string& fo
     prints = DigestFiles(paths, withSha256, options);
   }
   FolderResult result;
-  result.checked = checked.size();
-  for (std::size_t i = 0; i < checked.size(); ++i) {
-    const ManifestRecord& record = *checked[i];
-    const std::string shown = Utf8Of(record.path);
-    switch (prints[i].state) {
+  result.checked = lookups.size();
+  std::size_t next = 0;
+  for (const FileLookup& lookup : lookups) {
+    if (lookup.localPath.empty()) {
+      result.lines.push_back("bad url   " + lookup.shown + ": " + lookup.problem);
+      continue;
+    }
+    const FileDigests& digests = prints[next++];
+    switch (digests.state) {
       case update::FileReadState::Missing:
-        result.lines.push_back("missing   " + shown);
+        result.lines.push_back("missing   " + lookup.shown);
         break;
       case update::FileReadState::ReadFailed:
-        result.lines.push_back("unreadable " + shown);
+        result.lines.push_back("unreadable " + lookup.shown);
         break;
       case update::FileReadState::Read:
-        if (const std::string mismatch = Mismatch(record, prints[i]); mismatch.empty()) {
+        if (const std::string mismatch = Mismatch(*lookup.record, digests); mismatch.empty()) {
           ++result.matching;
         } else {
-          result.lines.push_back("differs   " + shown + mismatch);
+          result.lines.push_back("differs   " + lookup.shown + mismatch);
         }
         break;
     }
@@ -188,6 +237,11 @@ int RunVerifyCommand(const CommandLine& line, ReleaseConsole& console) {
     publicKey = PublicKeyArgument(key->second, error);
     if (!publicKey) return UsageError(console, line.command, error);
   }
+  std::string baseUrl;
+  if (line.values.count("base-url") != 0) {
+    int status = kExitSuccess;
+    if (!BaseUrlArgument(line, console, baseUrl, status)) return status;
+  }
   if (!platform::FolderExists(folder)) return UsageError(console, line.command, "no such folder: " + folderOperand);
   if (platform::FolderExists(manifestPath)) {
     return UsageError(console, line.command, manifestOperand + " is a folder, not a manifest");
@@ -213,12 +267,15 @@ int RunVerifyCommand(const CommandLine& line, ReleaseConsole& console) {
   std::string report;
   for (const ManifestProblem& problem : problems) report += "problem   " + problem.message + "\n";
   console.Out(report);
-  const FolderResult result = CompareFolder(records, folder, line.flags.count("quiet") != 0, console);
+  const std::vector<FileLookup> lookups =
+      baseUrl.empty() ? LookUpByPath(records, folder) : LookUpByUrl(records, folder, baseUrl);
+  const FolderResult result = CompareFolder(lookups, line.flags.count("quiet") != 0, console);
   report = summary;
   for (const std::string& text : result.lines) report += text + "\n";
   const std::size_t unchecked = records.entries.size() - result.checked;
   report += CountOf(problems.size(), "problem", "problems") + " in the manifest; " +
-            CountOf(result.checked, "file", "files") + " checked in " + folderOperand + ": " +
+            CountOf(result.checked, "file", "files") + " checked in " + folderOperand +
+            (baseUrl.empty() ? "" : " as served at " + baseUrl) + ": " +
             std::to_string(result.matching) + " match, " +
             std::to_string(result.checked - result.matching) + " missing or differing" +
             (unchecked > 0 ? "; " + CountOf(unchecked, "entry", "entries") + " not checked (unusable path)" : "") + "\n";

@@ -16,6 +16,8 @@ packages=(
   wine wine64 fonts-wine xvfb xauth x11-utils imagemagick fonts-wqy-microhei
   # test servers and test certificates
   python3 openssl
+  # a real web server for the published release tree (tests/e2e/release)
+  nginx
   # the download benchmark's reference client (bench/download_bench.py)
   curl
   # peak memory of the release benchmark's programs (bench/release_bench.py)

@@ -47,16 +47,17 @@ class DownloadsTestCase(e2e.WineTestCase):
 
     def entry(self, run_dir, path, new, old=None, route=None, md5=None, **serve_options):
         """A manifest entry for `path` ("\\Bin\\x.dll"), whose new bytes `new` the server gives at
-        `route` (by default the path in "/" form, percent-encoded); `old` (bytes) is written to the
-        run directory first. `md5` overrides the manifest's digest (by default the new bytes')."""
+        `route` (the file's path on the server; by default "/files/" and the path in "/" form), which
+        the url names percent-encoded as UTF-8; `old` (bytes) is written to the run directory first.
+        `md5` overrides the manifest's digest (by default the new bytes')."""
         relative = path.lstrip("\\").replace("\\", "/")
         if route is None:
-            route = "/files/" + quote(relative)
+            route = "/files/" + relative
         if new is not None:
             self.server.serve(route, new, **serve_options)
         if old is not None:
             run_dir.write(relative, old)
-        return {"path": path, "url": self.server.url(route), "md5": md5 or e2e.md5_hex(new), "route": route,
+        return {"path": path, "url": self.server.url(quote(route)), "md5": md5 or e2e.md5_hex(new), "route": route,
                 "local": os.path.join(run_dir.path, *relative.split("/")), "new": new, "old": old}
 
     def content(self, path):

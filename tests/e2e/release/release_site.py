@@ -1,7 +1,9 @@
 """A published release served as a CDN would serve it: the tree that `velmora-release publish` laid
 out, every file at its path below the tree (the manifest over HTTPS at the updater's address, through
-the tests' tunnel proxy and their own certificate authority; the files over plain HTTP on 127.0.0.1).
-Nothing here knows the manifest's format: the server hands out files."""
+the tests' tunnel proxy and their own certificate authority; the files over plain HTTP on 127.0.0.1,
+by the tests' file server or by nginx). Both servers decode a request's path before they look for
+the file, as every static server does. Nothing here knows the manifest's format: the servers hand
+out files."""
 
 import os
 import shutil
@@ -15,6 +17,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "harness"))
 
 import file_server  # noqa: E402
 import https_server  # noqa: E402
+import nginx_server  # noqa: E402
 import test_ca  # noqa: E402
 import tunnel_proxy  # noqa: E402
 import velmora_e2e as e2e  # noqa: E402
@@ -26,16 +29,31 @@ RELEASE_EXE = os.path.join(e2e.WINDOWS_BUILD_DIR, "tools", "release", "velmora-r
 
 
 class ReleaseSite:
-    """The servers of one published tree; `files_url` is the base URL to publish with."""
+    """The servers of one published tree; `files_url` is the base URL to publish with.
 
-    def __init__(self):
+    With `nginx_tree`, nginx serves the files of that folder (logs and configuration below
+    `nginx_work`), and only a tree published there can be served; otherwise the tests' file server
+    serves what serve_tree() or files.serve() sets up."""
+
+    def __init__(self, nginx_tree=None, nginx_work=None):
         self.directory = tempfile.mkdtemp(prefix="velmora-release-site-")
-        host = urllib.parse.urlsplit(e2e.manifest_origin()).hostname
-        self.authority = test_ca.TestAuthority(os.path.join(self.directory, "ca"),
-                                               names=("127.0.0.1", "localhost", host))
-        self.manifest_server = https_server.HttpsServer(self.authority.server_cert, self.authority.server_key)
-        self.proxy = tunnel_proxy.TunnelProxy("127.0.0.1", self.manifest_server.port)
-        self.files = file_server.FileServer()
+        self.files = None
+        self.manifest_server = None
+        self.proxy = None
+        try:
+            host = urllib.parse.urlsplit(e2e.manifest_origin()).hostname
+            self.authority = test_ca.TestAuthority(os.path.join(self.directory, "ca"),
+                                                   names=("127.0.0.1", "localhost", host))
+            self.manifest_server = https_server.HttpsServer(self.authority.server_cert, self.authority.server_key)
+            self.proxy = tunnel_proxy.TunnelProxy("127.0.0.1", self.manifest_server.port)
+            if nginx_tree is None:
+                self.files = file_server.FileServer()
+            else:
+                self.files = nginx_server.NginxServer(nginx_tree, nginx_work)
+        except BaseException:
+            self.stop()
+            raise
+        self.nginx_tree = nginx_tree
         self.files_url = self.files.url("/")
 
     def trust(self, wine):
@@ -48,6 +66,15 @@ class ReleaseSite:
         """Serves every file below `tree` at its path; the manifest and its signature (when the tree
         has one) also at the updater's address."""
         self.serve_manifest(None, None)
+        if self.nginx_tree is not None:
+            if os.path.abspath(tree) != os.path.abspath(self.nginx_tree):
+                raise ValueError(f"nginx serves {self.nginx_tree}, not {tree}")
+            for route in (MANIFEST_PATH, MANIFEST_PATH + ".sig"):
+                path = os.path.join(tree, *route.strip("/").split("/"))
+                if os.path.exists(path):
+                    with open(path, "rb") as source:
+                        self.manifest_server.reply(route, source.read())
+            return
         for root, _, names in os.walk(tree):
             for name in names:
                 path = os.path.join(root, name)
@@ -66,13 +93,10 @@ class ReleaseSite:
             else:
                 self.manifest_server.reply(route, body)
 
-    def requested_files(self):
-        return sorted(request.path for request in self.files.requests())
-
     def stop(self):
-        self.files.stop()
-        self.proxy.stop()
-        self.manifest_server.stop()
+        for server in (self.files, self.proxy, self.manifest_server):
+            if server is not None:
+                server.stop()
         shutil.rmtree(self.directory, ignore_errors=True)
 
 
@@ -81,15 +105,21 @@ class ReleaseSiteTestCase(e2e.WineTestCase):
     and a scratch folder (`self.work`). `NEEDED` lists the files the test cannot run without."""
 
     NEEDED = ()
+    # True: nginx serves the files from `self.tree` (below `self.work`), where the test publishes.
+    NGINX = False
 
     def setUp(self):
         super().setUp()
         for needed in self.NEEDED:
             if not needed or not os.path.exists(needed):
                 self.skipTest(f"{needed or 'VELMORA_RELEASE_TOOL'} is missing")
-        self.site = ReleaseSite()
+        self.work = tempfile.mkdtemp(prefix="velmora-release-e2e-", dir=os.path.dirname(e2e.WINDOWS_BUILD_DIR))
+        self.addCleanup(shutil.rmtree, self.work, True)
+        self.tree = os.path.join(self.work, "site")
+        if self.NGINX:
+            self.site = ReleaseSite(nginx_tree=self.tree, nginx_work=os.path.join(self.work, "nginx"))
+        else:
+            self.site = ReleaseSite()
         self.addCleanup(self.site.stop)
         self.wine.env = {k: v for k, v in self.wine.env.items() if not k.lower().endswith("_proxy")}
         self.wine.env["http_proxy"] = self.site.proxy.address
-        self.work = tempfile.mkdtemp(prefix="velmora-release-e2e-", dir=os.path.dirname(e2e.WINDOWS_BUILD_DIR))
-        self.addCleanup(shutil.rmtree, self.work, True)

@@ -1,13 +1,13 @@
 """Publishing a release and taking it up: the Windows build of velmora-release publishes a folder
-(nested folders, Chinese names, a space, an empty file), the tree is served by the tests' servers,
-the updater under Wine brings an older copy to byte-identical files, and the native tool verifies
-the copy against the published manifest."""
+(nested folders, Chinese names, spaces, an empty file), nginx serves the published files (the
+manifest comes from the tests' HTTPS server at the updater's address), the updater under Wine brings
+an older copy to byte-identical files, and the native tool verifies the served tree and the copy
+against the published manifest."""
 
 import hashlib
 import os
 import subprocess
 import unittest
-from urllib.parse import quote
 
 import velmora_e2e as e2e
 from release_site import RELEASE_EXE, ReleaseSiteTestCase
@@ -15,10 +15,9 @@ from release_site import RELEASE_EXE, ReleaseSiteTestCase
 TOOL = os.environ.get("VELMORA_RELEASE_TOOL", "")
 
 
-
-
 class PublishAndUpdateTest(ReleaseSiteTestCase):
     NEEDED = (RELEASE_EXE, e2e.STAND_IN, TOOL)
+    NGINX = True
 
     def wine_tool(self, *arguments):
         """Runs the Windows build of velmora-release under Wine; (exit code, output text)."""
@@ -35,6 +34,8 @@ class PublishAndUpdateTest(ReleaseSiteTestCase):
             "Bin/core.dll": os.urandom(3 * 1024 * 1024 + 5),
             "Bin/Plugins/新淺/extra.dat": os.urandom(2000),  # the second GBK byte of "淺" is "\"
             "Bin/界面 资源.dat": "新版本".encode("utf-8") * 300,
+            "Bin/界面资源/皮肤 蓝色.dat": os.urandom(70000),
+            "docs/说明.txt": "新版本说明\n".encode("utf-8") * 50,
             "Bin/Config/empty.ini": b"",
             "readme.txt": b"Velmora - read me\n",
         }
@@ -46,7 +47,7 @@ class PublishAndUpdateTest(ReleaseSiteTestCase):
             "readme.txt": release["readme.txt"],
         }
         release_dir = os.path.join(self.work, "release")
-        out_dir = os.path.join(self.work, "site")
+        out_dir = self.tree  # where nginx serves the files from
         e2e.write_tree(release_dir, release)
 
         # Publish with the Windows build of the tool, as a release manager on Windows would.
@@ -55,11 +56,20 @@ class PublishAndUpdateTest(ReleaseSiteTestCase):
         self.assertEqual(code, 0, output)
         published = e2e.read_tree(out_dir)
         manifest_route = "download/2099/pro/up.txt"
+        manifest = os.path.join(out_dir, *manifest_route.split("/"))
         self.assertIn(manifest_route, published)
+        # Every file under its real name, where a server that decodes the url looks for it.
+        published_paths = {relative: f"/files/{hashlib.md5(data).hexdigest()}/{relative.rsplit('/', 1)[-1]}"
+                           for relative, data in release.items()}
         for relative, data in release.items():
-            name = relative.rsplit("/", 1)[-1]
-            self.assertEqual(published[f"files/{hashlib.md5(data).hexdigest()}/{quote(name)}"], data, relative)
+            self.assertEqual(published[published_paths[relative].lstrip("/")], data, relative)
         self.assertEqual(len(published), len(release) + 1)
+
+        # The native tool finds every file of the served tree through its url, as nginx does.
+        verified = subprocess.run([TOOL, "verify", manifest, out_dir, "--base-url", self.site.files_url],
+                                  capture_output=True, text=True, timeout=60)
+        self.assertEqual(verified.returncode, 0, verified.stdout + verified.stderr)
+        self.assertIn(f"0 problems in the manifest; {len(release)} files checked", verified.stdout)
 
         # The older copy, updated from the served tree.
         self.site.serve_tree(out_dir)
@@ -86,14 +96,18 @@ class PublishAndUpdateTest(ReleaseSiteTestCase):
         self.assertEqual(sorted(installed), sorted(release))
         for relative, data in release.items():
             self.assertEqual(installed[relative], data, relative)
-        requested = self.site.requested_files()
-        self.assertEqual(len([path for path in requested if path.startswith("/files/")]), len(stale) - 1, requested)
+        # nginx sent each stale file once (the empty one is put in place without a download).
+        fetched = sorted(published_paths[path] for path in release
+                         if older.get(path) != release[path] and release[path])
+        served = [(status, path) for status, path in self.site.files.requests() if path.startswith("/files/")]
+        self.assertEqual(sorted(path for _, path in served), fetched, served)
+        self.assertEqual({status for status, _ in served}, {200}, served)
 
         # The native tool agrees: the copy matches the published manifest.
-        verified = subprocess.run([TOOL, "verify", os.path.join(out_dir, *manifest_route.split("/")), run_dir.path],
+        verified = subprocess.run([TOOL, "verify", manifest, run_dir.path],
                                   capture_output=True, text=True, timeout=60)
         self.assertEqual(verified.returncode, 0, verified.stdout + verified.stderr)
-        self.assertIn("0 problems in the manifest; 6 files checked", verified.stdout)
+        self.assertIn(f"0 problems in the manifest; {len(release)} files checked", verified.stdout)
 
     def wait_for_filled_grid(self, updater, timeout=60):
         """The grid once the update check has finished (it enables the start button)."""

@@ -6,6 +6,12 @@ without a length, a gzip-compressed one, one dripped slowly, one that stalls, no
 a large generated body streamed without being held in memory. Paths that were not set up answer
 404. Every request is recorded with its header block exactly as it came off the socket.
 
+Like every ordinary static server, it looks up the request's path decoded: the part before "?",
+percent-decoded as UTF-8. So a path is set up as the file's own name ("/files/说明 1.txt") and
+asked for in its encoded form (url(quote(path)): ".../files/%E8%AF%B4%E6%98%8E%201.txt"); a path
+that does not decode (a "%" without two hex digits, bytes that are not UTF-8, an encoded NUL)
+answers 400.
+
     server = FileServer()
     server.serve("/a.bin", data)                              # 206 for "Range: bytes=N-"
     server.serve("/whole.bin", data, ranges=False)            # Range ignored: 200, all of it
@@ -23,6 +29,7 @@ import http.server
 import re
 import select
 import socket
+import urllib.parse
 
 from route_server import RouteServer
 
@@ -37,6 +44,20 @@ SILENT = "silent"        # reads the request and answers nothing until the clien
 
 _PIECE = 64 * 1024
 _RANGE = re.compile(r"^\s*bytes\s*=\s*(\d+)\s*-\s*$")
+_BAD_ESCAPE = re.compile(r"%(?![0-9A-Fa-f]{2})")
+
+
+def decoded_path(target):
+    """The path a static server looks up for the request target `target`: the part before "?" or
+    "#", percent-decoded as UTF-8. None when it does not decode."""
+    path = re.split(r"[?#]", target, maxsplit=1)[0]
+    if _BAD_ESCAPE.search(path):
+        return None
+    try:
+        decoded = urllib.parse.unquote(path, encoding="utf-8", errors="strict")
+    except UnicodeDecodeError:
+        return None
+    return None if "\0" in decoded else decoded
 
 
 class Pattern:
@@ -86,9 +107,10 @@ class Route:
 
 
 class RecordedRequest:
-    def __init__(self, method, path, headers, raw):
+    def __init__(self, method, path, headers, raw, target=None):
         self.method = method
-        self.path = path
+        self.path = path        # decoded (the request target as sent when it does not decode)
+        self.target = path if target is None else target  # the request target as sent
         self.headers = headers  # [(name, value), ...] in the order received
         self.raw = raw          # the request line and header block as received, blank line included
 
@@ -138,9 +160,13 @@ class _Handler(http.server.BaseHTTPRequestHandler):
 
     def do_GET(self):
         server = self.server.owner
-        server._record(RecordedRequest(self.command, self.path, list(self.headers.items()),
-                                       bytes(self.rfile.recorded)))
-        route = server._route_for(self.path)
+        self.served_path = decoded_path(self.path)
+        server._record(RecordedRequest(self.command, self.served_path or self.path, list(self.headers.items()),
+                                       bytes(self.rfile.recorded), self.path))
+        if self.served_path is None:
+            route = Route(b"bad request: the path does not decode", status=400)
+        else:
+            route = server._route_for(self.served_path)
         self.close_connection = True
         if route.behaviour == SILENT:
             self._wait_for_client_to_leave(server)
@@ -191,7 +217,7 @@ class _Handler(http.server.BaseHTTPRequestHandler):
                 self.wfile.write(b"%x\r\n%s\r\n" % (len(data), data))
             else:
                 self.wfile.write(data)
-            server._count_sent(self.path, len(data))
+            server._count_sent(self.served_path or self.path, len(data))
             position += len(data)
             if route.behaviour == DRIP:
                 self.wfile.flush()
@@ -229,7 +255,8 @@ class FileServer(RouteServer):
             self._sent[path] = self._sent.get(path, 0) + count
 
     def serve(self, path, body=b"", **options):
-        """Sets up the answer for `path`: `body` is bytes or a Pattern; see Route for the options."""
+        """Sets up the answer for `path` (decoded: "/files/说明.txt"): `body` is bytes or a Pattern;
+        see Route for the options."""
         self._set_route(path, Route(body, **options))
 
 

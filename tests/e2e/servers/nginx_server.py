@@ -1,0 +1,145 @@
+"""nginx (Debian's package, which scripts/setup.sh installs) serving a folder over plain HTTP on
+127.0.0.1, the way a release's tree is served in production: the server decodes each request's path
+and looks for the file of that name below the folder.
+
+It runs in the foreground (`daemon off;`) as a child of the test, as the current user, with a
+configuration, pid file, temporary folders and logs of its own below `work`, on a free port; stop()
+ends it by its pid. The access log records each request as "<status> <request target as sent>".
+
+    server = NginxServer("/path/to/tree", "/path/to/work")
+    server.url("/files/x.dll")          # "http://127.0.0.1:<port>/files/x.dll"
+    server.requests()                   # [(200, "/files/说明.txt"), ...]: status and decoded path
+    server.stop()
+"""
+
+import grp
+import os
+import pwd
+import shutil
+import signal
+import socket
+import subprocess
+import time
+import urllib.parse
+
+NGINX = shutil.which("nginx") or "/usr/sbin/nginx"
+
+_CONFIGURATION = """\
+{user}daemon off;
+master_process on;
+worker_processes 1;
+pid {pid};
+error_log {error_log} info;
+events {{
+    worker_connections 64;
+}}
+http {{
+    default_type application/octet-stream;
+    sendfile on;
+    log_format requests '$status $request_uri';
+    access_log {access_log} requests;
+{temp_paths}    server {{
+        listen 127.0.0.1:{port};
+        root {root};
+        location / {{
+        }}
+    }}
+}}
+"""
+
+
+def _free_port():
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+def _quoted(path):
+    """`path` as one nginx configuration token."""
+    return '"' + path.replace("\\", "\\\\").replace('"', '\\"') + '"'
+
+
+class NginxServer:
+    def __init__(self, root, work, attempts=5, timeout=20):
+        if not os.path.exists(NGINX):
+            raise RuntimeError("nginx is missing: scripts/setup.sh installs it")
+        self.root = os.path.abspath(root)
+        self.work = os.path.abspath(work)
+        os.makedirs(os.path.join(self.work, "temp"), exist_ok=True)
+        self.process = None
+        # A port found free may be taken before nginx binds it: then nginx ends, and another is tried.
+        for _ in range(attempts):
+            self.port = _free_port()
+            if self._start(timeout):
+                return
+        raise RuntimeError("nginx did not start: " + self.error_log())
+
+    def _start(self, timeout):
+        configuration = os.path.join(self.work, "nginx.conf")
+        # Workers of a master started as root would switch to an unprivileged user that may not read
+        # the tree: they run as the current user instead. Otherwise nginx keeps the user it has.
+        user = ""
+        if os.geteuid() == 0:
+            user = "user %s %s;\n" % (pwd.getpwuid(os.geteuid()).pw_name, grp.getgrgid(os.getegid()).gr_name)
+        with open(configuration, "w", encoding="utf-8") as out:
+            out.write(_CONFIGURATION.format(
+                user=user, port=self.port, root=_quoted(self.root),
+                pid=_quoted(os.path.join(self.work, "nginx.pid")),
+                error_log=_quoted(os.path.join(self.work, "error.log")),
+                access_log=_quoted(os.path.join(self.work, "access.log")),
+                temp_paths="".join("    %s_temp_path %s;\n" % (kind, _quoted(os.path.join(self.work, "temp", kind)))
+                                   for kind in ("client_body", "proxy", "fastcgi", "uwsgi", "scgi"))))
+        self.process = subprocess.Popen(
+            [NGINX, "-p", self.work + "/", "-c", configuration, "-e", os.path.join(self.work, "error.log")],
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if self.process.poll() is not None:
+                return False
+            try:
+                with socket.create_connection(("127.0.0.1", self.port), timeout=1):
+                    return True
+            except OSError:
+                time.sleep(0.05)
+        self.stop()
+        return False
+
+    def url(self, path):
+        return "http://127.0.0.1:%d%s" % (self.port, path)
+
+    def requests(self):
+        """Every request so far as (status, path): the path percent-decoded as UTF-8, as nginx looked
+        it up (the raw target when it does not decode)."""
+        try:
+            with open(os.path.join(self.work, "access.log"), encoding="ascii", errors="replace") as log:
+                lines = log.read().splitlines()
+        except FileNotFoundError:
+            return []
+        requests = []
+        for line in lines:
+            status, _, target = line.partition(" ")
+            path = target.split("?", 1)[0]
+            try:
+                path = urllib.parse.unquote(path, errors="strict")
+            except UnicodeDecodeError:
+                pass
+            requests.append((int(status), path))
+        return requests
+
+    def error_log(self):
+        try:
+            with open(os.path.join(self.work, "error.log"), encoding="utf-8", errors="replace") as log:
+                return log.read()[-4000:]
+        except FileNotFoundError:
+            return "(no error log)"
+
+    def stop(self):
+        """Ends nginx by its pid (its workers end with it) and waits for it."""
+        if self.process is None or self.process.poll() is not None:
+            return
+        self.process.send_signal(signal.SIGTERM)
+        try:
+            self.process.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait(timeout=10)

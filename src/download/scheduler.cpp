@@ -1,6 +1,7 @@
 #include "download/scheduler.h"
 
 #include <atomic>
+#include <vector>
 
 #include "download/locked_file_release.h"
 #include "download/progress.h"
@@ -17,6 +18,8 @@ namespace velmora::download {
 namespace {
 
 constexpr std::uint32_t kTimerIntervalMs = 500;
+// The longest the click handler waits before it looks at the running count again, should no worker
+// end be seen (a thread that could not be started has no handle to wait on).
 constexpr std::uint32_t kWorkerWaitMs = 500;
 
 std::atomic<bool> stopping{false};
@@ -112,11 +115,19 @@ void StartDownloads(WorkerRoutine worker) {
   if (state.entryCount != 0) {
     ReleaseFile(state.launchTarget, update::RunDirectory() + "\\" + state.launchTarget);
   }
+  // The workers that may still run: the next row starts as soon as one of them ends, not at the
+  // next poll, so that a release of many small files costs no waiting per file.
+  std::vector<platform::ThreadHandle> active;
   for (std::int32_t row = 1; row <= state.entryCount; ++row) {
     if (stopping.load()) return;  // the window is closing while rows are still being started
-    state.taskList[static_cast<std::size_t>(row - 1)].workerThread = platform::StartThread([worker, row] { worker(row); });
+    const platform::ThreadHandle thread = platform::StartThread([worker, row] { worker(row); });
+    state.taskList[static_cast<std::size_t>(row - 1)].workerThread = thread;
     state.counters.running.fetch_add(1);
-    while (state.counters.running.load() >= state::kMaxRunningWorkers && !stopping.load()) PumpingDelay(kWorkerWaitMs);
+    active.push_back(thread);
+    while (state.counters.running.load() >= state::kMaxRunningWorkers && !stopping.load()) {
+      std::erase_if(active, [](platform::ThreadHandle started) { return !platform::IsThreadRunning(started); });
+      platform::WaitForAnyThreadProcessingMessages(active, kWorkerWaitMs);
+    }
   }
   window.SetButtonCaption(Gbk("正在下载"));
 }

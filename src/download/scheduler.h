@@ -32,8 +32,9 @@ using WorkerRoutine = void (*)(std::int32_t row);
 
 // The start button's click handler, on the window's thread: disables the button, starts the
 // completion timer (500 ms), resets the counters, frees the program that will be launched at the
-// end, then starts a worker per row, waiting (and processing window messages) while two run, and
-// finally sets the caption "正在下载". Returns early when the window is being closed.
+// end, then starts a worker per row in order, and while two run waits (processing window messages)
+// until one of them ends, and finally sets the caption "正在下载". Returns early when the window is
+// being closed.
 void StartDownloads(WorkerRoutine worker);
 void StartDownloads();
 

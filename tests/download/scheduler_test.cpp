@@ -6,7 +6,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <mutex>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "download/run_doubles.h"
 #include "platform/release_services.h"
@@ -188,6 +191,49 @@ TEST_F(SchedulerTest, FiveRowsRunAtMostTwoAtATime) {
     if (event.rfind("button", 0) == 0 || event.rfind("timer", 0) == 0 || event.rfind("caption", 0) == 0) seen.push_back(event);
   }
   EXPECT_EQ(seen, expected);
+}
+
+std::mutex orderMutex;
+std::vector<std::string> order;  // "start N" and "end N", as the workers saw them
+
+void UnevenWorker(std::int32_t row) {
+  {
+    std::lock_guard lock(orderMutex);
+    order.push_back("start " + std::to_string(row));
+  }
+  // Row 1 takes longest, so rows 3 and 4 start on row 2's end while row 1 still runs.
+  std::this_thread::sleep_for(std::chrono::milliseconds(row == 1 ? 150 : 10));
+  {
+    std::lock_guard lock(orderMutex);
+    order.push_back("end " + std::to_string(row));
+  }
+  state::State().counters.succeeded.fetch_add(1);
+  state::State().counters.running.fetch_sub(1);
+}
+
+TEST_F(SchedulerTest, RowsStartInOrderEachOnTheEndOfAnEarlierOne) {
+  order.clear();
+  for (int row = 1; row <= 6; ++row) ListRow("\\f" + std::to_string(row), "x");
+  StartDownloads(UnevenWorker);
+  for (const state::TaskRecord& record : state::State().taskList) platform::WaitForThread(record.workerThread, 5000);
+
+  std::vector<int> startOrder;
+  int running = 0;
+  int ended = 0;
+  for (const std::string& event : order) {
+    if (event.rfind("start", 0) == 0) {
+      startOrder.push_back(std::stoi(event.substr(6)));
+      ++running;
+      // The third and later rows wait for an earlier row's end.
+      EXPECT_LE(running, 2) << "after " << ended << " ends";
+      EXPECT_GE(ended, static_cast<int>(startOrder.size()) - 2);
+    } else {
+      --running;
+      ++ended;
+    }
+  }
+  EXPECT_EQ(startOrder, (std::vector<int>{1, 2, 3, 4, 5, 6}));
+  EXPECT_EQ(state::State().counters.succeeded.load(), 6);
 }
 
 }  // namespace

@@ -52,6 +52,19 @@ void ProcessPendingMessages() {
   }
 }
 
+bool WaitForAnyThreadProcessingMessages(const std::vector<ThreadHandle>& threads, std::uint32_t timeoutMs) {
+  std::vector<HANDLE> handles;
+  for (ThreadHandle thread : threads) {
+    // MsgWaitForMultipleObjects takes at most MAXIMUM_WAIT_OBJECTS - 1 handles.
+    if (thread != 0 && handles.size() < MAXIMUM_WAIT_OBJECTS - 1) handles.push_back(AsHandle(thread));
+  }
+  const DWORD count = static_cast<DWORD>(handles.size());
+  const DWORD woken = MsgWaitForMultipleObjects(count, count == 0 ? nullptr : handles.data(), FALSE, timeoutMs, QS_ALLINPUT);
+  if (woken < WAIT_OBJECT_0 + count) return true;
+  if (woken == WAIT_OBJECT_0 + count) ProcessPendingMessages();
+  return false;
+}
+
 void WaitProcessingMessages(std::uint64_t milliseconds) {
   HANDLE timer = CreateWaitableTimerW(nullptr, TRUE, nullptr);
   if (timer == nullptr) {

@@ -96,7 +96,7 @@ def make_release():
     release = {
         "\\Velmora.exe": stand_in("2.1.0 (build 4711)", 4 * MIB),
         "\\Bin\\core.dll": os.urandom(8 * MIB),
-        "\\Bin\\界面资源.dat": os.urandom(10 * MIB),
+        "\\Bin\\界面资源\\皮肤 蓝色.dat": os.urandom(10 * MIB),
         "\\Bin\\新功能.dll": os.urandom(16 * MIB),
         "\\Bin\\Config\\settings.ini": settings,
         "\\readme.txt": readme,
@@ -104,7 +104,7 @@ def make_release():
     older = {
         "\\Velmora.exe": stand_in("2.0.3 (build 4488)", 4 * MIB),
         "\\Bin\\core.dll": os.urandom(7 * MIB),
-        "\\Bin\\界面资源.dat": os.urandom(9 * MIB),
+        "\\Bin\\界面资源\\皮肤 蓝色.dat": os.urandom(9 * MIB),
         "\\Bin\\Config\\settings.ini": settings,
         "\\readme.txt": readme,
     }
@@ -210,7 +210,7 @@ def padded(text, width):
 
 
 def describe_row(row):
-    return "%s %3s%%  %-12s %-10s %-10s %s" % (padded(row[PATH], 20), row[PROGRESS] or "0", row[SPEED],
+    return "%s %3s%%  %-12s %-10s %-10s %s" % (padded(row[PATH], 30), row[PROGRESS] or "0", row[SPEED],
                                                row[DOWNLOADED], row[SIZE], row[STATUS])
 
 
@@ -333,7 +333,7 @@ class Demo:
                 if window and grid:
                     print("demo: the updater lists %d stale files:" % len(grid["rows"]))
                     for row in grid["rows"]:
-                        print("   %s  %s %s" % (row[0], padded(row[PATH], 20), row[STATUS]))
+                        print("   %s  %s %s" % (row[0], padded(row[PATH], 30), row[STATUS]))
                     self.check([row[PATH] for row in grid["rows"]] == self.stale,
                                "the updater listed %s, not %s" % ([row[PATH] for row in grid["rows"]], self.stale))
                     return window

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <set>
 
 #include "json/json_document.h"
 #include "support/temp_dir.h"
@@ -136,6 +137,7 @@ TEST_F(ReleaseCommandsTest, AFolderThatCannotBePublishedFailsWithEveryFileNamed)
 
 TEST_F(ReleaseCommandsTest, PublishLaysOutAContentAddressedTreeThatVerifiesAgainstTheRelease) {
   Write("Bin/copy/core.dll", std::string(300000, 'c'));  // the same file twice: published once
+  Write("Lib/CORE.DLL", std::string(300000, 'c'));  // one file on Windows too: under the first name
   const std::string out = Utf8(scratch) + "/site";
   ASSERT_EQ(Run({"publish", Utf8(release), out, "--base-url", "http://127.0.0.1:9/", "--run", "Velmora.exe"}),
             kExitSuccess)
@@ -152,17 +154,25 @@ TEST_F(ReleaseCommandsTest, PublishLaysOutAContentAddressedTreeThatVerifiesAgain
   for (const auto& item : fs::recursive_directory_iterator(site / "files")) published += item.is_regular_file();
   EXPECT_EQ(published, 4u);
   EXPECT_NE(Read(manifest).find("http:\\/\\/127.0.0.1:9\\/files\\/" + coreMd5 + "\\/core.dll"), std::string::npos);
+  json::JsonDocument document;
+  ASSERT_TRUE(document.Parse(text::Utf8ToNarrow(Read(manifest))));
+  std::set<std::string> coreUrls;
+  for (int i = 0; i < document.GetCount("data"); ++i) {
+    const std::string entry = "data[" + std::to_string(i) + "].";
+    if (document.GetText(entry + "md5") == coreMd5) coreUrls.insert(document.GetText(entry + "url"));
+  }
+  EXPECT_EQ(coreUrls, std::set<std::string>{"http://127.0.0.1:9/files/" + coreMd5 + "/core.dll"});
   EXPECT_NE(Read(manifest).find("\\/files\\/" + resourceMd5 + "\\/%E7%95%8C%E9%9D%A2%20%E8%B5%84%E6%BA%90.dat"),
             std::string::npos);
 
   const std::string manifestArgument = text::NarrowToUtf8(text::WideToNarrow(manifest.u16string(), text::NarrowCodePage));
   EXPECT_EQ(Run({"verify", manifestArgument, Utf8(release)}), kExitSuccess) << console.out << console.err;
-  EXPECT_NE(console.out.find("0 problems in the manifest; 5 files checked"), std::string::npos) << console.out;
+  EXPECT_NE(console.out.find("0 problems in the manifest; 6 files checked"), std::string::npos) << console.out;
   // The tree itself, each file found through its url as a web server finds it.
   EXPECT_EQ(Run({"verify", manifestArgument, out, "--base-url", "http://127.0.0.1:9"}), kExitSuccess)
       << console.out << console.err;
-  EXPECT_NE(console.out.find("0 problems in the manifest; 5 files checked in " + out +
-                             " as served at http://127.0.0.1:9: 5 match"),
+  EXPECT_NE(console.out.find("0 problems in the manifest; 6 files checked in " + out +
+                             " as served at http://127.0.0.1:9: 6 match"),
             std::string::npos)
       << console.out;
 }

@@ -1,5 +1,7 @@
 #include "hashed_release.h"
 
+#include <map>
+
 #include "progress_line.h"
 #include "release_digests.h"
 #include "release_text.h"
@@ -50,8 +52,21 @@ HashedRelease HashRelease(ReleaseFolder folder, ReleaseConsole& console, bool qu
   return release;
 }
 
+std::vector<std::u16string> ContentAddressedPaths(const HashedRelease& release) {
+  std::vector<std::u16string> paths;
+  std::map<std::u16string, std::u16string> firstByKey;
+  paths.reserve(release.folder.files.size());
+  for (std::size_t i = 0; i < release.folder.files.size(); ++i) {
+    const std::u16string path = ContentAddressedPath(release.folder.files[i].relativePath, release.md5[i]);
+    paths.push_back(firstByKey.emplace(SamePathKey(path), path).first->second);
+  }
+  return paths;
+}
+
 ManifestContent ManifestOf(const HashedRelease& release, const ReleaseFile& runFile, const std::string& baseUrl,
                            UrlLayout layout) {
+  const std::vector<std::u16string> contentPaths =
+      layout == UrlLayout::ContentAddressed ? ContentAddressedPaths(release) : std::vector<std::u16string>();
   ManifestContent content;
   content.run = runFile.relativePath;
   content.entries.reserve(release.folder.files.size());
@@ -61,8 +76,8 @@ ManifestContent ManifestOf(const HashedRelease& release, const ReleaseFile& runF
     const std::size_t lastSeparator = file.relativePath.rfind(u'\\');
     entry.name = lastSeparator == std::u16string::npos ? file.relativePath : file.relativePath.substr(lastSeparator + 1);
     entry.md5 = release.md5[i];
-    entry.url = JoinUrl(baseUrl, layout == UrlLayout::ContentAddressed ? ContentAddressedName(file.relativePath, entry.md5)
-                                                                       : PublishedName(file.relativePath));
+    const std::u16string& published = layout == UrlLayout::ContentAddressed ? contentPaths[i] : file.relativePath;
+    entry.url = JoinUrl(baseUrl, PublishedName(published));
     entry.path = u"\\" + file.relativePath;
     entry.size = file.size;
     if (i < release.sha256.size()) entry.sha256 = release.sha256[i];

@@ -26,6 +26,12 @@ HashedRelease HashRelease(ReleaseFolder folder, ReleaseConsole& console, bool qu
 // How the manifest names the files: by their path below the base URL, or by their digest.
 enum class UrlLayout { ByPath, ContentAddressed };
 
+// Where each file of `release` lies in a content-addressed tree (ContentAddressedPath), in file
+// order. Files of one content whose names differ only in letter case ("Bin\A.dll", "Lib\a.dll")
+// share the first one's path: Windows would write them to one file, which a server that tells
+// letter cases apart must find under the name the manifest gives.
+std::vector<std::u16string> ContentAddressedPaths(const HashedRelease& release);
+
 // The manifest of a hashed release whose `run` is the release file `runFile`.
 ManifestContent ManifestOf(const HashedRelease& release, const ReleaseFile& runFile, const std::string& baseUrl,
                            UrlLayout layout);

@@ -109,6 +109,7 @@ int RunPublishCommand(const CommandLine& line, ReleaseConsole& console) {
   // The files, each once: two files of one content and one name share their published file.
   std::uint64_t total = 0;
   for (const ReleaseFile& file : release.folder.files) total += file.size;
+  const std::vector<std::u16string> contentPaths = ContentAddressedPaths(release);
   std::set<std::u16string> copied;
   {
     ProgressLine progress(console, "copying", release.folder.files.size(), total, line.flags.count("quiet") == 0);
@@ -116,7 +117,7 @@ int RunPublishCommand(const CommandLine& line, ReleaseConsole& console) {
     for (std::size_t i = 0; i < release.folder.files.size(); ++i) {
       const ReleaseFile& file = release.folder.files[i];
       // The file under its real name: a web server decodes the percent-encoded url to find it.
-      const std::u16string published = ContentAddressedPath(file.relativePath, release.md5[i]);
+      const std::u16string& published = contentPaths[i];
       if (copied.insert(published).second) {
         std::string target;
         std::string folderPath;

@@ -43,6 +43,7 @@ TEST(ServedPathTest, UrlsThatNoServedFileAnswersAreProblemsWithTheirReason) {
       {"http://127.0.0.1:8080/site/a%zz.dll", "does not start an escape"},
       {"http://127.0.0.1:8080/site/%E8%AF.txt", "not UTF-8"},  // a character cut short
       {"http://127.0.0.1:8080/site/%FF.txt", "not UTF-8"},
+      {"http://127.0.0.1:8080/site/..%C0%AFsecret.txt", "not UTF-8"},  // an overlong "/"
       {"http://127.0.0.1:8080/site/Bin%2Fx.dll", "an encoded \"/\" (%2F)"},
       {"http://127.0.0.1:8080/site/Bin%2fx.dll", "an encoded \"/\" (%2f)"},
       {"http://127.0.0.1:8080/site/Bin%5Cx.dll", "an encoded \"\\\" (%5C)"},

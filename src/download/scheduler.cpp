@@ -8,6 +8,7 @@
 #include "download/staged_download.h"
 #include "download/staged_install.h"
 #include "platform/clock.h"
+#include "platform/release_services.h"
 #include "platform/thread.h"
 #include "platform/update_window.h"
 #include "state/program_state.h"
@@ -32,9 +33,14 @@ void SetStatus(std::int32_t row, const std::string& status) {
 
 bool IsLeadByte(unsigned char byte) { return byte >= 0x81 && byte <= 0xFE; }
 
+enum class TargetState { Missing, Free, Held };
+
 // Frees a target that a running program holds: five attempts, 500 ms apart, all of them made.
-void ReleaseLockedTarget(std::int32_t row, const std::string& target) {
-  if (!IsExistingFile(target) || !IsLocked(target)) return;
+// Returns what the target is afterwards: missing, free to be replaced, or still held (or
+// read-only). A target that was free at the first look is not looked at again.
+TargetState ReleaseLockedTarget(std::int32_t row, const std::string& target) {
+  if (!IsExistingFile(target)) return TargetState::Missing;
+  if (!IsLocked(target)) return TargetState::Free;
   const std::string name = FileNameOfPath(target, true);
   for (int attempt = 1; attempt <= kReleaseAttempts; ++attempt) {
     ReleaseFile(name, target);
@@ -43,6 +49,18 @@ void ReleaseLockedTarget(std::int32_t row, const std::string& target) {
     }
     PumpingDelay(kReleaseWaitMs);
   }
+  if (!IsExistingFile(target)) return TargetState::Missing;
+  return IsLocked(target) ? TargetState::Held : TargetState::Free;
+}
+
+// The folder of `path` exists already (the common case: most files of a release replace files).
+bool ParentFolderExists(const std::string& path) {
+  // The name is found GBK-aware: the second byte of a character such as "淺" is a backslash.
+  const std::size_t nameLength = FileNameOfPath(path, true).size();
+  if (nameLength == 0 || nameLength + 4 > path.size() || path[path.size() - nameLength - 1] != '\\') return false;
+  bool isDirectory = false;
+  return platform::CurrentReleaseServices().Find(path.substr(0, path.size() - nameLength - 1), isDirectory) &&
+         isDirectory;
 }
 
 }  // namespace
@@ -74,13 +92,13 @@ void RunWorker(std::int32_t row) {
   DownloadTask& task = state.taskList[static_cast<std::size_t>(row - 1)].task;
   const std::string target = update::RunDirectory() + entry.path;
 
-  ReleaseLockedTarget(row, target);
-  if (!IsExistingFile(target)) CreateParentDirectories(target);
+  const TargetState targetState = ReleaseLockedTarget(row, target);
+  if (targetState == TargetState::Missing && !ParentFolderExists(target)) CreateParentDirectories(target);
 
   const char* failure = nullptr;
   if (stopping.load()) {
     failure = kStatusReadFailed;
-  } else if (IsExistingFile(target) && IsLocked(target) && !IsOwnExecutable(target)) {
+  } else if (targetState == TargetState::Held && !IsOwnExecutable(target)) {
     // Still held after every attempt, or read-only: it could not be replaced, so it is not
     // downloaded either, and stays as it is.
     failure = kStatusLocalFile;

@@ -82,6 +82,7 @@ bool IsWholeFile(const state::UpdateEntry& entry, const std::string& md5Hex, boo
 // An entry that nothing checks never continues an earlier run's bytes: the server's file may have
 // changed since, and the joined file could not be told from the right one.
 std::int64_t TakeOverStagingFile(const std::string& staging, const state::UpdateEntry& entry, Digests& digests) {
+  if (entry.noStagingFile) return 0;  // the update check found none
   if (!IsCheckable(entry)) {
     platform::RemoveFile(staging);
     return 0;

@@ -28,6 +28,10 @@ struct UpdateEntry {
   // SHA-256 as 64 lower-case hex digits (empty: not given).
   std::int64_t size = -1;
   std::string sha256;
+  // The update check found no staging file of the entry to resume, so the download need not look
+  // for one (under Wine each look for a file that is not there reads its whole folder). False when
+  // not known.
+  bool noStagingFile = false;
 };
 
 // The entries whose local file differs, in manifest order; grid row r shows entry r (index r - 1).

@@ -177,13 +177,16 @@ bool StaysInRunDirectory(const Manifest& manifest) {
 // An interrupted run's staging files are kept for the entries that are still to be downloaded, so
 // that their downloads resume; those of entries that changed, are up to date or are no longer
 // listed are of no use any more.
-void KeepOnlyResumableStagingFiles(const std::string& runDirectory, const std::vector<state::UpdateEntry>& listed) {
+// Each listed entry learns whether it has a staging file to resume.
+void KeepOnlyResumableStagingFiles(const std::string& runDirectory, std::vector<state::UpdateEntry>& listed) {
   std::vector<std::string> resumable;
   resumable.reserve(listed.size());
   for (const state::UpdateEntry& entry : listed) {
     resumable.push_back(StagingPathOf(runDirectory + entry.path, entry));
   }
-  RemoveStagingFilesExcept(runDirectory, resumable);
+  std::vector<bool> found;
+  RemoveStagingFilesExcept(runDirectory, resumable, &found);
+  for (std::size_t i = 0; i < listed.size(); ++i) listed[i].noStagingFile = !found[i];
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 #include "update/staging_files.h"
 
-#include <set>
+#include <map>
 
 #include "platform/directory_walk.h"
 #include "platform/file.h"
@@ -22,9 +22,11 @@ std::string StagingPathOf(const std::string& target, const state::UpdateEntry& e
   return target + "." + entryKey + kStagingSuffix;
 }
 
-int RemoveStagingFilesExcept(const std::string& runDirectory, const std::vector<std::string>& kept) {
-  std::set<std::u16string> keptKeys;
-  for (const std::string& path : kept) keptKeys.insert(PathKey(path));
+int RemoveStagingFilesExcept(const std::string& runDirectory, const std::vector<std::string>& kept,
+                             std::vector<bool>* keptFound) {
+  std::map<std::u16string, std::size_t> keptKeys;
+  for (std::size_t i = 0; i < kept.size(); ++i) keptKeys.emplace(PathKey(kept[i]), i);
+  if (keptFound != nullptr) keptFound->assign(kept.size(), false);
 
   const std::u16string suffix = text::NarrowToWide(kStagingSuffix, text::NarrowCodePage);
   int removed = 0;
@@ -33,7 +35,12 @@ int RemoveStagingFilesExcept(const std::string& runDirectory, const std::vector<
     if (name.size() < suffix.size() || name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) continue;
     // Staging files are named from GBK paths, so their names always have a GBK form.
     const std::string path = runDirectory + "\\" + text::WideToNarrow(name, text::NarrowCodePage);
-    if (keptKeys.count(PathKey(path)) == 0 && platform::RemoveFile(path)) ++removed;
+    const auto found = keptKeys.find(PathKey(path));
+    if (found != keptKeys.end()) {
+      if (keptFound != nullptr) (*keptFound)[found->second] = true;
+    } else if (platform::RemoveFile(path)) {
+      ++removed;
+    }
   }
   return removed;
 }

@@ -27,7 +27,9 @@ std::string StagingPathOf(const std::string& target, const state::UpdateEntry& e
 
 // Removes every staging file (a file whose name ends in kStagingSuffix) in `runDirectory` and the
 // directories below it, except those that `kept` names (paths compared as Windows does, see
-// PathKey). Links to directories are not followed. Returns how many were removed.
-int RemoveStagingFilesExcept(const std::string& runDirectory, const std::vector<std::string>& kept);
+// PathKey). Links to directories are not followed. Returns how many were removed. With `keptFound`,
+// sets (*keptFound)[i] when the file kept[i] was found.
+int RemoveStagingFilesExcept(const std::string& runDirectory, const std::vector<std::string>& kept,
+                             std::vector<bool>* keptFound = nullptr);
 
 }  // namespace velmora::update

@@ -8,8 +8,8 @@
 // WinINet accepts that option and ignores it: there a read from a server that stops sending, with
 // the connection left open, and an open that never gets an answer, wait for ever, and closing the
 // handle from another thread does not end them either. So the bound is also kept here: each request
-// makes its blocking calls (InternetOpenUrlA, InternetReadFile) on a thread of its own, and the
-// caller waits at most the time-out for each. A call that misses it is abandoned: OpenUrl answers
+// makes its blocking calls (InternetOpenUrlA, InternetReadFile) on a thread of its own (a kept one,
+// win32/reusable_threads.h), and the caller waits at most the time-out for each. A call that misses it is abandoned: OpenUrl answers
 // null, Read -1 (and -1 for every later read). The abandoned call's thread keeps the handles it
 // needs (its request handle, a share of the session handle) and closes them when WinINet returns,
 // which Windows' own time-out ensures; under Wine that is when the server sends or closes, or when
@@ -22,11 +22,13 @@
 // nothing for the whole time-out fails.
 #include "platform/streamed_request.h"
 #include "platform/win32/internet_handle.h"
+#include "platform/win32/reusable_threads.h"
 
 #include <windows.h>
 #include <wininet.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -34,7 +36,6 @@
 #include <limits>
 #include <mutex>
 #include <new>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -114,11 +115,13 @@ struct RequestLine {
   std::vector<char> ring;
   std::size_t start = 0;
   std::size_t count = 0;
-  DWORD smallestPiece = 0;  // the caller's read size (at most kLargestPiece); 0 before its first Read
+  DWORD smallestPiece = 0;  // the caller's read size (at most kLargestPiece); kFirstPiece before its first Read
+  bool callerRead = false;  // the caller has made its first Read
   // Who waits, so that a wake-up is sent only when it is needed.
   bool callerWaiting = false;
   bool threadWaiting = false;
   bool stop = false;  // close the request and end
+  bool finished = false;  // set by the thread when it has closed the request and let go of the line
 
   std::size_t Free() const { return ring.size() - count; }
 };
@@ -127,6 +130,8 @@ struct RequestLine {
 // reading when half of it is free.
 constexpr DWORD kLargestPiece = 64 * 1024;
 constexpr std::size_t kRingSize = 4 * kLargestPiece;
+// The piece read ahead before the caller's first Read: the download's own read size.
+constexpr DWORD kFirstPiece = 10240;
 // A whole piece read faster than this doubles the next one; a read slower than that halves it.
 constexpr auto kGrowBelow = std::chrono::milliseconds(10);
 constexpr auto kShrinkAbove = std::chrono::milliseconds(100);
@@ -189,7 +194,19 @@ void MakeCalls(const std::shared_ptr<RequestLine>& line, const std::string& url,
       request = nullptr;
     }
   }
+  // The body is read ahead at once, in the caller's usual piece size until its first Read says
+  // otherwise: a small file is then all there when the caller first reads, and the caller never
+  // waits for this thread to be woken.
+  if (request != nullptr) {
+    try {
+      line->ring.resize(kRingSize);
+    } catch (const std::bad_alloc&) {
+      InternetCloseHandle(request);
+      request = nullptr;
+    }
+  }
   std::unique_lock<std::mutex> lock(line->mutex);
+  if (request != nullptr && line->smallestPiece == 0) line->smallestPiece = kFirstPiece;
   line->request = request;
   line->status = status;
   line->contentLength = contentLength;
@@ -200,7 +217,9 @@ void MakeCalls(const std::shared_ptr<RequestLine>& line, const std::string& url,
   DWORD piece = 0;        // the next piece's size
   DWORD smallest = 0;     // the caller's read size
   bool dripping = true;   // the body arrives slowly (or has not shown yet that it does not)
-  while (request != nullptr) {
+  // Until the body has ended or failed: then the request is closed at once, so that the caller,
+  // when it is done, finds nothing left to wait for.
+  while (request != nullptr && line->body == RequestLine::Body::Reading) {
     line->threadWaiting = true;
     line->changed.wait(lock, [&] {
       return line->stop || (line->body == RequestLine::Body::Reading && line->smallestPiece != 0 &&
@@ -253,26 +272,25 @@ void MakeCalls(const std::shared_ptr<RequestLine>& line, const std::string& url,
   }
   lock.unlock();
   if (request != nullptr) InternetCloseHandle(request);
+  lock.lock();
+  line->finished = true;
+  if (line->callerWaiting) line->changed.notify_all();
 }
 
 class WinInetRequest final : public StreamedRequest {
  public:
-  WinInetRequest(std::shared_ptr<RequestLine> line, std::thread thread, std::chrono::milliseconds timeout)
-      : line_(std::move(line)), thread_(std::move(thread)), timeout_(timeout) {}
+  WinInetRequest(std::shared_ptr<RequestLine> line, std::chrono::milliseconds timeout)
+      : line_(std::move(line)), timeout_(timeout) {}
 
   ~WinInetRequest() override {
-    bool inCall = false;
-    {
-      const std::lock_guard<std::mutex> lock(line_->mutex);
-      line_->stop = true;
-      inCall = line_->inCall;
-      line_->changed.notify_all();
-    }
-    // An idle thread closes the request at once; one inside WinINet does when its call returns.
-    if (inCall || abandoned_) {
-      thread_.detach();
-    } else {
-      thread_.join();
+    std::unique_lock<std::mutex> lock(line_->mutex);
+    line_->stop = true;
+    line_->changed.notify_all();
+    // An idle thread closes the request at once, and is waited for; one inside WinINet does when
+    // its call returns, and is left to it.
+    if (!line_->inCall && !abandoned_ && !line_->finished) {
+      line_->callerWaiting = true;
+      line_->changed.wait(lock, [&] { return line_->finished; });
     }
   }
 
@@ -289,14 +307,10 @@ class WinInetRequest final : public StreamedRequest {
     if (abandoned_) return -1;
     if (size == 0) return 0;
     std::unique_lock<std::mutex> lock(line_->mutex);
-    if (line_->smallestPiece == 0) {
-      try {
-        line_->ring.resize(kRingSize);
-      } catch (const std::bad_alloc&) {
-        return -1;
-      }
+    if (!line_->callerRead) {
+      line_->callerRead = true;
       line_->smallestPiece = size < kLargestPiece ? size : kLargestPiece;
-      line_->changed.notify_all();
+      if (line_->threadWaiting) line_->changed.notify_all();
     }
     line_->callerWaiting = true;
     const bool ready = line_->changed.wait_for(
@@ -321,7 +335,6 @@ class WinInetRequest final : public StreamedRequest {
 
  private:
   std::shared_ptr<RequestLine> line_;
-  std::thread thread_;
   std::chrono::milliseconds timeout_;
   bool abandoned_ = false;
 };
@@ -338,34 +351,33 @@ class WinInetSession final : public InternetSession {
       return nullptr;
     }
     std::shared_ptr<RequestLine> line;
-    std::thread thread;
     try {
       line = std::make_shared<RequestLine>();
       line->session = session_;
-      thread = std::thread([line, url, headers, flags] { MakeCalls(line, url, headers, flags); });
+      if (!win32::RunOnReusableThread([line, url, headers, flags] { MakeCalls(line, url, headers, flags); })) {
+        return nullptr;  // no thread to be had
+      }
     } catch (const std::exception&) {
-      return nullptr;  // no memory or no thread to be had
+      return nullptr;  // no memory
     }
 
     std::unique_lock<std::mutex> lock(line->mutex);
     if (!line->changed.wait_for(lock, timeout_, [&] { return line->openDone; })) {
-      line->stop = true;  // the thread closes the request, if one ever opens, and ends
-      lock.unlock();
-      thread.detach();
+      line->stop = true;  // the thread closes the request, if one ever opens, and goes
       return nullptr;
     }
-    const bool opened = line->request != nullptr;
-    lock.unlock();
-    if (opened) {
+    if (line->request != nullptr) {
+      lock.unlock();
       try {
-        return std::make_unique<WinInetRequest>(std::move(line), std::move(thread), timeout_);
+        return std::make_unique<WinInetRequest>(std::move(line), timeout_);
       } catch (const std::bad_alloc&) {
-        const std::lock_guard<std::mutex> stopLock(line->mutex);
+        lock.lock();
         line->stop = true;
         line->changed.notify_all();
       }
     }
-    thread.join();
+    line->callerWaiting = true;
+    line->changed.wait(lock, [&] { return line->finished; });
     return nullptr;
   }
 
@@ -376,9 +388,20 @@ class WinInetSession final : public InternetSession {
 
 class WinInetStreamingHttp final : public StreamingHttp {
  public:
+  // InternetGetConnectedState looks at every network interface: 12 ms a call under Wine, more
+  // than the whole transfer of a small file. Its flags only choose the access type, and they
+  // change with the machine's network set-up, not from one file to the next: an answer is used
+  // for kConnectedStateLifetimeMs. Two threads that ask at once may both call it; either answer
+  // is current.
   std::uint32_t ConnectedStateFlags() override {
+    const std::uint64_t remembered = remembered_.load(std::memory_order_acquire);
+    const std::uint32_t now = GetTickCount();
+    if ((remembered >> 32) != 0 && now - static_cast<std::uint32_t>(remembered) < kConnectedStateLifetimeMs) {
+      return static_cast<std::uint32_t>(remembered >> 32) & ~kValidFlag;
+    }
     DWORD flags = 0;
     InternetGetConnectedState(&flags, 0);  // the answer itself is not needed, only the flags
+    remembered_.store((static_cast<std::uint64_t>(flags | kValidFlag) << 32) | GetTickCount(), std::memory_order_release);
     return flags;
   }
 
@@ -400,6 +423,13 @@ class WinInetStreamingHttp final : public StreamingHttp {
       return nullptr;
     }
   }
+
+ private:
+  static constexpr std::uint32_t kConnectedStateLifetimeMs = 10'000;
+  // Marks a remembered answer (no INTERNET_CONNECTION_* flag uses the top bit).
+  static constexpr std::uint32_t kValidFlag = 0x80000000u;
+  // The last answer: its flags | kValidFlag in the high half, the tick it was taken at in the low.
+  std::atomic<std::uint64_t> remembered_{0};
 };
 
 }  // namespace

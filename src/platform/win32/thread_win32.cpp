@@ -1,47 +1,73 @@
-// Threads with CreateThread; their handles stay open for the life of the process.
+// The program's threads, as jobs on kept threads; their handles stay valid for the life of the
+// process.
 #include "platform/thread.h"
 
 #include <windows.h>
 
 #include <memory>
 
+#include "platform/win32/reusable_threads.h"
+
 namespace velmora::platform {
 namespace {
 
-DWORD WINAPI RunRoutine(LPVOID parameter) {
-  std::unique_ptr<std::function<void()>> routine(static_cast<std::function<void()>*>(parameter));
-  (*routine)();
-  return 0;
-}
+// A thread handle of the program names a job on a kept thread (win32/reusable_threads.h): starting
+// a thread per grid row would cost about 3 ms under Wine each, more than a small file's transfer.
+// The record stays allocated, and its event open, for the life of the process, as a thread handle
+// would.
+struct JobRecord {
+  std::shared_ptr<win32::ReusableJob> job;
+};
 
-HANDLE AsHandle(ThreadHandle thread) { return reinterpret_cast<HANDLE>(thread); }
+JobRecord* AsRecord(ThreadHandle thread) { return reinterpret_cast<JobRecord*>(thread); }
+
+HANDLE DoneEvent(ThreadHandle thread) { return AsRecord(thread)->job->done; }
 
 }  // namespace
 
 ThreadHandle StartThread(std::function<void()> routine) {
-  auto owned = std::make_unique<std::function<void()>>(std::move(routine));
-  HANDLE thread = CreateThread(nullptr,       // lpThreadAttributes
-                               0,             // dwStackSize: the executable's default
-                               RunRoutine,    // lpStartAddress
-                               owned.get(),   // lpParameter: the routine, owned by the thread
-                               0,             // dwCreationFlags: runs at once
-                               nullptr);      // lpThreadId
-  if (thread == nullptr) return 0;
-  owned.release();
-  return reinterpret_cast<ThreadHandle>(thread);
+  auto job = std::make_shared<win32::ReusableJob>();
+  job->routine = std::move(routine);
+  job->done = CreateEventW(nullptr,   // lpEventAttributes
+                           TRUE,      // bManualReset: stays set for every waiter
+                           FALSE,     // bInitialState
+                           nullptr);  // lpName
+  if (job->done == nullptr) return 0;
+  auto record = std::make_unique<JobRecord>();
+  record->job = job;
+  if (!win32::RunOnReusableThread(job)) {
+    CloseHandle(job->done);
+    return 0;
+  }
+  return reinterpret_cast<ThreadHandle>(record.release());
 }
 
 bool ForceTerminateThread(ThreadHandle thread) {
   if (thread == 0) return false;
-  return TerminateThread(AsHandle(thread), static_cast<DWORD>(-1)) != FALSE;
+  return win32::EndJob(*AsRecord(thread)->job);
 }
 
 bool IsThreadRunning(ThreadHandle thread) {
-  return thread != 0 && WaitForSingleObject(AsHandle(thread), 0) == WAIT_TIMEOUT;
+  return thread != 0 && WaitForSingleObject(DoneEvent(thread), 0) == WAIT_TIMEOUT;
 }
 
 bool WaitForThread(ThreadHandle thread, std::uint32_t timeoutMs) {
-  return thread != 0 && WaitForSingleObject(AsHandle(thread), timeoutMs) == WAIT_OBJECT_0;
+  return thread != 0 && WaitForSingleObject(DoneEvent(thread), timeoutMs) == WAIT_OBJECT_0;
+}
+
+bool WaitForAnyThreadProcessingMessages(const std::vector<ThreadHandle>& threads, std::uint32_t timeoutMs) {
+  std::vector<HANDLE> handles;
+  for (ThreadHandle thread : threads) {
+    // MsgWaitForMultipleObjects takes at most MAXIMUM_WAIT_OBJECTS - 1 handles.
+    if (thread != 0 && handles.size() < MAXIMUM_WAIT_OBJECTS - 1) handles.push_back(DoneEvent(thread));
+  }
+  const DWORD count = static_cast<DWORD>(handles.size());
+  const DWORD woken =
+      MsgWaitForMultipleObjects(count, count == 0 ? nullptr : handles.data(), FALSE, timeoutMs, QS_ALLINPUT);
+  // Also when a thread ended: what it showed in the window before it ended (a row's final status)
+  // is then applied before the caller starts anything else.
+  if (woken <= WAIT_OBJECT_0 + count) ProcessPendingMessages();
+  return woken < WAIT_OBJECT_0 + count;
 }
 
 void ProcessPendingMessages() {
@@ -50,19 +76,6 @@ void ProcessPendingMessages() {
     TranslateMessage(&message);
     DispatchMessageW(&message);
   }
-}
-
-bool WaitForAnyThreadProcessingMessages(const std::vector<ThreadHandle>& threads, std::uint32_t timeoutMs) {
-  std::vector<HANDLE> handles;
-  for (ThreadHandle thread : threads) {
-    // MsgWaitForMultipleObjects takes at most MAXIMUM_WAIT_OBJECTS - 1 handles.
-    if (thread != 0 && handles.size() < MAXIMUM_WAIT_OBJECTS - 1) handles.push_back(AsHandle(thread));
-  }
-  const DWORD count = static_cast<DWORD>(handles.size());
-  const DWORD woken = MsgWaitForMultipleObjects(count, count == 0 ? nullptr : handles.data(), FALSE, timeoutMs, QS_ALLINPUT);
-  if (woken < WAIT_OBJECT_0 + count) return true;
-  if (woken == WAIT_OBJECT_0 + count) ProcessPendingMessages();
-  return false;
 }
 
 void WaitProcessingMessages(std::uint64_t milliseconds) {

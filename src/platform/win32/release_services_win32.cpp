@@ -1,5 +1,6 @@
-// Locked-file questions answered by the kernel: FindFirstFileW, an exclusive CreateFileW, a
-// Toolhelp snapshot, GetProcessImageFileNameW, QueryDosDeviceW and TerminateProcess.
+// Locked-file questions answered by the kernel: GetFileAttributesW (FindFirstFileW for a path with
+// wildcards), an exclusive CreateFileW, a Toolhelp snapshot, GetProcessImageFileNameW,
+// QueryDosDeviceW and TerminateProcess.
 #include <windows.h>
 #include <psapi.h>
 #include <tlhelp32.h>
@@ -22,6 +23,14 @@ class Win32ReleaseServices final : public ReleaseServices {
   bool Find(const std::string& path, bool& isDirectory) override {
     const std::u16string wide = text::NarrowToWide(path, text::NarrowCodePage);
     if (wide.empty()) return false;
+    // Without wildcards, the attributes say the same as a search, for a fraction of its cost
+    // under Wine (no directory handle to open, read and close).
+    if (wide.find_first_of(u"*?") == std::u16string::npos) {
+      const DWORD attributes = GetFileAttributesW(AsWide(wide));
+      if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+      isDirectory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+      return true;
+    }
     WIN32_FIND_DATAW found{};
     const HANDLE search = FindFirstFileW(AsWide(wide), &found);
     if (search == INVALID_HANDLE_VALUE) return false;

@@ -102,7 +102,7 @@ struct RequestLine {
   std::shared_ptr<InternetHandle> session;  // kept open while the thread may use it
   // Set by the thread: the response, read once it is open.
   bool openDone = false;
-  HINTERNET request = nullptr;  // null when the open failed
+  HINTERNET request = nullptr;  // null when the open failed (closed already when the body ended early)
   std::int32_t status = 0;
   std::int64_t contentLength = -1;
   std::string contentEncoding;
@@ -205,9 +205,43 @@ void MakeCalls(const std::shared_ptr<RequestLine>& line, const std::string& url,
       request = nullptr;
     }
   }
+  // A body that is already all here (a small file over a fast link) is read before the caller
+  // hears of the answer, and the request closed: the caller then never waits for this thread again.
+  RequestLine::Body early = RequestLine::Body::Reading;
+  std::size_t earlyCount = 0;
+  if (request != nullptr && contentLength >= 0 && static_cast<std::size_t>(contentLength) < line->ring.size()) {
+    DWORD available = 0;
+    if (InternetQueryDataAvailable(request, &available, 0, 0) && available >= contentLength) {
+      for (;;) {
+        DWORD got = 0;
+        const auto room = static_cast<DWORD>(line->ring.size() - earlyCount);
+        if (!InternetReadFile(request, line->ring.data() + earlyCount, room, &got)) {
+          early = RequestLine::Body::Failed;
+          break;
+        }
+        if (got == 0) {
+          early = RequestLine::Body::Ended;
+          break;
+        }
+        earlyCount += got;
+        // More than announced: the caller finds out, as with any body; the ring holds no more.
+        if (earlyCount == line->ring.size()) break;
+      }
+    }
+    if (early != RequestLine::Body::Reading) {
+      InternetCloseHandle(request);
+    }
+  }
   std::unique_lock<std::mutex> lock(line->mutex);
-  if (request != nullptr && line->smallestPiece == 0) line->smallestPiece = kFirstPiece;
+  // After an early end the handle is closed already: the caller only learns that it opened.
   line->request = request;
+  line->count = earlyCount;
+  if (early != RequestLine::Body::Reading) {
+    line->body = early;
+    line->finished = true;
+    request = nullptr;
+  }
+  if (request != nullptr && line->smallestPiece == 0) line->smallestPiece = kFirstPiece;
   line->status = status;
   line->contentLength = contentLength;
   line->contentEncoding = std::move(contentEncoding);

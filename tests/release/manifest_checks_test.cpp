@@ -49,6 +49,9 @@ TEST(ManifestChecksTest, AGoodManifestHasNoProblem) {
   EXPECT_TRUE(ProblemsOf(Manifest("App.exe", Good())).empty());
   EXPECT_TRUE(ProblemsOf(Manifest("Bin\\x.dll", Good())).empty());
   EXPECT_TRUE(ProblemsOf(Manifest("bin/X.DLL", Good())).empty());  // Windows finds it all the same
+  // Digests in upper case name the same bytes: the updater compares them as digests.
+  EXPECT_TRUE(ProblemsOf(Manifest("App.exe", {Good()[0], {"FEDCBA9876543210FEDCBA9876543210", "http://h/x", "\\x.dll"}}))
+                  .empty());
 }
 
 // One problem planted in the second entry (index 1) or in `run` (index -1) at a time.
@@ -70,10 +73,9 @@ TEST(ManifestChecksTest, EachPlantedProblemIsReportedWithItsEntry) {
       {"a star", "App.exe", {kB, "http://h/x", "\\Bin\\a*b.dll"}, 1, "the character \"*\", which Windows does not allow"},
       {"trailing dot", "App.exe", {kB, "http://h/x", "\\Bin\\x.dll."}, 1, "a trailing dot or space"},
       {"same file", "App.exe", {kB, "http://h/x", "/APP.exe"}, 1, "`path` is the same file on Windows as entry 1 (\\App.exe)"},
-      {"upper-case md5", "App.exe", {"FEDCBA9876543210FEDCBA9876543210", "http://h/x", "\\x.dll"}, 1, "is in upper case"},
-      {"short md5", "App.exe", {kB.substr(1), "http://h/x", "\\x.dll"}, 1, "is not 32 lower-case hex digits"},
-      {"no md5", "App.exe", {"", "http://h/x", "\\x.dll"}, 1, "`md5` \"\" is not 32 lower-case hex digits"},
-      {"non-hex md5", "App.exe", {"g" + kB.substr(1), "http://h/x", "\\x.dll"}, 1, "is not 32 lower-case hex digits"},
+      {"short md5", "App.exe", {kB.substr(1), "http://h/x", "\\x.dll"}, 1, "is not 32 hex digits"},
+      {"no md5", "App.exe", {"", "http://h/x", "\\x.dll"}, 1, "`md5` \"\" is not 32 hex digits"},
+      {"non-hex md5", "App.exe", {"g" + kB.substr(1), "http://h/x", "\\x.dll"}, 1, "is not 32 hex digits"},
       {"no url", "App.exe", {kB, "", "\\x.dll"}, 1, "`url` is missing or empty"},
       {"ftp url", "App.exe", {kB, "ftp://h/x.dll", "\\x.dll"}, 1, "is not an http:// or https:// address"},
       {"bare host", "App.exe", {kB, "http://", "\\x.dll"}, 1, "is not an http:// or https:// address"},
@@ -124,8 +126,9 @@ TEST(ManifestChecksTest, MalformedSerialExpiresSizeAndSha256AreProblems) {
       {withMember("\"size\":0,\"sha256\":\"" + sha + "\""), ""},
       {withMember("\"size\":\"12\""), "entry 1 (\\App.exe): `size` \"12\" is not a whole number of bytes"},
       {withMember("\"size\":-3"), "`size` -3 is not"},
-      {withMember("\"sha256\":\"" + std::string(64, 'A') + "\""), "is in upper case"},
-      {withMember("\"sha256\":\"" + sha.substr(1) + "\""), "is not 64 lower-case hex digits"},
+      {withMember("\"sha256\":\"" + std::string(64, 'A') + "\""), ""},  // the same digest as in lower case
+      {withMember("\"sha256\":\"" + std::string(64, 'G') + "\""), "is not 64 hex digits"},
+      {withMember("\"sha256\":\"" + sha.substr(1) + "\""), "is not 64 hex digits"},
       {withMember("\"sha256\":null"), "`sha256` null is not 64"},
   };
   for (const auto& test : cases) {

@@ -119,7 +119,7 @@ const char kVerifyHelp[] =
     "\n"
     "Checks MANIFEST (UTF-8, or GBK with --handoff) with the updater's rules, every problem with its\n"
     "entry: paths that leave the run directory or lack the leading \"\\\", names Windows cannot hold\n"
-    "or GBK cannot write, paths that are one file on Windows, digests that are not 32 lower-case hex\n"
+    "or GBK cannot write, paths that are one file on Windows, digests that are not 32 hex\n"
     "digits, urls that are not http(s), a `run` that is not listed. Then hashes every listed file\n"
     "below DIR as the updater does and lists the missing and differing ones.\n"
     "\n"

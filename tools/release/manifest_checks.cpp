@@ -11,25 +11,14 @@ namespace {
 
 bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
 
-bool IsLowerHex(const std::u16string& text, std::size_t digits) {
+// Hex digits in either letter case: the updater compares digests as digests.
+bool IsHex(const std::u16string& text, std::size_t digits) {
   if (text.size() != digits) return false;
   for (char16_t c : text) {
-    if (!((c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f'))) return false;
+    if (!((c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F'))) return false;
   }
   return true;
 }
-
-bool IsUpperHex(const std::u16string& text, std::size_t digits) {
-  if (text.size() != digits) return false;
-  for (char16_t c : text) {
-    if (!((c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F'))) return false;
-  }
-  return true;
-}
-
-bool IsLowerHexDigest(const std::u16string& md5) { return IsLowerHex(md5, 32); }
-
-bool IsUpperHexDigest(const std::u16string& md5) { return IsUpperHex(md5, 32); }
 
 bool StartsWithScheme(const std::u16string& url) {
   std::u16string head;
@@ -125,11 +114,9 @@ std::vector<ManifestProblem> CheckManifest(const ManifestRecords& records) {
       problem("`path` is the same file on Windows as " + EntryLabel(*earlier->second) +
               "; both downloads would go to one file");
     }
-    if (IsUpperHexDigest(record.md5) && !IsLowerHexDigest(record.md5)) {
-      problem("`md5` " + Quoted(record.md5) + " is in upper case; the updater compares digests byte for byte, "
-              "so the file would never match and be downloaded on every run");
-    } else if (!IsLowerHexDigest(record.md5)) {
-      problem("`md5` " + Quoted(record.md5) + " is not 32 lower-case hex digits");
+    if (!IsHex(record.md5, 32)) {
+      problem("`md5` " + Quoted(record.md5) + " is not 32 hex digits; the updater cannot check the file by MD5 "
+              "and downloads it on every run");
     }
     if (record.sizeMember.present && !IsCount(record.sizeMember)) {
       problem("`size` " + Written(record.sizeMember) + " is not a whole number of bytes written without quotes" +
@@ -137,10 +124,8 @@ std::vector<ManifestProblem> CheckManifest(const ManifestRecords& records) {
     }
     if (record.sha256.present) {
       const bool text = record.sha256.kind == json::JsonKind::String;
-      if (text && IsUpperHex(record.sha256.text, 64) && !IsLowerHex(record.sha256.text, 64)) {
-        problem("`sha256` " + Written(record.sha256) + " is in upper case" + kRefused);
-      } else if (!text || !IsLowerHex(record.sha256.text, 64)) {
-        problem("`sha256` " + Written(record.sha256) + " is not 64 lower-case hex digits in quotes" + kRefused);
+      if (!text || !IsHex(record.sha256.text, 64)) {
+        problem("`sha256` " + Written(record.sha256) + " is not 64 hex digits in quotes" + kRefused);
       }
     }
     std::string gbk;

@@ -2,7 +2,7 @@
 //
 // First the manifest itself with the updater's rules (manifest_checks.h), its signature
 // (MANIFEST.sig) when given the public key, and its expiry; then every listed file below DIR,
-// hashed as the update check hashes it and compared byte for byte with its `md5`, and with its
+// hashed as the update check hashes it and compared with its `md5` (in either letter case), and its
 // `size` and `sha256` where the manifest gives them. DIR is a release folder or an installed copy,
 // whose files are found by their `path`; with --base-url it is the tree served at that address,
 // whose files are found by their `url` as a static web server finds them (served_path.h).
@@ -17,6 +17,7 @@
 #include "release_digests.h"
 #include "release_files.h"
 #include "release_text.h"
+#include "update/fingerprint.h"
 #include "served_path.h"
 #include "update/manifest_freshness.h"
 #include "update/manifest_signature.h"
@@ -35,18 +36,20 @@ constexpr std::int64_t kSecondsPerDay = 86400;
 constexpr std::size_t kLongestKeyArgumentFile = 4096;
 
 // How the file's bytes differ from what the entry says, or empty text when they match: its md5
-// (byte for byte, as the updater compares), and its size and sha256 when the entry gives them.
+// (in either letter case, as the updater compares), and its size and sha256 when the entry gives
+// them.
 std::string Mismatch(const ManifestRecord& record, const FileDigests& digests) {
   std::string mismatch;
   const auto add = [&mismatch](const std::string& text) { mismatch += (mismatch.empty() ? ": " : "; ") + text; };
-  const std::string expected = Utf8Of(record.md5);
+  const std::string expected = update::LowerCaseDigest(Utf8Of(record.md5));
   if (digests.md5 != expected) {
     add("its md5 is " + digests.md5 + ", the manifest says " + (expected.empty() ? "nothing" : expected));
   }
   if (record.size && digests.bytesRead != *record.size) {
     add("it has " + DescribeBytes(digests.bytesRead) + ", the manifest says " + std::to_string(*record.size));
   }
-  if (record.sha256.present && !digests.sha256.empty() && digests.sha256 != Utf8Of(record.sha256.text)) {
+  if (record.sha256.present && !digests.sha256.empty() &&
+      digests.sha256 != update::LowerCaseDigest(Utf8Of(record.sha256.text))) {
     add("its sha256 is " + digests.sha256 + ", the manifest says " + Utf8Of(record.sha256.text));
   }
   return mismatch;

@@ -9,6 +9,7 @@ ends it by its pid. The access log records each request as "<status> <request ta
     server = NginxServer("/path/to/tree", "/path/to/work")
     server.url("/files/x.dll")          # "http://127.0.0.1:<port>/files/x.dll"
     server.requests()                   # [(200, "/files/说明.txt"), ...]: status and decoded path
+    server.request_starts()             # [1796548800.123, ...]: when each request came
     server.stop()
 """
 
@@ -37,7 +38,9 @@ http {{
     default_type application/octet-stream;
     sendfile on;
     log_format requests '$status $request_uri';
+    log_format timing '$msec $request_time';
     access_log {access_log} requests;
+    access_log {timing_log} timing;
 {temp_paths}    server {{
         listen 127.0.0.1:{port};
         root {root};
@@ -87,6 +90,7 @@ class NginxServer:
                 pid=_quoted(os.path.join(self.work, "nginx.pid")),
                 error_log=_quoted(os.path.join(self.work, "error.log")),
                 access_log=_quoted(os.path.join(self.work, "access.log")),
+                timing_log=_quoted(os.path.join(self.work, "timing.log")),
                 temp_paths="".join("    %s_temp_path %s;\n" % (kind, _quoted(os.path.join(self.work, "temp", kind)))
                                    for kind in ("client_body", "proxy", "fastcgi", "uwsgi", "scgi"))))
         self.process = subprocess.Popen(
@@ -125,6 +129,20 @@ class NginxServer:
                 pass
             requests.append((int(status), path))
         return requests
+
+    def request_starts(self):
+        """When each request so far came, in seconds since 1970 (time.time()): its end as logged
+        less the time nginx took for it."""
+        try:
+            with open(os.path.join(self.work, "timing.log"), encoding="ascii") as log:
+                lines = log.read().splitlines()
+        except FileNotFoundError:
+            return []
+        starts = []
+        for line in lines:
+            ended, took = (float(field) for field in line.split())
+            starts.append(ended - took)
+        return starts
 
     def error_log(self):
         try:

@@ -59,14 +59,14 @@ class UpdateCheckTest(env.NetworkTestCase):
         grid, _ = run.wait_for_filled_grid()
         self.assertGridRows(grid, ["\\数据\\配置.ini", "\\更新说明.txt"])
 
-    def test_upper_case_digests_never_match_and_missing_files_are_listed_even_when_empty(self):
-        run = self.updater({"\\a.dll": b"a", "\\b.dll": b"b", "\\here.dat": b""})
+    def test_digests_match_in_either_case_and_missing_files_are_listed_even_when_empty(self):
+        run = self.updater({"\\a.dll": b"a", "\\b.dll": b"b", "\\here.dat": b"", "\\odd.dll": b"odd"})
         self.network.serve_manifest(env.manifest_json([
-            ("\\a.dll", md5(b"a").upper()), ("\\b.dll", md5(b"b").upper()),
+            ("\\a.dll", md5(b"a").upper()), ("\\b.dll", md5(b"b2").upper()), ("\\odd.dll", "not a digest"),
             ("\\gone.dll", md5(b"gone")), ("\\empty.dat", env.EMPTY_MD5), ("\\here.dat", env.EMPTY_MD5)]))
         run.start()
         grid, _ = run.wait_for_filled_grid()
-        self.assertGridRows(grid, ["\\a.dll", "\\b.dll", "\\gone.dll", "\\empty.dat"])
+        self.assertGridRows(grid, ["\\b.dll", "\\odd.dll", "\\gone.dll", "\\empty.dat"])
 
     def test_a_slow_server_is_waited_for(self):
         run = self.updater()

@@ -92,7 +92,9 @@ void RunWorker(std::int32_t row) {
   DownloadTask& task = state.taskList[static_cast<std::size_t>(row - 1)].task;
   const std::string target = update::RunDirectory() + entry.path;
 
-  const TargetState targetState = ReleaseLockedTarget(row, target);
+  // A target the update check did not find is not looked for again: nothing can hold it, and
+  // should it have appeared since, putting the new file in place replaces it or fails the row.
+  const TargetState targetState = entry.targetNotFound ? TargetState::Missing : ReleaseLockedTarget(row, target);
   if (targetState == TargetState::Missing && !ParentFolderExists(target)) CreateParentDirectories(target);
 
   const char* failure = nullptr;

@@ -25,6 +25,9 @@ class InputFile {
   // False when the file is missing or cannot be opened for reading.
   bool Open(const std::string& path);
   bool IsOpen() const;
+  // After an Open that failed: true when there is no such file (or no folder on its way), false
+  // when it failed for another reason (no access, held exclusively, a folder) or succeeded.
+  bool NotFound() const;
   // Bytes read into `buffer` (at most `size`), 0 at the end of the file, -1 on a read error.
   std::int64_t Read(void* buffer, std::size_t size);
   void Close();

@@ -28,9 +28,10 @@ struct UpdateEntry {
   // SHA-256 as 64 lower-case hex digits (empty: not given).
   std::int64_t size = -1;
   std::string sha256;
-  // The update check found no staging file of the entry to resume, so the download need not look
-  // for one (under Wine each look for a file that is not there reads its whole folder). False when
-  // not known.
+  // What the update check found, so that the download need not look again (under Wine each look
+  // for a file that is not there reads its whole folder): no file at the target (not one that could
+  // not be read), and no staging file of the entry to resume. False when not known.
+  bool targetNotFound = false;
   bool noStagingFile = false;
 };
 

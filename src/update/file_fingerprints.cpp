@@ -31,6 +31,7 @@ FileFingerprint Fingerprint(const std::string& path, char* buffer, std::atomic<s
   platform::InputFile file;
   if (!file.Open(path)) {
     result.md5 = Md5Hex({});  // a missing file hashes like empty data
+    result.notFound = file.NotFound();
     return result;
   }
   result.state = FileReadState::ReadFailed;

@@ -25,6 +25,7 @@ enum class FileReadState {
 struct FileFingerprint {
   std::string md5;
   FileReadState state = FileReadState::Missing;
+  bool notFound = false;  // Missing because there is no such file (not one that could not be opened)
   std::uint64_t bytesRead = 0;
 };
 

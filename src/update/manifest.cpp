@@ -240,6 +240,7 @@ std::int32_t LoadManifest() {
     // listed on every run. A missing file is listed even when the manifest gives the digest of empty data: the release
     // has that (empty) file, the run directory does not.
     if (fingerprints[i].md5 != manifest.entries[i].md5 || fingerprints[i].state == FileReadState::Missing) {
+      manifest.entries[i].targetNotFound = fingerprints[i].notFound;
       state.updateList.push_back(std::move(manifest.entries[i]));
     }
   }

@@ -44,10 +44,22 @@ TEST_F(FileFingerprintsTest, ResultsAreThoseOfMd5HexOfFileInListOrderWhateverThe
       EXPECT_EQ(prints[i].md5, Md5HexOfFile(paths[i])) << text::NarrowToUtf8(paths[i]);
     }
     EXPECT_EQ(prints[11].state, FileReadState::Missing);
+    EXPECT_TRUE(prints[11].notFound);
     EXPECT_EQ(prints[11].md5, Md5Hex(""));  // a missing file hashes like empty data
+    EXPECT_FALSE(prints[9].notFound);
     EXPECT_EQ(prints[9].state, FileReadState::Read);
     EXPECT_EQ(prints[9].bytesRead, 0u);
     EXPECT_EQ(prints[5].bytesRead, (1u << 20) * 3 + 17);
+  }
+}
+
+TEST_F(FileFingerprintsTest, AFileIsNotFoundWhenItOrAFolderOnItsWayIsMissing) {
+  const std::string present = dir.WriteFile("Bin\\x.dat", "x");
+  const std::vector<FileFingerprint> prints =
+      FingerprintFiles({dir.NarrowPath("Bin\\y.dat"), dir.NarrowPath("Gone\\x.dat"), present + "\\below"});
+  for (const FileFingerprint& print : prints) {
+    EXPECT_EQ(print.state, FileReadState::Missing);
+    EXPECT_TRUE(print.notFound);
   }
 }
 

@@ -32,6 +32,7 @@ bool RemoveFile(const std::string& path) {
 
 struct InputFile::State {
   int descriptor = -1;
+  bool notFound = false;
 };
 
 InputFile::InputFile() : state_(std::make_unique<State>()) {}
@@ -42,15 +43,21 @@ InputFile& InputFile::operator=(InputFile&&) noexcept = default;
 bool InputFile::Open(const std::string& path) {
   Close();
   if (!state_) state_ = std::make_unique<State>();
+  state_->notFound = false;
   const std::string native = posix::NativePath(path);
   if (native.empty()) return false;
   state_->descriptor = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
-  if (state_->descriptor < 0) return false;
+  if (state_->descriptor < 0) {
+    state_->notFound = errno == ENOENT || errno == ENOTDIR;
+    return false;
+  }
   ::posix_fadvise(state_->descriptor, 0, 0, POSIX_FADV_SEQUENTIAL);
   return true;
 }
 
 bool InputFile::IsOpen() const { return state_ && state_->descriptor >= 0; }
+
+bool InputFile::NotFound() const { return state_ && state_->notFound; }
 
 std::int64_t InputFile::Read(void* buffer, std::size_t size) {
   if (!IsOpen()) return -1;

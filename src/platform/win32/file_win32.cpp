@@ -16,6 +16,7 @@ bool RemoveFile(const std::string& path) {
 
 struct InputFile::State {
   HANDLE handle = INVALID_HANDLE_VALUE;
+  bool notFound = false;
 };
 
 InputFile::InputFile() : state_(std::make_unique<State>()) {}
@@ -26,6 +27,7 @@ InputFile& InputFile::operator=(InputFile&&) noexcept = default;
 bool InputFile::Open(const std::string& path) {
   Close();
   if (!state_) state_ = std::make_unique<State>();
+  state_->notFound = false;
   const std::u16string wide = text::NarrowToWide(path, text::NarrowCodePage);
   if (wide.empty()) return false;
   state_->handle = CreateFileW(reinterpret_cast<const wchar_t*>(wide.c_str()),
@@ -35,8 +37,13 @@ bool InputFile::Open(const std::string& path) {
                                OPEN_EXISTING,
                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN,
                                nullptr);  // hTemplateFile
-  return state_->handle != INVALID_HANDLE_VALUE;
+  if (state_->handle != INVALID_HANDLE_VALUE) return true;
+  const DWORD error = GetLastError();
+  state_->notFound = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+  return false;
 }
+
+bool InputFile::NotFound() const { return state_ && state_->notFound; }
 
 bool InputFile::IsOpen() const { return state_ && state_->handle != INVALID_HANDLE_VALUE; }
 

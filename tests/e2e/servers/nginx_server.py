@@ -38,7 +38,7 @@ http {{
     default_type application/octet-stream;
     sendfile on;
     log_format requests '$status $request_uri';
-    log_format timing '$msec $request_time';
+    log_format timing '$msec $request_time $connection';
     access_log {access_log} requests;
     access_log {timing_log} timing;
 {temp_paths}    server {{
@@ -140,9 +140,17 @@ class NginxServer:
             return []
         starts = []
         for line in lines:
-            ended, took = (float(field) for field in line.split())
+            ended, took = (float(field) for field in line.split()[:2])
             starts.append(ended - took)
         return starts
+
+    def connections(self):
+        """How many connections the requests so far came over (keep-alive lets one carry many)."""
+        try:
+            with open(os.path.join(self.work, "timing.log"), encoding="ascii") as log:
+                return len({line.split()[2] for line in log.read().splitlines() if len(line.split()) > 2})
+        except FileNotFoundError:
+            return 0
 
     def error_log(self):
         try:

@@ -30,6 +30,20 @@ class Snapshot:
     def downloading(self):
         return sum(1 for status in self.statuses() if status == e2e.STATUS_DOWNLOADING)
 
+    def downloading_rows(self):
+        return {number for number, status in enumerate(self.statuses()) if status == e2e.STATUS_DOWNLOADING}
+
+
+def most_downloading_at_once(snapshots):
+    """The most rows downloading at once, counting a row only when two readings in a row show it
+    downloading. One reading asks the window for its cells one at a time, so it can span the moment a
+    row ends and the next one starts (which now follow each other within milliseconds) and show both
+    with the ending one; a third download that really ran would be in two readings."""
+    most = 0
+    for earlier, later in zip(snapshots, snapshots[1:]):
+        most = max(most, len(earlier.downloading_rows() & later.downloading_rows()))
+    return most
+
 
 class DownloadsTestCase(e2e.WineTestCase):
     """A Wine test case with a file server on 127.0.0.1 and helpers for one updater run."""

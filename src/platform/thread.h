@@ -13,13 +13,15 @@
 
 namespace velmora::platform {
 
-// Runs `routine` on a new thread. Returns its handle, 0 when the thread could not be started (the
-// routine then never runs). The handle stays valid until the process ends; nobody closes it.
-// Thread-safe.
+// Runs `routine` on a thread of its own: a new one, or on Windows a kept thread that has finished
+// an earlier routine (platform/win32/reusable_threads.h). Returns a handle of the routine's run,
+// 0 when no thread could be had (the routine then never runs); waiting, testing and ending act on
+// that run. The handle stays valid until the process ends; nobody closes it. Thread-safe.
 ThreadHandle StartThread(std::function<void()> routine);
 
-// Ends the thread at once (TerminateThread with exit code -1 on Windows). A 0 handle or a thread
-// that has already ended is harmless. Returns false when nothing was terminated. The POSIX layer
+// Ends the routine's thread at once (TerminateThread with exit code -1 on Windows, only while the
+// thread is still inside the routine). A 0 handle or a routine that has already returned is
+// harmless. Returns false when nothing was terminated. The POSIX layer
 // cannot kill a single thread and always returns false. Thread-safe.
 bool ForceTerminateThread(ThreadHandle thread);
 

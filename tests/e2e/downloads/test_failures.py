@@ -1,6 +1,8 @@
 """Downloads that fail under Wine, and closing the window while downloads run: every failure has its
-status, the notice counts the failed files, no old file is touched, and the only staging files left
-are the beginnings of interrupted downloads, for the next run to resume."""
+status, the notice counts the failed files, and since a release goes in whole or not at all no
+product file is touched, not even one whose row succeeded. The only staging files left are the
+beginnings of interrupted downloads and the whole, verified files of the rows that succeeded, for
+the next run."""
 
 import os
 import time
@@ -36,13 +38,17 @@ class FailedDownloadsTest(DownloadsTestCase):
         self.assertEqual(notice["content"], "有4个文件下载失败")
         self.assertEqual([b["id"] for b in notice["buttons"] if not b["checkBox"]], [e2e.IDOK])
 
-        self.assert_untouched([missing, cut, wrong, no_length])
-        self.assertEqual(self.content(good["local"]), good["new"])
+        # The good file arrived and was verified, but four rows failed: nothing is put in place.
+        self.assert_untouched(entries)
+        self.assertEqual(e2e.commit_state_left(run_dir.path), [])
+        self.assertFalse(os.path.exists(e2e.local_path(run_dir.path, e2e.KEPT_RELEASE)),
+                         "an update that installed nothing keeps a previous release")
         # The cut file was tried once more within the run (this server cannot resume, so from zero)
-        # and cut again: what arrived stays staged for the next run.
-        [staged] = e2e.staging_leftovers(run_dir.path)
-        self.assertTrue(os.path.basename(staged).startswith("cut.dll."), staged)
-        self.assertEqual(self.content(staged), new[:100 * 1024])
+        # and cut again: what arrived stays staged for the next run, and so does the good file, whole.
+        self.assertEqual(sorted(e2e.staging_leftovers(run_dir.path)),
+                         sorted([e2e.staging_path(cut), e2e.staging_path(good)]))
+        self.assertEqual(self.content(e2e.staging_path(cut)), new[:100 * 1024])
+        self.assertEqual(self.content(e2e.staging_path(good)), good["new"])
         self.press_notice(e2e.IDOK)
         self.assertEqual(self.wine.wait(self.updater, timeout=30), 0)
         self.assertEqual(e2e.stand_in_starts(os.path.join(run_dir.path, "Velmora.exe")), [])
@@ -51,7 +57,7 @@ class FailedDownloadsTest(DownloadsTestCase):
         # A manifest that lists one file twice (the same path, or the same path in other letter
         # case). Row 1 arrives slowly; row 2's answer comes a second later and fast, while row 1
         # is still writing. Whatever the outcome, the file in place must be the old one or the
-        # whole download of a row reported as a success.
+        # whole download of a row reported as a success; when a row failed, the old one.
         run_dir = self.make_run_directory()
         size = 640 * 1024
         first = file_server.Pattern(size).bytes()
@@ -75,7 +81,24 @@ class FailedDownloadsTest(DownloadsTestCase):
         print(f"\nstatuses {statuses}; in place: {which}; notice: {notice['content']}")
         succeeded = [entry["new"] for entry, status in zip((row1, row2), statuses) if status == e2e.STATUS_SUCCEEDED]
         self.assertTrue(in_place in succeeded + [row1["old"]], f"statuses {statuses}; in place: {which}")
-        self.assert_no_leftovers(run_dir)
+        self.assertEqual(e2e.commit_state_left(run_dir.path), [])
+        if len(succeeded) == 2:
+            self.assertEqual(notice["content"], "[确定]运行软件 [取消]退出更新")
+            self.assert_no_leftovers(run_dir)
+        else:
+            self.assertEqual(in_place, row1["old"], f"statuses {statuses}: a row failed, yet {which} is in place")
+            # A row that succeeded keeps its whole staged file, a failed one at most the beginning of
+            # its file.
+            rows = {e2e.staging_path(entry): (entry, status) for entry, status in zip((row1, row2), statuses)}
+            for staged in e2e.staging_leftovers(run_dir.path):
+                self.assertIn(staged, rows, f"statuses {statuses}")
+                entry, status = rows[staged]
+                data = self.content(staged)
+                expected = entry["new"] if status == e2e.STATUS_SUCCEEDED else entry["new"][:len(data)]
+                self.assertEqual(data, expected, f"statuses {statuses}: {staged}")
+            for entry, status in zip((row1, row2), statuses):
+                if status == e2e.STATUS_SUCCEEDED:
+                    self.assertTrue(os.path.exists(e2e.staging_path(entry)), f"statuses {statuses}")
 
     def close_during_downloads(self, count):
         """Closes the window while `count` slow downloads run; returns the seconds from closing to

@@ -1,7 +1,8 @@
 """Files held by running programs under Wine: the running product holds its own executable, which is
 listed for update (it is ended, replaced and started again after OK; a copy of the same name running
 from another folder is left alone); a file that another program keeps open exclusively cannot be
-replaced (five attempts at freeing it are shown, then the row fails and the old file stays)."""
+replaced (five attempts at freeing it are shown, then the row fails and, the release going in whole
+or not at all, every old file stays)."""
 
 import os
 import shutil
@@ -59,6 +60,10 @@ class HeldFilesTest(DownloadsTestCase):
         self.assertIsNone(other_running.poll(), "the copy running from another folder was ended")
         for entry in entries:
             self.assertEqual(self.content(entry["local"]), entry["new"], entry["path"])
+        # The previous release is kept: the old product, library and helper.
+        self.assertEqual(e2e.kept_files(run_dir.path),
+                         {e["path"].lstrip("\\").replace("\\", "/"): e["old"] for e in entries})
+        self.assertEqual(e2e.commit_state_left(run_dir.path), [])
 
         self.press_notice(e2e.IDOK)
         self.assertEqual(self.wine.wait(self.updater, timeout=30), 0)
@@ -103,8 +108,11 @@ class HeldFilesTest(DownloadsTestCase):
 
         self.assertIsNone(holder.poll(), "the program holding the file was ended")
         self.assertEqual(self.content(locked["local"]), locked["old"])
-        self.assertEqual(self.content(free["local"]), free["new"])
-        self.assert_no_leftovers(run_dir)
+        # The free file arrived, but one row failed: it stays staged, whole, and is not put in place.
+        self.assertEqual(self.content(free["local"]), free["old"])
+        self.assertEqual(e2e.staging_leftovers(run_dir.path), [e2e.staging_path(free)])
+        self.assertEqual(self.content(e2e.staging_path(free)), free["new"])
+        self.assertEqual(e2e.commit_state_left(run_dir.path), [])
         self.press_notice(e2e.IDOK)
         self.assertEqual(self.wine.wait(self.updater, timeout=30), 0)
         self.assertEqual(e2e.stand_in_starts(os.path.join(run_dir.path, "Velmora.exe")), [])

@@ -1,7 +1,8 @@
 """Answers that are not the file, under Wine, in one run: a wrong file, 404 and 500, beside a file
 that arrives intact and one whose body runs on past its announced length (the announced bytes are
 the file: WinINet reads no further). Each failed row has its status, the notice counts them, and
-every product file is its old or its new self."""
+every product file keeps its old bytes, even those whose rows succeeded: their verified files stay
+staged for the next run."""
 
 import unittest
 
@@ -28,16 +29,19 @@ class BadAnswersTest(FaultsTestCase):
                           e2e.STATUS_BAD_ADDRESS, e2e.STATUS_SUCCEEDED])
         self.assert_failure_notice(notice, 3)
         self.end_run(e2e.IDOK)
-        self.assert_untouched([wrong, missing, broken])
-        self.assertEqual(self.content(longer["local"]), longer["new"])
-        self.assertEqual(self.content(good["local"]), good["new"])
+        self.assert_untouched(entries)
+        self.assertEqual(sorted(e2e.staging_leftovers(run_dir.path)),
+                         sorted([e2e.staging_path(longer), e2e.staging_path(good)]))
+        self.assertEqual(self.staged(longer), longer["new"])
+        self.assertEqual(self.staged(good), good["new"])
         # A wrong file is not fetched twice; the error answers were asked once more through the
         # plain client (the fallback).
         self.assertEqual(len(self.server.requests(longer["route"])), 1)
         self.assertEqual(len(self.server.requests(wrong["route"])), 1)
         self.assertEqual(len(self.server.requests(missing["route"])), 2)
         self.assertEqual(len(self.server.requests(broken["route"])), 2)
-        self.assert_old_or_new(run_dir, entries, pending=False)
+        self.assert_old_or_new(run_dir, entries)
+        self.assert_settled(run_dir, entries)
 
 
 if __name__ == "__main__":

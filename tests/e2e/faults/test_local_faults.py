@@ -1,6 +1,7 @@
 """Faults on the product's side, under Wine: the disk fills up while a file is written (a small
 tmpfs mounted as a Wine drive holds the run directory), and a product file is read-only. The row
-fails with "不能打开本地文件", the old file stays and no staging file is left."""
+fails with "不能打开本地文件" and leaves no staging file; every old file stays, also those of rows
+that succeeded, whose verified files stay staged for the next run."""
 
 import os
 import shutil
@@ -77,8 +78,11 @@ class LocalFaultsTest(FaultsTestCase):
         self.assertEqual(self.server.requests(fixed["route"]), [], "a file that cannot be replaced is not fetched")
         self.assertEqual(self.content(fixed["local"]), fixed["old"])
         self.assertFalse(os.stat(fixed["local"]).st_mode & stat.S_IWUSR, "still read-only")
-        self.assertEqual(self.content(other["local"]), other["new"])
-        self.assert_old_or_new(run_dir, [fixed, other], pending=False)
+        self.assertEqual(self.content(other["local"]), other["old"])
+        self.assertEqual(e2e.staging_leftovers(run_dir.path), [e2e.staging_path(other)])
+        self.assertEqual(self.staged(other), other["new"])
+        self.assert_old_or_new(run_dir, [fixed, other])
+        self.assert_settled(run_dir, [fixed, other])
 
 
 if __name__ == "__main__":

@@ -331,3 +331,49 @@ def staging_leftovers(directory):
     """Files below `directory` whose names end with the staging suffix."""
     return [os.path.join(root, name) for root, _, names in os.walk(directory) for name in names
             if name.endswith(STAGING_SUFFIX)]
+
+
+def staging_path(entry):
+    """Where the updater stages `entry` (a dict with "local", its file's path, and "md5"): the file's
+    path, "." and 16 hex digits of the MD5 of the entry's content (its digest in lower case, and its
+    SHA-256 and size, which the hand-off entries of these tests do not list), and the staging suffix.
+    The URL plays no part."""
+    key = hashlib.md5((entry["md5"].lower() + "\n\n").encode("utf-8")).hexdigest()[:16]
+    return entry["local"] + "." + key + STAGING_SUFFIX
+
+
+# --- What an update keeps below Bin\Config of the run directory ----------------------------------
+
+CONFIG_DIR = "Bin/Config"
+HAND_OFF = CONFIG_DIR + "/UP.data"
+JOURNAL = CONFIG_DIR + "/update.journal"              # only while a commit runs (or was killed)
+KEPT_RELEASE = CONFIG_DIR + "/PreviousRelease"        # release.txt and files/<path>: the old bytes
+KEPT_RELEASE_NEW = CONFIG_DIR + "/PreviousRelease.new"  # only during a commit
+KEPT_RELEASE_OLD = CONFIG_DIR + "/PreviousRelease.old"  # only during a commit
+ROLLED_BACK = CONFIG_DIR + "/rolled-back.txt"
+UPDATE_LOG = CONFIG_DIR + "/update.log"
+UPDATE_STATE = (JOURNAL, KEPT_RELEASE, KEPT_RELEASE_NEW, KEPT_RELEASE_OLD, ROLLED_BACK, UPDATE_LOG)
+# What only a commit in progress may leave.
+COMMIT_STATE = (JOURNAL, KEPT_RELEASE_NEW, KEPT_RELEASE_OLD)
+
+
+def local_path(root, relative):
+    """The path below `root` of a "/"-separated relative path."""
+    return os.path.join(root, *relative.split("/"))
+
+
+def is_update_state(relative):
+    """Whether a "/"-separated path relative to the run directory is (below) one of the update's own
+    state files and folders."""
+    return any(relative == state or relative.startswith(state + "/") for state in UPDATE_STATE)
+
+
+def commit_state_left(root):
+    """The commit-only state paths that exist below the run directory `root`."""
+    return [state for state in COMMIT_STATE if os.path.lexists(local_path(root, state))]
+
+
+def kept_files(root):
+    """{"/"-separated path relative to the run directory: bytes} of the kept previous release's files."""
+    folder = local_path(root, KEPT_RELEASE + "/files")
+    return read_tree(folder) if os.path.isdir(folder) else {}

@@ -93,7 +93,12 @@ class PublishAndUpdateTest(ReleaseSiteTestCase):
 
         installed = e2e.read_tree(run_dir.path)
         installed.pop("velmora-update.exe")
+        installed = {path: data for path, data in installed.items() if not e2e.is_update_state(path)}
         self.assertEqual(sorted(installed), sorted(release))
+        self.assertEqual(e2e.commit_state_left(run_dir.path), [])
+        # The previous release is kept: the old bytes of every file replaced, none of those added.
+        self.assertEqual(e2e.kept_files(run_dir.path),
+                         {path: data for path, data in older.items() if release[path] != data})
         for relative, data in release.items():
             self.assertEqual(installed[relative], data, relative)
         # nginx sent each stale file once (the empty one is put in place without a download).

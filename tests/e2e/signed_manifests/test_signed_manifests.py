@@ -1,7 +1,8 @@
 """Signed manifests under Wine: velmora-release publishes and signs a release with the tests' key,
 the tests' servers serve it, and the updater built to require that key (velmora-update-test-key.exe)
 takes it up. Then each attack on the served release: a tampered manifest, a replayed older one, an
-expired one, a file swapped on the server. None installs anything."""
+expired one, a file swapped on the server. None installs anything: a swapped file fails its row,
+and then the rows that succeeded are not installed either."""
 
 import os
 import shutil
@@ -77,10 +78,13 @@ class SignedManifestsTest(ReleaseSiteTestCase):
         self.assertEqual(self.snapshot(run_dir), before, "nothing may change")
 
     def snapshot(self, run_dir):
+        """Every file of the run directory but the update's log, which every run may add to."""
         files = {}
         for root, _, names in os.walk(run_dir.path):
             for name in names:
                 path = os.path.join(root, name)
+                if os.path.relpath(path, run_dir.path).replace(os.sep, "/") == e2e.UPDATE_LOG:
+                    continue
                 with open(path, "rb") as source:
                     files[os.path.relpath(path, run_dir.path)] = source.read()
         return files
@@ -150,10 +154,15 @@ class SignedManifestsTest(ReleaseSiteTestCase):
         self.wine.probe("notice-press", str(e2e.IDOK))
         self.assertEqual(self.wine.wait(updater, timeout=30), 0)
         after = self.snapshot(run_dir)
-        self.assertEqual(after[os.path.join("Bin", "core.dll")], v2["Bin/core.dll"])
-        self.assertEqual(after["Velmora.exe"], v3["Velmora.exe"])
+        # The whole release or nothing: the files whose rows succeeded stay as they were, their
+        # verified new files staged for a later run.
+        for relative, data in v2.items():
+            self.assertEqual(after[relative.replace("/", os.sep)], data, relative)
         self.assertEqual(after[SERIAL_FILE].strip(), b"300")
-        self.assertEqual(e2e.staging_leftovers(run_dir.path), [])
+        staged = {os.path.relpath(path, run_dir.path).replace(os.sep, "/").split(".")[0]: after[os.path.relpath(
+            path, run_dir.path)] for path in e2e.staging_leftovers(run_dir.path)}
+        self.assertEqual(staged, {"Velmora": v3["Velmora.exe"], "readme": v3["readme.txt"]})
+        self.assertEqual(e2e.commit_state_left(run_dir.path), [])
 
     def published_files(self, tree):
         return ["/" + os.path.relpath(os.path.join(root, name), tree).replace(os.sep, "/")

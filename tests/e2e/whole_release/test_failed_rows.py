@@ -1,7 +1,8 @@
 """A release goes in whole or not at all, under Wine. One file of five answers 404: the other rows
 succeed, yet nothing is put in place and their verified files wait whole under their staging names;
 with the server fixed the next run asks for that file alone (a staged file spoiled in between is
-fetched again, never installed) and installs the release, keeping the previous one. A file that a
+fetched again, never installed) and installs the release, keeping the previous one, which a later
+release that fails leaves as it is and one that goes in replaces. A file that a
 program which cannot be ended opens after its row succeeded: the release cannot go in, that row
 says so, every file stays old; once the file is free the next run installs without a single
 request."""
@@ -70,6 +71,32 @@ class FailedRowsTest(WholeReleaseTestCase):
         self.assert_old_or_new(run_dir, entries, pending=False)
         self.assert_kept(run_dir, entries)
         self.assertTrue(os.path.isfile(e2e.local_path(run_dir.path, e2e.KEPT_RELEASE + "/release.txt")))
+        kept = e2e.kept_files(run_dir.path)
+
+        # The next release changes the library and adds a file, which answers 404: nothing goes in,
+        # and the kept previous release is left as it was.
+        core3 = self.entry(run_dir, "\\Bin\\core.dll", b"core 3.0" * 9000, route="/v3/core.dll")
+        core3["old"] = core["new"]
+        extra = self.entry(run_dir, "\\Bin\\extra.dll", None, md5=e2e.md5_hex(b"extra" * 700), route="/v3/extra.dll")
+        extra["new"] = b"extra" * 700
+        release3 = [core3, skin, table, added, readme, extra]
+        notice, rows = self.run_update(run_dir, release3, listed=[core3, extra])
+        self.assertEqual([row[e2e.COLUMN_STATUS] for row in rows], [e2e.STATUS_SUCCEEDED, e2e.STATUS_BAD_ADDRESS])
+        self.assert_failure_notice(notice, 1)
+        self.end_run(e2e.IDOK)
+        self.assert_wholly([core3, extra], "old")
+        self.assertEqual(e2e.kept_files(run_dir.path), kept, "a release that did not go in changed the kept one")
+
+        # Fixed: it goes in, and the kept release is now its previous one alone (one generation).
+        self.server.serve(extra["route"], extra["new"])
+        since = len(self.server.requests())
+        notice, rows = self.run_update(run_dir, release3, listed=[core3, extra])
+        self.assert_success_notice(notice)
+        self.end_run()
+        self.assertEqual(self.requests_since(since), [extra["route"]])
+        self.assert_wholly([core3, extra], "new")
+        self.assertEqual(e2e.kept_files(run_dir.path), {"Bin/core.dll": core["new"]})
+        self.assert_no_leftovers(run_dir)
 
     def test_a_file_held_when_the_release_goes_in_keeps_every_old_file(self):
         run_dir = self.make_run_directory()

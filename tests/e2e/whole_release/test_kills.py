@@ -3,7 +3,9 @@ A first, whole run measures when the commit comes after the start button (while 
 exists); then every other seed kills within that commit and the others anywhere in the run. After
 each kill the next start of the updater first finishes or undoes the interrupted commit: when its
 grid or its notice appears the folder is wholly old (every file listed again) or wholly new
-(nothing to update), no journal is left, and the run completes the update."""
+(nothing to update), no journal is left, and the run completes the update. In every fourth seed
+whose kill lands within the commit one staged file still waiting is spoiled before the next start:
+that commit can only be undone, so the folder must be wholly old."""
 
 import os
 import random
@@ -134,7 +136,15 @@ class KillsTest(WholeReleaseTestCase):
         if not in_commit:
             # No commit under way: every file is its old or its new self, with at most staging files.
             self.assert_old_or_new(run_dir, entries)
-        staged = sum(1 for entry in entries if self.staged(entry) is not None)
+        staged = [entry for entry in entries if self.staged(entry) is not None]
+        spoiled = None
+        if in_commit and seed % 4 == 0 and staged:
+            # A staged file that no longer verifies: the commit cannot be finished, only undone.
+            spoiled = staged[len(staged) // 2]
+            data = bytearray(self.staged(spoiled))
+            data[30] ^= 0xFF
+            with open(e2e.staging_path(spoiled), "wb") as out:
+                out.write(data)
 
         # The next start settles on the folder as one release or the other.
         e2e.write_hand_off_entries(run_dir, entries)
@@ -142,6 +152,8 @@ class KillsTest(WholeReleaseTestCase):
         at_start = self.which_release(entries)
         self.assertEqual(e2e.commit_state_left(run_dir.path), [], f"seed {seed}: after the next start")
         self.assertIn(at_start, ("old", "new"), f"seed {seed}: when the next start showed its {kind}")
+        if spoiled:
+            self.assertEqual(at_start, "old", f"seed {seed}: the commit was finished with {spoiled['path']} spoiled")
         if at_start == "new":
             self.assertEqual(kind, "notice", f"seed {seed}: the folder is new, yet rows are listed")
             self.assertEqual((shown["mainInstruction"], shown["content"]), NOTHING_TO_UPDATE, f"seed {seed}")
@@ -161,8 +173,8 @@ class KillsTest(WholeReleaseTestCase):
         self.wine.end_all()
         run_dir.cleanup()
         line = (f"seed {seed:2}: killed {delay:.2f} s after the start button, "
-                f"{'inside the commit' if in_commit else 'outside a commit'}, folder {after_kill} with {staged} staged; "
-                f"the next start found it {at_start}")
+                f"{'inside the commit' if in_commit else 'outside a commit'}, folder {after_kill} with {len(staged)} "
+                f"staged{'; one staged file spoiled' if spoiled else ''}; the next start found it {at_start}")
         return line, in_commit
 
 

@@ -3,6 +3,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/instance.h"
 #include "platform/window.h"
@@ -17,10 +18,14 @@ using ShowWindowFunction = std::function<bool(const platform::WindowDesign&, con
 std::string InstanceName(const std::string& executablePath);
 
 // Guards against a second copy (which ends here, after bringing the first copy's window to the
-// front), sets FetchFromServer from the number of command-line arguments (none: fetch from the
-// server; any: read the hand-off file) and shows the update window until it is closed.
-// Returns 0; a window that cannot be created is not an error. Main thread only.
-int StartRoutine(int argumentCount, platform::InstanceServices& system = platform::PlatformInstanceServices(),
+// front), finishes a commit that an earlier run left unfinished (app/start_recovery.h; when it
+// cannot be finished the program ends there), then either restores the previous release
+// (--rollback, app/rollback_command.h) or sets FetchFromServer from the arguments (none: fetch
+// from the server; any other than a reserved option: read the hand-off file) and shows the update
+// window until it is closed. `arguments` exclude the program's path.
+// Returns the exit code, 0; a window that cannot be created is not an error. Main thread only.
+int StartRoutine(const std::vector<std::string>& arguments,
+                 platform::InstanceServices& system = platform::PlatformInstanceServices(),
                  const ShowWindowFunction& showWindow = platform::ShowModalWindow);
 
 // Frees the program-wide lists and texts; runs when the program ends normally (not when it is

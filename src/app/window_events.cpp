@@ -2,7 +2,6 @@
 
 #include "download/completion.h"
 #include "download/scheduler.h"
-#include "download/staged_install.h"
 #include "platform/thread.h"
 #include "state/program_state.h"
 #include "update/update_check.h"
@@ -10,7 +9,6 @@
 namespace velmora::app {
 
 void OnWindowCreated(platform::WindowHandle /*window*/) {
-  download::RemoveSetAsideExecutable();
   state::State().checkThread = platform::StartThread([] { update::UpdateCheck(); });
 }
 

@@ -7,9 +7,8 @@
 
 namespace velmora::app {
 
-// Window created: removes what an earlier run left behind (the updater's own executable set
-// aside), then starts the update check (update::UpdateCheck) on a new thread and keeps its handle
-// in State().checkThread.
+// Window created: starts the update check (update::UpdateCheck) on a new thread and keeps its
+// handle in State().checkThread.
 void OnWindowCreated(platform::WindowHandle window);
 
 // The window's events: created (above), the start button (download::StartDownloads), the timer

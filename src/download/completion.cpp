@@ -1,6 +1,8 @@
 #include "download/completion.h"
 
+#include "download/progress.h"
 #include "download/scheduler.h"
+#include "install/release_install.h"
 #include "notify/task_notice.h"
 #include "platform/shell.h"
 #include "platform/update_window.h"
@@ -9,6 +11,7 @@
 #include "text/encoding.h"
 #include "update/program_end.h"
 #include "update/run_directory.h"
+#include "update/run_log.h"
 
 namespace velmora::download {
 namespace {
@@ -30,6 +33,21 @@ void StopTimer(const char* captionUtf8) {
   if (captionUtf8 != nullptr) window.SetButtonCaption(text::Utf8ToNarrow(captionUtf8));
 }
 
+// Every row has its verified staging file: the whole release goes in, or none of it. Returns how
+// many rows could not be put in place (their status says so; nothing was installed then).
+std::int32_t CommitRelease(state::ProgramState& state) {
+  const install::CommitOutcome outcome = install::InstallStagedRelease(update::RunDirectory(), state);
+  if (outcome.committed) return 0;
+  platform::UpdateWindow& window = platform::CurrentUpdateWindow();
+  for (const std::size_t index : outcome.failed) {
+    window.SetCellText(static_cast<std::int32_t>(index) + 1, kStatusColumn, text::Utf8ToNarrow(kStatusLocalFile));
+  }
+  const auto failed = static_cast<std::int32_t>(outcome.failed.size());
+  state.counters.succeeded.fetch_sub(failed);
+  state.counters.failed.fetch_add(failed);
+  return failed;
+}
+
 }  // namespace
 
 void CheckCompletion() {
@@ -48,15 +66,19 @@ void CheckCompletion() {
   state.arrivedAtLastCheck = arrived;
 
   const std::int32_t succeeded = counters.succeeded.load();
-  const std::int32_t failed = counters.failed.load();
+  std::int32_t failed = counters.failed.load();
   if (succeeded + failed == state.entryCount) {
     StopTimer("更新完成");
+    // A failed row leaves every product file as it was: the staged files wait for the next run.
+    if (failed <= 0) failed = CommitRelease(state);
     if (failed <= 0) {
       const std::int32_t answer = notify::ShowNotice(kSuccessNoticeKind, text::Utf8ToNarrow("更新完成"),
                                                      text::Utf8ToNarrow("[确定]运行软件 [取消]退出更新"));
       if (answer == notify::kIdOk) LaunchProduct();
       update::EndProgram();
     }
+    update::AppendToRunLog(update::RunDirectory(), std::to_string(failed) + " of " + std::to_string(state.entryCount) +
+                                                       " files failed; nothing installed");
     notify::ShowNotice(kPartialNoticeKind, text::Utf8ToNarrow("更新完成"),
                        text::Utf8ToNarrow("有") + std::to_string(failed) + text::Utf8ToNarrow("个文件下载失败"));
     update::EndProgram();

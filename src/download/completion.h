@@ -1,6 +1,7 @@
 // The end of a download run: on every tick of the window's timer (500 ms) the completion check
-// sees whether every row has been counted, shows the outcome and ends the updater, launching the
-// product when the user asks for it after a full success. A run whose downloads stop advancing is
+// sees whether every row has been counted, then (when every row succeeded) commits the whole
+// staged release, shows the outcome and ends the updater, launching the product when the user
+// asks for it after a full success. A run with a failed row installs nothing. A run whose downloads stop advancing is
 // abandoned with a time-out notice after one minute per listed file of such ticks.
 #pragma once
 

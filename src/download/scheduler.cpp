@@ -3,10 +3,10 @@
 #include <atomic>
 #include <vector>
 
-#include "download/locked_file_release.h"
 #include "download/progress.h"
 #include "download/staged_download.h"
-#include "download/staged_install.h"
+#include "install/locked_file_release.h"
+#include "install/own_executable.h"
 #include "platform/clock.h"
 #include "platform/release_services.h"
 #include "platform/thread.h"
@@ -33,30 +33,10 @@ void SetStatus(std::int32_t row, const std::string& status) {
 
 bool IsLeadByte(unsigned char byte) { return byte >= 0x81 && byte <= 0xFE; }
 
-enum class TargetState { Missing, Free, Held };
-
-// Frees a target that a running program holds: five attempts, 500 ms apart, all of them made.
-// Returns what the target is afterwards: missing, free to be replaced, or still held (or
-// read-only). A target that was free at the first look is not looked at again.
-TargetState ReleaseLockedTarget(std::int32_t row, const std::string& target) {
-  if (!IsExistingFile(target)) return TargetState::Missing;
-  if (!IsLocked(target)) return TargetState::Free;
-  const std::string name = FileNameOfPath(target, true);
-  for (int attempt = 1; attempt <= kReleaseAttempts; ++attempt) {
-    ReleaseFile(name, target);
-    if (IsExistingFile(target) && IsLocked(target)) {
-      SetStatus(row, Gbk(kStatusLockedPrefix) + std::to_string(attempt));
-    }
-    PumpingDelay(kReleaseWaitMs);
-  }
-  if (!IsExistingFile(target)) return TargetState::Missing;
-  return IsLocked(target) ? TargetState::Held : TargetState::Free;
-}
-
 // The folder of `path` exists already (the common case: most files of a release replace files).
 bool ParentFolderExists(const std::string& path) {
   // The name is found GBK-aware: the second byte of a character such as "淺" is a backslash.
-  const std::size_t nameLength = FileNameOfPath(path, true).size();
+  const std::size_t nameLength = install::FileNameOfPath(path, true).size();
   if (nameLength == 0 || nameLength + 4 > path.size() || path[path.size() - nameLength - 1] != '\\') return false;
   bool isDirectory = false;
   return platform::CurrentReleaseServices().Find(path.substr(0, path.size() - nameLength - 1), isDirectory) &&
@@ -94,18 +74,22 @@ void RunWorker(std::int32_t row) {
 
   // A target the update check did not find is not looked for again: nothing can hold it, and
   // should it have appeared since, putting the new file in place replaces it or fails the row.
-  const TargetState targetState = entry.targetNotFound ? TargetState::Missing : ReleaseLockedTarget(row, target);
+  using install::TargetState;
+  const TargetState targetState =
+      entry.targetNotFound ? TargetState::Missing : install::FreeTarget(target, [row](int attempt) {
+        SetStatus(row, Gbk(kStatusLockedPrefix) + std::to_string(attempt));
+      });
   if (targetState == TargetState::Missing && !ParentFolderExists(target)) CreateParentDirectories(target);
 
   const char* failure = nullptr;
   if (stopping.load()) {
     failure = kStatusReadFailed;
-  } else if (targetState == TargetState::Held && !IsOwnExecutable(target)) {
+  } else if (targetState == TargetState::Held && !install::IsOwnExecutable(target)) {
     // Still held after every attempt, or read-only: it could not be replaced, so it is not
     // downloaded either, and stays as it is.
     failure = kStatusLocalFile;
   } else {
-    failure = DownloadAndInstall(row, entry, task, target);
+    failure = DownloadAndStage(row, entry, task, target);
   }
 
   if (failure == nullptr) {
@@ -133,7 +117,7 @@ void StartDownloads(WorkerRoutine worker) {
   for (const state::TaskRecord& record : state.taskList) state.arrivedAtLastCheck += record.task.ArrivedBytes();
 
   if (state.entryCount != 0) {
-    ReleaseFile(state.launchTarget, update::RunDirectory() + "\\" + state.launchTarget);
+    install::ReleaseFile(state.launchTarget, update::RunDirectory() + "\\" + state.launchTarget);
   }
   // The workers that may still run: the next row starts as soon as one of them ends, not at the
   // next poll, so that a release of many small files costs no waiting per file.

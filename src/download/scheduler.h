@@ -1,7 +1,8 @@
 // The downloads of a run: the start button starts one worker thread per grid row, at most
 // kMaxRunningWorkers at a time, while the window stays responsive; each worker frees its target,
-// downloads into a staging file, checks it and puts it in place, and records the outcome in its
-// row and in the program-wide counters. Closing the window stops them.
+// downloads into a staging file, checks it, and records the outcome in its row and in the
+// program-wide counters. Nothing is put in place until every row has ended: then the completion
+// check commits the whole release (completion.h). Closing the window stops them.
 #pragma once
 
 #include <cstdint>
@@ -19,9 +20,6 @@ inline constexpr char kStatusLocalFile[] = "不能打开本地文件";
 inline constexpr char kStatusEmpty[] = "网页文件为空";
 inline constexpr char kStatusDigestMismatch[] = "文件校验失败";
 
-// Attempts at freeing a locked target, and the wait after each.
-inline constexpr int kReleaseAttempts = 5;
-inline constexpr std::uint32_t kReleaseWaitMs = 500;
 // How long the fallback's whole-resource request may take.
 inline constexpr std::uint32_t kFallbackWaitMs = 30000;
 // How long closing the window waits for the threads to stop before ending them by force.

@@ -4,7 +4,6 @@
 
 #include "download/progress.h"
 #include "download/scheduler.h"
-#include "download/staged_install.h"
 #include "platform/file.h"
 #include "platform/hash.h"
 #include "platform/http_client.h"
@@ -23,15 +22,6 @@ const char* FailureText(DownloadResult result) {
     case DownloadResult::EmptyContent: return kStatusEmpty;
     case DownloadResult::LocalFileFailed:
     case DownloadResult::Ok: break;
-  }
-  return kStatusLocalFile;
-}
-
-const char* InstallText(InstallResult result) {
-  switch (result) {
-    case InstallResult::Installed: return nullptr;
-    case InstallResult::DigestMismatch: return kStatusDigestMismatch;
-    case InstallResult::ReplaceFailed: break;
   }
   return kStatusLocalFile;
 }
@@ -55,14 +45,13 @@ struct Digests {
   std::unique_ptr<platform::HashComputation> sha256;
 };
 
-// Puts the staged file in place when it is the entry's file; `md5Hex` is its MD5.
-const char* Install(const std::string& staging, const std::string& target, const state::UpdateEntry& entry,
-                    const std::string& md5Hex, bool sha256Matches) {
-  if (!sha256Matches) {
-    platform::RemoveFile(staging);
-    return kStatusDigestMismatch;
-  }
-  return InstallText(InstallStaged(staging, target, md5Hex, entry.md5));
+// Keeps the staged file for the commit when it is the entry's file (`md5Hex` is its MD5);
+// removes it otherwise.
+const char* Verify(const std::string& staging, const state::UpdateEntry& entry, const std::string& md5Hex,
+                   bool sha256Matches) {
+  if (sha256Matches && !md5Hex.empty() && update::Md5Accepts(entry.md5, md5Hex)) return nullptr;
+  platform::RemoveFile(staging);
+  return kStatusDigestMismatch;
 }
 
 // Whether anything about the finished file can be checked: an MD5 digest, a SHA-256 or a size.
@@ -104,8 +93,8 @@ std::int64_t TakeOverStagingFile(const std::string& staging, const state::Update
 }
 
 // When the streamed request does not open, the whole resource once more through the plain client;
-// its bytes take the same way into place. Nullptr: installed.
-const char* FetchWhole(const state::UpdateEntry& entry, const std::string& staging, const std::string& target) {
+// its bytes are staged and checked the same way. Nullptr: staged.
+const char* FetchWhole(const state::UpdateEntry& entry, const std::string& staging) {
   const platform::HttpResponse response = platform::CurrentHttpClient().Get(entry.url, kFallbackWaitMs);
   if (!response.Succeeded() || response.body.empty()) return kStatusBadAddress;
   if (entry.size >= 0 && static_cast<std::int64_t>(response.body.size()) != entry.size) return kStatusDigestMismatch;
@@ -121,12 +110,12 @@ const char* FetchWhole(const state::UpdateEntry& entry, const std::string& stagi
   digests.md5->Add(response.body);
   if (digests.sha256) digests.sha256->Add(response.body);
   const std::string md5Hex = digests.FinishedMd5();
-  return Install(staging, target, entry, md5Hex, digests.Sha256Matches(entry));
+  return Verify(staging, entry, md5Hex, digests.Sha256Matches(entry));
 }
 
 // An empty file needs no server (an answer without a length is refused as empty content): it is
-// staged, checked and put in place like any other.
-const char* InstallEmptyFile(const std::string& staging, const std::string& target, const state::UpdateEntry& entry) {
+// staged and checked like any other.
+const char* StageEmptyFile(const std::string& staging, const state::UpdateEntry& entry) {
   platform::OutputFile file;
   if (!file.Open(staging, platform::OutputFile::Mode::CreateOrTruncate, true)) return kStatusLocalFile;
   const bool flushed = file.Flush();
@@ -137,19 +126,28 @@ const char* InstallEmptyFile(const std::string& staging, const std::string& targ
   }
   Digests digests(entry);
   const std::string md5Hex = digests.FinishedMd5();
-  return Install(staging, target, entry, md5Hex, digests.Sha256Matches(entry));
+  return Verify(staging, entry, md5Hex, digests.Sha256Matches(entry));
 }
 
 }  // namespace
 
-const char* DownloadAndInstall(std::int32_t row, const state::UpdateEntry& entry, DownloadTask& task,
-                               const std::string& target) {
+const char* DownloadAndStage(std::int32_t row, const state::UpdateEntry& entry, DownloadTask& task,
+                             const std::string& target) {
   const std::string staging = update::StagingPathOf(target, entry);
   if (update::LowerCaseDigest(entry.md5) == update::kEmptyDataMd5 && entry.size <= 0) {
-    return InstallEmptyFile(staging, target, entry);
+    return StageEmptyFile(staging, entry);
   }
   Digests digests(entry);
   std::int64_t offset = TakeOverStagingFile(staging, entry, digests);
+  if (offset > 0 && offset == entry.size) {
+    // An earlier run staged the whole file and ended before the release went in: no request.
+    const std::string md5Hex = digests.FinishedMd5();
+    const bool sha256Matches = digests.Sha256Matches(entry);
+    if (IsWholeFile(entry, md5Hex, sha256Matches, offset)) return nullptr;
+    platform::RemoveFile(staging);
+    digests.Restart();
+    offset = 0;
+  }
   bool resumedAny = offset > 0;  // the file is put together from more than one transfer
   bool retryLeft = true;         // one dropped transfer is resumed within the run
   bool wholeAgainLeft = true;    // one resumed file that does not match is fetched whole again
@@ -174,7 +172,7 @@ const char* DownloadAndInstall(std::int32_t row, const state::UpdateEntry& entry
           offset = 0;
           continue;
         }
-        return Install(staging, target, entry, md5Hex, sha256Matches);
+        return Verify(staging, entry, md5Hex, sha256Matches);
       }
       case DownloadResult::UrlOpenFailed:
         if (task.LengthRefused()) {
@@ -188,13 +186,13 @@ const char* DownloadAndInstall(std::int32_t row, const state::UpdateEntry& entry
           const std::string md5Hex = digests.FinishedMd5();
           const bool sha256Matches = digests.Sha256Matches(entry);
           if (IsWholeFile(entry, md5Hex, sha256Matches, offset)) {
-            return Install(staging, target, entry, md5Hex, true);
+            return Verify(staging, entry, md5Hex, true);
           }
           digests.Restart();
           offset = 0;
           continue;
         }
-        return FetchWhole(entry, staging, target);
+        return FetchWhole(entry, staging);
       case DownloadResult::ReadFailed:
         if (retryLeft) {
           retryLeft = false;

@@ -1,6 +1,7 @@
-// One row's file, from the server into the product's place: downloaded into the entry's staging
-// file, checked by MD5 and installed (staged_install.h). What arrived is never thrown away while it
-// can still be used:
+// One row's file, from the server into its staging file beside the target, checked by MD5 (and
+// size and SHA-256 when listed). It stays there until the whole release is committed
+// (install/commit.h). What arrived is never thrown away while it can still be used:
+//   - a staging file that already is the entry's whole file costs no request at all;
 //   - a staging file of the same entry that an earlier run left is resumed from its length (its
 //     bytes are hashed first, so the finished file is checked whole);
 //   - a server that does not resume as asked (200, a range that starts elsewhere, 416) restarts
@@ -9,7 +10,7 @@
 //   - a resumed file whose digest does not match is fetched whole once more;
 //   - a request that does not open at all is fetched once more through the plain HTTP client.
 // A failed row leaves its staging file only when a later run can resume it (a drop, a stop, a
-// time-out); a wrong file, a failed write and a failed replacement leave none.
+// time-out) or when it is the whole, checked file; a wrong file and a failed write leave none.
 #pragma once
 
 #include <cstdint>
@@ -20,10 +21,10 @@
 
 namespace velmora::download {
 
-// Downloads `entry` for row `row` with the row's `task` and installs it as `target` (GBK path).
-// Returns nullptr when the new file is in place, otherwise the row's failure status (UTF-8).
-// Runs on the row's worker thread.
-const char* DownloadAndInstall(std::int32_t row, const state::UpdateEntry& entry, DownloadTask& task,
-                               const std::string& target);
+// Downloads `entry` for row `row` with the row's `task` into the staging file of `target` (GBK
+// path, update::StagingPathOf). Returns nullptr when the staged file is the entry's whole file,
+// otherwise the row's failure status (UTF-8). Runs on the row's worker thread.
+const char* DownloadAndStage(std::int32_t row, const state::UpdateEntry& entry, DownloadTask& task,
+                             const std::string& target);
 
 }  // namespace velmora::download

@@ -49,4 +49,9 @@ DirectoryWalk WalkDirectoryTree(const std::string& root);
 // True when `path` (GBK) names an existing folder (a link to one included). Thread-safe.
 bool FolderExists(const std::string& path);
 
+// Deletes the folder `path` (GBK) with everything below it; a link to a folder inside it is
+// removed, never followed. True when nothing is left at `path` (also when nothing was there).
+// Thread-safe.
+bool RemoveFolderTree(const std::string& path);
+
 }  // namespace velmora::platform

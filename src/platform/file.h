@@ -86,6 +86,15 @@ bool MoveFileReplacing(const std::string& from, const std::string& to);
 // Thread-safe.
 bool RemoveFile(const std::string& path);
 
+// Gives the existing file `existing` a second name, `link`, on the same volume (CreateHardLinkW,
+// link): both names are then the same bytes until one of them is replaced. False when no link was
+// made (a volume without links, a name that exists already). Thread-safe.
+bool MakeHardLink(const std::string& existing, const std::string& link);
+
+// Moves the folder `from` to the name `to`, which must not exist, in one step on the same volume.
+// False when nothing was moved. Thread-safe.
+bool MoveFolder(const std::string& from, const std::string& to);
+
 // The platform's own form of a program path: UTF-16 with "\" on Windows, UTF-8 with "/" on POSIX
 // (encoded as UTF-8 bytes in both cases, for messages and tests).
 std::string NativePathUtf8(const std::string& path);

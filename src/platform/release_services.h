@@ -1,7 +1,7 @@
 // What releasing a locked file needs from the system: file existence and the exclusive-write test,
 // the process list, each process's executable image as a kernel device path, the device name of
 // each drive letter, and ending a process. The decisions (which process holds which file) are
-// portable (download/locked_file_release.h); this interface only answers.
+// portable (install/locked_file_release.h); this interface only answers.
 //
 // Windows: FindFirstFileW, CreateFileW (GENERIC_WRITE, share mode 0, OPEN_EXISTING), a Toolhelp
 // snapshot, GetProcessImageFileNameW, QueryDosDeviceW, OpenProcess + TerminateProcess. The POSIX

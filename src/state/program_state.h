@@ -33,6 +33,9 @@ struct UpdateEntry {
   // not be read), and no staging file of the entry to resume. False when not known.
   bool targetNotFound = false;
   bool noStagingFile = false;
+  // The MD5 of the file the update check found at the target (empty: none, or not readable), kept
+  // with the previous release when the update replaces it.
+  std::string localMd5;
 };
 
 // The entries whose local file differs, in manifest order; grid row r shows entry r (index r - 1).
@@ -74,6 +77,7 @@ struct ProgramState {
   UpdateList updateList;
   TaskList taskList;
   std::string launchTarget;             // the manifest's "run" value, relative to the run directory
+  std::string releaseIdentity;          // update::ReleaseIdentity of the manifest's entries
   bool fetchFromServer = true;          // false when the program was started with arguments
   platform::ThreadHandle checkThread = 0;  // the update-check thread, 0 until started
   std::int32_t entryCount = 0;          // the check's result: number of rows listed

@@ -17,6 +17,7 @@
 #include "update/manifest_signature.h"
 #include "update/path_safety.h"
 #include "update/program_end.h"
+#include "update/rolled_back_release.h"
 #include "update/staging_files.h"
 #include "update/run_directory.h"
 
@@ -230,6 +231,12 @@ std::int32_t LoadManifest() {
 
   state.updateList.clear();
   state.launchTarget = std::move(manifest.run);
+  state.releaseIdentity = ReleaseIdentity(manifest.entries);
+  if (IsRolledBackRelease(runDirectory, state.releaseIdentity)) {
+    // The user went back from this very release: it is not offered again.
+    RemoveStagingFilesExcept(runDirectory, {});
+    return 0;
+  }
   // Every local file hashed on all cores; the results come in manifest order, so the list keeps it.
   std::vector<std::string> localFiles;
   localFiles.reserve(manifest.entries.size());
@@ -241,6 +248,7 @@ std::int32_t LoadManifest() {
     // has that (empty) file, the run directory does not.
     if (fingerprints[i].md5 != manifest.entries[i].md5 || fingerprints[i].state == FileReadState::Missing) {
       manifest.entries[i].targetNotFound = fingerprints[i].notFound;
+      if (fingerprints[i].state == FileReadState::Read) manifest.entries[i].localMd5 = fingerprints[i].md5;
       state.updateList.push_back(std::move(manifest.entries[i]));
     }
   }

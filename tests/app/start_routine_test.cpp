@@ -6,6 +6,8 @@
 
 #include "state/program_state.h"
 #include "app/single_instance.h"
+#include "support/temp_dir.h"
+#include "update/run_directory.h"
 
 namespace velmora::app {
 namespace {
@@ -39,8 +41,16 @@ class FakeSystem : public platform::InstanceServices {
 
 class StartRoutineTest : public ::testing::Test {
  protected:
-  void SetUp() override { ResetState(); }
-  void TearDown() override { ResetState(); }
+  void SetUp() override {
+    ResetState();
+    update::ReplaceRunDirectory(runDirectory.Narrow());
+  }
+  void TearDown() override {
+    update::ReplaceRunDirectory("");
+    ResetState();
+  }
+
+  velmora::testing::TempDir runDirectory;
 
   int windowsShown = 0;
   std::string shownCaption;
@@ -55,26 +65,28 @@ TEST_F(StartRoutineTest, InstanceNameJoinsDirectoryAndFileNameWithoutSeparator) 
   EXPECT_EQ(InstanceName("C:\\App\\Updater.exe"), "C:\\AppUpdater.exe");
 }
 
-TEST_F(StartRoutineTest, ArgumentCountDecidesWhereTheManifestComesFrom) {
-  for (const auto& [arguments, fetch] : {std::pair{0, true}, {1, false}, {3, false}}) {
+TEST_F(StartRoutineTest, ArgumentsDecideWhereTheManifestComesFrom) {
+  using Arguments = std::vector<std::string>;
+  for (const auto& [arguments, fetch] :
+       {std::pair{Arguments{}, true}, {Arguments{"x"}, false}, {Arguments{"a", "--b", "c"}, false}, {Arguments{"--quiet"}, false}}) {
     FakeSystem system;
     State().fetchFromServer = !fetch;
     EXPECT_EQ(StartRoutine(arguments, system, showWindow), 0);
-    EXPECT_EQ(State().fetchFromServer, fetch) << arguments << " arguments";
+    EXPECT_EQ(State().fetchFromServer, fetch) << arguments.size() << " arguments";
   }
-  EXPECT_EQ(windowsShown, 3);
+  EXPECT_EQ(windowsShown, 4);
   EXPECT_EQ(shownCaption, "Update");
 }
 
 TEST_F(StartRoutineTest, SecondCopyEndsWithoutShowingItsWindow) {
   FakeSystem system;
   system.events.insert(EventObjectName(InstanceName(system.ExecutablePath())));
-  EXPECT_THROW(StartRoutine(0, system, showWindow), ProcessEnded);
+  EXPECT_THROW(StartRoutine({}, system, showWindow), ProcessEnded);
   EXPECT_EQ(windowsShown, 0);
 }
 
 TEST_F(StartRoutineTest, ExitCleanupEmptiesTheProgramWideState) {
-  State().updateList.push_back(UpdateEntry{"a", "b", "c", "\\d", -1, ""});
+  State().updateList.push_back(UpdateEntry{"a", "b", "c", "\\d", -1, "", false, false, ""});
   State().taskList.push_back(TaskRecord{1, {}, 0});
   State().launchTarget = "App.exe";
   State().entryCount = 1;

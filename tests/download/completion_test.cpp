@@ -8,6 +8,8 @@
 #include "download/scheduler.h"
 #include "platform/thread.h"
 #include "download/run_doubles.h"
+#include "download/progress.h"
+#include "update/staging_files.h"
 
 namespace velmora::download {
 namespace {
@@ -21,8 +23,14 @@ class CompletionTest : public testing::DownloadRunTest {
   using DownloadRunTest::runDirectory;
 
  protected:
+  // `count` rows, each with its file staged ("x"), as the workers leave them.
   void Rows(int count) {
-    for (int row = 1; row <= count; ++row) ListRow("\\f" + std::to_string(row), "x");
+    for (int row = 1; row <= count; ++row) {
+      ListRow("\\f" + std::to_string(row), "x");
+      const state::UpdateEntry& entry = state::State().updateList.back();
+      const std::string staging = update::StagingPathOf(runDirectory.Narrow() + entry.path, entry);
+      runDirectory.WriteFile(staging.substr(runDirectory.Narrow().size() + 1), "x");
+    }
     state::State().launchTarget = text::Utf8ToNarrow("启动.exe");
   }
   // Ticks until the check ends the program; the number of ticks it took.
@@ -45,6 +53,8 @@ TEST_F(CompletionTest, AFullSuccessOffersTheProductAndOkStartsItElevated) {
   EXPECT_EQ(TicksUntilTheEnd(1), 1);
   EXPECT_EQ(Notices(), (std::vector<std::string>{"更新完成 / [确定]运行软件 [取消]退出更新"}));
   EXPECT_EQ(launches, (std::vector<std::string>{text::NarrowToUtf8(runDirectory.Narrow()) + "\\启动.exe|"}));
+  // The release went in before the notice.
+  for (const char* file : {"\\f1", "\\f2", "\\f3"}) EXPECT_EQ(ProductBytes(file), "x") << file;
   // The timer stops before the notice, and the caption says so.
   const auto timer = std::find(log.begin(), log.end(), "timer 0");
   const auto notice = std::find_if(log.begin(), log.end(), [](const std::string& e) { return e.rfind("notice", 0) == 0; });
@@ -71,6 +81,24 @@ TEST_F(CompletionTest, CancelEndsWithoutStartingAnything) {
   presenter.button = 2;
   state::State().counters.succeeded.store(2);
   EXPECT_EQ(TicksUntilTheEnd(1), 1);
+  EXPECT_TRUE(launches.empty());
+}
+
+TEST_F(CompletionTest, ARowWhoseFileCannotGoInFailsTheWholeRelease) {
+  Rows(3);
+  WriteProductFile("\\f1", "old 1");
+  WriteProductFile("\\f3", "old 3");
+  // Row 2's staged file went missing after its row had ended: nothing of the release goes in.
+  const state::UpdateEntry& second = state::State().updateList[1];
+  std::filesystem::remove(velmora::testing::PathFromNarrow(update::StagingPathOf(runDirectory.Narrow() + second.path, second)));
+  state::State().counters.succeeded.store(3);
+  EXPECT_EQ(TicksUntilTheEnd(1), 1);
+  EXPECT_EQ(Notices(), (std::vector<std::string>{"更新完成 / 有1个文件下载失败"}));
+  EXPECT_EQ(Texts(2, kStatusColumn).back(), "不能打开本地文件");
+  EXPECT_EQ(ProductBytes("\\f1"), "old 1");
+  EXPECT_EQ(ProductBytes("\\f3"), "old 3");
+  EXPECT_EQ(StagedBytes(1), "x") << "kept for the next run";
+  EXPECT_EQ(state::State().counters.failed.load(), 1);
   EXPECT_TRUE(launches.empty());
 }
 

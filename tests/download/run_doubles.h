@@ -15,6 +15,7 @@
 #include "state/program_state.h"
 #include "update/check_doubles.h"
 #include "update/fingerprint.h"
+#include "update/staging_files.h"
 
 namespace velmora::download::testing {
 
@@ -40,7 +41,12 @@ class DownloadRunTest : public update::testing::UpdateCheckTest {
 
   // Lists a row for the manifest path `path` (UTF-8, "\" first) whose new bytes are `newBytes`.
   void ListRow(const std::string& path, const std::string& newBytes, const std::string& url = "http://127.0.0.1/f") {
-    state::State().updateList.push_back({"f", update::Md5Hex(newBytes), url, text::Utf8ToNarrow(path), -1, ""});
+    state::UpdateEntry entry;
+    entry.name = "f";
+    entry.md5 = update::Md5Hex(newBytes);
+    entry.url = url;
+    entry.path = text::Utf8ToNarrow(path);
+    state::State().updateList.push_back(entry);
     state::State().taskList.emplace_back();
     state::State().taskList.back().rowNumber = static_cast<std::int32_t>(state::State().taskList.size());
     state::State().entryCount = static_cast<std::int32_t>(state::State().taskList.size());
@@ -59,6 +65,13 @@ class DownloadRunTest : public update::testing::UpdateCheckTest {
   std::string ProductBytes(const std::string& path) const {
     std::ifstream in(Product(path), std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  // The bytes staged for row `row` (1-based), "<none>" when it has no staging file.
+  std::string StagedBytes(int row) const {
+    const state::UpdateEntry& entry = state::State().updateList[static_cast<std::size_t>(row - 1)];
+    std::ifstream in(velmora::testing::PathFromNarrow(update::StagingPathOf(runDirectory.Narrow() + entry.path, entry)),
+                     std::ios::binary);
+    return in ? std::string(std::istreambuf_iterator<char>(in), {}) : std::string("<none>");
   }
   // Every file below the run directory, relative, "/"-separated.
   std::vector<std::string> Files() const {

@@ -1,5 +1,6 @@
 // Resuming and retrying a row's download: what an interrupted download leaves, how a later
-// attempt or run picks it up, and that the product's file is only ever the old or the new one.
+// attempt or run picks it up, and that the product's file is never touched (the release's commit
+// puts the staged files in place).
 #include "download/staged_download.h"
 
 #include <gtest/gtest.h>
@@ -79,19 +80,21 @@ class StagedDownloadTest : public testing::DownloadRunTest {
   }
   const char* Run() {
     const state::UpdateEntry& entry = state::State().updateList[0];
-    return DownloadAndInstall(1, entry, state::State().taskList[0].task, runDirectory.Narrow() + entry.path);
+    return DownloadAndStage(1, entry, state::State().taskList[0].task, runDirectory.Narrow() + entry.path);
   }
-  void ExpectInstalled(const char* failure) {
+  // The new file waits whole in its staging file for the release's commit; the product's file is
+  // untouched.
+  void ExpectStaged(const char* failure) {
     EXPECT_EQ(failure, nullptr) << failure;
-    EXPECT_EQ(ProductBytes("\\Bin\\data.pak"), kNewBytes);
-    EXPECT_EQ(Files(), (std::vector<std::string>{"Bin/data.pak"})) << "no staging file is left";
+    EXPECT_EQ(StagingBytes(), kNewBytes);
+    EXPECT_EQ(ProductBytes("\\Bin\\data.pak"), "old data");
   }
 };
 
 TEST_F(StagedDownloadTest, AStagingFileOfTheSameEntryIsResumedFromItsLength) {
   LeaveStagingFile(kNewBytes.substr(0, 20));
   stream.queued = {Part(kNewBytes, 20)};
-  ExpectInstalled(Run());
+  ExpectStaged(Run());
   EXPECT_EQ(Ranges(), (std::vector<std::string>{"Range:bytes=20-"}));
   // The row shows the whole file: all 36 bytes present of 36, not 36 of the 16 requested.
   EXPECT_EQ(Texts(1, kSizeColumn).back(), "36 B");
@@ -113,17 +116,32 @@ TEST_F(StagedDownloadTest, AServerThatDoesNotResumeAsAskedRestartsTheFileFromZer
     LeaveStagingFile(kNewBytes.substr(0, 20));
     WriteProductFile("\\Bin\\data.pak", "old data");
     stream.queued = {refusal, Whole(kNewBytes)};
-    ExpectInstalled(Run());
+    ExpectStaged(Run());
     EXPECT_EQ(Ranges(), (std::vector<std::string>{"Range:bytes=20-", ""})) << what;
   }
 }
 
-TEST_F(StagedDownloadTest, AStagingFileThatIsAlreadyTheWholeFileIsInstalledWithoutFetchingAgain) {
+TEST_F(StagedDownloadTest, AStagingFileThatIsAlreadyTheWholeFileIsKeptWithoutFetchingAgain) {
+  // With the size listed, the whole checked file costs no request at all.
+  state::State().updateList[0].size = static_cast<std::int64_t>(kNewBytes.size());
+  LeaveStagingFile(kNewBytes);
+  ExpectStaged(Run());
+  EXPECT_TRUE(Ranges().empty());
+
+  // Of the listed size but not the file: fetched whole.
+  LeaveStagingFile(std::string(kNewBytes.size(), 'X'));
+  stream.queued = {Whole(kNewBytes)};
+  ExpectStaged(Run());
+  EXPECT_EQ(Ranges(), (std::vector<std::string>{""}));
+
+  // Without a listed size the server is asked for the rest, and its 416 says there is none.
+  stream.headerBlocks.clear();
+  state::State().updateList[0].size = -1;
   LeaveStagingFile(kNewBytes);
   Answer nothingLeft;
   nothingLeft.status = 416;
   stream.queued = {nothingLeft};
-  ExpectInstalled(Run());
+  ExpectStaged(Run());
   EXPECT_EQ(Ranges().size(), 1u);
 }
 
@@ -133,14 +151,14 @@ TEST_F(StagedDownloadTest, AStagingFileThatIsLongerOrWrongIsDiscarded) {
   Answer nothingLeft;
   nothingLeft.status = 416;
   stream.queued = {nothingLeft, Whole(kNewBytes)};
-  ExpectInstalled(Run());
+  ExpectStaged(Run());
 
   // A wrong beginning: the resumed file does not match, so it is fetched whole once more.
   stream.headerBlocks.clear();
   WriteProductFile("\\Bin\\data.pak", "old data");
   LeaveStagingFile(std::string(20, 'X'));
   stream.queued = {Part(kNewBytes, 20), Whole(kNewBytes)};
-  ExpectInstalled(Run());
+  ExpectStaged(Run());
   EXPECT_EQ(Ranges(), (std::vector<std::string>{"Range:bytes=20-", ""}));
 }
 
@@ -155,7 +173,7 @@ TEST_F(StagedDownloadTest, AResumedFileThatStillDoesNotMatchFailsWithoutAThirdFe
 
 TEST_F(StagedDownloadTest, OneDroppedTransferIsResumedWithinTheRun) {
   stream.queued = {DroppedAfter(kNewBytes, 30), Part(kNewBytes, 30)};
-  ExpectInstalled(Run());
+  ExpectStaged(Run());
   EXPECT_EQ(Ranges(), (std::vector<std::string>{"", "Range:bytes=30-"}));
 }
 
@@ -170,7 +188,7 @@ TEST_F(StagedDownloadTest, ASecondDropLeavesWhatArrivedForTheNextRun) {
   state::State().taskList[0].task = DownloadTask();
   stream.headerBlocks.clear();
   stream.queued = {Part(kNewBytes, 27)};
-  ExpectInstalled(Run());
+  ExpectStaged(Run());
   EXPECT_EQ(Ranges(), (std::vector<std::string>{"Range:bytes=27-"}));
 }
 
@@ -208,7 +226,7 @@ TEST_F(StagedDownloadTest, AListedSizeAndSha256AreCheckedToo) {
   entry.sha256 = Sha256Hex(kNewBytes);
   LeaveStagingFile(kNewBytes.substr(0, 20));
   stream.queued = {Part(kNewBytes, 20)};
-  ExpectInstalled(Run());
+  ExpectStaged(Run());
 
   // Another length is refused before the body: nothing is read or written, nothing is left.
   WriteProductFile("\\Bin\\data.pak", "old data");
@@ -230,14 +248,14 @@ TEST_F(StagedDownloadTest, AListedSizeAndSha256AreCheckedToo) {
   EXPECT_EQ(Files(), (std::vector<std::string>{"Bin/data.pak"}));
 }
 
-TEST_F(StagedDownloadTest, AnEmptyFileIsPutInPlaceWithoutAskingTheServer) {
+TEST_F(StagedDownloadTest, AnEmptyFileIsStagedWithoutAskingTheServer) {
   state::UpdateEntry& entry = state::State().updateList[0];
   entry.md5 = update::Md5Hex("");
   entry.sha256 = Sha256Hex("");
   EXPECT_EQ(Run(), nullptr);
-  EXPECT_EQ(ProductBytes("\\Bin\\data.pak"), "");
+  EXPECT_EQ(StagingBytes(), "");
+  EXPECT_EQ(ProductBytes("\\Bin\\data.pak"), "old data");
   EXPECT_TRUE(stream.headerBlocks.empty());
-  EXPECT_EQ(Files(), (std::vector<std::string>{"Bin/data.pak"}));
 }
 
 TEST_F(StagedDownloadTest, AStagingFileBelongsToTheEntrysContentWhateverItsUrl) {
@@ -268,7 +286,7 @@ TEST_F(StagedDownloadTest, AStagingFileBelongsToTheEntrysContentWhateverItsUrl) 
   LeaveStagingFile(kNewBytes.substr(0, 20));
   state::State().updateList[0].url = "http://mirror.example/data.pak?token=2";
   stream.queued = {Part(kNewBytes, 20)};
-  ExpectInstalled(Run());
+  ExpectStaged(Run());
   EXPECT_EQ(Ranges(), (std::vector<std::string>{"Range:bytes=20-"}));
 }
 
@@ -278,7 +296,7 @@ TEST_F(StagedDownloadTest, DigestsAreComparedInEitherLetterCase) {
   entry.sha256 = Sha256Hex(kNewBytes);
   for (char& c : entry.sha256) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   stream.queued = {Whole(kNewBytes)};
-  ExpectInstalled(Run());
+  ExpectStaged(Run());
 }
 
 TEST_F(StagedDownloadTest, AnMd5ThatIsNoDigestLeavesTheCheckToSizeAndSha256) {
@@ -287,7 +305,7 @@ TEST_F(StagedDownloadTest, AnMd5ThatIsNoDigestLeavesTheCheckToSizeAndSha256) {
   entry.size = static_cast<std::int64_t>(kNewBytes.size());
   entry.sha256 = Sha256Hex(kNewBytes);
   stream.queued = {Whole(kNewBytes)};
-  ExpectInstalled(Run());
+  ExpectStaged(Run());
 
   WriteProductFile("\\Bin\\data.pak", "old data");
   entry.sha256 = Sha256Hex("another file");
@@ -302,7 +320,7 @@ TEST_F(StagedDownloadTest, AnMd5ThatIsNoDigestLeavesTheCheckToSizeAndSha256) {
   LeaveStagingFile("stale bytes of some other version");
   stream.headerBlocks.clear();
   stream.queued = {Whole(kNewBytes)};
-  ExpectInstalled(Run());
+  ExpectStaged(Run());
   EXPECT_EQ(Ranges(), (std::vector<std::string>{""}));
 }
 

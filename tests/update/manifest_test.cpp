@@ -27,7 +27,12 @@ class LoadManifestTest : public testing::UpdateCheckTest {
   // The state a refused manifest must leave alone.
   void GiveEarlierState() {
     state::State().launchTarget = "Old.exe";
-    state::State().updateList.push_back({"old", "0", "u", "\\old", -1, ""});
+    state::UpdateEntry entry;
+    entry.name = "old";
+    entry.md5 = "0";
+    entry.url = "u";
+    entry.path = "\\old";
+    state::State().updateList.push_back(entry);
   }
   void ExpectEarlierState() {
     EXPECT_EQ(state::State().launchTarget, "Old.exe");

@@ -2,6 +2,8 @@
 #include "platform/directory_walk.h"
 
 #include <dirent.h>
+#include <ftw.h>
+#include <unistd.h>
 #include <sys/stat.h>
 
 #include <utility>
@@ -92,6 +94,22 @@ DirectoryWalk WalkDirectoryTree(const std::string& root) {
     ReadFolder(folder, pending, walk);
   }
   return walk;
+}
+
+bool RemoveFolderTree(const std::string& path) {
+  const std::string native = posix::NativePath(path);
+  struct stat status {};
+  if (native.empty()) return false;
+  if (::lstat(native.c_str(), &status) != 0) return true;
+  // Depth first and without following links: a link inside is removed as the link it is.
+  ::nftw(
+      native.c_str(),
+      [](const char* item, const struct stat*, int kind, struct FTW*) {
+        (kind == FTW_DP ? ::rmdir(item) : ::unlink(item));
+        return 0;
+      },
+      16, FTW_DEPTH | FTW_PHYS);
+  return ::lstat(native.c_str(), &status) != 0;
 }
 
 }  // namespace velmora::platform

@@ -140,6 +140,20 @@ bool CreateDirectoryAt(const std::string& path) {
   return !native.empty() && ::mkdir(native.c_str(), 0755) == 0;
 }
 
+bool MakeHardLink(const std::string& existing, const std::string& link) {
+  const std::string nativeExisting = posix::NativePath(existing);
+  const std::string nativeLink = posix::NativePath(link);
+  return !nativeExisting.empty() && !nativeLink.empty() && ::link(nativeExisting.c_str(), nativeLink.c_str()) == 0;
+}
+
+bool MoveFolder(const std::string& from, const std::string& to) {
+  const std::string nativeTo = posix::NativePath(to);
+  struct stat status {};
+  // rename() would replace an empty folder at `to`; the Windows move never replaces anything.
+  if (nativeTo.empty() || ::lstat(nativeTo.c_str(), &status) == 0) return false;
+  return MoveFileReplacing(from, to);
+}
+
 bool MoveFileReplacing(const std::string& from, const std::string& to) {
   const std::string nativeFrom = posix::NativePath(from);
   const std::string nativeTo = posix::NativePath(to);

@@ -125,4 +125,40 @@ DirectoryWalk WalkDirectoryTree(const std::string& root) {
   return walk;
 }
 
+namespace {
+
+// Removes everything inside the folder `full` (no trailing separator), depth first. A link to a
+// folder is removed as a link: its target is never entered.
+void RemoveFolderContents(const std::u16string& full) {
+  WIN32_FIND_DATAW found{};
+  const std::u16string pattern = full + u"\\*";
+  FindHandle search(FindFirstFileExW(Wide(pattern), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0));
+  if (!search.valid()) return;
+  do {
+    const std::u16string name(reinterpret_cast<const char16_t*>(found.cFileName));
+    if (name == u"." || name == u"..") continue;
+    const std::u16string item = full + u'\\' + name;
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
+      SetFileAttributesW(Wide(item), found.dwFileAttributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+    }
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      if ((found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) RemoveFolderContents(item);
+      RemoveDirectoryW(Wide(item));
+    } else {
+      DeleteFileW(Wide(item));
+    }
+  } while (FindNextFileW(search.get(), &found));
+}
+
+}  // namespace
+
+bool RemoveFolderTree(const std::string& path) {
+  const std::u16string full = text::NarrowToWide(path, text::NarrowCodePage);
+  if (full.empty()) return false;
+  if (GetFileAttributesW(Wide(full)) == INVALID_FILE_ATTRIBUTES) return true;
+  RemoveFolderContents(full);
+  RemoveDirectoryW(Wide(full));
+  return GetFileAttributesW(Wide(full)) == INVALID_FILE_ATTRIBUTES;
+}
+
 }  // namespace velmora::platform

@@ -142,4 +142,20 @@ bool MoveFileReplacing(const std::string& from, const std::string& to) {
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
+bool MakeHardLink(const std::string& existing, const std::string& link) {
+  const std::u16string wideExisting = text::NarrowToWide(existing, text::NarrowCodePage);
+  const std::u16string wideLink = text::NarrowToWide(link, text::NarrowCodePage);
+  if (wideExisting.empty() || wideLink.empty()) return false;
+  return CreateHardLinkW(reinterpret_cast<const wchar_t*>(wideLink.c_str()),
+                         reinterpret_cast<const wchar_t*>(wideExisting.c_str()), nullptr) != 0;
+}
+
+bool MoveFolder(const std::string& from, const std::string& to) {
+  const std::u16string wideFrom = text::NarrowToWide(from, text::NarrowCodePage);
+  const std::u16string wideTo = text::NarrowToWide(to, text::NarrowCodePage);
+  if (wideFrom.empty() || wideTo.empty()) return false;
+  return MoveFileExW(reinterpret_cast<const wchar_t*>(wideFrom.c_str()), reinterpret_cast<const wchar_t*>(wideTo.c_str()),
+                     MOVEFILE_WRITE_THROUGH) != 0;
+}
+
 }  // namespace velmora::platform

@@ -1,6 +1,6 @@
 // Which processes a release ends, with the system's answers replaced: exact names and image paths,
 // drive letters for device paths, and the updater itself never.
-#include "download/locked_file_release.h"
+#include "install/locked_file_release.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include "support/temp_dir.h"
 #include "text/encoding.h"
 
-namespace velmora::download {
+namespace velmora::install {
 namespace {
 
 std::u16string U16(const std::string& utf8) {
@@ -135,4 +135,4 @@ TEST(LockedFileRelease, AReadOnlyFileIsLockedForEveryUserRootIncluded) {
 }
 
 }  // namespace
-}  // namespace velmora::download
+}  // namespace velmora::install

@@ -1,9 +1,10 @@
-#include "download/locked_file_release.h"
+#include "install/locked_file_release.h"
 
 #include "platform/release_services.h"
+#include "platform/thread.h"
 #include "text/encoding.h"
 
-namespace velmora::download {
+namespace velmora::install {
 namespace {
 
 // A GBK lead byte: the byte after it belongs to the same character, whatever its value.
@@ -99,4 +100,17 @@ bool ReleaseFile(const std::string& name, const std::string& path) {
   return true;
 }
 
-}  // namespace velmora::download
+TargetState FreeTarget(const std::string& target, const std::function<void(int attempt)>& stillHeld) {
+  if (!IsExistingFile(target)) return TargetState::Missing;
+  if (!IsLocked(target)) return TargetState::Free;
+  const std::string name = FileNameOfPath(target, true);
+  for (int attempt = 1; attempt <= kReleaseAttempts; ++attempt) {
+    ReleaseFile(name, target);
+    if (stillHeld && IsExistingFile(target) && IsLocked(target)) stillHeld(attempt);
+    platform::WaitProcessingMessages(kReleaseWaitMs);
+  }
+  if (!IsExistingFile(target)) return TargetState::Missing;
+  return IsLocked(target) ? TargetState::Held : TargetState::Free;
+}
+
+}  // namespace velmora::install

@@ -9,9 +9,28 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
-namespace velmora::download {
+namespace velmora::install {
+
+// Attempts at freeing a held target, and the wait after each.
+inline constexpr int kReleaseAttempts = 5;
+inline constexpr std::uint32_t kReleaseWaitMs = 500;
+
+// What a target is once it has been freed as far as possible.
+enum class TargetState {
+  Missing,  // no file there
+  Free,     // can be replaced
+  Held,     // still held by a program that was not ended, or read-only
+};
+
+// Frees a target that a running program holds: kReleaseAttempts attempts kReleaseWaitMs apart,
+// all of them made, each ending the processes whose executable is the target (ReleaseFile); the
+// calling thread processes its window messages while it waits. `stillHeld(attempt)` is called after
+// each attempt that left the target held. A target that is free at the first look is not looked at
+// again.
+TargetState FreeTarget(const std::string& target, const std::function<void(int attempt)>& stillHeld = {});
 
 // The path names an existing file that is not a directory.
 bool IsExistingFile(const std::string& path);
@@ -38,4 +57,4 @@ std::u16string ProcessImagePath(std::uint32_t processId);
 // name is matched with a backslash after it, so HarddiskVolume1 never matches HarddiskVolume10.
 std::u16string DevicePathToDrivePath(const std::u16string& path);
 
-}  // namespace velmora::download
+}  // namespace velmora::install

@@ -1,0 +1,246 @@
+#include "install/commit.h"
+
+#include <utility>
+
+#include "install/file_links.h"
+#include "install/install_paths.h"
+#include "install/kept_release.h"
+#include "install/locked_file_release.h"
+#include "install/own_executable.h"
+#include "install/record_file.h"
+#include "platform/clock.h"
+#include "platform/directory_walk.h"
+#include "platform/file.h"
+#include "update/rolled_back_release.h"
+
+namespace velmora::install {
+namespace {
+
+std::function<void()>& StepHook() {
+  static std::function<void()> hook;
+  return hook;
+}
+
+// Called after every step that changes the disk (tests interrupt the commit here).
+void Step() {
+  if (StepHook()) StepHook()();
+}
+
+bool Exists(const std::string& path) { return platform::FileLength(path) >= 0; }
+
+// Whether the change has been carried out: its staged file has been renamed over the target (or
+// the target removed).
+bool Applied(const std::string& runDirectory, const JournalChange& change) {
+  return change.source.empty() ? !Exists(runDirectory + change.target) : !Exists(runDirectory + change.source);
+}
+
+// The journal can go forward: every staged file is still there and is what the journal says, or
+// is in place already.
+bool CanGoForward(const std::string& runDirectory, const Journal& journal) {
+  for (const JournalChange& change : journal.changes) {
+    if (change.source.empty()) continue;
+    const std::string source = runDirectory + change.source;
+    const std::string& checked = Exists(source) ? source : runDirectory + change.target;
+    if (!FileMatches(checked, change.check)) return false;
+  }
+  return true;
+}
+
+// Carries out the changes not yet carried out; returns how many targets could not be replaced.
+std::size_t GoForward(const std::string& runDirectory, const Journal& journal) {
+  std::size_t held = 0;
+  for (const JournalChange& change : journal.changes) {
+    if (Applied(runDirectory, change)) continue;
+    const std::string target = runDirectory + change.target;
+    bool done = change.source.empty() ? RemoveTarget(target) : PutInPlace(runDirectory + change.source, target);
+    if (!done && FreeTarget(target) != TargetState::Held) {
+      done = change.source.empty() ? RemoveTarget(target) : PutInPlace(runDirectory + change.source, target);
+    }
+    if (!done) ++held;
+    Step();
+  }
+  return held;
+}
+
+// Puts the old file back where a change was carried out (or left its target missing part way);
+// returns how many targets could not be replaced.
+std::size_t GoBack(const std::string& runDirectory, const Journal& journal) {
+  std::size_t held = 0;
+  for (auto change = journal.changes.rbegin(); change != journal.changes.rend(); ++change) {
+    const std::string target = runDirectory + change->target;
+    const bool applied = Applied(runDirectory, *change);
+    bool done = true;
+    if (change->kept.empty()) {
+      // A target new to the release goes again; its bytes go back to the staging name.
+      if (applied && !change->source.empty()) {
+        done = platform::MoveFileReplacing(target, runDirectory + change->source) || RemoveTarget(target);
+      }
+    } else if ((applied || !Exists(target)) && Exists(runDirectory + change->kept)) {
+      const std::string kept = runDirectory + change->kept;
+      // The new file's bytes get their staging name back, so that the next run need not fetch
+      // them again; the target stays in place meanwhile.
+      if (applied && !change->source.empty()) LinkOrCopy(target, runDirectory + change->source);
+      done = PutInPlace(kept, target) || (FreeTarget(target) != TargetState::Held && PutInPlace(kept, target));
+    }
+    if (!done) ++held;
+    Step();
+  }
+  return held;
+}
+
+// After every change has been carried out: the kept folders take their places, and the journal
+// goes (the generation set aside under kOldKeptFolder is the caller's to remove). Each step can be
+// repeated after an interruption.
+void Finish(const std::string& runDirectory, const Journal& journal) {
+  const std::string kept = runDirectory + kKeptFolder;
+  const std::string next = runDirectory + kNewKeptFolder;
+  const std::string old = runDirectory + kOldKeptFolder;
+  if (journal.kind == CommitKind::Update) {
+    if (platform::FolderExists(next)) {
+      platform::RemoveFolderTree(old);
+      if (platform::FolderExists(kept)) platform::MoveFolder(kept, old);
+      Step();
+      platform::MoveFolder(next, kept);
+      Step();
+    }
+    update::ForgetRolledBackRelease(runDirectory);
+  } else {
+    // The release that was rolled back is not offered again; nothing is kept afterwards.
+    if (const std::optional<KeptRelease> release = ReadKeptRelease(runDirectory)) {
+      update::RememberRolledBackRelease(runDirectory, release->releaseIdentity);
+    }
+    if (platform::FolderExists(kept)) platform::MoveFolder(kept, old);
+    Step();
+    platform::RemoveFolderTree(next);
+  }
+  platform::RemoveFile(runDirectory + kJournalPath);
+  Step();
+}
+
+// Leftovers of a preparation that never wrote its journal, or of a finished commit.
+void RemoveLeftovers(const std::string& runDirectory) {
+  platform::RemoveFile(runDirectory + kJournalPath + ".tmp");
+  platform::RemoveFolderTree(runDirectory + kNewKeptFolder);
+  platform::RemoveFolderTree(runDirectory + kOldKeptFolder);
+}
+
+// The change's staged file relative to the run directory; empty when it is not below it.
+std::string RelativeSource(const std::string& runDirectory, const std::string& source) {
+  if (source.size() <= runDirectory.size() || source.compare(0, runDirectory.size(), runDirectory) != 0) return {};
+  return source.substr(runDirectory.size());
+}
+
+}  // namespace
+
+void ReplaceCommitStepHook(std::function<void()> hook) { StepHook() = std::move(hook); }
+
+CommitOutcome Commit(const std::string& runDirectory, const CommitPlan& plan) {
+  CommitOutcome outcome;
+  for (std::size_t i = 0; i < plan.changes.size(); ++i) {
+    const std::string target = runDirectory + plan.changes[i].target;
+    if (!IsOwnExecutable(target) && FreeTarget(target) == TargetState::Held) outcome.failed.push_back(i);
+  }
+  if (!outcome.failed.empty()) return outcome;
+
+  RemoveLeftovers(runDirectory);
+  Journal journal;
+  journal.kind = plan.kind;
+  KeptRelease kept{plan.launchTarget, plan.releaseIdentity, {}, {}};
+  // Nothing has changed yet: a change that cannot be prepared fails the commit without effect.
+  auto fail = [&](std::vector<std::size_t> failed) {
+    platform::RemoveFolderTree(runDirectory + kNewKeptFolder);
+    outcome.failed = std::move(failed);
+    return outcome;
+  };
+  for (std::size_t i = 0; i < plan.changes.size(); ++i) {
+    const PlannedChange& planned = plan.changes[i];
+    JournalChange change{planned.target, {}, {}, planned.check};
+    if (!planned.source.empty()) {
+      change.source = RelativeSource(runDirectory, planned.source);
+      if (change.source.empty()) return fail({i});
+    }
+    const std::string target = runDirectory + planned.target;
+    const std::int64_t length = platform::FileLength(target);
+    if (length >= 0) {
+      change.kept = KeptFileOf(kNewKeptFolder, planned.target);
+      if (!LinkOrCopy(target, runDirectory + change.kept)) return fail({i});
+      if (plan.kind == CommitKind::Update) {
+        kept.kept.push_back({planned.target, length, planned.oldMd5.empty() ? Md5OfFile(target) : planned.oldMd5});
+      }
+    } else if (plan.kind == CommitKind::Update) {
+      kept.added.push_back(planned.target);
+    }
+    journal.changes.push_back(std::move(change));
+  }
+  const std::string record = runDirectory + kNewKeptFolder + kKeptRecordName;
+  CreateFoldersFor(record);
+  if ((plan.kind == CommitKind::Update && !WriteFileDurably(record, FormatKeptRelease(kept))) ||
+      !WriteFileDurably(runDirectory + kJournalPath, FormatJournal(journal))) {
+    // No room for the records: no file of the release can go in.
+    std::vector<std::size_t> all(plan.changes.size());
+    for (std::size_t i = 0; i < all.size(); ++i) all[i] = i;
+    return fail(std::move(all));
+  }
+  Step();
+
+  const std::uint32_t start = platform::TickCount();
+  for (std::size_t i = 0; i < journal.changes.size(); ++i) {
+    const JournalChange& change = journal.changes[i];
+    const std::string target = runDirectory + change.target;
+    const bool done = change.source.empty() ? RemoveTarget(target) : PutInPlace(runDirectory + change.source, target);
+    Step();
+    if (!done) {
+      // Undone at once; should a target refuse even that, the journal stays for the next start.
+      if (GoBack(runDirectory, journal) == 0) {
+        platform::RemoveFolderTree(runDirectory + kNewKeptFolder);
+        platform::RemoveFile(runDirectory + kJournalPath);
+      }
+      outcome.failed.push_back(i);
+      return outcome;
+    }
+  }
+  Finish(runDirectory, journal);
+  outcome.replaceMs = platform::TickCount() - start;
+  platform::RemoveFolderTree(runDirectory + kOldKeptFolder);
+  outcome.committed = true;
+  outcome.keptFiles = kept.kept.size();
+  outcome.keptBytes = KeptBytes(kept);
+  return outcome;
+}
+
+Recovery RecoverInterruptedCommit(const std::string& runDirectory) {
+  Recovery recovery;
+  const std::string journalPath = runDirectory + kJournalPath;
+  if (!Exists(journalPath)) {
+    RemoveLeftovers(runDirectory);
+    return recovery;
+  }
+  const std::optional<std::string> text = ReadSmallFile(journalPath);
+  const std::optional<Journal> journal = text ? ParseJournal(*text) : std::nullopt;
+  if (!journal) {
+    platform::MoveFileReplacing(journalPath, journalPath + ".bad");
+    recovery.result = RecoveryResult::Unreadable;
+    return recovery;
+  }
+  if (CanGoForward(runDirectory, *journal)) {
+    recovery.heldTargets = GoForward(runDirectory, *journal);
+    recovery.result = recovery.heldTargets == 0 ? RecoveryResult::Forward : RecoveryResult::Unfinished;
+    if (recovery.heldTargets == 0) {
+      Finish(runDirectory, *journal);
+      platform::RemoveFolderTree(runDirectory + kOldKeptFolder);
+    }
+    return recovery;
+  }
+  recovery.heldTargets = GoBack(runDirectory, *journal);
+  if (recovery.heldTargets != 0) {
+    recovery.result = RecoveryResult::Unfinished;
+    return recovery;
+  }
+  platform::RemoveFolderTree(runDirectory + kNewKeptFolder);
+  platform::RemoveFile(journalPath);
+  Step();
+  recovery.result = RecoveryResult::Backward;
+  return recovery;
+}
+
+}  // namespace velmora::install

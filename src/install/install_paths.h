@@ -1,0 +1,19 @@
+// Where the install subsystem keeps its state: below the run directory's Bin\Config, on the
+// product's own volume, so that every step of a commit is a rename or a link. Paths are relative
+// to the run directory, GBK, beginning with "\" like a manifest's paths.
+#pragma once
+
+namespace velmora::install {
+
+// The commit's journal: present from before the first replacement until the commit has ended.
+inline constexpr char kJournalPath[] = "\\Bin\\Config\\update.journal";
+// The kept previous release (one generation); the next one is filled under kNewKeptFolder while a
+// commit runs, and the generation it replaces waits under kOldKeptFolder until it is removed.
+inline constexpr char kKeptFolder[] = "\\Bin\\Config\\PreviousRelease";
+inline constexpr char kNewKeptFolder[] = "\\Bin\\Config\\PreviousRelease.new";
+inline constexpr char kOldKeptFolder[] = "\\Bin\\Config\\PreviousRelease.old";
+// Inside a kept folder: its record, and the old files at their paths below "files".
+inline constexpr char kKeptRecordName[] = "\\release.txt";
+inline constexpr char kKeptFilesName[] = "\\files";
+
+}  // namespace velmora::install

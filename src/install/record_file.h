@@ -1,0 +1,35 @@
+// The small text files the install subsystem keeps under Bin\Config (the commit's journal, the
+// kept release's record): UTF-8 lines of tab-separated fields, written so that a reader finds the
+// whole file or none of it.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velmora::install {
+
+// A GBK text as one field: UTF-8, with "%", tab, CR and LF written as "%25", "%09", "%0D", "%0A".
+std::string EncodeField(const std::string& gbk);
+
+// The GBK text of a field written by EncodeField; nothing for a bad escape or text that is no
+// UTF-8 of a GBK text.
+std::optional<std::string> DecodeField(std::string_view field);
+
+// The fields of one line (split at tabs; an empty line has one empty field).
+std::vector<std::string_view> SplitFields(std::string_view line);
+
+// The lines of a text (split at "\n"; a final "\n" ends the last line and adds none).
+std::vector<std::string_view> SplitLines(std::string_view text);
+
+// Writes `bytes` to `path` (GBK) so that `path` is at every moment either missing or old, or
+// holds every new byte: the bytes go to path + ".tmp", reach the disk, and that file is renamed
+// over `path` (write-through). False when `path` was not replaced; the temporary file is removed
+// then.
+bool WriteFileDurably(const std::string& path, const std::string& bytes);
+
+// The whole content of a small file; nothing when it is missing, unreadable or above `limit` bytes.
+std::optional<std::string> ReadSmallFile(const std::string& path, std::size_t limit = 64 * 1024 * 1024);
+
+}  // namespace velmora::install

@@ -12,3 +12,16 @@ if [ -n "$hits" ]; then
   exit 1
 fi
 echo "no platform header outside src/platform"
+
+# The subsystems depend one way: app -> download -> install -> update -> state, notify, json,
+# text -> platform. (state/program_state.h holds the rows' download tasks, whose header depends on
+# the platform layer only.)
+layer_hits=$( (grep -rnE '#\s*include\s*"(app|download)/' src/install src/update || true;
+               grep -rnE '#\s*include\s*"install/' src/update || true;
+               grep -rnE '#\s*include\s*"app/' src/download || true) )
+if [ -n "$layer_hits" ]; then
+  echo "includes against the direction of the layers:"
+  echo "$layer_hits"
+  exit 1
+fi
+echo "the layers depend one way"

@@ -4,6 +4,7 @@
 
 #include "check_doubles.h"
 #include "update/fingerprint.h"
+#include "update/rolled_back_release.h"
 #include "update/staging_files.h"
 
 namespace velmora::update {
@@ -65,6 +66,31 @@ TEST_F(LoadManifestTest, ListsTheStaleFilesInManifestOrder) {
   EXPECT_EQ(first.url, "http://127.0.0.1/App");
   EXPECT_EQ(state::State().launchTarget, "App.exe");
   EXPECT_EQ(log, (testing::EventLog{"get " + ManifestUrl() + " 90000"}));  // one request, no notice
+}
+
+TEST_F(LoadManifestTest, AReleaseThatWasRolledBackIsNotOfferedAgainButAnyOtherIs) {
+  WriteProductFile("\\App.exe", "app v1");
+  WriteProductFile("\\Bin\\core.dll", "core v1");
+  const std::vector<testing::ManifestFile> release = {{"App", Md5Hex("app v2"), "\\App.exe"},
+                                                      {"core", Md5Hex("core v2"), "\\Bin\\core.dll"}};
+  ServerAnswers(ManifestJson("App.exe", release));
+  ASSERT_EQ(LoadManifest(), 2);
+  const std::string rolledBack = state::State().releaseIdentity;
+  WriteProductFile("\\Bin\\Config\\keep", "");
+  RememberRolledBackRelease(runDirectory.Narrow(), rolledBack);
+
+  // The same entries, in another order, from other addresses, with the digests in upper case.
+  ServerAnswers(ManifestJson("App.exe", {{"core2", Md5Hex("core v2", true), "\\BIN\\core.dll"},
+                                         {"App2", Md5Hex("app v2"), "\\App.exe"}}));
+  EXPECT_EQ(LoadManifest(), 0);
+  EXPECT_EQ(state::State().releaseIdentity, rolledBack);
+
+  // One entry differs: a release of its own, offered as usual.
+  ServerAnswers(ManifestJson("App.exe", {release[0], {"core", Md5Hex("core v3"), "\\Bin\\core.dll"}}));
+  EXPECT_EQ(LoadManifest(), 2);
+  ForgetRolledBackRelease(runDirectory.Narrow());
+  ServerAnswers(ManifestJson("App.exe", release));
+  EXPECT_EQ(LoadManifest(), 2);
 }
 
 TEST_F(LoadManifestTest, KeepsOnlyTheStagingFilesOfEntriesStillToBeDownloaded) {

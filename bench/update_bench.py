@@ -4,7 +4,7 @@ against a minimal WinINet program fetching the same files two at a time, and cur
 
     VELMORA_FORCE_XVFB=1 scripts/with-display.sh python3 bench/update_bench.py \
         [--windows-build build/windows] [--size-mib 1024] [--files 8] [--file-kib K] \
-        [--server nginx|python] [--skip-curl]
+        [--server nginx|python] [--skip-curl] [--old-files] [--rounds N]
 
 The default is 1 GiB in 8 files; `--files 1000 --file-kib 3` is a release of many small files.
 Needs the Windows build (velmora-update.exe, ui-probe.exe and download-bench.exe); it makes a Wine
@@ -20,7 +20,9 @@ below build/update-bench, serves it from 127.0.0.1 with Debian's nginx (keep-ali
   wininet   download-bench.exe --mode wininet-set: the same files, two at a time, each with
             InternetReadFile 10240 bytes at a time and WriteFile per chunk, no checks.
   curl      natively, --parallel --parallel-max 2.
-Goals: the updater at least 0.8 of wininet's speed for large files and 0.5 for 1,000 small ones;
+With --old-files an older release is in place, so the commit replaces and keeps every file; the
+updater's log line of the commit (the time from the first replacement to the journal's removal) is
+printed. Goals: the updater at least 0.8 of wininet's speed for large files and 0.5 for 1,000 small ones;
 peak memory under 64 MiB.
 """
 
@@ -177,11 +179,17 @@ def probe(windows_build, *arguments, timeout=60):
     return json.loads(lines[-1]) if lines else {}
 
 
-def run_updater(windows_build, server, digests, work):
+def run_updater(windows_build, server, digests, work, old_files=False):
     base_url = server.base_url
     run = os.path.join(work, "run")
     shutil.rmtree(run, ignore_errors=True)
     os.makedirs(os.path.join(run, "Bin", "Config"))
+    if old_files:
+        # An older release in place: the commit replaces every file and keeps the old ones.
+        os.makedirs(os.path.join(run, "Data"))
+        for name in digests:
+            with open(os.path.join(run, "Data", name), "wb") as out:
+                out.write(b"old " + name.encode())
     shutil.copy2(os.path.join(windows_build, "src", "velmora-update.exe"), run)
     data = [{"name": name, "md5": md5, "url": base_url + name, "path": "\\Data\\" + name}
             for name, md5 in sorted(digests.items())]
@@ -212,8 +220,8 @@ def run_updater(windows_build, server, digests, work):
         targets_left = list(targets)
         expected = os.path.getsize(os.path.join(work, "release", sorted(digests)[0]))
         while time.monotonic() < deadline + 600:
-            # Only the files not seen complete yet are looked at again (a target appears by a
-            # rename once its staged bytes have been checked).
+            # Only the files not seen complete yet are looked at again (the targets change by
+            # renames when the whole release is committed).
             targets_left = [t for t in targets_left if not (os.path.exists(t) and os.path.getsize(t) == expected)]
             if not targets_left:
                 break
@@ -234,7 +242,12 @@ def run_updater(windows_build, server, digests, work):
         cpu = None
         if None not in cpu_before and None not in cpu_after:
             cpu = (cpu_after[0] - cpu_before[0], cpu_after[1] - cpu_before[1])
-        return {"seconds": seconds, "click_to_notice": noticed - clicked, "cpu": cpu, "intact": intact, "notice": notice.get("notice", {}).get("content"),
+        commit = ""
+        log_path = os.path.join(run, "Bin", "Config", "update.log")
+        if os.path.exists(log_path):
+            commit = "".join(line.split(" ", 1)[1] for line in open(log_path, encoding="utf-8") if " commit: " in line).strip()
+        return {"seconds": seconds, "click_to_notice": noticed - clicked, "cpu": cpu, "intact": intact, "commit": commit,
+                "notice": notice.get("notice", {}).get("content"),
                 "memory_before_kib": memory_before, "memory_peak_kib": memory_peak, "exit": process.returncode}
     finally:
         if process.poll() is None:
@@ -284,6 +297,8 @@ def report(mb, wininet, updater):
         print("updater CPU from the click until the files were in place: %.2f s, of which the window's thread %.2f s" %
               updater["cpu"])
     print("updater / wininet: %.3f" % (wininet["seconds"] / updater["seconds"]))
+    if updater.get("commit"):
+        print("updater log: %s" % updater["commit"])
     if updater["memory_peak_kib"]:
         print("updater peak memory (VmHWM, Wine included): %.1f MiB; before the click %.1f MiB (goal < 64 MiB)" % (
             updater["memory_peak_kib"] / 1024, (updater["memory_before_kib"] or 0) / 1024))
@@ -298,6 +313,8 @@ def main():
     parser.add_argument("--skip-curl", action="store_true")
     parser.add_argument("--server", choices=("nginx", "python"), default="nginx",
                         help="nginx (keeps connections alive) or Python's http.server (a connection per file)")
+    parser.add_argument("--old-files", action="store_true",
+                        help="an older release in place, so that the commit replaces and keeps every file")
     parser.add_argument("--rounds", type=int, default=1,
                         help="WinINet and the updater in turn this many times; the ratio's median is reported")
     options = parser.parse_args()
@@ -326,7 +343,7 @@ def main():
             if options.rounds > 1:
                 print("round %d" % round_number)
             wininet = run_wininet(options.windows_build, base_url, digests, work)
-            updater = run_updater(options.windows_build, server, digests, work)
+            updater = run_updater(options.windows_build, server, digests, work, options.old_files)
             report(mb, wininet, updater)
             ratios.append(wininet["seconds"] / updater["seconds"])
             intact = intact and updater["intact"]

@@ -39,6 +39,9 @@ void CreateFoldersFor(const std::string& path) {
 }
 
 bool LinkOrCopy(const std::string& existing, const std::string& name) {
+  // The common case first: a new name in a folder that exists. (Under Wine, looking for a name
+  // that is not there reads the whole folder, so nothing is looked for before it is needed.)
+  if (platform::MakeHardLink(existing, name)) return true;
   CreateFoldersFor(name);
   platform::RemoveFile(name);
   return platform::MakeHardLink(existing, name) || CopyFlushed(existing, name);

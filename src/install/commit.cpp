@@ -136,9 +136,11 @@ void ReplaceCommitStepHook(std::function<void()> hook) { StepHook() = std::move(
 
 CommitOutcome Commit(const std::string& runDirectory, const CommitPlan& plan) {
   CommitOutcome outcome;
+  const std::uint32_t prepareStart = platform::TickCount();
   for (std::size_t i = 0; i < plan.changes.size(); ++i) {
     const std::string target = runDirectory + plan.changes[i].target;
-    if (!IsOwnExecutable(target) && FreeTarget(target) == TargetState::Held) outcome.failed.push_back(i);
+    if (plan.changes[i].targetKnownMissing || IsOwnExecutable(target)) continue;
+    if (FreeTarget(target) == TargetState::Held) outcome.failed.push_back(i);
   }
   if (!outcome.failed.empty()) return outcome;
 
@@ -160,7 +162,7 @@ CommitOutcome Commit(const std::string& runDirectory, const CommitPlan& plan) {
       if (change.source.empty()) return fail({i});
     }
     const std::string target = runDirectory + planned.target;
-    const std::int64_t length = platform::FileLength(target);
+    const std::int64_t length = planned.targetKnownMissing ? -1 : platform::FileLength(target);
     if (length >= 0) {
       change.kept = KeptFileOf(kNewKeptFolder, planned.target);
       if (!LinkOrCopy(target, runDirectory + change.kept)) return fail({i});
@@ -184,6 +186,7 @@ CommitOutcome Commit(const std::string& runDirectory, const CommitPlan& plan) {
   Step();
 
   const std::uint32_t start = platform::TickCount();
+  outcome.prepareMs = start - prepareStart;
   for (std::size_t i = 0; i < journal.changes.size(); ++i) {
     const JournalChange& change = journal.changes[i];
     const std::string target = runDirectory + change.target;

@@ -32,6 +32,9 @@ struct PlannedChange {
   std::string source;  // the staged file (a full path below the run directory); empty: remove target
   FileCheck check;     // what the staged file is
   std::string oldMd5;  // the target's MD5 when already known; computed when empty
+  // The update check found no file at the target: it is new to the release and is not looked for
+  // again (under Wine, looking for a name that is not there reads its whole folder).
+  bool targetKnownMissing = false;
 };
 
 struct CommitPlan {
@@ -48,6 +51,7 @@ struct CommitOutcome {
   // When committed: what the kept release holds.
   std::size_t keptFiles = 0;
   std::int64_t keptBytes = 0;
+  std::uint32_t prepareMs = 0;  // checking the targets, keeping the old files, writing the journal
   std::uint32_t replaceMs = 0;  // from the first replacement to the journal's removal
 };
 

@@ -19,11 +19,13 @@ CommitOutcome InstallStagedRelease(const std::string& runDirectory, const state:
     change.source = update::StagingPathOf(runDirectory + entry.path, entry);
     change.check = {entry.size, entry.md5, entry.sha256};
     change.oldMd5 = entry.localMd5;
+    change.targetKnownMissing = entry.targetNotFound;
     plan.changes.push_back(std::move(change));
   }
   const CommitOutcome outcome = Commit(runDirectory, plan);
   if (outcome.committed) {
-    update::AppendToRunLog(runDirectory, "commit: " + std::to_string(plan.changes.size()) + " files in place in " +
+    update::AppendToRunLog(runDirectory, "commit: " + std::to_string(plan.changes.size()) + " files prepared in " +
+                                             std::to_string(outcome.prepareMs) + " ms, in place in " +
                                              std::to_string(outcome.replaceMs) + " ms; previous release kept in " +
                                              text::NarrowToUtf8(kKeptFolder).substr(1) + ": " +
                                              std::to_string(outcome.keptFiles) + " files, " +

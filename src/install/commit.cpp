@@ -3,7 +3,7 @@
 #include <utility>
 
 #include "install/file_links.h"
-#include "install/install_paths.h"
+#include "update/state_paths.h"
 #include "install/kept_release.h"
 #include "install/locked_file_release.h"
 #include "install/own_executable.h"
@@ -89,12 +89,12 @@ std::size_t GoBack(const std::string& runDirectory, const Journal& journal) {
 }
 
 // After every change has been carried out: the kept folders take their places, and the journal
-// goes (the generation set aside under kOldKeptFolder is the caller's to remove). Each step can be
+// goes (the generation set aside under update::kOldKeptFolder is the caller's to remove). Each step can be
 // repeated after an interruption.
 void Finish(const std::string& runDirectory, const Journal& journal) {
-  const std::string kept = runDirectory + kKeptFolder;
-  const std::string next = runDirectory + kNewKeptFolder;
-  const std::string old = runDirectory + kOldKeptFolder;
+  const std::string kept = runDirectory + update::kKeptFolder;
+  const std::string next = runDirectory + update::kNewKeptFolder;
+  const std::string old = runDirectory + update::kOldKeptFolder;
   if (journal.kind == CommitKind::Update) {
     if (platform::FolderExists(next)) {
       platform::RemoveFolderTree(old);
@@ -113,15 +113,15 @@ void Finish(const std::string& runDirectory, const Journal& journal) {
     Step();
     platform::RemoveFolderTree(next);
   }
-  platform::RemoveFile(runDirectory + kJournalPath);
+  platform::RemoveFile(runDirectory + update::kJournalPath);
   Step();
 }
 
 // Leftovers of a preparation that never wrote its journal, or of a finished commit.
 void RemoveLeftovers(const std::string& runDirectory) {
-  platform::RemoveFile(runDirectory + kJournalPath + ".tmp");
-  platform::RemoveFolderTree(runDirectory + kNewKeptFolder);
-  platform::RemoveFolderTree(runDirectory + kOldKeptFolder);
+  platform::RemoveFile(runDirectory + update::kJournalPath + ".tmp");
+  platform::RemoveFolderTree(runDirectory + update::kNewKeptFolder);
+  platform::RemoveFolderTree(runDirectory + update::kOldKeptFolder);
 }
 
 // The change's staged file relative to the run directory; empty when it is not below it.
@@ -150,7 +150,7 @@ CommitOutcome Commit(const std::string& runDirectory, const CommitPlan& plan) {
   KeptRelease kept{plan.launchTarget, plan.releaseIdentity, {}, {}};
   // Nothing has changed yet: a change that cannot be prepared fails the commit without effect.
   auto fail = [&](std::vector<std::size_t> failed) {
-    platform::RemoveFolderTree(runDirectory + kNewKeptFolder);
+    platform::RemoveFolderTree(runDirectory + update::kNewKeptFolder);
     outcome.failed = std::move(failed);
     return outcome;
   };
@@ -164,7 +164,7 @@ CommitOutcome Commit(const std::string& runDirectory, const CommitPlan& plan) {
     const std::string target = runDirectory + planned.target;
     const std::int64_t length = planned.targetKnownMissing ? -1 : platform::FileLength(target);
     if (length >= 0) {
-      change.kept = KeptFileOf(kNewKeptFolder, planned.target);
+      change.kept = KeptFileOf(update::kNewKeptFolder, planned.target);
       if (!LinkOrCopy(target, runDirectory + change.kept)) return fail({i});
       if (plan.kind == CommitKind::Update) {
         kept.kept.push_back({planned.target, length, planned.oldMd5.empty() ? Md5OfFile(target) : planned.oldMd5});
@@ -174,10 +174,10 @@ CommitOutcome Commit(const std::string& runDirectory, const CommitPlan& plan) {
     }
     journal.changes.push_back(std::move(change));
   }
-  const std::string record = runDirectory + kNewKeptFolder + kKeptRecordName;
+  const std::string record = runDirectory + update::kNewKeptFolder + update::kKeptRecordName;
   CreateFoldersFor(record);
   if ((plan.kind == CommitKind::Update && !WriteFileDurably(record, FormatKeptRelease(kept))) ||
-      !WriteFileDurably(runDirectory + kJournalPath, FormatJournal(journal))) {
+      !WriteFileDurably(runDirectory + update::kJournalPath, FormatJournal(journal))) {
     // No room for the records: no file of the release can go in.
     std::vector<std::size_t> all(plan.changes.size());
     for (std::size_t i = 0; i < all.size(); ++i) all[i] = i;
@@ -195,8 +195,8 @@ CommitOutcome Commit(const std::string& runDirectory, const CommitPlan& plan) {
     if (!done) {
       // Undone at once; should a target refuse even that, the journal stays for the next start.
       if (GoBack(runDirectory, journal) == 0) {
-        platform::RemoveFolderTree(runDirectory + kNewKeptFolder);
-        platform::RemoveFile(runDirectory + kJournalPath);
+        platform::RemoveFolderTree(runDirectory + update::kNewKeptFolder);
+        platform::RemoveFile(runDirectory + update::kJournalPath);
       }
       outcome.failed.push_back(i);
       return outcome;
@@ -204,7 +204,7 @@ CommitOutcome Commit(const std::string& runDirectory, const CommitPlan& plan) {
   }
   Finish(runDirectory, journal);
   outcome.replaceMs = platform::TickCount() - start;
-  platform::RemoveFolderTree(runDirectory + kOldKeptFolder);
+  platform::RemoveFolderTree(runDirectory + update::kOldKeptFolder);
   outcome.committed = true;
   outcome.keptFiles = kept.kept.size();
   outcome.keptBytes = KeptBytes(kept);
@@ -213,7 +213,7 @@ CommitOutcome Commit(const std::string& runDirectory, const CommitPlan& plan) {
 
 Recovery RecoverInterruptedCommit(const std::string& runDirectory) {
   Recovery recovery;
-  const std::string journalPath = runDirectory + kJournalPath;
+  const std::string journalPath = runDirectory + update::kJournalPath;
   if (!Exists(journalPath)) {
     RemoveLeftovers(runDirectory);
     return recovery;
@@ -230,7 +230,7 @@ Recovery RecoverInterruptedCommit(const std::string& runDirectory) {
     recovery.result = recovery.heldTargets == 0 ? RecoveryResult::Forward : RecoveryResult::Unfinished;
     if (recovery.heldTargets == 0) {
       Finish(runDirectory, *journal);
-      platform::RemoveFolderTree(runDirectory + kOldKeptFolder);
+      platform::RemoveFolderTree(runDirectory + update::kOldKeptFolder);
     }
     return recovery;
   }
@@ -239,7 +239,7 @@ Recovery RecoverInterruptedCommit(const std::string& runDirectory) {
     recovery.result = RecoveryResult::Unfinished;
     return recovery;
   }
-  platform::RemoveFolderTree(runDirectory + kNewKeptFolder);
+  platform::RemoveFolderTree(runDirectory + update::kNewKeptFolder);
   platform::RemoveFile(journalPath);
   Step();
   recovery.result = RecoveryResult::Backward;

@@ -2,7 +2,7 @@
 
 #include <charconv>
 
-#include "install/install_paths.h"
+#include "update/state_paths.h"
 #include "install/record_file.h"
 #include "update/fingerprint.h"
 #include "update/path_safety.h"
@@ -76,12 +76,12 @@ std::optional<KeptRelease> ParseKeptRelease(std::string_view text) {
 }
 
 std::optional<KeptRelease> ReadKeptRelease(const std::string& runDirectory) {
-  const std::optional<std::string> text = ReadSmallFile(runDirectory + kKeptFolder + kKeptRecordName);
+  const std::optional<std::string> text = ReadSmallFile(runDirectory + update::kKeptFolder + update::kKeptRecordName);
   if (!text) return std::nullopt;
   return ParseKeptRelease(*text);
 }
 
-std::string KeptFileOf(const std::string& folder, const std::string& path) { return folder + kKeptFilesName + path; }
+std::string KeptFileOf(const std::string& folder, const std::string& path) { return folder + update::kKeptFilesName + path; }
 
 std::int64_t KeptBytes(const KeptRelease& release) {
   std::int64_t total = 0;

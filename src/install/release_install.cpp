@@ -1,6 +1,6 @@
 #include "install/release_install.h"
 
-#include "install/install_paths.h"
+#include "update/state_paths.h"
 #include "text/encoding.h"
 #include "update/run_log.h"
 #include "update/staging_files.h"
@@ -27,7 +27,7 @@ CommitOutcome InstallStagedRelease(const std::string& runDirectory, const state:
     update::AppendToRunLog(runDirectory, "commit: " + std::to_string(plan.changes.size()) + " files prepared in " +
                                              std::to_string(outcome.prepareMs) + " ms, in place in " +
                                              std::to_string(outcome.replaceMs) + " ms; previous release kept in " +
-                                             text::NarrowToUtf8(kKeptFolder).substr(1) + ": " +
+                                             text::NarrowToUtf8(update::kKeptFolder).substr(1) + ": " +
                                              std::to_string(outcome.keptFiles) + " files, " +
                                              std::to_string(outcome.keptBytes) + " bytes");
   } else {

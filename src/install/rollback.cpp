@@ -1,7 +1,7 @@
 #include "install/rollback.h"
 
 #include "install/file_links.h"
-#include "install/install_paths.h"
+#include "update/state_paths.h"
 #include "platform/file.h"
 #include "text/encoding.h"
 #include "update/run_log.h"
@@ -32,7 +32,7 @@ RollbackOutcome RollBackToKeptRelease(const std::string& runDirectory, const Kep
   plan.releaseIdentity = release.releaseIdentity;
   std::vector<std::string> staged;
   for (const KeptFile& file : release.kept) {
-    const std::string kept = runDirectory + KeptFileOf(kKeptFolder, file.path);
+    const std::string kept = runDirectory + KeptFileOf(update::kKeptFolder, file.path);
     const std::string staging = StagingOf(runDirectory, file);
     const FileCheck check{file.size, file.md5, {}};
     if (!FileMatches(kept, check) || !LinkOrCopy(kept, staging)) {

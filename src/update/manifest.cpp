@@ -166,11 +166,12 @@ const std::string* StalenessOf(const Manifest& manifest, bool keyRequired, const
   return nullptr;
 }
 
-// A manifest is applied whole or not at all: one path that leaves the run directory refuses it.
+// A manifest is applied whole or not at all: one path that leaves the run directory, or names the
+// updater's own state, refuses it.
 bool StaysInRunDirectory(const Manifest& manifest) {
   if (!IsSafeLaunchTarget(manifest.run)) return false;
   for (const state::UpdateEntry& entry : manifest.entries) {
-    if (!IsSafeInstallPath(entry.path)) return false;
+    if (!IsSafeInstallPath(entry.path) || IsUpdaterStatePath(entry.path)) return false;
   }
   return true;
 }

@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "text/encoding.h"
+#include "update/state_paths.h"
 
 namespace velmora::update {
 namespace {
@@ -61,6 +62,18 @@ bool IsSafeLaunchTarget(const std::string& run) {
   const std::u16string wide = Wide(run);
   // A text that does not convert cannot be judged: refuse it rather than guess.
   return !wide.empty() && StaysBelow(wide);
+}
+
+bool IsUpdaterStatePath(const std::string& path) {
+  const std::u16string key = PathKey(path);
+  auto within = [&key](const char* statePath) {
+    const std::u16string state = PathKey(statePath);
+    // The path itself, anything below it, and names that extend it ("update.journal.tmp",
+    // "PreviousRelease.new").
+    return key.size() >= state.size() && key.compare(0, state.size(), state) == 0 &&
+           (key.size() == state.size() || key[state.size()] == u'\\' || key[state.size()] == u'.');
+  };
+  return within(kKeptFolder) || within(kJournalPath) || within(kRolledBackPath) || within(kRunLogPath);
 }
 
 }  // namespace velmora::update

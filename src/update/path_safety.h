@@ -25,6 +25,12 @@ bool IsSafeInstallPath(const std::string& path);
 // do not.
 bool IsSafeLaunchTarget(const std::string& run);
 
+// True for an install path at which the updater keeps its own state (update/state_paths.h: the
+// kept release and the folders a commit fills, the journal and what is written beside it, the
+// rolled-back release, the log), compared as Windows compares paths. A manifest that lists one
+// would let a release overwrite the very files that make its commit safe.
+bool IsUpdaterStatePath(const std::string& path);
+
 // A key under which two paths (GBK) that Windows reads as the same file are equal: their UTF-16
 // form with "/" read as "\" and the ASCII letters in lower case ("C:\App\BIN/X.dll" and
 // "c:\app\bin\x.dll"). Other letters keep their case.

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/file.h"
+#include "update/state_paths.h"
 #include "text/encoding.h"
 #include "update/fingerprint.h"
 #include "update/path_safety.h"

@@ -11,8 +11,6 @@
 
 namespace velmora::update {
 
-// Where the rolled-back release's identity is kept, relative to the run directory.
-inline constexpr char kRolledBackPath[] = "\\Bin\\Config\\rolled-back.txt";
 
 // The identity of a manifest's set of entries: 32 hex digits of the MD5 over each entry's path
 // (as Windows compares paths: PathKey), MD5, SHA-256 and size, sorted, so that the entries' order

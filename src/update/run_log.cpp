@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "platform/file.h"
+#include "update/state_paths.h"
 #include "update/manifest_freshness.h"
 
 namespace velmora::update {

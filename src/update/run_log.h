@@ -7,8 +7,6 @@
 
 namespace velmora::update {
 
-// Where the log is kept, relative to the run directory.
-inline constexpr char kRunLogPath[] = "\\Bin\\Config\\update.log";
 
 // Appends "<UTC time> <utf8Text>" as one line to the log of the run directory (GBK path).
 // Thread-safe as far as the system's appends are; failures are ignored.

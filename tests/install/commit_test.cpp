@@ -11,7 +11,7 @@
 #include <iterator>
 #include <map>
 
-#include "install/install_paths.h"
+#include "update/state_paths.h"
 #include "install/kept_release.h"
 #include "install/rollback.h"
 #include "platform/release_services.h"
@@ -102,9 +102,9 @@ class CommitTest : public ::testing::Test {
     for (const ReleaseFile& file : kRelease) {
       EXPECT_EQ(Read(file.path), isNew ? std::optional<std::string>(file.after) : file.before) << context << file.path;
     }
-    EXPECT_FALSE(Exists(kJournalPath)) << context;
-    EXPECT_FALSE(Exists(kNewKeptFolder)) << context;
-    EXPECT_FALSE(Exists(kOldKeptFolder)) << context;
+    EXPECT_FALSE(Exists(update::kJournalPath)) << context;
+    EXPECT_FALSE(Exists(update::kNewKeptFolder)) << context;
+    EXPECT_FALSE(Exists(update::kOldKeptFolder)) << context;
     return isNew;
   }
 
@@ -118,7 +118,7 @@ class CommitTest : public ::testing::Test {
       const std::string utf8 = text::NarrowToUtf8(file.path);
       const auto found = std::find_if(kRelease.begin(), kRelease.end(), [&](const ReleaseFile& f) { return f.path == utf8; });
       ASSERT_NE(found, kRelease.end()) << utf8;
-      EXPECT_EQ(Read(text::NarrowToUtf8(KeptFileOf(kKeptFolder, file.path))), *found->before) << context << utf8;
+      EXPECT_EQ(Read(text::NarrowToUtf8(KeptFileOf(update::kKeptFolder, file.path))), *found->before) << context << utf8;
       EXPECT_EQ(file.md5, update::Md5Hex(*found->before));
     }
     EXPECT_EQ(kept->added, (std::vector<std::string>{text::Utf8ToNarrow("\\Data\\added.pak")})) << context;
@@ -151,7 +151,7 @@ TEST_F(CommitTest, EveryInterruptionOfACommitAndOfItsRecoveryEndsInOneWholeRelea
       std::filesystem::remove_all(runDirectory.Path());
       std::filesystem::create_directories(runDirectory.Path());
       // An earlier update's kept release, which a commit that goes back must leave as it was.
-      Write(std::string(text::NarrowToUtf8(kKeptFolder)) + "\\release.txt", "earlier generation");
+      Write(std::string(text::NarrowToUtf8(update::kKeptFolder)) + "\\release.txt", "earlier generation");
       const CommitPlan plan = Prepare();
       InterruptAtStep(at);
       EXPECT_THROW(Commit(Dir(), plan), Interrupted) << context;
@@ -240,7 +240,7 @@ TEST_F(CommitTest, ARollbackRestoresTheKeptReleaseWholeOrNotAtAll) {
   ASSERT_TRUE(RollBackToKeptRelease(Dir(), *ReadKeptRelease(Dir())).commit.committed);
   const int rollbackSteps = steps;
   EXPECT_FALSE(ExpectOneWholeRelease("after the rollback: "));
-  EXPECT_FALSE(Exists(kKeptFolder)) << "nothing is kept after a rollback";
+  EXPECT_FALSE(Exists(update::kKeptFolder)) << "nothing is kept after a rollback";
   EXPECT_TRUE(update::IsRolledBackRelease(Dir(), NewReleaseIdentity()));
 
   for (int at = 1; at <= rollbackSteps; ++at) {
@@ -255,7 +255,7 @@ TEST_F(CommitTest, ARollbackRestoresTheKeptReleaseWholeOrNotAtAll) {
     RecoverInterruptedCommit(Dir());
     // The kept files were only linked for the rollback: it always goes through.
     EXPECT_FALSE(ExpectOneWholeRelease(context)) << context;
-    EXPECT_FALSE(Exists(kKeptFolder)) << context;
+    EXPECT_FALSE(Exists(update::kKeptFolder)) << context;
     EXPECT_TRUE(update::IsRolledBackRelease(Dir(), NewReleaseIdentity())) << context;
   }
 
@@ -270,11 +270,11 @@ TEST_F(CommitTest, ARollbackRestoresTheKeptReleaseWholeOrNotAtAll) {
 TEST_F(CommitTest, ARollbackOfADamagedKeptReleaseChangesNothing) {
   ASSERT_TRUE(Commit(Dir(), Prepare()).committed);
   const KeptRelease kept = *ReadKeptRelease(Dir());
-  std::ofstream(PathOf(text::NarrowToUtf8(KeptFileOf(kKeptFolder, kept.kept[0].path))), std::ios::binary) << "damaged";
+  std::ofstream(PathOf(text::NarrowToUtf8(KeptFileOf(update::kKeptFolder, kept.kept[0].path))), std::ios::binary) << "damaged";
   const RollbackOutcome outcome = RollBackToKeptRelease(Dir(), kept);
   EXPECT_TRUE(outcome.keptReleaseDamaged);
   EXPECT_TRUE(ExpectOneWholeRelease(""));
-  EXPECT_TRUE(Exists(kKeptFolder));
+  EXPECT_TRUE(Exists(update::kKeptFolder));
 }
 
 }  // namespace

@@ -69,6 +69,8 @@ TEST(ManifestChecksTest, EachPlantedProblemIsReportedWithItsEntry) {
       {"a drive", "App.exe", {kB, "http://h/x", "\\C:\\x.dll"}, 1, "`path` leaves the run directory"},
       {"a network path", "App.exe", {kB, "http://h/x", "\\\\server\\share\\x.dll"}, 1, "`path` leaves the run directory"},
       {"empty path", "App.exe", {kB, "http://h/x", ""}, 1, "entry 2 (no path): `path` does not begin"},
+      {"the updater's state", "App.exe", {kB, "http://h/x", "\\Bin\\Config\\PreviousRelease\\files\\x.dll"}, 1,
+       "`path` is where the updater keeps its own state"},
       {"no GBK form", "App.exe", {kB, "http://h/x", "\\smile\U0001F600.dll"}, 1, "`path` holds characters without a GBK"},
       {"a star", "App.exe", {kB, "http://h/x", "\\Bin\\a*b.dll"}, 1, "the character \"*\", which Windows does not allow"},
       {"trailing dot", "App.exe", {kB, "http://h/x", "\\Bin\\x.dll."}, 1, "a trailing dot or space"},

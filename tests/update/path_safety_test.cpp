@@ -70,3 +70,21 @@ TEST(IsSafeInstallPath, AGbkTrailByteIsNoSeparator) {
 
 }  // namespace
 }  // namespace velmora::update
+
+namespace velmora::update {
+namespace {
+
+TEST(IsUpdaterStatePath, TheUpdatersOwnStateIsNoProductFile) {
+  for (const char* path : {"\\Bin\\Config\\update.journal", "\\bin\\config\\UPDATE.JOURNAL.tmp", "\\Bin\\Config\\update.log",
+                           "\\Bin\\Config\\PreviousRelease", "\\Bin/Config/previousrelease\\files\\App.exe",
+                           "\\Bin\\Config\\PreviousRelease.new\\release.txt", "\\Bin\\Config\\rolled-back.txt"}) {
+    EXPECT_TRUE(IsUpdaterStatePath(path)) << path;
+  }
+  for (const char* path : {"\\Bin\\Config\\settings.ini", "\\Bin\\Config\\UP.data", "\\Bin\\Config\\PreviousReleases.txt",
+                           "\\Bin\\Config\\update.journals", "\\Config\\update.journal", "\\Bin\\core.dll"}) {
+    EXPECT_FALSE(IsUpdaterStatePath(path)) << path;
+  }
+}
+
+}  // namespace
+}  // namespace velmora::update

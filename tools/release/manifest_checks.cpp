@@ -60,6 +60,10 @@ std::string PathProblem(const std::u16string& path, bool isRun) {
     return "leaves the run directory (\"..\", a drive, a stream or a network path); the updater refuses "
            "the whole manifest";
   }
+  if (!isRun && update::IsUpdaterStatePath(gbk)) {
+    return "is where the updater keeps its own state (the kept release, the commit's journal, its log); "
+           "the updater refuses the whole manifest";
+  }
   std::size_t start = isRun ? 0 : 1;
   for (;;) {
     std::size_t end = start;

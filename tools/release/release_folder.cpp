@@ -46,6 +46,9 @@ std::string InstallProblem(const std::u16string& relativePath, std::string& mani
            "paths as GBK text, would read them as \"?\"";
   }
   if (!update::IsSafeInstallPath(gbk)) return "the path breaks the update check's path rules";
+  if (update::IsUpdaterStatePath(gbk)) {
+    return "the updater keeps its own state there (the kept release, the commit's journal, its log)";
+  }
   manifestPath = std::move(gbk);
   return {};
 }

@@ -1,9 +1,10 @@
-// Where the install subsystem keeps its state: below the run directory's Bin\Config, on the
-// product's own volume, so that every step of a commit is a rename or a link. Paths are relative
-// to the run directory, GBK, beginning with "\" like a manifest's paths.
+// Where the updater keeps its own state: below the run directory's Bin\Config, on the product's
+// own volume, so that every step of a commit is a rename or a link. Paths are relative to the run
+// directory, GBK, beginning with "\" like a manifest's paths. A manifest may not list any of them
+// (IsUpdaterStatePath).
 #pragma once
 
-namespace velmora::install {
+namespace velmora::update {
 
 // The commit's journal: present from before the first replacement until the commit has ended.
 inline constexpr char kJournalPath[] = "\\Bin\\Config\\update.journal";
@@ -15,5 +16,9 @@ inline constexpr char kOldKeptFolder[] = "\\Bin\\Config\\PreviousRelease.old";
 // Inside a kept folder: its record, and the old files at their paths below "files".
 inline constexpr char kKeptRecordName[] = "\\release.txt";
 inline constexpr char kKeptFilesName[] = "\\files";
+// The identity of the release the user rolled back (update/rolled_back_release.h).
+inline constexpr char kRolledBackPath[] = "\\Bin\\Config\\rolled-back.txt";
+// The run log (update/run_log.h).
+inline constexpr char kRunLogPath[] = "\\Bin\\Config\\update.log";
 
-}  // namespace velmora::install
+}  // namespace velmora::update

@@ -3,7 +3,6 @@
 #include <utility>
 
 #include "install/file_links.h"
-#include "update/state_paths.h"
 #include "install/kept_release.h"
 #include "install/locked_file_release.h"
 #include "install/own_executable.h"
@@ -12,6 +11,7 @@
 #include "platform/directory_walk.h"
 #include "platform/file.h"
 #include "update/rolled_back_release.h"
+#include "update/state_paths.h"
 
 namespace velmora::install {
 namespace {
@@ -89,7 +89,7 @@ std::size_t GoBack(const std::string& runDirectory, const Journal& journal) {
 }
 
 // After every change has been carried out: the kept folders take their places, and the journal
-// goes (the generation set aside under update::kOldKeptFolder is the caller's to remove). Each step can be
+// goes (the generation set aside under kOldKeptFolder is the caller's to remove). Each step can be
 // repeated after an interruption.
 void Finish(const std::string& runDirectory, const Journal& journal) {
   const std::string kept = runDirectory + update::kKeptFolder;

@@ -2,10 +2,10 @@
 
 #include <charconv>
 
-#include "update/state_paths.h"
 #include "install/record_file.h"
 #include "update/fingerprint.h"
 #include "update/path_safety.h"
+#include "update/state_paths.h"
 
 namespace velmora::install {
 namespace {

@@ -1,9 +1,9 @@
 #include "install/release_install.h"
 
-#include "update/state_paths.h"
 #include "text/encoding.h"
 #include "update/run_log.h"
 #include "update/staging_files.h"
+#include "update/state_paths.h"
 
 namespace velmora::install {
 

@@ -1,11 +1,11 @@
 #include "install/rollback.h"
 
 #include "install/file_links.h"
-#include "update/state_paths.h"
 #include "platform/file.h"
 #include "text/encoding.h"
 #include "update/run_log.h"
 #include "update/staging_files.h"
+#include "update/state_paths.h"
 
 namespace velmora::install {
 namespace {

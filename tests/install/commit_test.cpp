@@ -11,7 +11,6 @@
 #include <iterator>
 #include <map>
 
-#include "update/state_paths.h"
 #include "install/kept_release.h"
 #include "install/rollback.h"
 #include "platform/release_services.h"
@@ -20,6 +19,7 @@
 #include "update/fingerprint.h"
 #include "update/rolled_back_release.h"
 #include "update/staging_files.h"
+#include "update/state_paths.h"
 
 namespace velmora::install {
 namespace {

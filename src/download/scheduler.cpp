@@ -19,6 +19,9 @@ namespace velmora::download {
 namespace {
 
 constexpr std::uint32_t kTimerIntervalMs = 500;
+// Once the last row has ended, the completion check need not wait for the next 500 ms tick: the
+// release's commit and the notice follow at once.
+constexpr std::uint32_t kLastRowTickMs = 10;
 // The longest the click handler waits before it looks at the running count again, should no worker
 // end be seen (a thread that could not be started has no handle to wait on).
 constexpr std::uint32_t kWorkerWaitMs = 500;
@@ -92,14 +95,16 @@ void RunWorker(std::int32_t row) {
     failure = DownloadAndStage(row, entry, task, target);
   }
 
+  std::int32_t ended = 0;
   if (failure == nullptr) {
     window.SetProgressValue(row, kProgressColumn, 100);
     SetStatus(row, Gbk(kStatusSucceeded));
-    state.counters.succeeded.fetch_add(1);
+    ended = state.counters.succeeded.fetch_add(1) + 1 + state.counters.failed.load();
   } else {
     SetStatus(row, Gbk(failure));
-    state.counters.failed.fetch_add(1);
+    ended = state.counters.failed.fetch_add(1) + 1 + state.counters.succeeded.load();
   }
+  if (ended == state.entryCount && !stopping.load()) window.SetTimerInterval(kLastRowTickMs);
   state.counters.running.fetch_sub(1);
 }
 

@@ -369,8 +369,16 @@ def is_update_state(relative):
 
 
 def commit_state_left(root):
-    """The commit-only state paths that exist below the run directory `root`."""
-    return [state for state in COMMIT_STATE if os.path.lexists(local_path(root, state))]
+    """The commit-only state paths that exist below the run directory `root` (a folder with the
+    files it holds, for the failure message)."""
+    left = []
+    for state in COMMIT_STATE:
+        path = local_path(root, state)
+        if os.path.isdir(path):
+            left.append(f"{state} holding {sorted(read_tree(path))}")
+        elif os.path.lexists(path):
+            left.append(state)
+    return left
 
 
 def kept_files(root):

@@ -1,11 +1,15 @@
 """The updater killed from outside at 20 seeded moments of an update of 300 small files, under Wine.
-A first, whole run measures when the commit comes after the start button (while its journal
-exists); then every other seed kills within that commit and the others anywhere in the run. After
-each kill the next start of the updater first finishes or undoes the interrupted commit: when its
-grid or its notice appears the folder is wholly old (every file listed again) or wholly new
-(nothing to update), no journal is left, and the run completes the update. In every fourth seed
-whose kill lands within the commit one staged file still waiting is spoiled before the next start:
-that commit can only be undone, so the folder must be wholly old."""
+A first, whole run measures the commit: when its preparation starts (the next kept folder appears)
+and how long its journal exists. Then the seeds kill: one in two at a moment anywhere from the start
+button to the commit's end; one in four a seeded time after the preparation starts, within the
+measured preparation and commit; one in four a seeded time after the journal appears, within its
+measured life, so that these kills land inside the commit whatever the machine's pace (a fixed
+delay after the start button would miss a commit of a tenth of a second). After each kill the next
+start of the updater first finishes or undoes the interrupted commit: when its grid or its notice
+appears the folder is wholly old (every file listed again) or wholly new (nothing to update), no
+journal is left, and the run completes the update. When a kill of seed 8 or 16 inside the commit
+left staged files waiting, one of them is spoiled before the next start: that commit can only be
+undone, so the folder must be wholly old; the other kills inside the commit are finished forward."""
 
 import os
 import random
@@ -18,28 +22,28 @@ from whole_release_support import NOTHING_TO_UPDATE, WholeReleaseTestCase, e2e, 
 
 SEEDS = range(1, 21)
 FILE_COUNT = 300
-# Kills meant for the commit land this much before its measured start up to as much after its end.
-COMMIT_MARGIN_SECONDS = 0.15
 
 
-class JournalWatch:
-    """Looks for the journal of `run_dir` every few milliseconds on a thread of its own: the first and
-    the last moment it was seen, in seconds since `started`."""
+class Sightings:
+    """Looks for paths below `run_dir` every few milliseconds on a thread of its own: the first and
+    the last moment each was seen, in seconds since `started`."""
 
-    def __init__(self, run_dir, started):
-        self.path = e2e.local_path(run_dir.path, e2e.JOURNAL)
+    def __init__(self, run_dir, started, *relatives):
+        self.paths = {relative: e2e.local_path(run_dir.path, relative) for relative in relatives}
         self.started = started
-        self.first = self.last = None
+        self.first = {relative: None for relative in relatives}
+        self.last = dict(self.first)
         self._stop = threading.Event()
         self._thread = threading.Thread(target=self._run, daemon=True)
         self._thread.start()
 
     def _run(self):
-        while not self._stop.wait(0.002):
-            if os.path.exists(self.path):
-                now = time.monotonic() - self.started
-                self.first = now if self.first is None else self.first
-                self.last = now
+        while not self._stop.wait(0.001):
+            now = time.monotonic() - self.started
+            for relative, path in self.paths.items():
+                if os.path.exists(path):
+                    self.first[relative] = now if self.first[relative] is None else self.first[relative]
+                    self.last[relative] = now
 
     def stop(self):
         self._stop.set()
@@ -72,41 +76,47 @@ class KillsTest(WholeReleaseTestCase):
                          [entries[0]["path"], entries[-1]["path"]], message)
 
     def test_a_killed_update_is_wholly_old_or_wholly_new_at_the_next_start(self):
-        commit, run_seconds = self.measure_run()
-        lines = [f"measured run: commit from {commit[0]:.2f} s to {commit[1]:.2f} s after the start button, "
-                 f"notice at {run_seconds:.2f} s"]
-        inside = 0
+        measured = self.measure_run()
+        prepared, journal_first, journal_last, notice_seconds = measured
+        lines = [f"measured run: preparation from {prepared:.3f} s, journal from {journal_first:.3f} s to "
+                 f"{journal_last:.3f} s after the start button, notice at {notice_seconds:.2f} s"]
+        inside = preparing = 0
         for seed in SEEDS:
             with self.subTest(seed=seed):
                 chance = random.Random(seed)
-                if seed % 2 == 0:
-                    delay = chance.uniform(max(commit[0] - COMMIT_MARGIN_SECONDS, 0), commit[1] + COMMIT_MARGIN_SECONDS)
+                if seed % 2:
+                    kill = (None, chance.uniform(0.0, journal_last))
+                elif seed % 4 == 2:
+                    kill = (e2e.KEPT_RELEASE_NEW, chance.uniform(0.0, journal_last - prepared))
                 else:
-                    delay = chance.uniform(0.0, commit[1])
-                line, in_commit = self.kill_and_complete(seed, delay)
+                    kill = (e2e.JOURNAL, chance.uniform(0.0, journal_last - journal_first))
+                line, in_commit, in_preparation = self.kill_and_complete(seed, *kill)
                 inside += in_commit
+                preparing += in_preparation
                 lines.append(line)
-        lines.append(f"{inside} of {len(SEEDS)} kills landed inside the commit (its journal was there after the kill)")
+        lines.append(f"{inside} of {len(SEEDS)} kills landed inside the commit (its journal was there after the "
+                     f"kill), {preparing} in its preparation (the next kept folder without a journal)")
         print("\n" + "\n".join(lines))
 
     def measure_run(self):
-        """One whole update, timed: ((the first, the last moment its journal was seen), the notice's
-        moment), in seconds after the start button. Nothing reads the window until the journal has
-        come and gone, so the run goes as fast as the runs that are killed."""
+        """One whole update, timed in seconds after the start button: the moment the preparation of
+        its commit starts (the next kept folder appears), the first and the last moment its journal
+        exists, and the moment of the notice. Nothing reads the window until the journal has come and
+        gone, so the run goes as fast as the runs that are killed."""
         run_dir = self.make_run_directory()
         entries = self.entries_for(run_dir)
         self.start_listed(run_dir, entries)
         started = self.press_start()
-        watch = JournalWatch(run_dir, started)
+        seen = Sightings(run_dir, started, e2e.KEPT_RELEASE_NEW, e2e.JOURNAL)
         try:
             deadline = started + 120
-            while not (watch.first is not None and not os.path.exists(watch.path)):
+            while seen.first[e2e.JOURNAL] is None or os.path.exists(seen.paths[e2e.JOURNAL]):
                 if time.monotonic() - started > 5 and self.notice():
                     break  # a run without a commit, or one whose journal came and went unseen
                 self.assertLess(time.monotonic(), deadline, "the commit did not end within 120 s")
                 time.sleep(0.5 if time.monotonic() - started > 5 else 0.01)
         finally:
-            watch.stop()
+            seen.stop()
         notice = self.wait_for_notice()
         notice_seconds = time.monotonic() - started
         statuses = {row[e2e.COLUMN_STATUS] for row in self.grid_rows()["rows"]}
@@ -117,28 +127,46 @@ class KillsTest(WholeReleaseTestCase):
         self.assert_no_leftovers(run_dir)
         self.assert_old_or_new(run_dir, entries, pending=False)
         self.assert_kept(run_dir, entries)
-        self.assertIsNotNone(watch.first, "the commit's journal was never seen")
+        self.assertIsNotNone(seen.first[e2e.JOURNAL], "the commit's journal was never seen")
+        self.assertIsNotNone(seen.first[e2e.KEPT_RELEASE_NEW], "the next kept folder was never seen")
         self.wine.end_all()
         run_dir.cleanup()
-        return (watch.first, watch.last), notice_seconds
+        return (seen.first[e2e.KEPT_RELEASE_NEW], seen.first[e2e.JOURNAL], seen.last[e2e.JOURNAL], notice_seconds)
 
-    def kill_and_complete(self, seed, delay):
+    def wait_for_path(self, run_dir, relative, timeout=60):
+        """The moment (time.monotonic) `relative` first exists below `run_dir`, looked for every
+        millisecond; None when it did not within `timeout` seconds or the updater ended."""
+        path = e2e.local_path(run_dir.path, relative)
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline and self.updater.poll() is None:
+            if os.path.exists(path):
+                return time.monotonic()
+            time.sleep(0.001)
+        return None
+
+    def kill_and_complete(self, seed, anchor, delay):
+        """Kills the updater `delay` seconds after the start button or, with `anchor`, after the path
+        `anchor` appears; then starts it again and completes the update."""
         self.wine.end_all()  # whatever a failed seed left running
         run_dir = self.make_run_directory()
         entries = self.entries_for(run_dir)
         self.start_listed(run_dir, entries)
         started = self.press_start()
-        time.sleep(max(started + delay - time.monotonic(), 0))
+        base = started if anchor is None else self.wait_for_path(run_dir, anchor)
+        self.assertIsNotNone(base, f"seed {seed}: {anchor} never appeared")
+        time.sleep(max(base + delay - time.monotonic(), 0))
         self.updater.send_signal(signal.SIGKILL)
+        killed = time.monotonic() - started
         self.updater.wait(timeout=30)
         in_commit = os.path.exists(e2e.local_path(run_dir.path, e2e.JOURNAL))
+        in_preparation = not in_commit and os.path.exists(e2e.local_path(run_dir.path, e2e.KEPT_RELEASE_NEW))
         after_kill = self.which_release(entries)
         if not in_commit:
             # No commit under way: every file is its old or its new self, with at most staging files.
             self.assert_old_or_new(run_dir, entries)
         staged = [entry for entry in entries if self.staged(entry) is not None]
         spoiled = None
-        if in_commit and seed % 4 == 0 and staged:
+        if in_commit and staged and seed % 8 == 0:
             # A staged file that no longer verifies: the commit cannot be finished, only undone.
             spoiled = staged[len(staged) // 2]
             data = bytearray(self.staged(spoiled))
@@ -172,10 +200,12 @@ class KillsTest(WholeReleaseTestCase):
         self.assert_kept(run_dir, entries)
         self.wine.end_all()
         run_dir.cleanup()
-        line = (f"seed {seed:2}: killed {delay:.2f} s after the start button, "
-                f"{'inside the commit' if in_commit else 'outside a commit'}, folder {after_kill} with {len(staged)} "
-                f"staged{'; one staged file spoiled' if spoiled else ''}; the next start found it {at_start}")
-        return line, in_commit
+        where = "inside the commit" if in_commit else "in the preparation" if in_preparation else "outside a commit"
+        line = (f"seed {seed:2}: killed {killed:.3f} s after the start button"
+                f"{'' if anchor is None else f' ({delay:.3f} s after {anchor} appeared)'}, {where}, "
+                f"folder {after_kill} with {len(staged)} staged{'; one staged file spoiled' if spoiled else ''}; "
+                f"the next start found it {at_start}")
+        return line, in_commit, in_preparation
 
 
 if __name__ == "__main__":

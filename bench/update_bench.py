@@ -139,6 +139,11 @@ class NginxBenchServer:
         starts = [start for start in self._server.request_starts() if start >= self._since]
         return min(starts) - time.time() + time.monotonic() if starts else None
 
+    def last_request(self):
+        """time.monotonic() of the last request since reset(), or None."""
+        starts = [start for start in self._server.request_starts() if start >= self._since]
+        return max(starts) - time.time() + time.monotonic() if starts else None
+
     def connections(self):
         return self._server.connections()
 
@@ -239,6 +244,8 @@ def run_updater(windows_build, server, digests, work, old_files=False):
         process.wait(timeout=60)
         intact = all(hashlib.md5(open(t, "rb").read()).hexdigest() == digests[os.path.basename(t)] for t in targets)
         seconds = finished - server.first_request()
+        last_request = getattr(server, "last_request", lambda: None)()
+        requests_seconds = last_request - server.first_request() if last_request is not None else None
         cpu = None
         if None not in cpu_before and None not in cpu_after:
             cpu = (cpu_after[0] - cpu_before[0], cpu_after[1] - cpu_before[1])
@@ -246,7 +253,7 @@ def run_updater(windows_build, server, digests, work, old_files=False):
         log_path = os.path.join(run, "Bin", "Config", "update.log")
         if os.path.exists(log_path):
             commit = "".join(line.split(" ", 1)[1] for line in open(log_path, encoding="utf-8") if " commit: " in line).strip()
-        return {"seconds": seconds, "click_to_notice": noticed - clicked, "cpu": cpu, "intact": intact, "commit": commit,
+        return {"seconds": seconds, "requests_seconds": requests_seconds, "click_to_notice": noticed - clicked, "cpu": cpu, "intact": intact, "commit": commit,
                 "notice": notice.get("notice", {}).get("content"),
                 "memory_before_kib": memory_before, "memory_peak_kib": memory_peak, "exit": process.returncode}
     finally:
@@ -297,6 +304,9 @@ def report(mb, wininet, updater):
         print("updater CPU from the click until the files were in place: %.2f s, of which the window's thread %.2f s" %
               updater["cpu"])
     print("updater / wininet: %.3f" % (wininet["seconds"] / updater["seconds"]))
+    if updater.get("requests_seconds") is not None:
+        print("updater: %.2f s from the first request to the last one; %.2f s from then until every file was in place"
+              % (updater["requests_seconds"], updater["seconds"] - updater["requests_seconds"]))
     if updater.get("commit"):
         print("updater log: %s" % updater["commit"])
     if updater["memory_peak_kib"]:

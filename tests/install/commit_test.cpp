@@ -138,6 +138,28 @@ TEST_F(CommitTest, ACommitPutsTheWholeReleaseInPlaceAndKeepsTheOldOne) {
   for (const ReleaseFile& file : kRelease) EXPECT_FALSE(std::filesystem::exists(velmora::testing::PathFromNarrow(StagingOf(file))));
 }
 
+TEST_F(CommitTest, ALargeReleaseIsCarriedOutOnTwoThreadsAndGoesInWhole) {
+  CommitPlan plan;
+  plan.releaseIdentity = NewReleaseIdentity();
+  for (int i = 0; i < 300; ++i) {
+    const std::string path = "\\Data\\file" + std::to_string(i) + ".dat";
+    if (i % 2 == 0) Write(path, "old " + std::to_string(i));
+    ReleaseFile file{path, std::nullopt, "new " + std::to_string(i)};
+    const state::UpdateEntry entry = EntryOf(file);
+    runDirectory.WriteFile(StagingOf(file).substr(Dir().size() + 1), file.after);
+    plan.changes.push_back({entry.path, StagingOf(file), {entry.size, entry.md5, {}}, {}, i % 2 != 0});
+  }
+  ASSERT_TRUE(Commit(Dir(), plan).committed);
+  for (int i = 0; i < 300; ++i) {
+    EXPECT_EQ(Read("\\Data\\file" + std::to_string(i) + ".dat"), "new " + std::to_string(i));
+  }
+  const std::optional<KeptRelease> kept = ReadKeptRelease(Dir());
+  ASSERT_TRUE(kept);
+  EXPECT_EQ(kept->kept.size(), 150u);
+  EXPECT_EQ(kept->added.size(), 150u);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(PathOf("\\Data")), {}), 300) << "no staging file left";
+}
+
 TEST_F(CommitTest, EveryInterruptionOfACommitAndOfItsRecoveryEndsInOneWholeRelease) {
   InterruptAtStep(0);
   Commit(Dir(), Prepare());

@@ -2,8 +2,6 @@
 
 #include <atomic>
 #include <optional>
-#include <system_error>
-#include <thread>
 #include <utility>
 
 #include "install/file_links.h"
@@ -11,6 +9,7 @@
 #include "install/locked_file_release.h"
 #include "install/own_executable.h"
 #include "install/record_file.h"
+#include "install/shared_work.h"
 #include "platform/clock.h"
 #include "platform/directory_walk.h"
 #include "platform/file.h"
@@ -29,9 +28,6 @@ std::function<void()>& StepHook() {
 void Step() {
   if (StepHook()) StepHook()();
 }
-
-// From this many changes on, two threads carry them out.
-constexpr std::size_t kParallelRenamesFrom = 64;
 
 bool Exists(const std::string& path) { return platform::FileLength(path) >= 0; }
 
@@ -95,37 +91,18 @@ std::size_t GoBack(const std::string& runDirectory, const Journal& journal) {
   return held;
 }
 
-// Carries out every change of a journal just written: the index of the first one that failed, or
-// nothing. Under Wine each rename to a name that is not there yet reads the folder first, on the
-// calling thread, so two threads share the renames of a large release (a second core halves the
-// time). With a step hook (tests), one thread, so that every step is seen in order.
+// Carries out every change of a journal just written: the index of a change that failed, or
+// nothing. With a step hook (tests) on one thread, so that every step is seen in order.
 std::optional<std::size_t> CarryOut(const std::string& runDirectory, const Journal& journal) {
-  std::atomic<std::size_t> next{0};
   std::atomic<std::size_t> failed{journal.changes.size()};
-  auto work = [&] {
-    for (;;) {
-      const std::size_t i = next.fetch_add(1);
-      if (i >= journal.changes.size() || failed.load() < journal.changes.size()) return;
-      const JournalChange& change = journal.changes[i];
-      const std::string target = runDirectory + change.target;
-      const bool done = change.source.empty() ? RemoveTarget(target) : PutInPlace(runDirectory + change.source, target);
-      Step();
-      if (!done) {
-        std::size_t none = journal.changes.size();
-        failed.compare_exchange_strong(none, i);
-      }
-    }
-  };
-  std::optional<std::thread> helper;
-  if (!StepHook() && journal.changes.size() >= kParallelRenamesFrom && std::thread::hardware_concurrency() > 1) {
-    try {
-      helper.emplace(work);
-    } catch (const std::system_error&) {
-      // No second thread: the calling thread does every rename.
-    }
-  }
-  work();
-  if (helper) helper->join();
+  ForEachItem(journal.changes.size(), !StepHook(), [&](std::size_t i) {
+    const JournalChange& change = journal.changes[i];
+    const std::string target = runDirectory + change.target;
+    const bool done = change.source.empty() ? RemoveTarget(target) : PutInPlace(runDirectory + change.source, target);
+    Step();
+    if (!done) failed.store(i);
+    return done;
+  });
   if (failed.load() < journal.changes.size()) return failed.load();
   return std::nullopt;
 }
@@ -179,51 +156,73 @@ void ReplaceCommitStepHook(std::function<void()> hook) { StepHook() = std::move(
 CommitOutcome Commit(const std::string& runDirectory, const CommitPlan& plan) {
   CommitOutcome outcome;
   const std::uint32_t prepareStart = platform::TickCount();
-  for (std::size_t i = 0; i < plan.changes.size(); ++i) {
+  // Held targets are looked for on two threads; only those found held are freed, one by one.
+  const std::size_t count = plan.changes.size();
+  std::vector<char> held(count, 0);
+  ForEachItem(count, true, [&](std::size_t i) {
     const std::string target = runDirectory + plan.changes[i].target;
-    if (plan.changes[i].targetKnownMissing || IsOwnExecutable(target)) continue;
-    if (FreeTarget(target) == TargetState::Held) outcome.failed.push_back(i);
+    held[i] = !plan.changes[i].targetKnownMissing && !IsOwnExecutable(target) && IsExistingFile(target) && IsLocked(target);
+    return true;
+  });
+  for (std::size_t i = 0; i < count; ++i) {
+    if (held[i] && FreeTarget(runDirectory + plan.changes[i].target) == TargetState::Held) outcome.failed.push_back(i);
   }
   if (!outcome.failed.empty()) return outcome;
 
   RemoveLeftovers(runDirectory);
+  // Each old file is kept (on two threads); the journal lists the changes in the plan's order.
   Journal journal;
   journal.kind = plan.kind;
-  KeptRelease kept{plan.launchTarget, plan.releaseIdentity, {}, {}};
-  // Nothing has changed yet: a change that cannot be prepared fails the commit without effect.
-  auto fail = [&](std::vector<std::size_t> failed) {
-    platform::RemoveFolderTree(runDirectory + update::kNewKeptFolder);
-    outcome.failed = std::move(failed);
-    return outcome;
-  };
-  for (std::size_t i = 0; i < plan.changes.size(); ++i) {
+  journal.changes.resize(count);
+  std::vector<std::int64_t> oldLengths(count, -1);
+  std::vector<std::string> oldMd5s(count);
+  std::atomic<std::size_t> unprepared{count};
+  ForEachItem(count, true, [&](std::size_t i) {
     const PlannedChange& planned = plan.changes[i];
-    JournalChange change{planned.target, {}, {}, planned.check};
+    JournalChange& change = journal.changes[i];
+    change = {planned.target, {}, {}, planned.check};
     if (!planned.source.empty()) {
       change.source = RelativeSource(runDirectory, planned.source);
-      if (change.source.empty()) return fail({i});
+      if (change.source.empty()) {
+        unprepared.store(i);
+        return false;
+      }
     }
     const std::string target = runDirectory + planned.target;
-    const std::int64_t length = planned.targetKnownMissing ? -1 : platform::FileLength(target);
-    if (length >= 0) {
-      change.kept = KeptFileOf(update::kNewKeptFolder, planned.target);
-      if (!LinkOrCopy(target, runDirectory + change.kept)) return fail({i});
-      if (plan.kind == CommitKind::Update) {
-        kept.kept.push_back({planned.target, length, planned.oldMd5.empty() ? Md5OfFile(target) : planned.oldMd5});
-      }
-    } else if (plan.kind == CommitKind::Update) {
-      kept.added.push_back(planned.target);
+    oldLengths[i] = planned.targetKnownMissing ? -1 : platform::FileLength(target);
+    if (oldLengths[i] < 0) return true;
+    change.kept = KeptFileOf(update::kNewKeptFolder, planned.target);
+    if (!LinkOrCopy(target, runDirectory + change.kept)) {
+      unprepared.store(i);
+      return false;
     }
-    journal.changes.push_back(std::move(change));
+    if (plan.kind == CommitKind::Update) oldMd5s[i] = planned.oldMd5.empty() ? Md5OfFile(target) : planned.oldMd5;
+    return true;
+  });
+  if (unprepared.load() < count) {
+    // Nothing has changed yet: a change that cannot be prepared fails the commit without effect.
+    platform::RemoveFolderTree(runDirectory + update::kNewKeptFolder);
+    outcome.failed.push_back(unprepared.load());
+    return outcome;
+  }
+  KeptRelease kept{plan.launchTarget, plan.releaseIdentity, {}, {}};
+  if (plan.kind == CommitKind::Update) {
+    for (std::size_t i = 0; i < count; ++i) {
+      if (oldLengths[i] >= 0) {
+        kept.kept.push_back({plan.changes[i].target, oldLengths[i], oldMd5s[i]});
+      } else {
+        kept.added.push_back(plan.changes[i].target);
+      }
+    }
   }
   const std::string record = runDirectory + update::kNewKeptFolder + update::kKeptRecordName;
   CreateFoldersFor(record);
   if ((plan.kind == CommitKind::Update && !WriteFileDurably(record, FormatKeptRelease(kept))) ||
       !WriteFileDurably(runDirectory + update::kJournalPath, FormatJournal(journal))) {
     // No room for the records: no file of the release can go in.
-    std::vector<std::size_t> all(plan.changes.size());
-    for (std::size_t i = 0; i < all.size(); ++i) all[i] = i;
-    return fail(std::move(all));
+    platform::RemoveFolderTree(runDirectory + update::kNewKeptFolder);
+    for (std::size_t i = 0; i < count; ++i) outcome.failed.push_back(i);
+    return outcome;
   }
   Step();
 

@@ -21,12 +21,14 @@ def wine_prefix():
 
 class DriveRunDirectory(e2e.RunDirectory):
     """A run directory at the root of a small tmpfs that Wine sees as its own drive: the program
-    is started by its drive-letter path, so the run directory is "<letter>:\\run"."""
+    is started by its drive-letter path, so the run directory is "<letter>:\\run". The drive has
+    room for the program and `megabytes` more."""
 
     def __init__(self, test, megabytes):  # a folder of its own: RunDirectory.__init__ is not called
         self.mount_point = tempfile.mkdtemp(prefix="velmora-small-disk-", dir=os.path.dirname(e2e.WINDOWS_BUILD_DIR))
         test.addCleanup(os.rmdir, self.mount_point)
-        mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={megabytes}m", "tmpfs", self.mount_point],
+        size = megabytes + -(-os.path.getsize(e2e.PROGRAM) // MEBIBYTE)
+        mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={size}m", "tmpfs", self.mount_point],
                                  stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
         if mounted.returncode != 0:
             test.skipTest(f"a tmpfs cannot be mounted here: {mounted.stderr.strip()}")

@@ -1,15 +1,16 @@
 """The updater killed from outside at 20 seeded moments of an update of 300 small files, under Wine.
-A first, whole run measures the commit: when its preparation starts (the next kept folder appears)
-and how long its journal exists. Then the seeds kill: one in two at a moment anywhere from the start
-button to the commit's end; one in four a seeded time after the preparation starts, within the
-measured preparation and commit; one in four a seeded time after the journal appears, within its
-measured life, so that these kills land inside the commit whatever the machine's pace (a fixed
-delay after the start button would miss a commit of a tenth of a second). After each kill the next
-start of the updater first finishes or undoes the interrupted commit: when its grid or its notice
-appears the folder is wholly old (every file listed again) or wholly new (nothing to update), no
-journal is left, and the run completes the update. When a kill of seed 8 or 16 inside the commit
-left staged files waiting, one of them is spoiled before the next start: that commit can only be
-undone, so the folder must be wholly old; the other kills inside the commit are finished forward."""
+A first, whole run measures when the commit's preparation starts (the next kept folder appears) and
+when its journal exists. Then the seeds kill: one in two at a moment anywhere from the start button
+to the measured commit's end; one in four a seeded time after the preparation begins, up to a
+little past its measured length; one in four once the journal exists and a seeded file has gone
+into place (its staging file is gone), so that these kills land inside the commit whatever the
+machine's pace. After each kill the next start of the updater first finishes or undoes the
+interrupted commit: when its grid or its notice appears the folder is wholly old (every file listed
+again) or wholly new (nothing to update), no journal is left, and the run completes the update.
+When a kill of seed 8 or 16 inside the commit left staged files waiting, one of them is spoiled
+before the next start: that commit can only be undone, so the folder must be wholly old; the other
+kills inside the commit are finished forward. After two kills the next start is --rollback, which
+recovers before it asks anything."""
 
 import os
 import random
@@ -18,10 +19,14 @@ import threading
 import time
 import unittest
 
-from whole_release_support import NOTHING_TO_UPDATE, WholeReleaseTestCase, e2e, file_server
+from whole_release_support import (NOTHING_TO_UPDATE, ROLLBACK_MAIN, ROLLBACK_NOTHING_KEPT, ROLLBACK_QUESTION,
+                                   WholeReleaseTestCase, e2e, file_server)
 
 SEEDS = range(1, 21)
 FILE_COUNT = 300
+# After these seeds' kills the next start is --rollback (one kill is timed after the preparation
+# begins, one lands inside the commit), then the start with the hand-off manifest.
+ROLLBACK_SEEDS = (10, 20)
 
 
 class Sightings:
@@ -85,12 +90,12 @@ class KillsTest(WholeReleaseTestCase):
             with self.subTest(seed=seed):
                 chance = random.Random(seed)
                 if seed % 2:
-                    kill = (None, chance.uniform(0.0, journal_last))
+                    kill = ("time", chance.uniform(0.0, journal_last))
                 elif seed % 4 == 2:
-                    kill = (e2e.KEPT_RELEASE_NEW, chance.uniform(0.0, journal_last - prepared))
+                    kill = ("preparation", chance.uniform(0.0, journal_first - prepared + 0.05))
                 else:
-                    kill = (e2e.JOURNAL, chance.uniform(0.0, journal_last - journal_first))
-                line, in_commit, in_preparation = self.kill_and_complete(seed, *kill)
+                    kill = ("progress", chance.randrange(FILE_COUNT - 1))
+                line, in_commit, in_preparation = self.kill_and_complete(seed, kill)
                 inside += in_commit
                 preparing += in_preparation
                 lines.append(line)
@@ -133,28 +138,41 @@ class KillsTest(WholeReleaseTestCase):
         run_dir.cleanup()
         return (seen.first[e2e.KEPT_RELEASE_NEW], seen.first[e2e.JOURNAL], seen.last[e2e.JOURNAL], notice_seconds)
 
-    def wait_for_path(self, run_dir, relative, timeout=60):
-        """The moment (time.monotonic) `relative` first exists below `run_dir`, looked for every
-        millisecond; None when it did not within `timeout` seconds or the updater ended."""
-        path = e2e.local_path(run_dir.path, relative)
+    def wait_for_path(self, path, present=True, timeout=60):
+        """The moment (time.monotonic) `path` first exists (or, not `present`, no longer exists),
+        looked at every millisecond; None when that did not come within `timeout` seconds or the
+        updater ended."""
         deadline = time.monotonic() + timeout
         while time.monotonic() < deadline and self.updater.poll() is None:
-            if os.path.exists(path):
+            if os.path.exists(path) == present:
                 return time.monotonic()
             time.sleep(0.001)
         return None
 
-    def kill_and_complete(self, seed, anchor, delay):
-        """Kills the updater `delay` seconds after the start button or, with `anchor`, after the path
-        `anchor` appears; then starts it again and completes the update."""
+    def kill_and_complete(self, seed, kill):
+        """Kills the updater at the moment `kill` names: ("time", seconds after the start button),
+        ("preparation", seconds after the next kept folder appears) or ("progress", n: as soon as the
+        staged file of entry n has gone into place, once the journal exists); then starts it again
+        and completes the update."""
         self.wine.end_all()  # whatever a failed seed left running
         run_dir = self.make_run_directory()
         entries = self.entries_for(run_dir)
         self.start_listed(run_dir, entries)
         started = self.press_start()
-        base = started if anchor is None else self.wait_for_path(run_dir, anchor)
-        self.assertIsNotNone(base, f"seed {seed}: {anchor} never appeared")
-        time.sleep(max(base + delay - time.monotonic(), 0))
+        how, value = kill
+        if how == "time":
+            time.sleep(max(started + value - time.monotonic(), 0))
+            moment = "after the start button"
+        elif how == "preparation":
+            base = self.wait_for_path(e2e.local_path(run_dir.path, e2e.KEPT_RELEASE_NEW))
+            self.assertIsNotNone(base, f"seed {seed}: the next kept folder never appeared")
+            time.sleep(max(base + value - time.monotonic(), 0))
+            moment = f"{value:.3f} s after the preparation began"
+        else:
+            self.assertIsNotNone(self.wait_for_path(e2e.local_path(run_dir.path, e2e.JOURNAL)),
+                                 f"seed {seed}: the journal never appeared")
+            self.wait_for_path(e2e.staging_path(entries[value]), present=False, timeout=30)
+            moment = f"once {entries[value]['path']} went into place"
         self.updater.send_signal(signal.SIGKILL)
         killed = time.monotonic() - started
         self.updater.wait(timeout=30)
@@ -174,6 +192,26 @@ class KillsTest(WholeReleaseTestCase):
             with open(e2e.staging_path(spoiled), "wb") as out:
                 out.write(data)
 
+        via_rollback = seed in ROLLBACK_SEEDS
+        if via_rollback:
+            # The next start is --rollback, which recovers first too: it offers the release the
+            # recovery kept, or says that nothing is kept; Cancel or OK leaves the folder as it is.
+            kind, shown = self.start_until_settled(run_dir, "--rollback")
+            at_rollback = self.which_release(entries)
+            self.assertEqual(e2e.commit_state_left(run_dir.path), [], f"seed {seed}: after --rollback started")
+            self.assertIn(at_rollback, ("old", "new"), f"seed {seed}: when --rollback showed its {kind}")
+            if spoiled:
+                self.assertEqual(at_rollback, "old", f"seed {seed}: the commit was finished with {spoiled['path']} "
+                                 f"spoiled")
+            if at_rollback == "new":
+                self.assert_notice(shown, ROLLBACK_MAIN, ROLLBACK_QUESTION, [e2e.IDOK, e2e.IDCANCEL])
+                self.press_notice(e2e.IDCANCEL)
+            else:
+                self.assert_notice(shown, ROLLBACK_MAIN, ROLLBACK_NOTHING_KEPT, [e2e.IDOK])
+                self.press_notice(e2e.IDOK)
+            self.assertEqual(self.wine.wait(self.updater, timeout=30), 0)
+            self.assert_wholly(entries, at_rollback, f"seed {seed}: after --rollback")
+
         # The next start settles on the folder as one release or the other.
         e2e.write_hand_off_entries(run_dir, entries)
         kind, shown = self.start_until_settled(run_dir, "--from-product", rows=1)
@@ -184,7 +222,7 @@ class KillsTest(WholeReleaseTestCase):
             self.assertEqual(at_start, "old", f"seed {seed}: the commit was finished with {spoiled['path']} spoiled")
         if at_start == "new":
             self.assertEqual(kind, "notice", f"seed {seed}: the folder is new, yet rows are listed")
-            self.assertEqual((shown["mainInstruction"], shown["content"]), NOTHING_TO_UPDATE, f"seed {seed}")
+            self.assert_notice(shown, *NOTHING_TO_UPDATE, [e2e.IDOK])
             self.press_notice(e2e.IDOK)
             self.assertEqual(self.wine.wait(self.updater, timeout=30), 0)
         else:
@@ -201,10 +239,9 @@ class KillsTest(WholeReleaseTestCase):
         self.wine.end_all()
         run_dir.cleanup()
         where = "inside the commit" if in_commit else "in the preparation" if in_preparation else "outside a commit"
-        line = (f"seed {seed:2}: killed {killed:.3f} s after the start button"
-                f"{'' if anchor is None else f' ({delay:.3f} s after {anchor} appeared)'}, {where}, "
+        line = (f"seed {seed:2}: killed {killed:.3f} s after the start button ({moment}), {where}, "
                 f"folder {after_kill} with {len(staged)} staged{'; one staged file spoiled' if spoiled else ''}; "
-                f"the next start found it {at_start}")
+                f"{'--rollback, then ' if via_rollback else ''}the next start found it {at_start}")
         return line, in_commit, in_preparation
 
 

@@ -3,8 +3,8 @@ update that replaced the updater itself and the running product and added a file
 Cancel changes nothing; a file held by a program that cannot be ended leaves everything as it was
 ("有1个文件被占用，未能恢复上一版本"); OK ends the running product, brings every old file back byte for
 byte (the running updater's own executable too), removes the added file and the kept release, and
-the last OK starts the old product. The same manifest is then not offered again, one that differs
-is; and nothing is kept any more."""
+the last OK starts the old product. The same manifest, also with its entries in another order, is
+then not offered again, one that differs is; and nothing is kept any more."""
 
 import os
 import shutil
@@ -153,6 +153,12 @@ class RollbackTest(WholeReleaseTestCase):
         self.assertEqual(self.requests_since(since), [])
         self.assert_wholly(entries, "old")
         self.assertEqual(e2e.commit_state_left(run_dir.path), [], "left after the start that followed the rollback")
+        # The same entries in another order are the same release.
+        e2e.write_hand_off_entries(run_dir, list(reversed(manifest)))
+        kind, notice = self.start_until_settled(run_dir, "--from-product")
+        self.assertEqual(kind, "notice", f"the rolled-back release, its entries reordered, was offered again: {notice}")
+        self.assert_notice(notice, *NOTHING_TO_UPDATE, [e2e.IDOK])
+        self.assertEqual(self.answer(e2e.IDOK), 0)
 
         # A manifest that differs (a newer library) is offered as usual: every file that differs.
         newer = [dict(entry) for entry in manifest]

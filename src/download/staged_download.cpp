@@ -66,6 +66,15 @@ bool IsWholeFile(const state::UpdateEntry& entry, const std::string& md5Hex, boo
          (entry.size < 0 || length == entry.size);
 }
 
+// What `digests` have been given so far is the entry's whole file (`length` bytes); the digests
+// go on.
+bool IsWholeFileSoFar(const Digests& digests, const state::UpdateEntry& entry, std::int64_t length) {
+  const std::string md5Hex = update::Md5HexOfDigest(digests.md5->DigestSoFar(update::kMd5DigestLength));
+  const bool sha256Matches = !digests.withSha256 || update::LowerHexOfDigest(digests.sha256->DigestSoFar(
+                                                        update::kSha256DigestLength)) == update::LowerCaseDigest(entry.sha256);
+  return IsWholeFile(entry, md5Hex, sha256Matches, length);
+}
+
 // The bytes an earlier run left in `staging`, added to the digests: their count, 0 when there are
 // none or they cannot be read whole (the file is removed then, and the digests started afresh).
 // An entry that nothing checks never continues an earlier run's bytes: the server's file may have
@@ -139,11 +148,12 @@ const char* DownloadAndStage(std::int32_t row, const state::UpdateEntry& entry, 
   }
   Digests digests(entry);
   std::int64_t offset = TakeOverStagingFile(staging, entry, digests);
-  if (offset > 0 && offset == entry.size) {
+  if (offset > 0 && (offset == entry.size || entry.size < 0) && IsWholeFileSoFar(digests, entry, offset)) {
     // An earlier run staged the whole file and ended before the release went in: no request.
-    const std::string md5Hex = digests.FinishedMd5();
-    const bool sha256Matches = digests.Sha256Matches(entry);
-    if (IsWholeFile(entry, md5Hex, sha256Matches, offset)) return nullptr;
+    return nullptr;
+  }
+  if (offset > 0 && offset >= entry.size && entry.size >= 0) {
+    // As long as the file or longer, yet not the file: nothing of it can be used.
     platform::RemoveFile(staging);
     digests.Restart();
     offset = 0;

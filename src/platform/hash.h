@@ -29,6 +29,9 @@ class HashComputation {
   // The raw digest, read into a buffer of `digestLength` bytes: empty when that is too small for
   // the algorithm's digest or on any failure; a larger buffer gets the digest's own length.
   std::string Finish(std::uint32_t digestLength);
+  // The digest of what has been added so far, as Finish would give it, while the computation goes
+  // on (CryptDuplicateHash, EVP_MD_CTX_copy_ex); empty on any failure.
+  std::string DigestSoFar(std::uint32_t digestLength) const;
 
  private:
   struct State;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/hash.h"
 #include "support/temp_dir.h"
 
 namespace velmora::update {
@@ -57,6 +58,27 @@ TEST(Md5HexOfFile, ReadsChineseNamesAndBackslashPaths) {
   // "Bin\更新.dat": a GBK name below a subdirectory, written with the program's "\" separator.
   const std::string path = dir.WriteFile("Bin\\\xB8\xFC\xD0\xC2.dat", "abc");
   EXPECT_EQ(Md5HexOfFile(path), "900150983cd24fb0d6963f7d28e17f72");
+}
+
+}  // namespace
+}  // namespace velmora::update
+
+
+namespace velmora::update {
+namespace {
+
+TEST(HashComputation, TheDigestSoFarLeavesTheComputationGoingOn) {
+  auto lowerHexOf = [](std::string_view data, std::uint32_t algorithm, std::uint32_t length) {
+    return LowerCaseDigest(HashBytes(data, algorithm, length));
+  };
+  for (const auto& [algorithm, length] : {std::pair{kCalgMd5, kMd5DigestLength}, {kCalgSha256, kSha256DigestLength}}) {
+    platform::HashComputation hash(algorithm);
+    hash.Add("ab");
+    EXPECT_EQ(LowerHexOfDigest(hash.DigestSoFar(length)), lowerHexOf("ab", algorithm, length));
+    hash.Add("c");
+    EXPECT_EQ(LowerHexOfDigest(hash.DigestSoFar(length)), lowerHexOf("abc", algorithm, length));
+    EXPECT_EQ(LowerHexOfDigest(hash.Finish(length)), lowerHexOf("abc", algorithm, length));
+  }
 }
 
 }  // namespace

@@ -54,4 +54,16 @@ std::string HashComputation::Finish(std::uint32_t digestLength) {
   return std::string(reinterpret_cast<const char*>(digest), length);
 }
 
+std::string HashComputation::DigestSoFar(std::uint32_t digestLength) const {
+  if (!state_->ok) return {};
+  EVP_MD_CTX* copy = EVP_MD_CTX_new();
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  const bool got = copy != nullptr && EVP_MD_CTX_copy_ex(copy, state_->context) == 1 &&
+                   EVP_DigestFinal_ex(copy, digest, &length) == 1;
+  EVP_MD_CTX_free(copy);
+  if (!got || digestLength < length) return {};
+  return std::string(reinterpret_cast<const char*>(digest), length);
+}
+
 }  // namespace velmora::platform

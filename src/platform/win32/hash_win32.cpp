@@ -97,4 +97,17 @@ std::string HashComputation::Finish(std::uint32_t digestLength) {
   return digest;
 }
 
+std::string HashComputation::DigestSoFar(std::uint32_t digestLength) const {
+  if (!state_->ok || digestLength == 0) return {};
+  HCRYPTHASH copy = 0;
+  if (!CryptDuplicateHash(state_->hash.Get(), nullptr, 0, &copy)) return {};
+  std::string digest(digestLength, '\0');
+  DWORD length = digestLength;
+  const BOOL got = CryptGetHashParam(copy, HP_HASHVAL, reinterpret_cast<BYTE*>(digest.data()), &length, 0);
+  CryptDestroyHash(copy);
+  if (!got) return {};
+  digest.resize(std::min<std::size_t>(length, digestLength));
+  return digest;
+}
+
 }  // namespace velmora::platform

@@ -1,36 +1,19 @@
 #include "install/journal.h"
 
-#include <charconv>
-
 #include "install/record_file.h"
-#include "update/path_safety.h"
 
 namespace velmora::install {
 namespace {
 
 constexpr std::string_view kHeader = "velmora-commit\t1";
 
-std::optional<std::int64_t> ParseCount(std::string_view text) {
-  std::int64_t value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
-  return value;
-}
-
-// A path field: empty, or a path that stays below the run directory.
-std::optional<std::string> ParsePath(std::string_view field, bool mayBeEmpty) {
-  std::optional<std::string> path = DecodeField(field);
-  if (!path || (path->empty() ? !mayBeEmpty : !update::IsSafeInstallPath(*path))) return std::nullopt;
-  return path;
-}
-
 std::optional<JournalChange> ParseChange(const std::vector<std::string_view>& fields) {
   if (fields.size() != 7 || fields[0] != "change") return std::nullopt;
   JournalChange change;
-  const std::optional<std::string> target = ParsePath(fields[1], false);
-  const std::optional<std::string> source = ParsePath(fields[2], true);
-  const std::optional<std::string> kept = ParsePath(fields[3], true);
-  const std::optional<std::int64_t> size = ParseCount(fields[4]);
+  const std::optional<std::string> target = DecodeInstallPath(fields[1]);
+  const std::optional<std::string> source = DecodeInstallPath(fields[2], true);
+  const std::optional<std::string> kept = DecodeInstallPath(fields[3], true);
+  const std::optional<std::int64_t> size = ParseWholeNumber(fields[4]);
   if (!target || !source || !kept || !size || *size < -1) return std::nullopt;
   change.target = *target;
   change.source = *source;
@@ -74,7 +57,7 @@ std::optional<Journal> ParseJournal(std::string_view text) {
     journal.changes.push_back(std::move(*change));
   }
   const std::vector<std::string_view> end = SplitFields(lines.back());
-  if (end.size() != 2 || end[0] != "end" || ParseCount(end[1]) != static_cast<std::int64_t>(journal.changes.size())) {
+  if (end.size() != 2 || end[0] != "end" || ParseWholeNumber(end[1]) != static_cast<std::int64_t>(journal.changes.size())) {
     return std::nullopt;
   }
   return journal;

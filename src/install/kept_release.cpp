@@ -1,7 +1,5 @@
 #include "install/kept_release.h"
 
-#include <charconv>
-
 #include "install/record_file.h"
 #include "update/fingerprint.h"
 #include "update/path_safety.h"
@@ -11,19 +9,6 @@ namespace velmora::install {
 namespace {
 
 constexpr std::string_view kHeader = "velmora-kept-release\t1";
-
-std::optional<std::int64_t> ParseNumber(std::string_view text) {
-  std::int64_t value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
-  return value;
-}
-
-std::optional<std::string> ParsePath(std::string_view field) {
-  std::optional<std::string> path = DecodeField(field);
-  if (!path || !update::IsSafeInstallPath(*path)) return std::nullopt;
-  return path;
-}
 
 }  // namespace
 
@@ -53,14 +38,14 @@ std::optional<KeptRelease> ParseKeptRelease(std::string_view text) {
   for (std::size_t i = 3; i + 1 < lines.size(); ++i) {
     const std::vector<std::string_view> fields = SplitFields(lines[i]);
     if (fields.size() == 4 && fields[0] == "kept") {
-      const std::optional<std::string> path = ParsePath(fields[1]);
-      const std::optional<std::int64_t> size = ParseNumber(fields[2]);
+      const std::optional<std::string> path = DecodeInstallPath(fields[1]);
+      const std::optional<std::int64_t> size = ParseWholeNumber(fields[2]);
       if (!path || !size || *size < 0 || !update::IsHexDigest(fields[3], 2 * update::kMd5DigestLength)) {
         return std::nullopt;
       }
       release.kept.push_back({*path, *size, std::string(fields[3])});
     } else if (fields.size() == 2 && fields[0] == "added") {
-      const std::optional<std::string> path = ParsePath(fields[1]);
+      const std::optional<std::string> path = DecodeInstallPath(fields[1]);
       if (!path) return std::nullopt;
       release.added.push_back(*path);
     } else {
@@ -69,7 +54,7 @@ std::optional<KeptRelease> ParseKeptRelease(std::string_view text) {
   }
   const std::vector<std::string_view> end = SplitFields(lines.back());
   if (end.size() != 2 || end[0] != "end" ||
-      ParseNumber(end[1]) != static_cast<std::int64_t>(release.kept.size() + release.added.size())) {
+      ParseWholeNumber(end[1]) != static_cast<std::int64_t>(release.kept.size() + release.added.size())) {
     return std::nullopt;
   }
   return release;

@@ -1,9 +1,11 @@
 #include "install/record_file.h"
 
 #include <array>
+#include <charconv>
 
 #include "platform/file.h"
 #include "text/encoding.h"
+#include "update/path_safety.h"
 
 namespace velmora::install {
 namespace {
@@ -63,6 +65,19 @@ std::optional<std::string> DecodeField(std::string_view field) {
   std::string gbk = text::Utf8ToNarrow(utf8);
   if (text::NarrowToUtf8(gbk) != utf8) return std::nullopt;
   return gbk;
+}
+
+std::optional<std::int64_t> ParseWholeNumber(std::string_view text) {
+  std::int64_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+std::optional<std::string> DecodeInstallPath(std::string_view field, bool mayBeEmpty) {
+  std::optional<std::string> path = DecodeField(field);
+  if (!path || (path->empty() ? !mayBeEmpty : !update::IsSafeInstallPath(*path))) return std::nullopt;
+  return path;
 }
 
 std::vector<std::string_view> SplitFields(std::string_view line) { return Split(line, '\t'); }

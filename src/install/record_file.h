@@ -3,6 +3,7 @@
 // whole file or none of it.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,6 +17,13 @@ std::string EncodeField(const std::string& gbk);
 // The GBK text of a field written by EncodeField; nothing for a bad escape or text that is no
 // UTF-8 of a GBK text.
 std::optional<std::string> DecodeField(std::string_view field);
+
+// The decimal whole number that `text` is, whole; nothing otherwise.
+std::optional<std::int64_t> ParseWholeNumber(std::string_view text);
+
+// The path a field holds (DecodeField) when it stays below the run directory
+// (update::IsSafeInstallPath); the empty text only when `mayBeEmpty`. Nothing otherwise.
+std::optional<std::string> DecodeInstallPath(std::string_view field, bool mayBeEmpty = false);
 
 // The fields of one line (split at tabs; an empty line has one empty field).
 std::vector<std::string_view> SplitFields(std::string_view line);

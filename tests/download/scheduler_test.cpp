@@ -16,6 +16,7 @@
 #include "download/run_doubles.h"
 #include "platform/release_services.h"
 #include "platform/thread.h"
+#include "support/held_files.h"
 
 namespace velmora::download {
 namespace {
@@ -119,23 +120,9 @@ TEST_F(WorkerTest, AFileInAFolderThatDoesNotExistYet) {
 }
 
 // A target that stays locked: five attempts, each shown, then the download and its failure.
-class HeldFile final : public platform::ReleaseServices {
- public:
-  bool Find(const std::string&, bool& isDirectory) override {
-    isDirectory = false;
-    return true;
-  }
-  bool OpensExclusively(const std::string&) override { return false; }
-  std::optional<std::vector<platform::ProcessEntry>> Processes() override { return std::vector<platform::ProcessEntry>{}; }
-  std::u16string ImageFileName(std::uint32_t) override { return {}; }
-  std::u16string DosDevice(char16_t) override { return {}; }
-  void Terminate(std::uint32_t) override {}
-  std::uint32_t OwnProcessId() override { return 1; }
-  void SleepMs(std::uint32_t) override {}
-};
 
 TEST_F(WorkerTest, ATargetThatStaysLockedGetsFiveAttemptsEachShownAndIsNotDownloaded) {
-  HeldFile held;
+  velmora::testing::HeldFiles held([](const std::string&) { return true; });
   platform::ReplaceReleaseServices(&held);
   WriteProductFile("\\App.exe", "old");
   ListRow("\\App.exe", "new");

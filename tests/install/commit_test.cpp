@@ -14,6 +14,7 @@
 #include "install/kept_release.h"
 #include "install/rollback.h"
 #include "platform/release_services.h"
+#include "support/held_files.h"
 #include "support/temp_dir.h"
 #include "text/encoding.h"
 #include "update/fingerprint.h"
@@ -226,27 +227,11 @@ TEST_F(CommitTest, AStagedFileLostOrDamagedMidCommitSendsRecoveryBackAndKeepsThe
   }
 }
 
-// Reports one file as held by another program; every other answer is the real system's.
-class OneHeldFile final : public platform::ReleaseServices {
- public:
-  explicit OneHeldFile(std::string held) : held_(std::move(held)) {}
-  bool Find(const std::string& path, bool& isDirectory) override { return real().Find(path, isDirectory); }
-  bool OpensExclusively(const std::string& path) override { return path != held_ && real().OpensExclusively(path); }
-  std::optional<std::vector<platform::ProcessEntry>> Processes() override { return std::vector<platform::ProcessEntry>{}; }
-  std::u16string ImageFileName(std::uint32_t) override { return {}; }
-  std::u16string DosDevice(char16_t) override { return {}; }
-  void Terminate(std::uint32_t) override {}
-  std::uint32_t OwnProcessId() override { return 1; }
-  void SleepMs(std::uint32_t) override {}
-
- private:
-  static ReleaseServices& real() { return platform::PlatformReleaseServices(); }
-  std::string held_;
-};
 
 TEST_F(CommitTest, AHeldTargetStopsTheCommitBeforeAnythingChanges) {
   const CommitPlan plan = Prepare();
-  OneHeldFile held(Dir() + text::Utf8ToNarrow(kRelease[1].path));
+  const std::string heldPath = Dir() + text::Utf8ToNarrow(kRelease[1].path);
+  velmora::testing::HeldFiles held([&heldPath](const std::string& path) { return path == heldPath; });
   platform::ReplaceReleaseServices(&held);
   const CommitOutcome outcome = Commit(Dir(), plan);
   platform::ReplaceReleaseServices(nullptr);

@@ -4,7 +4,9 @@ the grid until a notice appears."""
 
 import http.server
 import os
+import shutil
 import sys
+import tempfile
 import threading
 import time
 from urllib.parse import quote
@@ -73,6 +75,20 @@ class DownloadsTestCase(e2e.WineTestCase):
             run_dir.write(relative, old)
         return {"path": path, "url": self.server.url(quote(route)), "md5": md5 or e2e.md5_hex(new), "route": route,
                 "local": os.path.join(run_dir.path, *relative.split("/")), "new": new, "old": old}
+
+    def other_folder(self):
+        """A folder of the test's own outside the run directory (removed when the test ends)."""
+        folder = tempfile.mkdtemp(prefix="velmora-other-", dir=os.path.dirname(e2e.WINDOWS_BUILD_DIR))
+        self.addCleanup(shutil.rmtree, folder, True)
+        return folder
+
+    def start_stand_in(self, exe_path, *arguments):
+        """Starts the stand-in at `exe_path` and waits for its start record; returns (Popen, record)."""
+        before = len(e2e.stand_in_starts(exe_path))
+        process = self.wine.start(exe_path, *arguments)
+        starts = self.wine.wait_for(lambda: e2e.stand_in_starts(exe_path)[before:], timeout=30,
+                                    message=f"the start record of {exe_path}")
+        return process, starts[0]
 
     def content(self, path):
         with open(path, "rb") as source:

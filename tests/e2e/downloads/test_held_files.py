@@ -5,8 +5,6 @@ replaced (five attempts at freeing it are shown, then the row fails and, the rel
 or not at all, every old file stays)."""
 
 import os
-import shutil
-import tempfile
 import unittest
 
 from downloads_support import DownloadsTestCase, e2e, file_server
@@ -15,19 +13,6 @@ HOLD_SECONDS = "90"
 
 
 class HeldFilesTest(DownloadsTestCase):
-    def start_stand_in(self, exe_path, *arguments):
-        """Starts the stand-in at `exe_path` and waits for its start record; returns (Popen, record)."""
-        before = len(e2e.stand_in_starts(exe_path))
-        process = self.wine.start(exe_path, *arguments)
-        starts = self.wine.wait_for(lambda: e2e.stand_in_starts(exe_path)[before:], timeout=30,
-                                    message=f"the start record of {exe_path}")
-        return process, starts[0]
-
-    def other_folder(self):
-        folder = tempfile.mkdtemp(prefix="velmora-other-", dir=os.path.dirname(e2e.WINDOWS_BUILD_DIR))
-        self.addCleanup(shutil.rmtree, folder, True)
-        return folder
-
     def test_the_running_product_is_ended_replaced_and_started_again(self):
         run_dir = self.make_run_directory()
         product, old_product = e2e.install_stand_in(run_dir.path, trailer=b"old release")

@@ -7,8 +7,6 @@ the last OK starts the old product. The same manifest, also with its entries in 
 then not offered again, one that differs is; and nothing is kept any more."""
 
 import os
-import shutil
-import tempfile
 import unittest
 
 from whole_release_support import (ROLLBACK_MAIN, ROLLBACK_NOTHING_KEPT, ROLLBACK_QUESTION, ROLLED_BACK_MAIN,
@@ -19,19 +17,6 @@ HOLD_SECONDS = "120"
 
 
 class RollbackTest(WholeReleaseTestCase):
-    def other_folder(self):
-        folder = tempfile.mkdtemp(prefix="velmora-other-", dir=os.path.dirname(e2e.WINDOWS_BUILD_DIR))
-        self.addCleanup(shutil.rmtree, folder, True)
-        return folder
-
-    def start_stand_in(self, exe_path, *arguments):
-        """Starts the stand-in at `exe_path` and waits for its start record; returns (Popen, record)."""
-        before = len(e2e.stand_in_starts(exe_path))
-        process = self.wine.start(exe_path, *arguments)
-        starts = self.wine.wait_for(lambda: e2e.stand_in_starts(exe_path)[before:], timeout=30,
-                                    message=f"the start record of {exe_path}")
-        return process, starts[0]
-
     def rollback(self):
         """Starts --rollback and returns its first dialog."""
         kind, notice = self.start_until_settled(self.run_dir, "--rollback")

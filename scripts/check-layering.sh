@@ -14,8 +14,8 @@ fi
 echo "no platform header outside src/platform"
 
 # The subsystems depend one way: app -> download -> install -> update -> state, notify, json,
-# text -> platform; delta (chunking) stands below them all. (state/program_state.h holds the rows' download tasks, whose header depends on
-# the platform layer only.)
+# text -> platform; delta (chunking) stands below them all. (state/program_state.h holds the
+# rows' download tasks, whose header depends on the platform layer only.)
 layer_hits=$( (grep -rnE '#\s*include\s*"(app|download)/' src/install src/update || true;
                grep -rnE '#\s*include\s*"(app|download|install|update|state|notify)/' src/delta || true;
                grep -rnE '#\s*include\s*"install/' src/update || true;

@@ -13,6 +13,7 @@
 #include "platform/clock.h"
 #include "platform/directory_walk.h"
 #include "platform/file.h"
+#include "update/durable_file.h"
 #include "update/rolled_back_release.h"
 #include "update/state_paths.h"
 
@@ -217,8 +218,8 @@ CommitOutcome Commit(const std::string& runDirectory, const CommitPlan& plan) {
   }
   const std::string record = runDirectory + update::kNewKeptFolder + update::kKeptRecordName;
   CreateFoldersFor(record);
-  if ((plan.kind == CommitKind::Update && !WriteFileDurably(record, FormatKeptRelease(kept))) ||
-      !WriteFileDurably(runDirectory + update::kJournalPath, FormatJournal(journal))) {
+  if ((plan.kind == CommitKind::Update && !update::WriteFileDurably(record, FormatKeptRelease(kept))) ||
+      !update::WriteFileDurably(runDirectory + update::kJournalPath, FormatJournal(journal))) {
     // No room for the records: no file of the release can go in.
     platform::RemoveFolderTree(runDirectory + update::kNewKeptFolder);
     for (std::size_t i = 0; i < count; ++i) outcome.failed.push_back(i);
@@ -253,7 +254,7 @@ Recovery RecoverInterruptedCommit(const std::string& runDirectory) {
     RemoveLeftovers(runDirectory);
     return recovery;
   }
-  const std::optional<std::string> text = ReadSmallFile(journalPath);
+  const std::optional<std::string> text = update::ReadSmallFile(journalPath);
   const std::optional<Journal> journal = text ? ParseJournal(*text) : std::nullopt;
   if (!journal) {
     platform::MoveFileReplacing(journalPath, journalPath + ".bad");

@@ -1,6 +1,7 @@
 #include "install/kept_release.h"
 
 #include "install/record_file.h"
+#include "update/durable_file.h"
 #include "update/fingerprint.h"
 #include "update/path_safety.h"
 #include "update/state_paths.h"
@@ -61,7 +62,7 @@ std::optional<KeptRelease> ParseKeptRelease(std::string_view text) {
 }
 
 std::optional<KeptRelease> ReadKeptRelease(const std::string& runDirectory) {
-  const std::optional<std::string> text = ReadSmallFile(runDirectory + update::kKeptFolder + update::kKeptRecordName);
+  const std::optional<std::string> text = update::ReadSmallFile(runDirectory + update::kKeptFolder + update::kKeptRecordName);
   if (!text) return std::nullopt;
   return ParseKeptRelease(*text);
 }

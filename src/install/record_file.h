@@ -1,6 +1,6 @@
 // The small text files the install subsystem keeps under Bin\Config (the commit's journal, the
-// kept release's record): UTF-8 lines of tab-separated fields, written so that a reader finds the
-// whole file or none of it.
+// kept release's record): UTF-8 lines of tab-separated fields, written whole or not at all
+// (update/durable_file.h).
 #pragma once
 
 #include <cstdint>
@@ -30,14 +30,5 @@ std::vector<std::string_view> SplitFields(std::string_view line);
 
 // The lines of a text (split at "\n"; a final "\n" ends the last line and adds none).
 std::vector<std::string_view> SplitLines(std::string_view text);
-
-// Writes `bytes` to `path` (GBK) so that `path` is at every moment either missing or old, or
-// holds every new byte: the bytes go to path + ".tmp", reach the disk, and that file is renamed
-// over `path` (write-through). False when `path` was not replaced; the temporary file is removed
-// then.
-bool WriteFileDurably(const std::string& path, const std::string& bytes);
-
-// The whole content of a small file; nothing when it is missing, unreadable or above `limit` bytes.
-std::optional<std::string> ReadSmallFile(const std::string& path, std::size_t limit = 64 * 1024 * 1024);
 
 }  // namespace velmora::install

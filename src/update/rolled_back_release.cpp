@@ -5,6 +5,7 @@
 #include "platform/file.h"
 #include "update/state_paths.h"
 #include "text/encoding.h"
+#include "update/durable_file.h"
 #include "update/fingerprint.h"
 #include "update/path_safety.h"
 
@@ -43,12 +44,7 @@ bool IsRolledBackRelease(const std::string& runDirectory, const std::string& ide
 }
 
 void RememberRolledBackRelease(const std::string& runDirectory, const std::string& identity) {
-  const std::string path = runDirectory + kRolledBackPath;
-  platform::OutputFile file;
-  if (!file.Open(path + ".tmp", platform::OutputFile::Mode::CreateOrTruncate, true)) return;
-  const bool written = file.Write(identity.data(), identity.size()) && file.Flush();
-  file.Close();
-  if (!written || !platform::MoveFileReplacing(path + ".tmp", path)) platform::RemoveFile(path + ".tmp");
+  WriteFileDurably(runDirectory + kRolledBackPath, identity);
 }
 
 void ForgetRolledBackRelease(const std::string& runDirectory) { platform::RemoveFile(runDirectory + kRolledBackPath); }

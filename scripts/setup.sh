@@ -18,6 +18,8 @@ packages=(
   python3 openssl
   # a real web server for the published release tree (tests/e2e/release)
   nginx
+  # compression of the delta packs: zlib, natively and for the Windows build
+  zlib1g-dev libz-mingw-w64-dev
   # the download benchmark's reference client (bench/download_bench.py)
   curl
   # peak memory of the release benchmark's programs (bench/release_bench.py)

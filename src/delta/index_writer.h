@@ -1,0 +1,70 @@
+// Writes a file's chunk index and pack (chunk_index.h) in one streaming pass over its bytes: each
+// chunk is cut, identified and, the first time it appears, deflated into the pack through a sink.
+// Memory stays at one chunk in flight plus the index itself (about 0.3% of the file).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "delta/chunk_index.h"
+#include "delta/chunker.h"
+
+namespace velmora::delta {
+
+struct WrittenIndex {
+  std::string bytes;             // the head, then every record
+  std::uint64_t headLength = 0;  // bytes of the head
+  std::uint64_t packLength = 0;
+  std::uint64_t chunkCount = 0;
+  std::uint64_t distinctChunkCount = 0;
+};
+
+class IndexWriter {
+ public:
+  // `packSink` receives the pack's bytes in order; returning false stops the writer (Finish then
+  // gives nothing).
+  using PackSink = std::function<bool(std::string_view)>;
+
+  explicit IndexWriter(PackSink packSink, const ChunkingRule& chunking = DefaultChunkingRule(),
+                       const GroupingRule& grouping = DefaultGroupingRule());
+
+  // The next bytes of the file. False once the sink has refused bytes.
+  bool Feed(std::string_view bytes);
+  // The file has ended: its index, or nothing when the sink refused bytes.
+  std::optional<WrittenIndex> Finish();
+
+ private:
+  struct Stored {
+    std::uint64_t packOffset;
+    std::uint32_t packedLength;
+  };
+
+  void AddChunk(std::string_view chunk);
+  void EndGroup();
+
+  PackSink packSink_;
+  ChunkingRule chunking_;
+  GroupingRule grouping_;
+  Chunker chunker_;
+  bool sinkFailed_ = false;
+  std::string pending_;  // bytes of the chunk being cut that earlier Feeds brought
+  std::unordered_map<ChunkId, Stored, ChunkIdHash> stored_;
+  std::vector<IndexedChunk> groupChunks_;
+  std::uint64_t groupLength_ = 0;
+  std::uint64_t groupPackedLength_ = 0;
+  IndexHead head_;
+  std::string records_;
+  std::uint64_t chunkCount_ = 0;
+};
+
+// The index of `data` and, through `pack`, its pack.
+std::optional<WrittenIndex> WriteIndex(std::string_view data, std::string& pack,
+                                       const ChunkingRule& chunking = DefaultChunkingRule(),
+                                       const GroupingRule& grouping = DefaultGroupingRule());
+
+}  // namespace velmora::delta

@@ -5,26 +5,14 @@
 namespace velmora::delta {
 
 IndexWriter::IndexWriter(PackSink packSink, const ChunkingRule& chunking, const GroupingRule& grouping)
-    : packSink_(std::move(packSink)), chunking_(chunking), grouping_(grouping), chunker_(chunking) {
+    : packSink_(std::move(packSink)), grouping_(grouping), stream_(chunking) {
   head_.chunking = chunking;
   head_.grouping = grouping;
 }
 
 bool IndexWriter::Feed(std::string_view bytes) {
   if (sinkFailed_) return false;
-  std::size_t consumed = 0;  // bytes of `bytes` already in cut chunks
-  chunker_.Feed(bytes, [&](std::uint64_t length) {
-    const std::size_t fromBytes = static_cast<std::size_t>(length) - pending_.size();
-    if (pending_.empty()) {
-      AddChunk(bytes.substr(consumed, fromBytes));
-    } else {
-      pending_.append(bytes.substr(consumed, fromBytes));
-      AddChunk(pending_);
-      pending_.clear();
-    }
-    consumed += fromBytes;
-  });
-  pending_.append(bytes.substr(consumed));
+  stream_.Feed(bytes, [this](std::string_view chunk) { AddChunk(chunk); });
   return !sinkFailed_;
 }
 
@@ -76,10 +64,7 @@ void IndexWriter::EndGroup() {
 }
 
 std::optional<WrittenIndex> IndexWriter::Finish() {
-  chunker_.Finish([this](std::uint64_t) {
-    AddChunk(pending_);
-    pending_.clear();
-  });
+  stream_.Finish([this](std::string_view chunk) { AddChunk(chunk); });
   EndGroup();
   if (sinkFailed_) return std::nullopt;
   WrittenIndex index;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "delta/chunk_index.h"
+#include "delta/chunk_stream.h"
 #include "delta/chunker.h"
 
 namespace velmora::delta {
@@ -48,11 +49,9 @@ class IndexWriter {
   void EndGroup();
 
   PackSink packSink_;
-  ChunkingRule chunking_;
   GroupingRule grouping_;
-  Chunker chunker_;
+  ChunkStream stream_;
   bool sinkFailed_ = false;
-  std::string pending_;  // bytes of the chunk being cut that earlier Feeds brought
   std::unordered_map<ChunkId, Stored, ChunkIdHash> stored_;
   std::vector<IndexedChunk> groupChunks_;
   std::uint64_t groupLength_ = 0;

@@ -115,7 +115,7 @@ TEST(ChunkIndex, ASinkThatRefusesEndsTheWriterWithNothing) {
 }
 
 TEST(ChunkIndex, AnyChangedByteOrWrongLengthIsRefused) {
-  const std::string data = FileWithRepeats(600 * 1024, 11);
+  const std::string data = FileWithRepeats(1536 * 1024, 11);
   std::string pack;
   const auto index = WriteIndex(data, pack);
   ASSERT_TRUE(index);
@@ -140,6 +140,7 @@ TEST(ChunkIndex, AnyChangedByteOrWrongLengthIsRefused) {
   EXPECT_FALSE(DecodeHead(index->bytes.substr(0, index->headLength) + "x"));
   const auto head = DecodeHead(std::string_view(index->bytes).substr(0, index->headLength));
   ASSERT_TRUE(head);
+  ASSERT_GE(head->groups.size(), 2u);
   const IndexedGroup& group = head->groups[0];
   const std::string record = index->bytes.substr(group.recordOffset, group.recordLength);
   EXPECT_FALSE(DecodeRecord(record.substr(0, record.size() - 1), *head, group));

@@ -1,0 +1,86 @@
+// The chunks a client already holds: its local files cut with an index's rules (chunk_index.h),
+// each chunk with its identity and place, and each group of chunks with its identity, so that a
+// group or a chunk of a new file is looked up in one step.
+//
+// A file is cut by a LocalFileChunks of its own (one per thread, fed in a streaming pass); the
+// catalogue then takes each file's chunks, and Seal makes them searchable. Memory: 24 bytes per
+// chunk and 4 for its lookup (about 12 MiB for 2 GiB of files with 4 KiB chunks).
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "delta/chunk_id.h"
+#include "delta/chunk_index.h"
+#include "delta/chunk_stream.h"
+
+namespace velmora::delta {
+
+struct LocalChunk {
+  ChunkId id;
+  std::uint32_t source = 0;  // the caller's number for the file that holds it
+  std::uint32_t length = 0;
+  std::uint64_t offset = 0;  // in that file
+};
+
+// One local file's chunks and groups, cut as its bytes are fed. Not thread-safe.
+class LocalFileChunks {
+ public:
+  LocalFileChunks(std::uint32_t source, const ChunkingRule& chunking = DefaultChunkingRule(),
+                  const GroupingRule& grouping = DefaultGroupingRule());
+
+  void Feed(std::string_view bytes);
+  void Finish();
+
+  std::uint32_t Source() const { return source_; }
+  std::uint64_t Length() const { return length_; }
+
+ private:
+  friend class LocalCatalogue;
+  struct Group {
+    ChunkId id;
+    std::uint32_t firstChunk;  // in chunks_
+    std::uint32_t chunkCount;
+  };
+
+  void AddChunk(std::string_view chunk);
+  void EndGroup();
+
+  std::uint32_t source_;
+  GroupingRule grouping_;
+  ChunkStream stream_;
+  std::uint64_t length_ = 0;
+  std::vector<LocalChunk> chunks_;
+  std::vector<Group> groups_;
+  std::uint32_t groupStart_ = 0;
+};
+
+class LocalCatalogue {
+ public:
+  // Takes the chunks of a finished file. Not thread-safe: the caller adds files one at a time.
+  void Add(LocalFileChunks&& file);
+  // Makes what was added searchable; Add after Seal needs another Seal.
+  void Seal();
+
+  // A chunk with this identity, or null.
+  const LocalChunk* FindChunk(const ChunkId& id) const;
+  // The chunks of a local group with this identity, in order; empty when there is none.
+  std::span<const LocalChunk> FindGroup(const ChunkId& groupId) const;
+
+  std::size_t ChunkCount() const { return chunks_.size(); }
+
+ private:
+  struct Group {
+    ChunkId id;
+    std::uint32_t firstChunk;
+    std::uint32_t chunkCount;
+  };
+
+  std::vector<LocalChunk> chunks_;
+  std::vector<Group> groups_;
+  std::vector<std::uint32_t> byId_;  // chunk positions sorted by identity
+};
+
+}  // namespace velmora::delta

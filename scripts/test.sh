@@ -11,5 +11,13 @@ cd "$root"
 "$root/scripts/wine-prefix.sh" --fresh
 
 # The display is for the end-to-end tests; a private one, so that nothing pops up on the user's.
+tests_dir="${VELMORA_BUILD_ROOT:-$root/build}/native"
+status=0
 VELMORA_FORCE_XVFB=1 "$root/scripts/with-display.sh" \
-  ctest --test-dir "${VELMORA_BUILD_ROOT:-$root/build}/native" --output-on-failure -j 2 "$@"
+  ctest --test-dir "$tests_dir" --output-on-failure -j 2 "$@" || status=$?
+if [ "$status" -ne 0 ]; then
+  # Why each failed test failed, after the summary, where a log that keeps only its end still has it.
+  python3 "$root/scripts/failed-test-report.py" "$tests_dir/Testing/Temporary/LastTest.log" \
+    "$tests_dir/Testing/Temporary/LastTestsFailed.log"
+fi
+exit "$status"

@@ -36,6 +36,28 @@ struct UpdateEntry {
   // The MD5 of the file the update check found at the target (empty: none, or not readable), kept
   // with the previous release when the update replaces it.
   std::string localMd5;
+
+  // Where the file's chunk index and pack lie (the manifest's `delta` member), from which a client
+  // holding an older copy can fetch only the chunks it lacks. Filled only when every field is
+  // there in its form; otherwise left empty and the file is fetched whole.
+  struct DeltaSource {
+    std::string indexUrl;
+    std::int64_t indexSize = -1;
+    std::string indexSha256;  // 64 lower-case hex digits
+    std::int64_t headSize = -1;  // the index's first headSize bytes are its head
+    std::string headSha256;
+    std::string packUrl;
+    std::int64_t packSize = -1;
+    std::string packSha256;
+
+    // Every field is set: both addresses, positive sizes with the head within the index, and
+    // three digests.
+    bool Present() const {
+      return !indexUrl.empty() && !packUrl.empty() && indexSize > 0 && headSize > 0 && headSize <= indexSize &&
+             packSize > 0 && indexSha256.size() == 64 && headSha256.size() == 64 && packSha256.size() == 64;
+    }
+  };
+  DeltaSource delta{};
 };
 
 // The entries whose local file differs, in manifest order; grid row r shows entry r (index r - 1).

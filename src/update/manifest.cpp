@@ -105,6 +105,41 @@ struct Manifest {
   bool wellFormed = true;               // every optional member that is present has its form
 };
 
+// The entry's `delta` member (at `member`): where its chunk index and pack lie. Used only when
+// every field is there in its form; anything else leaves `delta` empty, so the file is fetched
+// whole as by an updater that does not know the member. Never a reason to refuse the manifest.
+// The addresses are taken as `url` is.
+state::UpdateEntry::DeltaSource ReadDeltaSource(const json::JsonDocument& document, const std::string& member) {
+  const state::UpdateEntry::DeltaSource none;
+  if (document.GetType(member) != json::JsonKind::Object) return none;
+  const auto text = [&](const char* name, std::string& out) {
+    const std::string path = member + "." + name;
+    if (document.GetType(path) != json::JsonKind::String) return false;
+    out = document.GetText(path);
+    return !out.empty();
+  };
+  const auto count = [&](const char* name, std::int64_t& out) {
+    const std::string path = member + "." + name;
+    if (document.GetType(path) != json::JsonKind::Integer) return false;
+    const std::optional<std::int64_t> value = ParseSerial(document.GetLiteral(path));
+    out = value.value_or(-1);
+    return out > 0;
+  };
+  const auto digest = [&](const char* name, std::string& out) {
+    std::string written;
+    if (!text(name, written) || !IsHexDigest(written, 2 * kSha256DigestLength)) return false;
+    out = LowerCaseDigest(written);
+    return true;
+  };
+  state::UpdateEntry::DeltaSource delta;
+  const bool complete = text("index", delta.indexUrl) && count("indexSize", delta.indexSize) &&
+                        digest("indexSha256", delta.indexSha256) && count("headSize", delta.headSize) &&
+                        digest("headSha256", delta.headSha256) && text("pack", delta.packUrl) &&
+                        count("packSize", delta.packSize) && digest("packSha256", delta.packSha256) &&
+                        delta.headSize <= delta.indexSize;
+  return complete ? delta : none;
+}
+
 // The optional members: each may be missing, but one that is present must have its form.
 void ReadOptionalMembers(const json::JsonDocument& document, Manifest& manifest) {
   if (document.GetType("serial") != json::JsonKind::Raw) {
@@ -135,6 +170,7 @@ void ReadOptionalMembers(const json::JsonDocument& document, Manifest& manifest)
       manifest.wellFormed = manifest.wellFormed && sha256Kind == json::JsonKind::String &&
                             IsHexDigest(entry.sha256, 2 * kSha256DigestLength);
     }
+    entry.delta = ReadDeltaSource(document, element + "delta");
   }
 }
 

@@ -145,6 +145,64 @@ TEST(ManifestChecksTest, MalformedSerialExpiresSizeAndSha256AreProblems) {
   }
 }
 
+// A `delta` member that the updater would not use costs its clients the whole file: a problem,
+// but not one that refuses the manifest. DeltaOf reads it as the updater does.
+TEST(ManifestChecksTest, ADeltaMemberTheUpdaterWouldIgnoreIsAProblem) {
+  const std::string sha(64, 'a');
+  const std::string upper(64, 'B');
+  const auto member = [&](const std::string& replace, const std::string& with) {
+    std::string fields = "\"index\":\"http://h/a.vmdi\",\"indexSize\":300,\"indexSha256\":\"" + sha +
+                         "\",\"headSize\":40,\"headSha256\":\"" + upper + "\",\"pack\":\"https://h/a.vmdp\"," +
+                         "\"packSize\":9000,\"packSha256\":\"" + sha + "\"";
+    if (!replace.empty()) fields.replace(fields.find(replace), replace.size(), with);
+    return "{\"run\":\"App.exe\",\"data\":[{\"md5\":\"" + kA +
+           "\",\"url\":\"http://h/a\",\"path\":\"\\\\App.exe\",\"delta\":{" + fields + "}}]}";
+  };
+  const struct {
+    std::string text;
+    std::string problem;  // "" for none
+  } cases[] = {
+      {member("", ""), ""},
+      {member("\"headSize\":40", "\"headSize\":300"), ""},  // the head may be the whole index
+      {"{\"run\":\"App.exe\",\"data\":[{\"md5\":\"" + kA + "\",\"url\":\"http://h/a\",\"path\":\"\\\\App.exe\","
+       "\"delta\":\"none\"}]}", "`delta` \"none\" is not an object"},
+      {member("\"index\":\"http://h/a.vmdi\",", ""), "`index` is missing, not a text"},
+      {member("\"http://h/a.vmdi\"", "\"\""), "`index` \"\" is not a text that is not empty"},
+      {member("\"https://h/a.vmdp\"", "7"), "`pack` 7 is not a text"},
+      {member("\"indexSize\":300", "\"indexSize\":\"300\""), "`indexSize` \"300\" is not a whole number"},
+      {member("\"packSize\":9000", "\"packSize\":0"), "`packSize` 0 is not a whole number from 1"},
+      {member("\"packSize\":9000", "\"packSize\":9223372036854775808"), "`packSize` 9223372036854775808 is not"},
+      {member("\"headSize\":40", "\"headSize\":-40"), "`headSize` -40 is not"},
+      {member("\"headSize\":40", "\"headSize\":301"), "`headSize` 301 is larger than `indexSize` 300"},
+      {member("\"headSha256\":\"" + upper + "\"", "\"headSha256\":\"" + sha.substr(1) + "\""),
+       "`headSha256` \"" + sha.substr(1) + "\" is not 64 hex digits"},
+      {member("\"packSha256\":\"" + sha + "\"", "\"packSha256\":null"), "`packSha256` null is not 64 hex digits"},
+      {member("\"https://h/a.vmdp\"", "\"ftp://h/a.vmdp\""), "`delta`.`pack` \"ftp://h/a.vmdp\" is not an http://"},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.text);
+    const std::vector<ManifestProblem> problems = ProblemsOf(test.text);
+    const ManifestRecords records = ReadManifestText(test.text, ManifestEncoding::Utf8);
+    std::string problem;
+    const std::optional<DeltaMember> delta = DeltaOf(records.entries.at(0), problem);
+    if (test.problem.empty()) {
+      EXPECT_TRUE(problems.empty()) << problems[0].message;
+      ASSERT_TRUE(delta) << problem;
+      EXPECT_EQ(delta->headSha256, std::string(64, 'b'));  // in lower case, as the updater keeps it
+      EXPECT_EQ(delta->packUrl, "https://h/a.vmdp");
+      EXPECT_EQ(delta->indexSize, 300u);
+      continue;
+    }
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_NE(problems[0].message.find(test.problem), std::string::npos) << problems[0].message;
+    EXPECT_EQ(problems[0].entryIndex, 0);
+    if (test.problem.find("http://") == std::string::npos) {
+      EXPECT_FALSE(delta);
+      EXPECT_NE(problems[0].message.find("ignores it and fetches the whole file"), std::string::npos);
+    }
+  }
+}
+
 TEST(ManifestChecksTest, AManifestWithoutFilesIsAProblem) {
   const std::vector<ManifestProblem> problems = ProblemsOf("{\"run\":\"App.exe\",\"data\":[]}");
   ASSERT_EQ(problems.size(), 2u);

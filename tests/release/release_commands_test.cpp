@@ -152,7 +152,8 @@ TEST_F(ReleaseCommandsTest, PublishLaysOutAContentAddressedTreeThatVerifiesAgain
   EXPECT_EQ(Read(site / "files" / resourceMd5 / fs::u8path("界面 资源.dat")), "资源");
   std::size_t published = 0;
   for (const auto& item : fs::recursive_directory_iterator(site / "files")) published += item.is_regular_file();
-  EXPECT_EQ(published, 4u);
+  EXPECT_EQ(published, 6u);  // core.dll has its chunk index and pack beside it
+  EXPECT_TRUE(fs::exists(site / "files" / coreMd5 / "core.dll.vmdi"));
   EXPECT_NE(Read(manifest).find("http:\\/\\/127.0.0.1:9\\/files\\/" + coreMd5 + "\\/core.dll"), std::string::npos);
   json::JsonDocument document;
   ASSERT_TRUE(document.Parse(text::Utf8ToNarrow(Read(manifest))));

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "manifest_checks.h"
 #include "release_commands.h"
 #include "update/check_doubles.h"
 #include "update/manifest.h"
@@ -82,6 +83,46 @@ TEST_F(UpdaterAgreementTest, ASignedManifestIsAcceptedByAnUpdaterThatRequiresIts
   EXPECT_EQ(update::LoadManifest(), 0);
   EXPECT_TRUE(Notices().empty());
   update::ReplaceRequiredManifestKey(nullptr);
+}
+
+// A published release's `delta` members reach the updater as the tool reads them; the updater
+// keeps them for the files it lists.
+TEST_F(UpdaterAgreementTest, ThePublishedDeltaMembersAreTheOnesTheUpdaterReads) {
+  std::string large(200000, '\0');
+  for (std::size_t i = 0; i < large.size(); ++i) large[i] = static_cast<char>((i * 7919) % 251);
+  WriteProductFile("\\Bin\\界面 资源.dat", large);
+  velmora::testing::TempDir site;
+  CapturedConsole console;
+  ASSERT_EQ(RunRelease({"publish", text::NarrowToUtf8(runDirectory.Narrow()), text::NarrowToUtf8(site.Narrow()),
+                        "--base-url", "http://127.0.0.1:1/", "--run", "Velmora.exe", "--quiet"},
+                       console),
+            kExitSuccess)
+      << console.err;
+  std::ifstream in(velmora::testing::PathFromNarrow(site.NarrowPath("download\\2099\\pro\\up.txt")), std::ios::binary);
+  const std::string manifest(std::istreambuf_iterator<char>(in), {});
+  const ManifestRecords records = ReadManifestText(manifest, ManifestEncoding::Utf8);
+  std::optional<DeltaMember> published;
+  for (const ManifestRecord& record : records.entries) {
+    std::string problem;
+    if (const auto delta = DeltaOf(record, problem)) published = delta;
+  }
+  ASSERT_TRUE(published);  // the one large file
+
+  WriteProductFile("\\Bin\\界面 资源.dat", "older");
+  ServerAnswers(manifest);
+  ASSERT_EQ(update::LoadManifest(), 1);
+  const state::UpdateEntry& entry = state::State().updateList[0];
+  EXPECT_EQ(text::NarrowToUtf8(entry.path), "\\Bin\\界面 资源.dat");
+  EXPECT_TRUE(entry.delta.Present());
+  EXPECT_EQ(entry.delta.indexUrl, published->indexUrl);
+  EXPECT_EQ(entry.delta.indexUrl, entry.url + ".vmdi");
+  EXPECT_EQ(entry.delta.indexSize, static_cast<std::int64_t>(published->indexSize));
+  EXPECT_EQ(entry.delta.indexSha256, published->indexSha256);
+  EXPECT_EQ(entry.delta.headSize, static_cast<std::int64_t>(published->headSize));
+  EXPECT_EQ(entry.delta.headSha256, published->headSha256);
+  EXPECT_EQ(entry.delta.packUrl, published->packUrl);
+  EXPECT_EQ(entry.delta.packSize, static_cast<std::int64_t>(published->packSize));
+  EXPECT_EQ(entry.delta.packSha256, published->packSha256);
 }
 
 }  // namespace

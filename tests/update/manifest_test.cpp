@@ -252,6 +252,71 @@ TEST_F(LoadManifestTest, EntriesAreReadWhateverShapeDataHas) {
   }
 }
 
+// The `delta` member says where an entry's chunk index and pack lie. A malformed one is ignored
+// (the file is fetched whole), never a reason to refuse the manifest.
+TEST_F(LoadManifestTest, ReadsAnEntrysDeltaMemberAndIgnoresAMalformedOne) {
+  const std::string sha(64, 'a');
+  const std::string upper(64, 'C');
+  const auto manifest = [&](const std::string& replace, const std::string& with) {
+    std::string fields = R"("index":"https://h/files/x/%E6%A0%B8.dll.vmdi","indexSize":300,"indexSha256":")" + sha +
+                         R"(","headSize":40,"headSha256":")" + upper + R"(","pack":"https://h/files/x/%E6%A0%B8.dll.vmdp",)" +
+                         R"("packSize":9000,"packSha256":")" + sha + "\"";
+    if (!replace.empty()) fields.replace(fields.find(replace), replace.size(), with);
+    return R"({"run":"App.exe","data":[{"name":"x","md5":")" + Md5Hex("new") +
+           R"(","url":"https://h/files/x/%E6%A0%B8.dll","path":"\Bin\x.dll","size":70000,"delta":{)" + fields + "}}]}";
+  };
+  ServerAnswers(manifest("", ""));
+  ASSERT_EQ(LoadManifest(), 1);
+  const state::UpdateEntry::DeltaSource& delta = state::State().updateList[0].delta;
+  EXPECT_TRUE(delta.Present());
+  EXPECT_EQ(delta.indexUrl, "https://h/files/x/%E6%A0%B8.dll.vmdi");
+  EXPECT_EQ(delta.indexSize, 300);
+  EXPECT_EQ(delta.indexSha256, sha);
+  EXPECT_EQ(delta.headSize, 40);
+  EXPECT_EQ(delta.headSha256, std::string(64, 'c'));  // lower-cased
+  EXPECT_EQ(delta.packUrl, "https://h/files/x/%E6%A0%B8.dll.vmdp");
+  EXPECT_EQ(delta.packSize, 9000);
+  EXPECT_EQ(delta.packSha256, sha);
+  EXPECT_EQ(state::State().updateList[0].size, 70000);
+
+  const struct {
+    const char* what;
+    std::string replace;
+    std::string with;
+  } malformed[] = {
+      {"an index address missing", R"("index":"https://h/files/x/%E6%A0%B8.dll.vmdi",)", ""},
+      {"an empty pack address", R"("https://h/files/x/%E6%A0%B8.dll.vmdp")", R"("")"},
+      {"a pack address that is no text", R"("https://h/files/x/%E6%A0%B8.dll.vmdp")", "[]"},
+      {"a size in quotes", R"("indexSize":300)", R"("indexSize":"300")"},
+      {"a size of 0", R"("packSize":9000)", R"("packSize":0)"},
+      {"a negative size", R"("headSize":40)", R"("headSize":-40)"},
+      {"a size past 2^63-1", R"("packSize":9000)", R"("packSize":9223372036854775808)"},
+      {"a fractional size", R"("packSize":9000)", R"("packSize":9000.5)"},
+      {"a head longer than the index", R"("headSize":40)", R"("headSize":301)"},
+      {"a short digest", R"("packSha256":")" + sha, R"("packSha256":")" + sha.substr(1)},
+      {"a digest that is not hex", R"("headSha256":")" + upper, R"("headSha256":")" + std::string(64, 'g')},
+      {"a digest that is no text", R"("indexSha256":")" + sha + "\"", R"("indexSha256":null)"},
+  };
+  for (const auto& c : malformed) {
+    SCOPED_TRACE(c.what);
+    state::ResetState();
+    ServerAnswers(manifest(c.replace, c.with));
+    ASSERT_EQ(LoadManifest(), 1);
+    EXPECT_TRUE(Notices().empty());
+    EXPECT_FALSE(state::State().updateList[0].delta.Present());
+    EXPECT_EQ(state::State().updateList[0].delta.indexUrl, "");
+    EXPECT_EQ(state::State().updateList[0].delta.packSize, -1);
+  }
+  for (const char* member : {R"("delta":"none")", R"("delta":[1])", R"("delta":null)"}) {
+    SCOPED_TRACE(member);
+    state::ResetState();
+    ServerAnswers(R"({"run":"App.exe","data":[{"md5":"0","url":"u","path":"\x.dll",)" + std::string(member) + "}]}");
+    ASSERT_EQ(LoadManifest(), 1);
+    EXPECT_TRUE(Notices().empty());
+    EXPECT_FALSE(state::State().updateList[0].delta.Present());
+  }
+}
+
 class HandOffTest : public LoadManifestTest {
  protected:
   void SetUp() override {

@@ -96,6 +96,9 @@ const char kPublishHelp[] =
     "  OUT_DIR/download/2099/pro/up.txt.sig its signature, with --key\n"
     "  OUT_DIR/files/<md5>/<name>           every file under its own name, in a folder named by its\n"
     "                                       digest\n"
+    "  OUT_DIR/files/<md5>/<name>.vmdi      beside every file of 64 KiB or more: its chunk index and\n"
+    "  OUT_DIR/files/<md5>/<name>.vmdp      pack, listed in the entry's `delta` member, so that an\n"
+    "                                       updater fetches only the chunks it lacks\n"
     "Serve OUT_DIR as the root of the manifest server, and give as URL the address at which OUT_DIR\n"
     "(or a copy of it) is reachable: every url is URL/files/<md5>/<name>, the name percent-encoded as\n"
     "UTF-8, which web servers decode to find the file. A file's name never changes\n"
@@ -128,6 +131,8 @@ const char kVerifyHelp[] =
     "                     web server answers its url with (the part below URL, percent-decoded as\n"
     "                     UTF-8); a url outside URL, with a bad escape, an encoded \"/\" or NUL, or a\n"
     "                     \"..\" that leaves DIR is a failure. Without it, files are found by `path`.\n"
+    "                     The chunk index and pack of each entry with `delta` are found the same\n"
+    "                     way and checked: sizes, SHA-256, and that the index decodes whole.\n"
     "Exit status 0 only when the manifest has no problem and every file matches.\n";
 
 const char kDiffHelp[] =

@@ -1,8 +1,10 @@
 #include "manifest_checks.h"
 
 #include <map>
+#include <utility>
 
 #include "release_text.h"
+#include "update/fingerprint.h"
 #include "update/manifest_freshness.h"
 #include "update/path_safety.h"
 
@@ -132,6 +134,21 @@ std::vector<ManifestProblem> CheckManifest(const ManifestRecords& records) {
         problem("`sha256` " + Written(record.sha256) + " is not 64 hex digits in quotes" + kRefused);
       }
     }
+    std::string deltaProblem;
+    const std::optional<DeltaMember> delta = DeltaOf(record, deltaProblem);
+    if (!deltaProblem.empty()) {
+      problem("`delta` " + deltaProblem + "; the updater ignores it and fetches the whole file");
+    } else if (delta) {
+      for (const auto& [member, url] : {std::pair{"index", &delta->indexUrl}, std::pair{"pack", &delta->packUrl}}) {
+        const std::u16string wide = WideOfUtf8(*url);
+        std::string gbk;
+        if (!StartsWithScheme(wide)) {
+          problem("`delta`.`" + std::string(member) + "` " + Quoted(wide) + " is not an http:// or https:// address");
+        } else if (!GbkOf(wide, gbk)) {
+          problem("`delta`.`" + std::string(member) + "` holds characters without a GBK form; percent-encode them");
+        }
+      }
+    }
     std::string gbk;
     if (record.url.empty()) {
       problem("`url` is missing or empty");
@@ -142,6 +159,60 @@ std::vector<ManifestProblem> CheckManifest(const ManifestRecords& records) {
     }
   }
   return problems;
+}
+
+std::optional<DeltaMember> DeltaOf(const ManifestRecord& record, std::string& problem) {
+  problem.clear();
+  if (!record.deltaMember.present) return std::nullopt;
+  if (record.deltaMember.kind != json::JsonKind::Object) {
+    problem = Written(record.deltaMember) + " is not an object";
+    return std::nullopt;
+  }
+  const DeltaRecord& fields = record.delta;
+  DeltaMember delta;
+  const auto text = [&problem](const char* name, const OptionalMember& member, std::string& out) {
+    if (member.kind != json::JsonKind::String || member.text.empty()) {
+      problem = std::string("`") + name + "` " + (member.present ? Written(member) + " is not" : "is missing, not") +
+                " a text that is not empty";
+      return false;
+    }
+    out = Utf8Of(member.text);
+    return true;
+  };
+  const auto count = [&problem](const char* name, const OptionalMember& member, std::uint64_t& out) {
+    const std::optional<std::int64_t> value =
+        IsCount(member) ? update::ParseSerial(Utf8Of(member.text)) : std::optional<std::int64_t>();
+    if (!value || *value <= 0) {
+      problem = std::string("`") + name + "` " + (member.present ? Written(member) + " is not" : "is missing, not") +
+                " a whole number from 1 to 2^63-1 written without quotes";
+      return false;
+    }
+    out = static_cast<std::uint64_t>(*value);
+    return true;
+  };
+  const auto digest = [&problem](const char* name, const OptionalMember& member, std::string& out) {
+    if (member.kind != json::JsonKind::String || !IsHex(member.text, 64)) {
+      problem = std::string("`") + name + "` " + (member.present ? Written(member) + " is not" : "is missing, not") +
+                " 64 hex digits in quotes";
+      return false;
+    }
+    out = update::LowerCaseDigest(Utf8Of(member.text));
+    return true;
+  };
+  if (!text("index", fields.index, delta.indexUrl) || !count("indexSize", fields.indexSize, delta.indexSize) ||
+      !digest("indexSha256", fields.indexSha256, delta.indexSha256) ||
+      !count("headSize", fields.headSize, delta.headSize) ||
+      !digest("headSha256", fields.headSha256, delta.headSha256) || !text("pack", fields.pack, delta.packUrl) ||
+      !count("packSize", fields.packSize, delta.packSize) ||
+      !digest("packSha256", fields.packSha256, delta.packSha256)) {
+    return std::nullopt;
+  }
+  if (delta.headSize > delta.indexSize) {
+    problem = "`headSize` " + std::to_string(delta.headSize) + " is larger than `indexSize` " +
+              std::to_string(delta.indexSize);
+    return std::nullopt;
+  }
+  return delta;
 }
 
 std::optional<std::int64_t> ExpiryOf(const ManifestRecords& records) {

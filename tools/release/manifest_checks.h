@@ -27,8 +27,18 @@ struct ManifestProblem {
 //   Windows as an earlier entry's; an `md5` that is not 32 lower-case hex digits (it never
 //   matches, so the file is downloaded on every run); a `url` that is empty, not http:// or
 //   https://, or without a GBK form; a `size` that is not a JSON integer from 0 to 2^63-1, a
-//   `sha256` that is not a text of 64 lower-case hex digits (either refuses the whole manifest).
+//   `sha256` that is not a text of 64 lower-case hex digits (either refuses the whole manifest);
+//   a `delta` member that the updater would not use (DeltaOf) or whose index or pack address is
+//   not an http:// or https:// address with a GBK form.
 std::vector<ManifestProblem> CheckManifest(const ManifestRecords& records);
+
+// The entry's `delta` member as the updater reads it: an object whose `index` and `pack` are
+// non-empty texts, whose `indexSize`, `headSize` and `packSize` are JSON integers from 1 to
+// 2^63-1 with headSize <= indexSize, and whose `indexSha256`, `headSha256` and `packSha256` are
+// texts of 64 hex digits (returned in lower case). Nothing when the entry has no such member;
+// with `problem` (UTF-8) set when it has one that the updater ignores for its form (it then
+// fetches the file whole).
+std::optional<DeltaMember> DeltaOf(const ManifestRecord& record, std::string& problem);
 
 // The manifest's expiry (seconds since 1970) when it has a valid `expires`; nothing otherwise.
 std::optional<std::int64_t> ExpiryOf(const ManifestRecords& records);

@@ -136,6 +136,14 @@ ManifestRecords ReadManifestText(const std::string& bytes, ManifestEncoding enco
     record.path = document.GetTextWide(element + u"path");
     record.sizeMember = MemberOf(document, element + u"size");
     record.sha256 = MemberOf(document, element + u"sha256");
+    record.deltaMember = MemberOf(document, element + u"delta");
+    if (record.deltaMember.kind == json::JsonKind::Object) {
+      const std::u16string delta = element + u"delta.";
+      record.delta = {MemberOf(document, delta + u"index"),      MemberOf(document, delta + u"indexSize"),
+                      MemberOf(document, delta + u"indexSha256"), MemberOf(document, delta + u"headSize"),
+                      MemberOf(document, delta + u"headSha256"),  MemberOf(document, delta + u"pack"),
+                      MemberOf(document, delta + u"packSize"),    MemberOf(document, delta + u"packSha256")};
+    }
     // As the updater reads it: decimal digits of a number from 0 to 2^63-1.
     if (record.sizeMember.kind == json::JsonKind::Integer) {
       if (const auto size = update::ParseSerial(Utf8Of(record.sizeMember.text))) {

@@ -25,6 +25,18 @@ struct OptionalMember {
   std::u16string text;
 };
 
+// The fields of an entry's `delta` member, each as written.
+struct DeltaRecord {
+  OptionalMember index;
+  OptionalMember indexSize;
+  OptionalMember indexSha256;
+  OptionalMember headSize;
+  OptionalMember headSha256;
+  OptionalMember pack;
+  OptionalMember packSize;
+  OptionalMember packSha256;
+};
+
 struct ManifestRecord {
   std::int32_t index = 0;  // its place in `data`, from 0
   std::u16string name;
@@ -34,6 +46,8 @@ struct ManifestRecord {
   std::optional<std::uint64_t> size;  // present when the entry has an integer `size` >= 0
   OptionalMember sizeMember;          // `size` as written
   OptionalMember sha256;
+  OptionalMember deltaMember;  // `delta` as written (an object when well-formed)
+  DeltaRecord delta;           // its fields, when it is an object
 };
 
 struct ManifestRecords {

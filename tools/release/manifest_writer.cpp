@@ -27,6 +27,18 @@ std::string WriteManifest(const ManifestContent& content, ManifestEncoding encod
     document.SetTextWide(element + u"path", entry.path);
     document.SetInt64Wide(element + u"size", static_cast<std::int64_t>(entry.size));
     if (!entry.sha256.empty()) document.SetTextWide(element + u"sha256", Ascii(entry.sha256));
+    if (entry.delta) {
+      const DeltaMember& delta = *entry.delta;
+      const std::u16string member = element + u"delta.";
+      document.SetTextWide(member + u"index", Ascii(delta.indexUrl));
+      document.SetInt64Wide(member + u"indexSize", static_cast<std::int64_t>(delta.indexSize));
+      document.SetTextWide(member + u"indexSha256", Ascii(delta.indexSha256));
+      document.SetInt64Wide(member + u"headSize", static_cast<std::int64_t>(delta.headSize));
+      document.SetTextWide(member + u"headSha256", Ascii(delta.headSha256));
+      document.SetTextWide(member + u"pack", Ascii(delta.packUrl));
+      document.SetInt64Wide(member + u"packSize", static_cast<std::int64_t>(delta.packSize));
+      document.SetTextWide(member + u"packSha256", Ascii(delta.packSha256));
+    }
   }
   if (encoding == ManifestEncoding::Gbk) return document.ToJson();
   return Utf8Of(document.ToJsonWide());

@@ -3,13 +3,19 @@
 //   {"run":"App.exe","serial":1799236800,"expires":"2027-02-05T12:00:00Z",
 //    "data":[{"name":"App.exe","md5":"<32 lower-case hex digits>",
 //     "url":"https:\/\/cdn.example.com\/App.exe","path":"\\App.exe","size":1536,
-//     "sha256":"<64 lower-case hex digits>"}, ...]}
+//     "sha256":"<64 lower-case hex digits>",
+//     "delta":{"index":"https:\/\/cdn.example.com\/files\/<md5>\/App.exe.vmdi","indexSize":2210,
+//              "indexSha256":"<64>","headSize":153,"headSha256":"<64>",
+//              "pack":"https:\/\/cdn.example.com\/files\/<md5>\/App.exe.vmdp","packSize":61440,
+//              "packSha256":"<64>"}}, ...]}
 //
 // `serial` and `expires` (top level, each only when given) keep an old manifest from being served
 // again and stop a server from freezing the product at an old release; an updater built with a
 // key requires both. `size` and `sha256` let the updater check each download beyond its MD5;
 // `velmora-release diff` reads `size` to tell what an update costs. Updaters before these members
-// ignore them, as they ignore every member they do not know.
+// ignore them, as they ignore every member they do not know. `delta` (only for files that have a
+// chunk index and pack, delta_files.h) tells a client holding an older copy where to fetch just
+// the chunks it lacks; an updater that cannot use it fetches the whole file.
 // The serialiser escapes "/" as "\/", which every JSON reader reads back as "/".
 #pragma once
 
@@ -25,6 +31,21 @@ enum class ManifestEncoding {
   Gbk,   // the hand-off file (Bin\Config\UP.data), which the updater reads without conversion
 };
 
+// Where a file's chunk index and pack lie, with their lengths and SHA-256 digests (64 lower-case
+// hex digits); the index's first `headSize` bytes are its head.
+struct DeltaMember {
+  std::string indexUrl;  // ASCII (percent-encoded), like the entry's url
+  std::uint64_t indexSize = 0;
+  std::string indexSha256;
+  std::uint64_t headSize = 0;
+  std::string headSha256;
+  std::string packUrl;
+  std::uint64_t packSize = 0;
+  std::string packSha256;
+
+  bool operator==(const DeltaMember&) const = default;
+};
+
 struct ManifestEntry {
   std::u16string name;  // the file's name
   std::string md5;      // 32 lower-case hex digits
@@ -32,6 +53,7 @@ struct ManifestEntry {
   std::u16string path;  // "\Bin\x.dll"
   std::uint64_t size = 0;
   std::string sha256;   // 64 lower-case hex digits; not written when empty
+  std::optional<DeltaMember> delta;
 };
 
 struct ManifestContent {

@@ -3,17 +3,21 @@
 //
 // OUT_DIR/download/2099/pro/up.txt and OUT_DIR/files/<md5>/<name> (the file's real name; its url
 // holds the name percent-encoded, which web servers decode): the files first, each copied
-// through a temporary name and checked against its digest on the way, then the manifest, replaced
+// through a temporary name and checked against its digest on the way, with the chunk index and
+// pack of each file of 64 KiB or more beside it (delta_files.h), then the manifest, replaced
 // in one step. Whoever serves OUT_DIR meanwhile sees the old manifest with the old files (kept) or
 // the new manifest with every new file in place. With --key the signature up.txt.sig is written
 // beside it (manifest_signing.h tells in which order).
+#include <map>
 #include <set>
 #include <utility>
 
 #include "command_support.h"
+#include "delta_files.h"
 #include "manifest_reader.h"
 #include "manifest_signing.h"
 #include "progress_line.h"
+#include "release_digests.h"
 #include "release_commands.h"
 #include "release_files.h"
 #include "release_text.h"
@@ -50,6 +54,47 @@ std::optional<std::int64_t> PublishedSerial(const std::string& manifestPath) {
   const ManifestRecords records = ReadManifestText(bytes, ManifestEncoding::Utf8);
   if (!records.parsed || !records.serial.present || records.serial.kind != json::JsonKind::Integer) return std::nullopt;
   return update::ParseSerial(Utf8Of(records.serial.text));
+}
+
+// Whether the file `index` of `release` gets a chunk index and pack: large enough, and SHA-256 at
+// hand (chunks are named by it and the manifest lists the digests).
+bool HasDeltaFiles(const HashedRelease& release, std::size_t index) {
+  return release.folder.files[index].size >= kDeltaMinimumSize && index < release.sha256.size();
+}
+
+// The files whose stored name is that of another file's chunk index or pack in the same folder
+// ("x.dll" and "x.dll.vmdi" of one content share files/<md5>/): one would overwrite the other.
+std::vector<std::string> DeltaNameCollisions(const HashedRelease& release, const std::vector<std::u16string>& stored) {
+  std::map<std::u16string, std::size_t> byName;
+  for (std::size_t i = 0; i < stored.size(); ++i) byName.emplace(SamePathKey(stored[i]), i);
+  std::vector<std::string> collisions;
+  for (std::size_t i = 0; i < stored.size(); ++i) {
+    if (!HasDeltaFiles(release, i) || byName.at(SamePathKey(stored[i])) != i) continue;
+    for (const auto& [suffix, what] : {std::pair{kIndexSuffix, "chunk index"}, std::pair{kPackSuffix, "pack"}}) {
+      const auto other = byName.find(SamePathKey(stored[i] + WideOfUtf8(suffix)));
+      if (other == byName.end()) continue;
+      std::u16string name = stored[other->second];
+      for (char16_t& c : name) {
+        if (c == u'\\') c = u'/';
+      }
+      collisions.push_back("\\" + Utf8Of(release.folder.files[other->second].relativePath) + ": it would be stored as " +
+                           Utf8Of(name) + ", the name of the " + what + " of \\" +
+                           Utf8Of(release.folder.files[i].relativePath) + " (the same content); rename one of them");
+    }
+  }
+  return collisions;
+}
+
+// "  /files/<md5>/<name>.vmdi and .vmdp (...)\n" for the chunk indexes and packs, or a note that
+// there are none.
+std::string DescribeDeltas(std::size_t count, std::size_t written) {
+  if (count == 0) {
+    return Sha256Available() ? "" : "  no chunk indexes: this system's hash provider computes no SHA-256\n";
+  }
+  return "  /" + std::string(kContentFolder) + "/<md5>/<name>" + kIndexSuffix + " and " + kPackSuffix +
+         " (the chunk index and pack of " + CountOf(count, "file", "files") + " of " +
+         DescribeBytes(kDeltaMinimumSize) + " or more; " + std::to_string(written) + " written, " +
+         std::to_string(count - written) + " already in place)\n";
 }
 
 }  // namespace
@@ -98,18 +143,27 @@ int RunPublishCommand(const CommandLine& line, ReleaseConsole& console) {
   ManifestContent manifest = ManifestOf(release, *FindRunFile(release.folder, run), baseUrl, UrlLayout::ContentAddressed);
   manifest.serial = signing.serial;
   manifest.expires = signing.expires;
-  const std::string manifestBytes = WriteManifest(manifest, ManifestEncoding::Utf8);
+  const std::vector<std::u16string> contentPaths = ContentAddressedPaths(release);
+  if (const std::vector<std::string> collisions = DeltaNameCollisions(release, contentPaths); !collisions.empty()) {
+    return Failures(console, releaseOperand + " cannot be published as it is:", collisions);
+  }
   std::optional<std::string> signatureText;
   if (signing.privateKey) {
-    // Signed before anything is copied: a key that cannot sign leaves the tree as it was.
+    // Tried before anything is copied: a key that cannot sign leaves the tree as it was. The
+    // manifest itself is signed once the chunk indexes it lists are in place.
     signatureText.emplace();
-    if (!SignManifestBytes(*signing.privateKey, manifestBytes, *signatureText, error)) return Failure(console, error);
+    if (!SignManifestBytes(*signing.privateKey, WriteManifest(manifest, ManifestEncoding::Utf8), *signatureText,
+                           error)) {
+      return Failure(console, error);
+    }
   }
 
-  // The files, each once: two files of one content and one name share their published file.
+  // The files, each once: two files of one content and one name share their published file, and
+  // its chunk index and pack.
   std::uint64_t total = 0;
   for (const ReleaseFile& file : release.folder.files) total += file.size;
-  const std::vector<std::u16string> contentPaths = ContentAddressedPaths(release);
+  std::map<std::u16string, DeltaFiles> deltas;  // by published file
+  std::size_t deltasWritten = 0;
   std::set<std::u16string> copied;
   {
     ProgressLine progress(console, "copying", release.folder.files.size(), total, line.flags.count("quiet") == 0);
@@ -129,10 +183,29 @@ int RunPublishCommand(const CommandLine& line, ReleaseConsole& console) {
         if (!CopyFileChecked(file.localPath, outDir + "\\" + target, release.md5[i], error)) {
           return Failure(console, error);
         }
+        if (HasDeltaFiles(release, i)) {
+          DeltaFiles files;
+          DeltaWrite how = DeltaWrite::Written;
+          if (!PublishDeltaFiles(file.localPath, outDir + "\\" + target, release.md5[i], file.size, files, how,
+                                 error)) {
+            return Failure(console, error);
+          }
+          deltasWritten += how == DeltaWrite::Written ? 1 : 0;
+          deltas.emplace(published, std::move(files));
+        }
+      }
+      if (const auto delta = deltas.find(published); delta != deltas.end()) {
+        manifest.entries[i].delta =
+            DeltaMemberOf(delta->second, JoinUrl(baseUrl, PublishedName(published + WideOfUtf8(kIndexSuffix))),
+                          JoinUrl(baseUrl, PublishedName(published + WideOfUtf8(kPackSuffix))));
       }
       bytesDone += file.size;
       progress.Show(i + 1, bytesDone);
     }
+  }
+  const std::string manifestBytes = WriteManifest(manifest, ManifestEncoding::Utf8);
+  if (signing.privateKey && !SignManifestBytes(*signing.privateKey, manifestBytes, *signatureText, error)) {
+    return Failure(console, error);
   }
 
   // The manifest last, where the updater asks for it: the tree is complete before it names it.
@@ -146,8 +219,9 @@ int RunPublishCommand(const CommandLine& line, ReleaseConsole& console) {
   console.Out("published " + CountOf(release.folder.files.size(), "file", "files") + ", " + DescribeBytes(total) +
               ", to " + outOperand + ":\n  " + update::kManifestPath + " (the manifest; serve it uncached)\n  /" +
               kContentFolder + "/<md5>/<name> (" + CountOf(copied.size(), "file", "files") +
-              ", never changing: cache them for good)\nevery url begins with " + JoinUrl(baseUrl, kContentFolder) +
-              "/\n" + DescribeSigning(update::kManifestPath, manifest, change));
+              ", never changing: cache them for good)\n" + DescribeDeltas(deltas.size(), deltasWritten) +
+              "every url begins with " + JoinUrl(baseUrl, kContentFolder) + "/\n" +
+              DescribeSigning(update::kManifestPath, manifest, change));
   return kExitSuccess;
 }
 

@@ -13,7 +13,6 @@
 namespace velmora::release {
 namespace {
 
-constexpr char kNewSuffix[] = ".velmora-new";
 constexpr std::size_t kPieceSize = 1 << 20;
 
 std::string Shown(const std::string& gbkPath) { return text::NarrowToUtf8(gbkPath); }
@@ -47,7 +46,7 @@ bool ReadWholeFile(const std::string& path, std::string& bytes) {
 }
 
 bool StageFile(const std::string& path, const std::string& bytes, std::string& error) {
-  const std::string staged = path + kNewSuffix;
+  const std::string staged = path + kStagedSuffix;
   platform::OutputFile file;
   if (!file.Open(staged, platform::OutputFile::Mode::CreateOrTruncate)) {
     error = "cannot create " + Shown(staged);
@@ -65,7 +64,7 @@ bool StageFile(const std::string& path, const std::string& bytes, std::string& e
 }
 
 bool ReplaceWithStaged(const std::string& path, std::string& error) {
-  const std::string staged = path + kNewSuffix;
+  const std::string staged = path + kStagedSuffix;
   if (!platform::MoveFileReplacing(staged, path)) {
     platform::RemoveFile(staged);
     error = "cannot put " + Shown(staged) + " in the place of " + Shown(path);
@@ -74,7 +73,7 @@ bool ReplaceWithStaged(const std::string& path, std::string& error) {
   return true;
 }
 
-void DiscardStaged(const std::string& path) { platform::RemoveFile(path + kNewSuffix); }
+void DiscardStaged(const std::string& path) { platform::RemoveFile(path + kStagedSuffix); }
 
 bool WriteFileReplacing(const std::string& path, const std::string& bytes, std::string& error) {
   return StageFile(path, bytes, error) && ReplaceWithStaged(path, error);
@@ -98,7 +97,7 @@ bool CopyFileChecked(const std::string& from, const std::string& to, const std::
     error = "cannot open " + Shown(from);
     return false;
   }
-  const std::string staged = to + kNewSuffix;
+  const std::string staged = to + kStagedSuffix;
   platform::OutputFile target;
   if (!target.Open(staged, platform::OutputFile::Mode::CreateOrTruncate)) {
     error = "cannot create " + Shown(staged);

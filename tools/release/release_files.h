@@ -7,6 +7,9 @@
 
 namespace velmora::release {
 
+// What is appended to a file's name while its new bytes are written, before they replace it.
+inline constexpr char kStagedSuffix[] = ".velmora-new";
+
 // The command-line path `utf8` as the program's GBK path text. False, with `error` set, when a
 // character has no GBK form (the file functions of the updater's code take GBK paths).
 bool PathArgument(const std::string& utf8, std::string& gbk, std::string& error);

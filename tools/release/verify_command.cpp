@@ -5,10 +5,15 @@
 // hashed as the update check hashes it and compared with its `md5` (in either letter case), and its
 // `size` and `sha256` where the manifest gives them. DIR is a release folder or an installed copy,
 // whose files are found by their `path`; with --base-url it is the tree served at that address,
-// whose files are found by their `url` as a static web server finds them (served_path.h).
+// whose files are found by their `url` as a static web server finds them (served_path.h), and
+// the chunk index and pack of every entry with a `delta` member are found by their addresses the
+// same way and checked: their lengths and SHA-256 digests, the head and every record decoding,
+// and the index describing a file of the entry's size.
 #include <optional>
+#include <string_view>
 
 #include "command_support.h"
+#include "delta_files.h"
 #include "manifest_checks.h"
 #include "platform/directory_walk.h"
 #include "platform/file.h"
@@ -151,6 +156,150 @@ FolderResult CompareFolder(const std::vector<FileLookup>& lookups, bool quiet, R
   return result;
 }
 
+// The chunk index and pack of an entry with a `delta` member, in a served tree.
+struct DeltaLookup {
+  const ManifestRecord* record = nullptr;
+  DeltaMember delta;
+  std::string indexPath;   // GBK; empty when the address names no file of the tree
+  std::string packPath;
+  std::string indexShown;  // UTF-8: the entry's path and the file the address names
+  std::string packShown;
+  std::vector<std::string> badUrls;  // UTF-8 lines
+};
+
+std::string Slashed(std::u16string path) {
+  for (char16_t& c : path) {
+    if (c == u'\\') c = u'/';
+  }
+  return Utf8Of(path);
+}
+
+// Where the address `url` leads in the tree served at `baseUrl`: the file's path (GBK), or empty
+// text with a "bad url" line added.
+std::string ServedFile(const ManifestRecord& record, const std::string& what, const std::string& url,
+                       const std::string& folder, const std::string& baseUrl, std::string& shown,
+                       std::vector<std::string>& badUrls) {
+  const ServedPath served = ServedPathOf(url, baseUrl);
+  std::string gbk;
+  if (!served.problem.empty()) {
+    badUrls.push_back("bad url   " + Utf8Of(record.path) + ": its " + what + " url \"" + url + "\" " + served.problem);
+    return {};
+  }
+  if (!GbkOf(served.relativePath, gbk)) {
+    badUrls.push_back("bad url   " + Utf8Of(record.path) + ": its " + what + " url names " +
+                      Utf8Of(served.relativePath) + ", a name without a GBK form that no published release holds");
+    return {};
+  }
+  shown = Utf8Of(record.path) + " (" + Slashed(served.relativePath) + ")";
+  return folder + "\\" + gbk;
+}
+
+// The line that reports the index at `lookup.indexPath` missing, unreadable or differing from what
+// the entry's `delta` says; empty text when it matches.
+std::string IndexLine(const DeltaLookup& lookup) {
+  const DeltaMember& delta = lookup.delta;
+  if (platform::FolderExists(lookup.indexPath)) return "unreadable " + lookup.indexShown + ": a folder";
+  const std::int64_t length = platform::FileLength(lookup.indexPath);
+  if (length < 0) return "missing   " + lookup.indexShown;
+  if (static_cast<std::uint64_t>(length) != delta.indexSize) {
+    return "differs   " + lookup.indexShown + ": it has " + DescribeBytes(static_cast<std::uint64_t>(length)) +
+           ", the manifest says " + std::to_string(delta.indexSize);
+  }
+  std::string index;
+  if (!ReadWholeFile(lookup.indexPath, index)) return "unreadable " + lookup.indexShown;
+  std::string mismatch;
+  const auto add = [&mismatch](const std::string& text) { mismatch += (mismatch.empty() ? ": " : "; ") + text; };
+  const auto sha256 = [](std::string_view bytes) {
+    return update::LowerCaseDigest(update::HashBytes(bytes, update::kCalgSha256, update::kSha256DigestLength));
+  };
+  if (const std::string digest = sha256(index); !digest.empty() && digest != delta.indexSha256) {
+    add("its sha256 is " + digest + ", the manifest says " + delta.indexSha256);
+  }
+  const std::string_view head = std::string_view(index).substr(0, static_cast<std::size_t>(delta.headSize));
+  if (const std::string digest = sha256(head); !digest.empty() && digest != delta.headSha256) {
+    add("the sha256 of its first " + std::to_string(delta.headSize) + " bytes is " + digest +
+        ", the manifest's headSha256 is " + delta.headSha256);
+  }
+  std::string problem;
+  if (const std::optional<delta::IndexHead> decoded = DecodeWholeIndex(index, delta.headSize, problem); !decoded) {
+    add(problem);
+  } else {
+    if (lookup.record->size && decoded->fileLength != *lookup.record->size) {
+      add("it describes a file of " + std::to_string(decoded->fileLength) + " bytes, the entry's size is " +
+          std::to_string(*lookup.record->size));
+    }
+    if (decoded->packLength != delta.packSize) {
+      add("it describes a pack of " + std::to_string(decoded->packLength) + " bytes, the manifest's packSize is " +
+          std::to_string(delta.packSize));
+    }
+  }
+  return mismatch.empty() ? std::string() : "differs   " + lookup.indexShown + mismatch;
+}
+
+struct DeltaResult {
+  std::size_t checked = 0;
+  std::size_t matching = 0;
+  std::vector<std::string> lines;
+};
+
+// Checks the chunk index and pack of every entry whose `delta` member the updater would use, in
+// the tree `folder` served at `baseUrl`.
+DeltaResult CompareDeltas(const ManifestRecords& records, const std::string& folder, const std::string& baseUrl,
+                          bool quiet, ReleaseConsole& console) {
+  std::vector<DeltaLookup> lookups;
+  for (const ManifestRecord& record : records.entries) {
+    std::string problem;
+    const std::optional<DeltaMember> delta = DeltaOf(record, problem);
+    if (!delta) continue;
+    DeltaLookup lookup{&record, *delta, {}, {}, {}, {}, {}};
+    lookup.indexPath = ServedFile(record, "chunk index", delta->indexUrl, folder, baseUrl, lookup.indexShown,
+                                  lookup.badUrls);
+    lookup.packPath = ServedFile(record, "pack", delta->packUrl, folder, baseUrl, lookup.packShown, lookup.badUrls);
+    lookups.push_back(std::move(lookup));
+  }
+  std::vector<std::string> packPaths;
+  for (const DeltaLookup& lookup : lookups) {
+    if (!lookup.packPath.empty()) packPaths.push_back(lookup.packPath);
+  }
+  std::vector<FileDigests> packs;
+  if (!packPaths.empty()) {
+    ProgressLine progress(console, "hashing packs", packPaths.size(), 0, !quiet);
+    update::FingerprintOptions options;
+    options.progress = progress.Reporter();
+    packs = DigestFiles(packPaths, Sha256Available(), options);
+  }
+  DeltaResult result;
+  result.checked = lookups.size();
+  std::size_t nextPack = 0;
+  for (const DeltaLookup& lookup : lookups) {
+    std::vector<std::string> lines = lookup.badUrls;
+    if (std::string line = lookup.indexPath.empty() ? std::string() : IndexLine(lookup); !line.empty()) {
+      lines.push_back(std::move(line));
+    }
+    if (!lookup.packPath.empty()) {
+      const FileDigests& pack = packs[nextPack++];
+      std::string mismatch;
+      if (pack.state == update::FileReadState::Read && pack.bytesRead != lookup.delta.packSize) {
+        mismatch = ": it has " + DescribeBytes(pack.bytesRead) + ", the manifest says " +
+                   std::to_string(lookup.delta.packSize);
+      } else if (pack.state == update::FileReadState::Read && !pack.sha256.empty() &&
+                 pack.sha256 != lookup.delta.packSha256) {
+        mismatch = ": its sha256 is " + pack.sha256 + ", the manifest says " + lookup.delta.packSha256;
+      }
+      if (pack.state == update::FileReadState::Missing) {
+        lines.push_back("missing   " + lookup.packShown);
+      } else if (pack.state == update::FileReadState::ReadFailed) {
+        lines.push_back("unreadable " + lookup.packShown);
+      } else if (!mismatch.empty()) {
+        lines.push_back("differs   " + lookup.packShown + mismatch);
+      }
+    }
+    if (lines.empty()) ++result.matching;
+    for (std::string& line : lines) result.lines.push_back(std::move(line));
+  }
+  return result;
+}
+
 // The public key that --public-key gives: its text itself, or a file holding it. Nothing, with
 // `error` set, when it is neither.
 std::optional<std::string> PublicKeyArgument(const std::string& argument, std::string& error) {
@@ -273,17 +422,40 @@ int RunVerifyCommand(const CommandLine& line, ReleaseConsole& console) {
   const std::vector<FileLookup> lookups =
       baseUrl.empty() ? LookUpByPath(records, folder) : LookUpByUrl(records, folder, baseUrl);
   const FolderResult result = CompareFolder(lookups, line.flags.count("quiet") != 0, console);
+  // Chunk indexes and packs lie in a published tree only; a release folder or an installed copy
+  // has none.
+  DeltaResult deltas;
+  std::size_t deltaEntries = 0;
+  if (!baseUrl.empty()) {
+    deltas = CompareDeltas(records, folder, baseUrl, line.flags.count("quiet") != 0, console);
+  } else {
+    for (const ManifestRecord& record : records.entries) {
+      std::string problem;
+      deltaEntries += DeltaOf(record, problem) ? 1 : 0;
+    }
+  }
   report = summary;
   for (const std::string& text : result.lines) report += text + "\n";
+  for (const std::string& text : deltas.lines) report += text + "\n";
   const std::size_t unchecked = records.entries.size() - result.checked;
   report += CountOf(problems.size(), "problem", "problems") + " in the manifest; " +
             CountOf(result.checked, "file", "files") + " checked in " + folderOperand +
             (baseUrl.empty() ? "" : " as served at " + baseUrl) + ": " +
             std::to_string(result.matching) + " match, " +
             std::to_string(result.checked - result.matching) + " missing or differing" +
-            (unchecked > 0 ? "; " + CountOf(unchecked, "entry", "entries") + " not checked (unusable path)" : "") + "\n";
-  console.Out(report);
-  return problems.empty() && result.matching == records.entries.size() ? kExitSuccess : kExitFailed;
+            (unchecked > 0 ? "; " + CountOf(unchecked, "entry", "entries") + " not checked (unusable path)" : "");
+  if (deltas.checked > 0) {
+    report += "; chunk index and pack of " + CountOf(deltas.checked, "file", "files") + ": " +
+              std::to_string(deltas.matching) + " match, " + std::to_string(deltas.checked - deltas.matching) +
+              " missing or differing";
+  } else if (deltaEntries > 0) {
+    report += "; " + CountOf(deltaEntries, "chunk index", "chunk indexes") +
+              " not checked (they lie in a published tree: give it with --base-url)";
+  }
+  console.Out(report + "\n");
+  return problems.empty() && result.matching == records.entries.size() && deltas.matching == deltas.checked
+             ? kExitSuccess
+             : kExitFailed;
 }
 
 }  // namespace velmora::release

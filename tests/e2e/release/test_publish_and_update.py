@@ -63,13 +63,20 @@ class PublishAndUpdateTest(ReleaseSiteTestCase):
                            for relative, data in release.items()}
         for relative, data in release.items():
             self.assertEqual(published[published_paths[relative].lstrip("/")], data, relative)
-        self.assertEqual(len(published), len(release) + 1)
+        # Beside every file of 64 KiB or more, its chunk index and pack.
+        large = [relative for relative, data in release.items() if len(data) >= 64 * 1024]
+        self.assertIn("Bin/core.dll", large)
+        for relative in large:
+            for suffix in (".vmdi", ".vmdp"):
+                self.assertIn(published_paths[relative].lstrip("/") + suffix, published)
+        self.assertEqual(len(published), len(release) + 1 + 2 * len(large))
 
         # The native tool finds every file of the served tree through its url, as nginx does.
         verified = subprocess.run([TOOL, "verify", manifest, out_dir, "--base-url", self.site.files_url],
                                   capture_output=True, text=True, timeout=60)
         self.assertEqual(verified.returncode, 0, verified.stdout + verified.stderr)
         self.assertIn(f"0 problems in the manifest; {len(release)} files checked", verified.stdout)
+        self.assertIn(f"chunk index and pack of {len(large)} files: {len(large)} match", verified.stdout)
 
         # The older copy, updated from the served tree.
         self.site.serve_tree(out_dir)

@@ -310,5 +310,50 @@ TEST_F(DeltaFilesTest, ASignedManifestWithTheMemberVerifiesWithItsKey) {
   EXPECT_NE(console.out.find("does not match"), std::string::npos) << console.out;
 }
 
+// The number of bytes that "<label> <size text> (<N> bytes)" gives after `label` in `text`.
+std::uint64_t BytesAfter(const std::string& text, const std::string& label) {
+  const std::size_t at = text.find(label);
+  if (at == std::string::npos) return 0;
+  const std::size_t open = text.find(" (", at + label.size());
+  return std::stoull(text.substr(open + 2));
+}
+
+TEST_F(DeltaFilesTest, DiffEstimatesWhatAClientHoldingTheOldReleaseFetchesByDelta) {
+  velmora::testing::TempDir old;
+  std::string edited = large;
+  edited.insert(90000, "a few bytes inserted");
+  Write(old.Path() / "Velmora.exe", "velmora 2.0");
+  Write(old.Path() / "Bin" / fs::u8path("核心 库.dll"), edited);
+  Write(old.Path() / "Bin" / "edge.dat", std::string(kDeltaMinimumSize, 'e'));  // unchanged
+  Write(release.Path() / "Bin" / "new.dat", RandomBytes(100000, 9));          // new: nothing held
+
+  ASSERT_EQ(Run({"diff", Utf8(old.Path()), Utf8(release.Path()), "--quiet"}), kExitSuccess) << console.err;
+  const std::string& out = console.out;
+  // The changed file costs the head, a few records and the chunks around the edit.
+  const std::uint64_t changed = BytesAfter(out, "changed  \\Bin\\核心 库.dll  205.1 KiB (210000 bytes); by delta");
+  EXPECT_GT(changed, 0u) << out;
+  EXPECT_LT(changed, 40000u) << out;
+  EXPECT_NE(out.find(", 3 requests\n"), std::string::npos) << out;  // head, records, pack ranges
+  // A new file of random bytes holds nothing locally: the whole pack, about the file's size.
+  const std::uint64_t added = BytesAfter(out, "new      \\Bin\\new.dat  97.7 KiB (100000 bytes); by delta");
+  EXPECT_GT(added, 100000u) << out;
+  EXPECT_LT(added, 102000u) << out;
+  // Files below the threshold are fetched whole, with nothing more said.
+  EXPECT_NE(out.find("new      \\Bin\\below.dat  64.0 KiB (65535 bytes)\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("4 files to download, 366.7 KiB (375542 bytes); 1 unchanged; 0 only in OLD"), std::string::npos)
+      << out;
+  EXPECT_EQ(BytesAfter(out, "by delta: 2 files of"), 310000u) << out;
+  EXPECT_EQ(BytesAfter(out, "; the update fetches"), 375542u - 310000u + changed + added) << out;
+
+  // From a manifest no bytes are known: no estimate, and the report says so.
+  const std::string manifest = Utf8(scratch.Path() / "new.txt");
+  ASSERT_EQ(Run({"manifest", Utf8(release.Path()), "--base-url", "http://h", "--run", "Velmora.exe", "--out", manifest}),
+            kExitSuccess);
+  ASSERT_EQ(Run({"diff", Utf8(old.Path()), manifest, "--quiet"}), kExitSuccess) << console.err;
+  EXPECT_EQ(console.out.find("; by delta"), std::string::npos) << console.out;
+  EXPECT_NE(console.out.find("by delta: not estimated (OLD and NEW must both be release folders)"), std::string::npos)
+      << console.out;
+}
+
 }  // namespace
 }  // namespace velmora::release

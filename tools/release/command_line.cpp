@@ -140,7 +140,10 @@ const char kDiffHelp[] =
     "\n"
     "Lists what an update from OLD to NEW downloads, file by file, with sizes and the total. OLD and\n"
     "NEW are release folders or manifests (UTF-8, or GBK with --handoff); a manifest written by\n"
-    "velmora-release carries each file's size. Files only in OLD are left in place by the updater.\n";
+    "velmora-release carries each file's size. Files only in OLD are left in place by the updater.\n"
+    "When both are release folders, each file of 64 KiB or more is also estimated as fetched by\n"
+    "delta (the chunk index and pack that publish lays beside it): what a client holding OLD\n"
+    "fetches of the index and the pack, in how many requests, and the update's total that way.\n";
 
 const char kKeygenHelp[] =
     "velmora-release keygen --out KEY_FILE [--force] [--quiet]\n"

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -81,6 +82,12 @@ class LocalCatalogue {
   std::vector<LocalChunk> chunks_;
   std::vector<Group> groups_;
   std::vector<std::uint32_t> byId_;  // chunk positions sorted by identity
+};
+
+// A client's local files cut into one catalogue, with the files' paths by source number.
+struct LocalChunkSources {
+  LocalCatalogue catalogue;
+  std::vector<std::string> paths;
 };
 
 }  // namespace velmora::delta

@@ -74,6 +74,7 @@ DownloadTask::DownloadTask(const DownloadTask& other)
       position_(other.position_),
       startPosition_(other.startPosition_),
       receivedBytes_(other.receivedBytes_),
+      networkBytes_(other.networkBytes_),
       arrived_(other.ArrivedBytes()) {}
 
 DownloadTask& DownloadTask::operator=(const DownloadTask& other) {
@@ -83,6 +84,7 @@ DownloadTask& DownloadTask::operator=(const DownloadTask& other) {
     position_ = other.position_;
     startPosition_ = other.startPosition_;
     receivedBytes_ = other.receivedBytes_;
+    networkBytes_ = other.networkBytes_;
     arrived_.store(other.ArrivedBytes(), std::memory_order_relaxed);
   }
   return *this;
@@ -94,6 +96,16 @@ DownloadResult DownloadTask::Finish() {
   return DownloadResult::Ok;
 }
 
+void DownloadTask::SetPlacedProgress(std::int64_t fileLength, std::int64_t placed, std::int64_t networkBytes,
+                                     std::int32_t elapsedMs) {
+  contentLength_ = fileLength;
+  startPosition_ = 0;
+  position_ = placed;
+  receivedBytes_ = networkBytes;
+  networkBytes_ = networkBytes;
+  elapsedMs_ = elapsedMs > 0 ? elapsedMs : kElapsedWhenZero;
+}
+
 void DownloadTask::CloseFile() {
   if (localFile_) localFile_->Close();
 }
@@ -103,6 +115,7 @@ DownloadResult DownloadTask::Download(const std::string& url, const std::string&
                                       std::int32_t userData) {
   openedLocalFile_ = false;
   lengthRefused_ = false;
+  networkBytes_ = -1;
   platform::StreamingHttp& http = platform::CurrentStreamingHttp();
   const std::uint32_t connectionFlags = http.ConnectedStateFlags();
   const std::unique_ptr<platform::InternetSession> session =

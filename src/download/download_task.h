@@ -82,6 +82,18 @@ class DownloadTask {
   // The bytes present when the last Download's body began (its startOffset when resuming).
   std::int64_t StartPosition() const { return startPosition_; }
 
+  // A file filled from chunks (delta_fill.h) rather than by Download: its length, the bytes placed
+  // in it so far (local and fetched), the bytes that came over the network for it and the
+  // milliseconds since it began. The progress report then shows the placed bytes, and a speed of
+  // network bytes only.
+  void SetPlacedProgress(std::int64_t fileLength, std::int64_t placed, std::int64_t networkBytes,
+                         std::int32_t elapsedMs);
+  // The bytes of this run that the row's speed counts: those received by the last Download, or the
+  // network bytes of a file filled from chunks.
+  std::int64_t SpeedBytes() const { return networkBytes_ >= 0 ? networkBytes_ : position_ - startPosition_; }
+  // Bytes that arrived outside Download (range requests), for ArrivedBytes.
+  void AddArrivedBytes(std::int64_t bytes) { arrived_.fetch_add(bytes, std::memory_order_relaxed); }
+
   // The last Download opened (and so created or changed) its local file.
   bool OpenedLocalFile() const { return openedLocalFile_; }
 
@@ -122,6 +134,7 @@ class DownloadTask {
   std::int64_t position_ = 0;       // bytes of the file present: startOffset + bytes received
   std::int64_t startPosition_ = 0;  // bytes of the file present when the body began
   std::int64_t receivedBytes_ = 0;  // bytes received by the current call, after each callback
+  std::int64_t networkBytes_ = -1;  // of a file filled from chunks; -1 after a Download
   std::unique_ptr<platform::OutputFile> localFile_;
   std::atomic<bool> stopRequested_{false};
   platform::HashComputation* digests_[2] = {nullptr, nullptr};

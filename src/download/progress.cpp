@@ -103,8 +103,8 @@ void ReportProgress(std::int32_t /*contentLength*/, std::int32_t /*position*/, s
   if (userData < 1 || static_cast<std::size_t>(userData) > state.taskList.size()) return;
   const DownloadTask& task = state.taskList[static_cast<std::size_t>(userData - 1)].task;
   if (task.TotalLength() <= 0 || task.ElapsedMs() <= 0) return;
-  const RowProgress progress = ComputeRowProgress(task.TotalLength(), task.Position(), task.ElapsedMs(),
-                                                  task.Position() - task.StartPosition());
+  const RowProgress progress =
+      ComputeRowProgress(task.TotalLength(), task.Position(), task.ElapsedMs(), task.SpeedBytes());
   ShowRowProgress(userData, progress);
 }
 

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "download/delta_fill.h"
 #include "download/progress.h"
 #include "download/scheduler.h"
 #include "platform/file.h"
@@ -101,6 +102,40 @@ std::int64_t TakeOverStagingFile(const std::string& staging, const state::Update
   return length;
 }
 
+// The whole staged file's digests, read from the disk (a file filled from chunks); its length, -1
+// when it cannot be read.
+std::int64_t HashStagedFile(const std::string& staging, Digests& digests) {
+  digests.Restart();
+  platform::InputFile file;
+  if (!file.Open(staging)) return -1;
+  const std::int64_t length = update::AddFileToHash(file, *digests.md5);
+  file.Close();
+  if (length < 0 || !digests.sha256) return length;
+  if (!file.Open(staging) || update::AddFileToHash(file, *digests.sha256) != length) return -1;
+  return length;
+}
+
+// Fills the staging file from chunks when the entry has a delta member: true when it then holds
+// the entry's file, checked; false when the file is to be downloaded whole (the staging file is
+// gone then, and the digests restarted). `stopped` is set when the task was asked to stop.
+bool StagedFromChunks(std::int32_t row, const state::UpdateEntry& entry, DownloadTask& task,
+                      const std::string& staging, Digests& digests, bool& stopped) {
+  const DeltaFillResult filled = FillFromChunks(row, entry, task, staging, state::State().localChunks.get());
+  if (filled == DeltaFillResult::Stopped) {
+    stopped = true;
+    return false;
+  }
+  if (filled == DeltaFillResult::Filled) {
+    const std::int64_t length = HashStagedFile(staging, digests);
+    const std::string md5Hex = digests.FinishedMd5();
+    if (length >= 0 && IsWholeFile(entry, md5Hex, digests.Sha256Matches(entry), length)) return true;
+  }
+  // Anything else: the file comes whole, from the first byte.
+  platform::RemoveFile(staging);
+  digests.Restart();
+  return false;
+}
+
 // When the streamed request does not open, the whole resource once more through the plain client;
 // its bytes are staged and checked the same way. Nullptr: staged.
 const char* FetchWhole(const state::UpdateEntry& entry, const std::string& staging) {
@@ -151,6 +186,12 @@ const char* DownloadAndStage(std::int32_t row, const state::UpdateEntry& entry, 
   if (offset > 0 && (offset == entry.size || entry.size < 0) && IsWholeFileSoFar(digests, entry, offset)) {
     // An earlier run staged the whole file and ended before the release went in: no request.
     return nullptr;
+  }
+  if (entry.delta.Present()) {
+    bool stopped = false;
+    if (StagedFromChunks(row, entry, task, staging, digests, stopped)) return nullptr;
+    if (stopped) return kStatusReadFailed;  // the window is closing: what was placed stays
+    offset = 0;
   }
   if (offset > 0 && offset >= entry.size && entry.size >= 0) {
     // As long as the file or longer, yet not the file: nothing of it can be used.

@@ -30,6 +30,8 @@ class InputFile {
   bool NotFound() const;
   // Bytes read into `buffer` (at most `size`), 0 at the end of the file, -1 on a read error.
   std::int64_t Read(void* buffer, std::size_t size);
+  // The next Read starts at byte `offset`; false on failure.
+  bool Seek(std::uint64_t offset);
   void Close();
 
  private:
@@ -44,6 +46,7 @@ class OutputFile {
   enum class Mode {
     CreateOrTruncate,  // a new file, or an existing one cut to length 0
     Append,            // an existing file kept as it is (a missing one created); writes go to its end
+    Update,            // an existing file kept as it is (a missing one created); writes go where Seek says
   };
 
   OutputFile();
@@ -59,6 +62,10 @@ class OutputFile {
   // Writes all `size` bytes at the current position; false when that failed (a full disk
   // included). Some of the bytes may have been written then.
   bool Write(const void* data, std::size_t size);
+  // Update mode: the next Write starts at byte `offset` (past the end, the gap reads as zeros).
+  bool Seek(std::uint64_t offset);
+  // Update mode: the file ends after `length` bytes (cut, or lengthened with zeros).
+  bool SetLength(std::uint64_t length);
   // Makes every byte written so far reach the disk (FlushFileBuffers, fsync); false on failure.
   bool Flush();
   void Close();

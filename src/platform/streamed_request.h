@@ -37,6 +37,9 @@ class StreamedRequest {
   virtual std::string ContentEncoding() = 0;
   // The Content-Range header's value as sent ("bytes 100-199/200"); empty when there is none.
   virtual std::string ContentRange() = 0;
+  // The Content-Type header's value as sent ("multipart/byteranges; boundary=..."); empty when
+  // there is none.
+  virtual std::string ContentType() { return {}; }
   // Reads up to `size` bytes of the body into `buffer`. Returns the bytes read, 0 at the end of
   // the body, -1 when the read failed (no data for longer than the receive time-out, or a broken
   // connection). A connection closed early may also look like the end of the body (WinINet

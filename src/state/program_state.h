@@ -10,9 +10,11 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "delta/local_catalogue.h"
 #include "download/download_task.h"
 #include "platform/handles.h"
 
@@ -100,6 +102,9 @@ struct ProgramState {
   TaskList taskList;
   std::string launchTarget;             // the manifest's "run" value, relative to the run directory
   std::string releaseIdentity;          // update::ReleaseIdentity of the manifest's entries
+  // The chunks of the local files that the update check cut (files listed with a delta member),
+  // for the rows filled from chunks; null when none was cut.
+  std::shared_ptr<const delta::LocalChunkSources> localChunks;
   bool fetchFromServer = true;          // false when the program was started with arguments
   platform::ThreadHandle checkThread = 0;  // the update-check thread, 0 until started
   std::int32_t entryCount = 0;          // the check's result: number of rows listed

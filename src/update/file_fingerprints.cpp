@@ -26,7 +26,8 @@ std::atomic<unsigned> replacedThreadCount{0};
 
 // Md5HexOfFile, telling apart why a file gave the digest it gave, and counting its bytes into
 // `bytesRead` as they are hashed.
-FileFingerprint Fingerprint(const std::string& path, char* buffer, std::atomic<std::uint64_t>& bytesRead) {
+FileFingerprint Fingerprint(const std::string& path, char* buffer, std::atomic<std::uint64_t>& bytesRead,
+                            std::unique_ptr<delta::LocalFileChunks> chunks) {
   FileFingerprint result;
   platform::InputFile file;
   if (!file.Open(path)) {
@@ -40,19 +41,26 @@ FileFingerprint Fingerprint(const std::string& path, char* buffer, std::atomic<s
     const std::int64_t got = file.Read(buffer, kPieceSize);
     if (got < 0) return result;
     if (got == 0) break;
-    if (!hash.Add(std::string_view(buffer, static_cast<std::size_t>(got)))) return result;
+    const std::string_view piece(buffer, static_cast<std::size_t>(got));
+    if (!hash.Add(piece)) return result;
+    if (chunks) chunks->Feed(piece);
     result.bytesRead += static_cast<std::uint64_t>(got);
     bytesRead.fetch_add(static_cast<std::uint64_t>(got), std::memory_order_relaxed);
   }
   result.md5 = Md5HexOfDigest(hash.Finish(kMd5DigestLength));
   if (!result.md5.empty()) result.state = FileReadState::Read;
+  if (chunks && result.state == FileReadState::Read) {
+    chunks->Finish();
+    result.chunks = std::move(chunks);
+  }
   return result;
 }
 
 // What the hashing threads share: the list, the next file to take, the results and the counters.
 class FingerprintRun {
  public:
-  explicit FingerprintRun(const std::vector<std::string>& paths) : paths_(paths), results_(paths.size()) {}
+  FingerprintRun(const std::vector<std::string>& paths, const FingerprintOptions& options)
+      : paths_(paths), options_(options), results_(paths.size()) {}
 
   // Takes files until none is left. Runs on each hashing thread (and may run on the caller).
   void Work() {
@@ -60,7 +68,11 @@ class FingerprintRun {
     for (;;) {
       const std::size_t index = next_.fetch_add(1, std::memory_order_relaxed);
       if (index >= paths_.size()) return;
-      results_[index] = Fingerprint(paths_[index], buffer.get(), bytesRead_);
+      std::unique_ptr<delta::LocalFileChunks> chunks;
+      if (options_.cutIntoChunks && options_.cutIntoChunks(index)) {
+        chunks = std::make_unique<delta::LocalFileChunks>(static_cast<std::uint32_t>(index));
+      }
+      results_[index] = Fingerprint(paths_[index], buffer.get(), bytesRead_, std::move(chunks));
       if (done_.fetch_add(1, std::memory_order_acq_rel) + 1 == paths_.size()) {
         const std::lock_guard<std::mutex> lock(mutex_);
         finished_.notify_all();
@@ -89,6 +101,7 @@ class FingerprintRun {
   bool AllDone() const { return done_.load(std::memory_order_acquire) == paths_.size(); }
 
   const std::vector<std::string>& paths_;
+  const FingerprintOptions& options_;
   std::vector<FileFingerprint> results_;  // each element written by the one thread that took it
   std::atomic<std::size_t> next_{0};
   std::atomic<std::size_t> done_{0};
@@ -109,7 +122,7 @@ void ReplaceFingerprintThreadCount(unsigned threads) { replacedThreadCount.store
 
 std::vector<FileFingerprint> FingerprintFiles(const std::vector<std::string>& paths,
                                               const FingerprintOptions& options) {
-  FingerprintRun run(paths);
+  FingerprintRun run(paths, options);
   const bool reporting = static_cast<bool>(options.progress);
   const std::size_t threadCount = std::min<std::size_t>(FingerprintThreadCount(), paths.size());
   // Without progress to report the calling thread hashes too, so one thread fewer is started.

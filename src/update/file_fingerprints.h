@@ -9,8 +9,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "delta/local_catalogue.h"
 
 namespace velmora::update {
 
@@ -27,6 +30,9 @@ struct FileFingerprint {
   FileReadState state = FileReadState::Missing;
   bool notFound = false;  // Missing because there is no such file (not one that could not be opened)
   std::uint64_t bytesRead = 0;
+  // The file cut into chunks in the same pass (FingerprintOptions::cutIntoChunks), with the file's
+  // index in the list as its source number; null when it was not cut or not read whole.
+  std::unique_ptr<delta::LocalFileChunks> chunks;
 };
 
 // How far a run has come; counters only grow.
@@ -41,6 +47,9 @@ struct FingerprintOptions {
   // never after the call has returned). May be empty.
   std::function<void(const FingerprintProgress&)> progress;
   std::uint32_t progressIntervalMs = 250;
+  // Which files (by index in the list) are also cut into chunks with the delta index's rules while
+  // they are hashed, for a delta update. May be empty: none.
+  std::function<bool(std::size_t index)> cutIntoChunks;
 };
 
 // The fingerprints of the files at `paths` (GBK), in the order of `paths`. Blocks until all are

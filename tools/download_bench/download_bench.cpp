@@ -349,6 +349,7 @@ class TimedRequest final : public platform::StreamedRequest {
   std::int64_t ContentLength() override { return inner_->ContentLength(); }
   std::string ContentEncoding() override { return inner_->ContentEncoding(); }
   std::string ContentRange() override { return inner_->ContentRange(); }
+  std::string ContentType() override { return inner_->ContentType(); }
   std::int64_t Read(void* buffer, std::uint32_t size) override {
     const Clock::time_point start = Clock::now();
     const std::int64_t got = inner_->Read(buffer, size);

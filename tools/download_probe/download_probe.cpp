@@ -84,6 +84,7 @@ class ObservedRequest final : public platform::StreamedRequest {
   std::int64_t ContentLength() override { return observed.announced = inner_->ContentLength(); }
   std::string ContentEncoding() override { return observed.encoding = inner_->ContentEncoding(); }
   std::string ContentRange() override { return inner_->ContentRange(); }
+  std::string ContentType() override { return inner_->ContentType(); }
   std::int64_t Read(void* buffer, std::uint32_t size) override {
     const std::int64_t got = inner_->Read(buffer, size);
     if (got < 0) {

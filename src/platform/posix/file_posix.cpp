@@ -68,6 +68,10 @@ std::int64_t InputFile::Read(void* buffer, std::size_t size) {
   }
 }
 
+bool InputFile::Seek(std::uint64_t offset) {
+  return IsOpen() && ::lseek(state_->descriptor, static_cast<off_t>(offset), SEEK_SET) >= 0;
+}
+
 void InputFile::Close() {
   if (IsOpen()) {
     ::close(state_->descriptor);
@@ -117,6 +121,14 @@ bool OutputFile::Write(const void* data, std::size_t size) {
     size -= static_cast<std::size_t>(written);
   }
   return true;
+}
+
+bool OutputFile::Seek(std::uint64_t offset) {
+  return IsOpen() && ::lseek(state_->descriptor, static_cast<off_t>(offset), SEEK_SET) >= 0;
+}
+
+bool OutputFile::SetLength(std::uint64_t length) {
+  return IsOpen() && ::ftruncate(state_->descriptor, static_cast<off_t>(length)) == 0;
 }
 
 bool OutputFile::Flush() { return IsOpen() && ::fsync(state_->descriptor) == 0; }

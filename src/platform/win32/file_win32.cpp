@@ -55,6 +55,12 @@ std::int64_t InputFile::Read(void* buffer, std::size_t size) {
   return got;
 }
 
+bool InputFile::Seek(std::uint64_t offset) {
+  LARGE_INTEGER to{};
+  to.QuadPart = static_cast<LONGLONG>(offset);
+  return IsOpen() && SetFilePointerEx(state_->handle, to, nullptr, FILE_BEGIN) != 0;
+}
+
 void InputFile::Close() {
   if (IsOpen()) {
     CloseHandle(state_->handle);
@@ -80,7 +86,7 @@ bool OutputFile::Open(const std::string& path, Mode mode, bool exclusive) {
                                GENERIC_WRITE,
                                exclusive ? 0 : FILE_SHARE_READ | FILE_SHARE_WRITE,  // dwShareMode
                                nullptr,                             // lpSecurityAttributes
-                               mode == Mode::Append ? OPEN_ALWAYS : CREATE_ALWAYS,
+                               mode == Mode::CreateOrTruncate ? CREATE_ALWAYS : OPEN_ALWAYS,
                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN,
                                nullptr);  // hTemplateFile
   if (state_->handle == INVALID_HANDLE_VALUE) return false;
@@ -108,6 +114,14 @@ bool OutputFile::Write(const void* data, std::size_t size) {
   }
   return true;
 }
+
+bool OutputFile::Seek(std::uint64_t offset) {
+  LARGE_INTEGER to{};
+  to.QuadPart = static_cast<LONGLONG>(offset);
+  return IsOpen() && SetFilePointerEx(state_->handle, to, nullptr, FILE_BEGIN) != 0;
+}
+
+bool OutputFile::SetLength(std::uint64_t length) { return Seek(length) && SetEndOfFile(state_->handle) != 0; }
 
 bool OutputFile::Flush() { return IsOpen() && FlushFileBuffers(state_->handle) != 0; }
 

@@ -107,6 +107,7 @@ struct RequestLine {
   std::int64_t contentLength = -1;
   std::string contentEncoding;
   std::string contentRange;
+  std::string contentType;
   // Set by the thread: the body.
   bool inCall = false;  // inside InternetReadFile
   enum class Body { Reading, Ended, Failed } body = Body::Reading;
@@ -169,6 +170,12 @@ std::string QueryContentRange(HINTERNET request) {
   return text;
 }
 
+std::string QueryContentType(HINTERNET request) {
+  std::string text;
+  if (!QueryHeaderText(request, HTTP_QUERY_CONTENT_TYPE, text)) return {};
+  return text;
+}
+
 void MakeCalls(const std::shared_ptr<RequestLine>& line, const std::string& url, const std::string& headers,
                DWORD flags) {
   HINTERNET request = InternetOpenUrlA(line->session->Get(),
@@ -183,12 +190,14 @@ void MakeCalls(const std::shared_ptr<RequestLine>& line, const std::string& url,
   std::int64_t contentLength = -1;
   std::string contentEncoding;
   std::string contentRange;
+  std::string contentType;
   if (request != nullptr) {
     try {
       status = QueryStatus(request);
       contentLength = QueryContentLength(request);
       contentEncoding = QueryContentEncoding(request);
       contentRange = QueryContentRange(request);
+      contentType = QueryContentType(request);
     } catch (const std::bad_alloc&) {
       InternetCloseHandle(request);
       request = nullptr;
@@ -246,6 +255,7 @@ void MakeCalls(const std::shared_ptr<RequestLine>& line, const std::string& url,
   line->contentLength = contentLength;
   line->contentEncoding = std::move(contentEncoding);
   line->contentRange = std::move(contentRange);
+  line->contentType = std::move(contentType);
   line->openDone = true;
   line->changed.notify_all();
   DWORD piece = 0;        // the next piece's size
@@ -335,6 +345,7 @@ class WinInetRequest final : public StreamedRequest {
   std::int64_t ContentLength() override { return line_->contentLength; }
   std::string ContentEncoding() override { return line_->contentEncoding; }
   std::string ContentRange() override { return line_->contentRange; }
+  std::string ContentType() override { return line_->contentType; }
 
   // The bytes the thread has read ahead, up to `size`; waits at most the time-out for some.
   std::int64_t Read(void* buffer, std::uint32_t size) override {

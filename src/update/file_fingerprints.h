@@ -48,7 +48,7 @@ struct FingerprintOptions {
   std::function<void(const FingerprintProgress&)> progress;
   std::uint32_t progressIntervalMs = 250;
   // Which files (by index in the list) are also cut into chunks with the delta index's rules while
-  // they are hashed, for a delta update. May be empty: none.
+  // they are hashed, for a delta update. Called on the hashing threads. May be empty: none.
   std::function<bool(std::size_t index)> cutIntoChunks;
 };
 

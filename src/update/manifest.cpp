@@ -1,5 +1,6 @@
 #include "update/manifest.h"
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -227,6 +228,20 @@ void KeepOnlyResumableStagingFiles(const std::string& runDirectory, std::vector<
   for (std::size_t i = 0; i < listed.size(); ++i) listed[i].noStagingFile = !found[i];
 }
 
+// The chunks the check cut, as one catalogue for the rows filled from chunks; null when none were.
+std::shared_ptr<const delta::LocalChunkSources> CatalogueOf(std::vector<FileFingerprint>& fingerprints,
+                                                            const std::vector<std::string>& paths) {
+  auto sources = std::make_shared<delta::LocalChunkSources>();
+  for (FileFingerprint& fingerprint : fingerprints) {
+    if (fingerprint.chunks) sources->catalogue.Add(std::move(*fingerprint.chunks));
+    fingerprint.chunks.reset();
+  }
+  if (sources->catalogue.ChunkCount() == 0) return nullptr;
+  sources->catalogue.Seal();
+  sources->paths = paths;
+  return sources;
+}
+
 }  // namespace
 
 std::string HandOffFile() { return RunDirectory() + kHandOffFileName; }
@@ -278,7 +293,15 @@ std::int32_t LoadManifest() {
   std::vector<std::string> localFiles;
   localFiles.reserve(manifest.entries.size());
   for (const state::UpdateEntry& entry : manifest.entries) localFiles.push_back(runDirectory + entry.path);
-  const std::vector<FileFingerprint> fingerprints = FingerprintFiles(localFiles);
+  // The local files of entries with a delta member are cut into chunks in the same pass: their
+  // chunks may serve any stale entry's new file (its old version, or a file moved within the release).
+  FingerprintOptions options;
+  const std::vector<state::UpdateEntry>& entries = manifest.entries;
+  if (std::any_of(entries.begin(), entries.end(), [](const state::UpdateEntry& e) { return e.delta.Present(); })) {
+    options.cutIntoChunks = [&entries](std::size_t i) { return entries[i].delta.Present(); };
+  }
+  std::vector<FileFingerprint> fingerprints = FingerprintFiles(localFiles, options);
+  state.localChunks = CatalogueOf(fingerprints, localFiles);
   for (std::size_t i = 0; i < manifest.entries.size(); ++i) {
     // Digests were read in lower case; an md5 that is not a digest never matches, so its file is
     // listed on every run. A missing file is listed even when the manifest gives the digest of empty data: the release

@@ -53,6 +53,34 @@ TEST_F(FileFingerprintsTest, ResultsAreThoseOfMd5HexOfFileInListOrderWhateverThe
   }
 }
 
+TEST_F(FileFingerprintsTest, FilesAskedForAreCutIntoTheSameChunksInTheSamePass) {
+  const std::vector<std::string> paths = MixedList();
+  FingerprintOptions options;
+  options.cutIntoChunks = [](std::size_t i) { return i == 5 || i == 11 || i == 20; };  // big, missing, small
+  std::vector<FileFingerprint> prints = FingerprintFiles(paths, options);
+  ASSERT_TRUE(prints[5].chunks);
+  EXPECT_EQ(prints[5].chunks->Source(), 5u);
+  EXPECT_EQ(prints[5].chunks->Length(), (1u << 20) * 3 + 17);
+  EXPECT_FALSE(prints[11].chunks) << "a missing file has no chunks";
+  ASSERT_TRUE(prints[20].chunks);
+  EXPECT_FALSE(prints[6].chunks) << "not asked for";
+
+  // The catalogue finds the big file's chunks where a separate cut puts them.
+  delta::LocalFileChunks separate(0);
+  separate.Feed(std::string((1 << 20) * 3 + 17, 'x'));
+  separate.Finish();
+  delta::LocalCatalogue expected;
+  expected.Add(std::move(separate));
+  expected.Seal();
+  delta::LocalCatalogue cut;
+  cut.Add(std::move(*prints[5].chunks));
+  cut.Seal();
+  EXPECT_EQ(cut.ChunkCount(), expected.ChunkCount());
+  const delta::ChunkId first = delta::ChunkIdOf(std::string(delta::DefaultChunkingRule().maxSize, 'x'));
+  ASSERT_NE(cut.FindChunk(first), nullptr) << "runs of one byte are cut at the largest size";
+  EXPECT_EQ(cut.FindChunk(first)->source, 5u);
+}
+
 TEST_F(FileFingerprintsTest, AFileIsNotFoundWhenItOrAFolderOnItsWayIsMissing) {
   const std::string present = dir.WriteFile("Bin\\x.dat", "x");
   const std::vector<FileFingerprint> prints =

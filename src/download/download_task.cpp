@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "download/download_session.h"
 #include "platform/clock.h"
 #include "platform/streamed_request.h"
 #include "platform/thread.h"
@@ -18,17 +19,6 @@ constexpr std::int32_t kElapsedWhenZero = 10;
 constexpr std::uint32_t kMessageIntervalMs = 10;
 constexpr std::int32_t kStatusOk = 200;
 constexpr std::int32_t kStatusPartialContent = 206;
-
-std::string AgentName() {
-  // Read as a signed number: after about 24.8 days of uptime the name carries a minus sign.
-  return "Agent" + std::to_string(static_cast<std::int32_t>(platform::TickCount()));
-}
-
-std::uint32_t AccessTypeFor(std::uint32_t connectionFlags) {
-  return (connectionFlags & platform::kInternetConnectionProxy) != 0
-             ? platform::kInternetOpenTypePreconfig
-             : platform::kInternetOpenTypePreconfigWithNoAutoproxy;
-}
 
 // The first byte's offset of a Content-Range value "bytes <first>-<last>/<length>"; -1 when the
 // value does not have that form.
@@ -116,10 +106,7 @@ DownloadResult DownloadTask::Download(const std::string& url, const std::string&
   openedLocalFile_ = false;
   lengthRefused_ = false;
   networkBytes_ = -1;
-  platform::StreamingHttp& http = platform::CurrentStreamingHttp();
-  const std::uint32_t connectionFlags = http.ConnectedStateFlags();
-  const std::unique_ptr<platform::InternetSession> session =
-      http.OpenSession(AgentName(), AccessTypeFor(connectionFlags));
+  const std::unique_ptr<platform::InternetSession> session = OpenDownloadSession();
   if (!session) return DownloadResult::InternetOpenFailed;
 
   const std::string headers = RequestHeaderBlock(resume, startOffset);

@@ -3,6 +3,7 @@
 #include <array>
 #include <memory>
 
+#include "download/download_session.h"
 #include "platform/clock.h"
 #include "platform/streamed_request.h"
 #include "platform/thread.h"
@@ -13,14 +14,6 @@ namespace {
 constexpr std::int32_t kStatusOk = 200;
 constexpr std::int32_t kStatusPartialContent = 206;
 constexpr std::uint32_t kMessageIntervalMs = 10;
-
-std::uint32_t AccessTypeFor(std::uint32_t connectionFlags) {
-  return (connectionFlags & platform::kInternetConnectionProxy) != 0
-             ? platform::kInternetOpenTypePreconfig
-             : platform::kInternetOpenTypePreconfigWithNoAutoproxy;
-}
-
-std::string AgentName() { return "Agent" + std::to_string(static_cast<std::int32_t>(platform::TickCount())); }
 
 }  // namespace
 
@@ -34,9 +27,7 @@ RangeFetchResult FetchRanges(const std::string& url, const std::vector<delta::By
                              std::uint64_t wholeLength, delta::RangeSink& sink, DownloadTask& task,
                              const NetworkBytesCallback& onBytes) {
   if (task.StopRequested()) return RangeFetchResult::Stopped;
-  platform::StreamingHttp& http = platform::CurrentStreamingHttp();
-  const std::unique_ptr<platform::InternetSession> session =
-      http.OpenSession(AgentName(), AccessTypeFor(http.ConnectedStateFlags()));
+  const std::unique_ptr<platform::InternetSession> session = OpenDownloadSession();
   if (!session) return RangeFetchResult::Failed;
   const std::unique_ptr<platform::StreamedRequest> request =
       session->OpenUrl(url, RangeRequestHeaders(ranges), platform::kDownloadRequestFlags);

@@ -70,8 +70,11 @@ std::vector<std::vector<ByteRange>> ChoosePackRequests(const std::vector<ByteRan
   return SpreadOverRequests(packRanges, kMaxPackRequests);
 }
 
-std::vector<std::vector<ByteRange>> ChooseRecordRequests(const std::vector<ByteRange>& indexRanges) {
-  return SpreadOverRequests(indexRanges, kMaxRecordRequests);
+std::vector<std::vector<ByteRange>> ChooseRecordRequests(const RecordsPlan& plan, const IndexHead& head) {
+  const std::uint64_t records = head.indexLength - head.headLength;
+  if (plan.recordBytes == 0) return {};
+  if (plan.recordBytes >= records - records / 4) return {{ByteRange{head.headLength, records}}};
+  return SpreadOverRequests(plan.indexRanges, kMaxRecordRequests);
 }
 
 std::uint64_t RequestedBytes(const std::vector<std::vector<ByteRange>>& requests) {
@@ -92,7 +95,7 @@ std::optional<FetchEstimate> EstimateFetch(std::string_view index, std::uint64_t
   estimate.indexBytes = headLength;
   estimate.requests = 1;
   const RecordsPlan recordsPlan = PlanRecords(*head, local);
-  const auto recordRequests = ChooseRecordRequests(recordsPlan.indexRanges);
+  const auto recordRequests = ChooseRecordRequests(recordsPlan, *head);
   estimate.indexBytes += RequestedBytes(recordRequests);
   estimate.requests += recordRequests.size();
   std::vector<std::optional<std::vector<IndexedChunk>>> records(head->groups.size());

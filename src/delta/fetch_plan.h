@@ -65,8 +65,9 @@ std::optional<ChunkPlan> PlanChunks(const IndexHead& head,
 // missing bytes are at least three quarters of it (a file new to the client among them).
 std::vector<std::vector<ByteRange>> ChoosePackRequests(const std::vector<ByteRange>& packRanges,
                                                        std::uint64_t packLength);
-// The requests for the records' ranges of the index.
-std::vector<std::vector<ByteRange>> ChooseRecordRequests(const std::vector<ByteRange>& indexRanges);
+// The requests for the records' ranges of the index of `head`: every record after the head in one
+// range when the records needed are at least three quarters of them.
+std::vector<std::vector<ByteRange>> ChooseRecordRequests(const RecordsPlan& plan, const IndexHead& head);
 
 // What a client holding `local` fetches for a new file whose whole index is `index` (the
 // publisher's estimate, made the way a client plans): bytes of the index (the head and the

@@ -235,7 +235,7 @@ bool Fill::FetchRecords(const delta::IndexHead& head, const delta::LocalCatalogu
   const delta::RecordsPlan plan = delta::PlanRecords(head, catalogue);
   BufferSink sink(index_);
   if (!plan.groups.empty() && !wholeIndex_ &&
-      !FetchAll(entry_.delta.indexUrl, delta::ChooseRecordRequests(plan.indexRanges), head.indexLength, sink)) {
+      !FetchAll(entry_.delta.indexUrl, delta::ChooseRecordRequests(plan, head), head.indexLength, sink)) {
     return false;
   }
   records.assign(head.groups.size(), std::nullopt);

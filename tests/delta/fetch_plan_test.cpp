@@ -65,7 +65,7 @@ ClientRun RunClient(const Published& published, const std::vector<std::string>& 
   run.indexBytes = published.head.headLength;
   run.requests = 1;
   const RecordsPlan recordsPlan = PlanRecords(published.head, catalogue);
-  const auto recordRequests = ChooseRecordRequests(recordsPlan.indexRanges);
+  const auto recordRequests = ChooseRecordRequests(recordsPlan, published.head);
   run.indexBytes += RequestedBytes(recordRequests);
   run.requests += recordRequests.size();
   std::vector<std::optional<std::vector<IndexedChunk>>> records(published.head.groups.size());

@@ -20,8 +20,8 @@ namespace {
 
 constexpr std::size_t kPieceSize = 1 << 20;
 constexpr std::size_t kMagicLength = 5;  // "VMDI" and the version
-// A group takes at least 12 bytes of the head and a chunk at least 10 of a record, and chunks are
-// at least 64 bytes: an index longer than its file plus a little is no index of it.
+// An index takes a dozen bytes or so per chunk, and chunks average 64 bytes at the very least: one
+// longer than its file and a little more is no index of it (and is not read into memory).
 constexpr std::uint64_t kIndexSlack = 4096;
 
 std::string Shown(const std::string& gbkPath) { return text::NarrowToUtf8(gbkPath); }

@@ -74,6 +74,25 @@ std::string EncodeRecord(const std::vector<IndexedChunk>& chunks) {
   return out;
 }
 
+std::optional<std::uint64_t> HeadLengthOf(std::string_view index) {
+  if (index.substr(0, kMagicLength) != std::string_view(kMagic, kMagicLength)) return std::nullopt;
+  std::size_t position = kMagicLength;
+  std::uint64_t value = 0;
+  for (int i = 0; i < 7; ++i) {  // the five rules, the file's and the pack's lengths
+    if (!ReadVarint(index, position, value)) return std::nullopt;
+  }
+  std::uint64_t groupCount = 0;
+  if (!ReadVarint(index, position, groupCount)) return std::nullopt;
+  for (std::uint64_t group = 0; group < groupCount; ++group) {
+    ChunkId id;
+    if (!ReadId(index, position, id)) return std::nullopt;
+    for (int i = 0; i < 4; ++i) {  // chunk count, length, packed length, record length
+      if (!ReadVarint(index, position, value)) return std::nullopt;
+    }
+  }
+  return position;
+}
+
 std::optional<IndexHead> DecodeHead(std::string_view bytes) {
   if (bytes.substr(0, kMagicLength) != std::string_view(kMagic, kMagicLength)) return std::nullopt;
   std::size_t position = kMagicLength;

@@ -86,6 +86,11 @@ inline constexpr std::uint32_t kMaxChunkSize = 1 << 20;
 std::string EncodeHead(const IndexHead& head);
 std::string EncodeRecord(const std::vector<IndexedChunk>& chunks);
 
+// The length of the head at the start of `index` (a whole index, or its start), read from its
+// group count and entries; nothing when `index` ends first. Nothing is checked beyond the layout:
+// DecodeHead checks the head.
+std::optional<std::uint64_t> HeadLengthOf(std::string_view index);
+
 // Decodes a head of exactly `bytes` and fills in the derived offsets. Nothing when it is damaged:
 // a wrong magic or version, invalid rules, numbers that overflow, groups whose lengths do not add
 // up to the file's and the pack's lengths, a group with no chunks or more than groupMax, or more

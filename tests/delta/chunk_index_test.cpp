@@ -76,6 +76,8 @@ TEST(ChunkIndex, WrittenIndexAndPackGiveTheFileBackAndStoreRepeatsOnce) {
   EXPECT_LT(pack.size(), data.size() / 2) << "chunks are deflated";
   EXPECT_LT(index->bytes.size(), data.size() / 200) << "the index is small beside the file";
   EXPECT_LT(index->headLength * 10, index->bytes.size()) << "the head is small beside the records";
+  EXPECT_EQ(HeadLengthOf(index->bytes), index->headLength);
+  EXPECT_FALSE(HeadLengthOf(std::string_view(index->bytes).substr(0, index->headLength - 1)));
 
   // Fed in uneven pieces, the same index and pack.
   std::string piecewisePack;

@@ -147,7 +147,7 @@ TEST_F(DeltaFilesTest, PublishWritesAnIndexAndPackForFilesOf64KiBOrMoreAndListsT
   EXPECT_EQ(manifest.GetType(delta + "indexSize"), json::JsonKind::Integer);
   EXPECT_EQ(manifest.GetInt64(delta + "indexSize"), static_cast<std::int64_t>(index.size()));
   EXPECT_EQ(manifest.GetText(delta + "indexSha256"), Sha256(index));
-  EXPECT_EQ(HeadLengthOf(index), headSize);
+  EXPECT_EQ(delta::HeadLengthOf(index), headSize);
   EXPECT_EQ(manifest.GetText(delta + "headSha256"), Sha256(std::string_view(index).substr(0, headSize)));
   EXPECT_EQ(manifest.GetInt64(delta + "packSize"), static_cast<std::int64_t>(pack.size()));
   EXPECT_EQ(manifest.GetText(delta + "packSha256"), Sha256(pack));

@@ -19,7 +19,6 @@ namespace velmora::release {
 namespace {
 
 constexpr std::size_t kPieceSize = 1 << 20;
-constexpr std::size_t kMagicLength = 5;  // "VMDI" and the version
 // An index takes a dozen bytes or so per chunk, and chunks average 64 bytes at the very least: one
 // longer than its file and a little more is no index of it (and is not read into memory).
 constexpr std::uint64_t kIndexSlack = 4096;
@@ -116,25 +115,6 @@ class IndexMatcher {
 
 }  // namespace
 
-std::optional<std::uint64_t> HeadLengthOf(std::string_view index) {
-  std::size_t position = kMagicLength;
-  if (index.size() < position) return std::nullopt;
-  std::uint64_t value = 0;
-  for (int i = 0; i < 7; ++i) {  // the five rules, the file's and the pack's lengths
-    if (!delta::ReadVarint(index, position, value)) return std::nullopt;
-  }
-  std::uint64_t groupCount = 0;
-  if (!delta::ReadVarint(index, position, groupCount)) return std::nullopt;
-  for (std::uint64_t group = 0; group < groupCount; ++group) {
-    if (index.size() - position < delta::kChunkIdLength) return std::nullopt;
-    position += delta::kChunkIdLength;
-    for (int i = 0; i < 4; ++i) {  // chunk count, length, packed length, record length
-      if (!delta::ReadVarint(index, position, value)) return std::nullopt;
-    }
-  }
-  return position;
-}
-
 std::optional<delta::IndexHead> DecodeWholeIndex(std::string_view index, std::uint64_t headSize,
                                                  std::string& problem) {
   problem.clear();
@@ -170,7 +150,7 @@ std::optional<DeltaFiles> ExistingDeltaFiles(const std::string& source, const st
   if (indexLength <= 0 || static_cast<std::uint64_t>(indexLength) > size + kIndexSlack) return std::nullopt;
   std::string index;
   if (!ReadWholeFile(indexPath, index)) return std::nullopt;
-  const std::optional<std::uint64_t> headLength = HeadLengthOf(index);
+  const std::optional<std::uint64_t> headLength = delta::HeadLengthOf(index);
   if (!headLength) return std::nullopt;
   std::string problem;
   const std::optional<delta::IndexHead> head = DecodeWholeIndex(index, *headLength, problem);

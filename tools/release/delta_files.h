@@ -57,10 +57,6 @@ bool PublishDeltaFiles(const std::string& source, const std::string& stored, con
 std::optional<DeltaFiles> ExistingDeltaFiles(const std::string& source, const std::string& stored,
                                              const std::string& md5, std::uint64_t size);
 
-// The length of the head at the start of `index` (read by its encoding, not checked); nothing
-// when the bytes end first.
-std::optional<std::uint64_t> HeadLengthOf(std::string_view index);
-
 // Decodes the whole index `index` whose head is its first `headSize` bytes: the head, and every
 // group's record at its place. The head when all of it decodes and the records fill the index
 // exactly; nothing otherwise, with `problem` (UTF-8) saying what is wrong.

@@ -95,9 +95,14 @@ std::optional<FetchEstimate> EstimateFetch(std::string_view index, std::uint64_t
   estimate.indexBytes = headLength;
   estimate.requests = 1;
   const RecordsPlan recordsPlan = PlanRecords(*head, local);
-  const auto recordRequests = ChooseRecordRequests(recordsPlan, *head);
-  estimate.indexBytes += RequestedBytes(recordRequests);
-  estimate.requests += recordRequests.size();
+  if (local.ChunkCount() == 0) {
+    // A client that holds no chunk asks for the whole index at once.
+    estimate.indexBytes = index.size();
+  } else {
+    const auto recordRequests = ChooseRecordRequests(recordsPlan, *head);
+    estimate.indexBytes += RequestedBytes(recordRequests);
+    estimate.requests += recordRequests.size();
+  }
   std::vector<std::optional<std::vector<IndexedChunk>>> records(head->groups.size());
   for (const std::size_t i : recordsPlan.groups) {
     const IndexedGroup& group = head->groups[i];

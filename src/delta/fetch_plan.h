@@ -71,8 +71,8 @@ std::vector<std::vector<ByteRange>> ChooseRecordRequests(const RecordsPlan& plan
 
 // What a client holding `local` fetches for a new file whose whole index is `index` (the
 // publisher's estimate, made the way a client plans): bytes of the index (the head and the
-// records asked for, joined ranges included), bytes of the pack, and requests. Nothing when the
-// index does not decode.
+// records asked for, joined ranges included; the whole index when it holds no chunk at all),
+// bytes of the pack, and requests. Nothing when the index does not decode.
 struct FetchEstimate {
   std::uint64_t fileLength = 0;
   std::uint64_t indexBytes = 0;

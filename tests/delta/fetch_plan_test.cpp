@@ -65,9 +65,13 @@ ClientRun RunClient(const Published& published, const std::vector<std::string>& 
   run.indexBytes = published.head.headLength;
   run.requests = 1;
   const RecordsPlan recordsPlan = PlanRecords(published.head, catalogue);
-  const auto recordRequests = ChooseRecordRequests(recordsPlan, published.head);
-  run.indexBytes += RequestedBytes(recordRequests);
-  run.requests += recordRequests.size();
+  if (catalogue.ChunkCount() == 0) {
+    run.indexBytes = published.index.size();  // the whole index at once
+  } else {
+    const auto recordRequests = ChooseRecordRequests(recordsPlan, published.head);
+    run.indexBytes += RequestedBytes(recordRequests);
+    run.requests += recordRequests.size();
+  }
   std::vector<std::optional<std::vector<IndexedChunk>>> records(published.head.groups.size());
   for (const std::size_t i : recordsPlan.groups) {
     const IndexedGroup& group = published.head.groups[i];
@@ -140,7 +144,11 @@ TEST(FetchPlan, AFileHeldNowhereComesAsTheWholePackInOneRequest) {
   const ClientRun run = RunClient(published, {});
   ASSERT_TRUE(run.built == published.file);
   EXPECT_EQ(run.packBytes, published.pack.size());
-  EXPECT_EQ(run.requests, 3u) << "the head, the records, the pack";
+  EXPECT_EQ(run.requests, 2u) << "the whole index, the whole pack";
+  const auto estimate = EstimateFetch(published.index, published.head.headLength, LocalCatalogue());
+  ASSERT_TRUE(estimate);
+  EXPECT_EQ(estimate->requests, 2u);
+  EXPECT_EQ(estimate->indexBytes + estimate->packBytes, published.index.size() + published.pack.size());
 }
 
 TEST(FetchPlan, ScatteredChangesStayWithinTheRequestBudget) {

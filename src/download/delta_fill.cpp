@@ -272,6 +272,7 @@ void Fill::CheckStagedChunks(const delta::ChunkPlan& plan, std::vector<char>& do
     const delta::ChunkPlacement& chunk = plan.chunks[i];
     bytes.resize(chunk.length);
     if (staged.Read(bytes.data(), bytes.size()) != static_cast<std::int64_t>(chunk.length)) return;
+    task_.AddArrivedBytes(chunk.length);
     if (delta::ChunkIdOf(bytes) == chunk.id) {
       done[i] = 1;
       placed_ += chunk.length;
@@ -299,6 +300,7 @@ bool Fill::PlaceLocalChunks(const delta::ChunkPlan& plan, std::vector<char>& don
       return false;
     }
     done[i] = 1;
+    task_.AddArrivedBytes(chunk.length);
     Placed(chunk.length);
     if (task_.StopRequested()) {
       stopped_ = true;

@@ -91,7 +91,8 @@ class DownloadTask {
   // The bytes of this run that the row's speed counts: those received by the last Download, or the
   // network bytes of a file filled from chunks.
   std::int64_t SpeedBytes() const { return networkBytes_ >= 0 ? networkBytes_ : position_ - startPosition_; }
-  // Bytes that arrived outside Download (range requests), for ArrivedBytes.
+  // Bytes that arrived outside Download (range requests) or were placed from local chunks, for
+  // ArrivedBytes: a file filled from the disk is moving too.
   void AddArrivedBytes(std::int64_t bytes) { arrived_.fetch_add(bytes, std::memory_order_relaxed); }
 
   // The last Download opened (and so created or changed) its local file.

@@ -28,9 +28,10 @@ struct ByteRange {
 
 // The longest Range header value a request carries. nginx reads a request header line that does
 // not fit its first 1 KiB buffer into one of its large header buffers (8 KiB by default) and
-// answers 400 to a longer line; Apache's limit is 8190 bytes. 4000 bytes leave room for the
-// request's other headers and for servers or proxies configured below those defaults.
-inline constexpr std::size_t kMaxRangeHeaderBytes = 4000;
+// answers 400 to a longer line; Apache's limit is 8190 bytes. 7000 bytes stay within both, and
+// a server or proxy configured below them answers with an error, which the client takes as a
+// refusal of many ranges and asks again with fewer.
+inline constexpr std::size_t kMaxRangeHeaderBytes = 7000;
 
 // Sorted, disjoint ranges covering every byte of `ranges`: empty ranges are dropped, and ranges
 // that overlap, touch or lie at most `joinGap` bytes apart become one (the gap is then fetched too).

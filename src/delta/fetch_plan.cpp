@@ -21,7 +21,7 @@ RecordsPlan PlanRecords(const IndexHead& head, const LocalCatalogue& local) {
     ranges.push_back({group.recordOffset, group.recordLength});
     plan.recordBytes += group.recordLength;
   }
-  plan.indexRanges = MergeRanges(std::move(ranges), 0);
+  plan.indexRanges = MergeRanges(std::move(ranges), kJoinGap);
   return plan;
 }
 
@@ -56,7 +56,7 @@ std::optional<ChunkPlan> PlanChunks(const IndexHead& head,
     }
   }
   if (fileOffset != head.fileLength) return std::nullopt;
-  plan.packRanges = MergeRanges(std::move(missing), 0);  // a repeated chunk is asked for once
+  plan.packRanges = MergeRanges(std::move(missing), kJoinGap);  // a repeated chunk is asked for once
   for (const ByteRange& range : plan.packRanges) plan.missingPackBytes += range.length;
   return plan;
 }

@@ -23,7 +23,10 @@ namespace velmora::delta {
 
 // Ranges that one request carries at most: a range's text takes up to 22 characters, and a Range
 // header stays within kMaxRangeHeaderBytes.
-inline constexpr std::size_t kRangesPerRequest = 160;
+inline constexpr std::size_t kRangesPerRequest = 300;
+// Missing ranges this close are asked for as one: each part of a multipart answer costs about 100
+// bytes of headers, more than the bytes between them.
+inline constexpr std::uint64_t kJoinGap = 128;
 // Requests for a file's records and for its pack chunks, at most (with the head's, a file costs
 // at most 1 + 3 + 5 requests).
 inline constexpr std::size_t kMaxRecordRequests = 3;

@@ -348,7 +348,7 @@ DeltaFillResult Fill::Run() {
     missing.push_back(std::move(chunk));
   }
   PackSink sink(*this, missing);
-  const auto requests = delta::ChoosePackRequests(delta::MergeRanges(packRanges, 0), head->packLength);
+  const auto requests = delta::ChoosePackRequests(delta::MergeRanges(packRanges, delta::kJoinGap), head->packLength);
   if (!FetchAll(entry_.delta.packUrl, requests, head->packLength, sink)) {
     return stopped_ ? DeltaFillResult::Stopped : DeltaFillResult::Fallback;
   }

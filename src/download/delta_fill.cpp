@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <map>
+#include <new>
 #include <optional>
+#include <stdexcept>
 
 #include "delta/chunk_compression.h"
 #include "delta/fetch_plan.h"
@@ -366,8 +368,18 @@ DeltaFillResult Fill::Run() {
 DeltaFillResult FillFromChunks(std::int32_t row, const state::UpdateEntry& entry, DownloadTask& task,
                                const std::string& staging, const delta::LocalChunkSources* local) {
   if (!entry.delta.Present()) return DeltaFillResult::Fallback;
-  Fill fill(row, entry, task, staging, local);
-  return fill.Run();
+  // The index is read into memory at the length the manifest gives: one longer than its file saves
+  // nothing and is not fetched, and sizes this computer cannot hold end in the whole file, never
+  // in an exception on the row's thread.
+  if (entry.size >= 0 && entry.delta.indexSize > entry.size) return DeltaFillResult::Fallback;
+  try {
+    Fill fill(row, entry, task, staging, local);
+    return fill.Run();
+  } catch (const std::bad_alloc&) {
+    return DeltaFillResult::Fallback;
+  } catch (const std::length_error&) {
+    return DeltaFillResult::Fallback;
+  }
 }
 
 }  // namespace velmora::download

@@ -199,5 +199,23 @@ TEST_F(DeltaFillTest, AnInterruptedFillKeepsTheChunksAlreadyInPlace) {
   EXPECT_LT(server.bodyBytes, 300000u) << "only the missing region's chunks (with the whole index)";
 }
 
+TEST_F(DeltaFillTest, AnIndexSizeNoComputerCanHoldEndsInTheWholeFile) {
+  HoldLocally({{"\\Bin\\data.pak", oldBytes}});
+  Publish();
+  state::UpdateEntry& entry = state::State().updateList[0];
+  // The manifest's sizes are read as given: the index is asked for only when it is shorter than
+  // its file, and sizes that the memory cannot hold are never an exception on the row's thread.
+  for (const std::int64_t size : {std::int64_t{-1}, entry.size}) {
+    SCOPED_TRACE(size);
+    server.requests.clear();
+    std::filesystem::remove(velmora::testing::PathFromNarrow(StagingPath()));
+    entry.size = size;
+    entry.delta.indexSize = entry.delta.headSize = std::int64_t{1} << 62;
+    EXPECT_EQ(Run(), nullptr);
+    EXPECT_TRUE(StagedBytes(1) == newBytes);
+    EXPECT_EQ(server.requests.back().url, kFileUrl);
+  }
+}
+
 }  // namespace
 }  // namespace velmora::download

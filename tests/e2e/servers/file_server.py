@@ -19,7 +19,10 @@ answers 400.
     server.serve("/cut", data, behaviour=DROP, cut=1000)
     server.serve("/half", data, drop_at=len(data) // 2)       # every transfer ends at that byte
     server.serve("/big", Pattern(1 << 30))                    # 1 GiB generated on the fly
+    server.serve("/pack", data, byte_ranges=BYTE_RANGES)      # any ranges; several: multipart/byteranges
+    server.serve("/pack", data, byte_ranges=MULTI_WHOLE)      # one range: 206; several: 200, all of it
     server.requests("/a.bin")[-1].raw                         # b"GET /a.bin HTTP/1.1\\r\\n...\\r\\n\\r\\n"
+    server.requests("/a.bin")[-1].status                      # the status it was answered with
     server.sent("/a.bin")                                     # body bytes sent for that path so far
     server.stop()
 """
@@ -42,9 +45,52 @@ DRIP = "drip"            # `step` bytes every `interval` seconds (the part asked
 STALL = "stall"          # headers and `cut` bytes, then nothing until the client leaves or stop()
 SILENT = "silent"        # reads the request and answers nothing until the client leaves or stop()
 
+# How a route with `byte_ranges` answers a Range header of any form ("bytes=0-99,200-,-50"): each
+# answers a request without Range with 200 and the whole body, a Range it cannot parse as if it
+# were absent, and one whose ranges all lie past the end with 416.
+BYTE_RANGES = "byte-ranges"  # one range: 206 with Content-Range; several: 206 multipart/byteranges
+MULTI_WHOLE = "multi-whole"  # one range as BYTE_RANGES; several: 200 and the whole body
+MULTI_416 = "multi-416"      # one range as BYTE_RANGES; several: 416
+RANGE_416 = "range-416"      # any Range header: 416
+
+MULTIPART_BOUNDARY = "00000000000000000042"
+
 _PIECE = 64 * 1024
 _RANGE = re.compile(r"^\s*bytes\s*=\s*(\d+)\s*-\s*$")
 _BAD_ESCAPE = re.compile(r"%(?![0-9A-Fa-f]{2})")
+
+
+def parse_byte_ranges(value, length):
+    """The ranges a "Range" header value asks for in a body of `length` bytes, as (first, last)
+    pairs in the order asked, those past the end left out and the last byte clipped to the end;
+    None when the value is not a byte range set (RFC 9110 14.1.1)."""
+    unit, _, spec = (value or "").partition("=")
+    if unit.strip().lower() != "bytes" or not spec.strip():
+        return None
+    ranges = []
+    for item in spec.split(","):
+        first, dash, last = item.strip().partition("-")
+        if not dash or not (first.isdigit() or (not first and last.isdigit())) or (last and not last.isdigit()):
+            return None
+        if not first:  # the last `last` bytes
+            if int(last) > 0 and length > 0:
+                ranges.append((max(length - int(last), 0), length - 1))
+            continue
+        if last and int(last) < int(first):
+            return None
+        if int(first) < length:
+            ranges.append((int(first), min(int(last), length - 1) if last else length - 1))
+    return ranges
+
+
+def multipart_byteranges(body, ranges, content_type="application/octet-stream"):
+    """The multipart/byteranges body (as nginx frames it) of `ranges` ((first, last) pairs) of `body`."""
+    parts = []
+    for first, last in ranges:
+        data = body.bytes(first, last + 1) if isinstance(body, Pattern) else bytes(body[first:last + 1])
+        parts.append(b"\r\n--%s\r\nContent-Type: %s\r\nContent-Range: bytes %d-%d/%d\r\n\r\n"
+                     % (MULTIPART_BOUNDARY.encode(), content_type.encode(), first, last, len(body)) + data)
+    return b"".join(parts) + b"\r\n--%s--\r\n" % MULTIPART_BOUNDARY.encode()
 
 
 def decoded_path(target):
@@ -87,8 +133,12 @@ class Pattern:
 
 class Route:
     def __init__(self, body, status=200, behaviour=NORMAL, ranges=True, cut=0, extra=b"", chunked=False,
-                 step=1024, interval=0.5, content_type="application/octet-stream", drop_at=None, drops=None):
+                 step=1024, interval=0.5, content_type="application/octet-stream", drop_at=None, drops=None,
+                 byte_ranges=None):
         self.body = body
+        # One of BYTE_RANGES, MULTI_WHOLE, MULTI_416, RANGE_416: how a normal answer of status 200
+        # treats Range headers of any form (then `ranges` plays no part); None: as `ranges` says.
+        self.byte_ranges = byte_ranges
         # With a normal answer: the connection is closed when the body reaches the file's byte
         # `drop_at` (an offset in the file, whatever range was asked for), the length announced as
         # usual; a transfer that starts there sends nothing. With `drops`, only that many transfers
@@ -111,6 +161,7 @@ class RecordedRequest:
         self.method = method
         self.path = path        # decoded (the request target as sent when it does not decode)
         self.target = path if target is None else target  # the request target as sent
+        self.status = None      # the status it was answered with, once the answer has begun
         self.headers = headers  # [(name, value), ...] in the order received
         self.raw = raw          # the request line and header block as received, blank line included
 
@@ -161,8 +212,9 @@ class _Handler(http.server.BaseHTTPRequestHandler):
     def do_GET(self):
         server = self.server.owner
         self.served_path = decoded_path(self.path)
-        server._record(RecordedRequest(self.command, self.served_path or self.path, list(self.headers.items()),
-                                       bytes(self.rfile.recorded), self.path))
+        recorded = RecordedRequest(self.command, self.served_path or self.path, list(self.headers.items()),
+                                   bytes(self.rfile.recorded), self.path)
+        server._record(recorded)
         if self.served_path is None:
             route = Route(b"bad request: the path does not decode", status=400)
         else:
@@ -174,7 +226,10 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         body, length, start = route.body, len(route.body), 0
         headers = [("Content-Type", route.content_type), ("Connection", "close")]
         status = route.status
-        if route.ranges and status == 200 and route.behaviour in (NORMAL, DRIP):
+        if route.byte_ranges is not None and status == 200 and route.behaviour == NORMAL:
+            status, body, start, length, answer_headers = self._byte_ranges_answer(route)
+            headers = answer_headers + [("Connection", "close")]
+        elif route.ranges and status == 200 and route.behaviour in (NORMAL, DRIP):
             headers.append(("Accept-Ranges", "bytes"))
             match = _RANGE.match(self.headers.get("Range", "") or "")
             if match and int(match.group(1)) >= length:
@@ -193,6 +248,7 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         elif route.behaviour != NO_LENGTH:
             headers.append(("Content-Length", str(length)))
 
+        recorded.status = status
         self.send_response(status)
         for name, value in headers:
             self.send_header(name, value)
@@ -201,6 +257,34 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             self._send_body(server, route, body, start, start + length)
         except OSError:
             pass  # the client went away: part of the tests
+
+    def _byte_ranges_answer(self, route):
+        """(status, body, start, length, headers) of a normal answer of a route with `byte_ranges`:
+        the body's bytes [start, start + length) are sent, after `headers` (Content-Type among them)."""
+        size = len(route.body)
+        whole = (200, route.body, 0, size, [("Content-Type", route.content_type), ("Accept-Ranges", "bytes")])
+        value = self.headers.get("Range")
+        if value is None:
+            return whole
+        refused = (416, b"", 0, 0, [("Content-Type", route.content_type), ("Content-Range", "bytes */%d" % size)])
+        if route.byte_ranges == RANGE_416:
+            return refused
+        ranges = parse_byte_ranges(value, size)
+        if ranges is None:
+            return whole
+        if not ranges:
+            return refused
+        if len(ranges) == 1:
+            first, last = ranges[0]
+            return (206, route.body, first, last + 1 - first,
+                    [("Content-Type", route.content_type), ("Accept-Ranges", "bytes"),
+                     ("Content-Range", "bytes %d-%d/%d" % (first, last, size))])
+        if route.byte_ranges == MULTI_WHOLE:
+            return whole
+        if route.byte_ranges == MULTI_416:
+            return refused
+        body = multipart_byteranges(route.body, ranges, route.content_type)
+        return 206, body, 0, len(body), [("Content-Type", "multipart/byteranges; boundary=" + MULTIPART_BOUNDARY)]
 
     def _send_body(self, server, route, body, start, stop):
         if route.behaviour in (DROP, STALL):

@@ -4,12 +4,14 @@ and looks for the file of that name below the folder.
 
 It runs in the foreground (`daemon off;`) as a child of the test, as the current user, with a
 configuration, pid file, temporary folders and logs of its own below `work`, on a free port; stop()
-ends it by its pid. The access log records each request as "<status> <request target as sent>".
+ends it by its pid. The access log records each request as "<status> <request target as sent>";
+a second one also its Range header and the body bytes sent.
 
     server = NginxServer("/path/to/tree", "/path/to/work")
     server.url("/files/x.dll")          # "http://127.0.0.1:<port>/files/x.dll"
     server.requests()                   # [(200, "/files/说明.txt"), ...]: status and decoded path
     server.request_starts()             # [1796548800.123, ...]: when each request came
+    server.range_requests()             # [Served(206, "/files/x.dll.vmdp", "bytes=0-99,200-299", 412), ...]
     server.stop()
 """
 
@@ -22,6 +24,7 @@ import socket
 import subprocess
 import time
 import urllib.parse
+from collections import namedtuple
 
 NGINX = shutil.which("nginx") or "/usr/sbin/nginx"
 
@@ -39,8 +42,10 @@ http {{
     sendfile on;
     log_format requests '$status $request_uri';
     log_format timing '$msec $request_time $connection';
+    log_format ranges '$status $body_bytes_sent $request_uri "$http_range"';
     access_log {access_log} requests;
     access_log {timing_log} timing;
+    access_log {ranges_log} ranges;
 {temp_paths}    server {{
         listen 127.0.0.1:{port};
         root {root};
@@ -49,6 +54,21 @@ http {{
     }}
 }}
 """
+
+
+# One request of the ranges log: the status, the decoded path, the Range header's value (None
+# without one) and the body bytes sent.
+Served = namedtuple("Served", "status path range bytes")
+
+
+def _decoded(target):
+    """The path of a request target as nginx looked it up: percent-decoded as UTF-8 (the raw
+    target when it does not decode)."""
+    path = target.split("?", 1)[0]
+    try:
+        return urllib.parse.unquote(path, errors="strict")
+    except UnicodeDecodeError:
+        return path
 
 
 def _free_port():
@@ -91,6 +111,7 @@ class NginxServer:
                 error_log=_quoted(os.path.join(self.work, "error.log")),
                 access_log=_quoted(os.path.join(self.work, "access.log")),
                 timing_log=_quoted(os.path.join(self.work, "timing.log")),
+                ranges_log=_quoted(os.path.join(self.work, "ranges.log")),
                 temp_paths="".join("    %s_temp_path %s;\n" % (kind, _quoted(os.path.join(self.work, "temp", kind)))
                                    for kind in ("client_body", "proxy", "fastcgi", "uwsgi", "scgi"))))
         self.process = subprocess.Popen(
@@ -129,6 +150,21 @@ class NginxServer:
                 pass
             requests.append((int(status), path))
         return requests
+
+    def range_requests(self):
+        """Every request so far as a Served: status, decoded path, Range header (None when the
+        request had none) and the body bytes nginx sent."""
+        try:
+            with open(os.path.join(self.work, "ranges.log"), encoding="ascii", errors="replace") as log:
+                lines = log.read().splitlines()
+        except FileNotFoundError:
+            return []
+        served = []
+        for line in lines:
+            status, sent, target, quoted_range = line.split(" ", 3)
+            value = quoted_range[1:-1]
+            served.append(Served(int(status), _decoded(target), None if value == "-" else value, int(sent)))
+        return served
 
     def request_starts(self):
         """When each request so far came, in seconds since 1970 (time.time()): its end as logged

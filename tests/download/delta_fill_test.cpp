@@ -156,6 +156,17 @@ TEST_F(DeltaFillTest, ServersThatDoNotAnswerManyRangesAreAskedWithFewerThenOneAt
   }
 }
 
+TEST_F(DeltaFillTest, RangesAServerLeftOutAreAskedForOneByOne) {
+  for (std::size_t at = 50000; at + 100 < newBytes.size(); at += 150000) newBytes.replace(at, 100, DataLike(100, 9));
+  HoldLocally({{"\\Bin\\data.pak", oldBytes}});
+  Publish();
+  server.manyRanges = RangeServer::Answer::FirstOnly;
+  EXPECT_EQ(Run(), nullptr);
+  EXPECT_TRUE(StagedBytes(1) == newBytes);
+  EXPECT_NE(server.requests.back().url, kFileUrl) << "not fetched whole";
+  EXPECT_EQ(RangeServer::ParseRanges(server.requests.back().range).size(), 1u);
+}
+
 TEST_F(DeltaFillTest, AServerThatRefusesEveryRangeEndsInTheWholeFile) {
   HoldLocally({{"\\Bin\\data.pak", oldBytes}});
   Publish();

@@ -2,7 +2,8 @@
 // with ranges: no Range header gets the whole resource (200), one range a 206 with Content-Range,
 // several ranges a multipart/byteranges body. Modes make it answer like servers that do not:
 // several ranges answered with the whole resource, with 416, or with a body that does not parse;
-// one range answered with the whole resource or 416. Records every request's URL and Range value.
+// one range answered with the whole resource or 416; several ranges answered with only the first.
+// Records every request's URL and Range value.
 #pragma once
 
 #include <cstdint>
@@ -18,7 +19,7 @@ namespace velmora::download::testing {
 
 class RangeServer final : public platform::StreamingHttp {
  public:
-  enum class Answer { AsAsked, Whole, Refused416, Garbled };
+  enum class Answer { AsAsked, Whole, Refused416, Garbled, FirstOnly };
 
   std::map<std::string, std::string> resources;  // by URL
   Answer manyRanges = Answer::AsAsked;
@@ -111,7 +112,7 @@ class RangeServer final : public platform::StreamingHttp {
     }
     const std::string boundary = "00000000000000000042";
     std::string body;
-    for (const auto& [first, last] : ranges) {
+    for (const auto& [first, last] : answer == Answer::FirstOnly ? decltype(ranges){ranges[0]} : ranges) {
       body += "\r\n--" + boundary + "\r\nContent-Type: application/octet-stream\r\nContent-Range: bytes " +
               std::to_string(first) + "-" + std::to_string(last) + total + "\r\n\r\n" + slice(first, last);
     }

@@ -231,12 +231,3 @@ class DeltaTestCase(ReleaseSiteTestCase):
         self.assertEqual(e2e.commit_state_left(run_dir.path), [])
         self.assertEqual(sorted(e2e.kept_files(run_dir.path)),
                          sorted(path for path, data in older.items() if RELEASE[path] != data))
-
-    def wait_for_filled_grid(self, updater, timeout=60):
-        """The grid once the update check has finished (it enables the start button)."""
-        def filled():
-            if updater.poll() is not None:
-                self.fail(f"the updater ended with code {updater.returncode}")
-            button = self.wine.probe("button", "--wait", "5000", check=False).get("button")
-            return self.wine.probe("grid")["grid"] if button and button["enabled"] else None
-        return self.wine.wait_for(filled, timeout=timeout, interval=0.3, message="the listed files")

@@ -261,6 +261,15 @@ class WineTestCase(unittest.TestCase):
             window = self.wine.probe("window", "--wait", str(timeout * 1000), timeout=timeout + 30)["window"]
         return process, window
 
+    def wait_for_filled_grid(self, updater, timeout=60):
+        """The grid once the update check has finished (it enables the start button)."""
+        def filled():
+            if updater.poll() is not None:
+                self.fail(f"the updater ended with code {updater.returncode}")
+            button = self.wine.probe("button", "--wait", "5000", check=False).get("button")
+            return self.wine.probe("grid")["grid"] if button and button["enabled"] else None
+        return self.wine.wait_for(filled, timeout=timeout, interval=0.3, message="the listed files")
+
 
 # --- Downloads: the stand-in product, hand-off manifests of real entries, files and paths ---------
 

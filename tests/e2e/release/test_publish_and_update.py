@@ -127,15 +127,6 @@ class PublishAndUpdateTest(ReleaseSiteTestCase):
         self.assertEqual(verified.returncode, 0, verified.stdout + verified.stderr)
         self.assertIn(f"0 problems in the manifest; {len(release)} files checked", verified.stdout)
 
-    def wait_for_filled_grid(self, updater, timeout=60):
-        """The grid once the update check has finished (it enables the start button)."""
-        def filled():
-            if updater.poll() is not None:
-                self.fail(f"the updater ended with code {updater.returncode}")
-            button = self.wine.probe("button", "--wait", "5000", check=False).get("button")
-            return self.wine.probe("grid")["grid"] if button and button["enabled"] else None
-        return self.wine.wait_for(filled, timeout=timeout, interval=0.3, message="the listed files")
-
 
 if __name__ == "__main__":
     unittest.main()

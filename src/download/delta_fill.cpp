@@ -25,6 +25,8 @@ constexpr std::size_t kFewerRanges = 16;
 // Requests of one range each, at most, before the file is rather fetched whole.
 constexpr std::size_t kMostSingleRangeRequests = 64;
 constexpr std::uint32_t kProgressIntervalMs = 50;
+// Local chunks that follow each other are copied in pieces of up to this many bytes.
+constexpr std::uint64_t kMostCopiedAtOnce = 1 << 20;
 
 bool Sha256Is(std::string_view bytes, const std::string& expectedHex) {
   platform::HashComputation sha256(update::kCalgSha256);
@@ -287,27 +289,43 @@ bool Fill::PlaceLocalChunks(const delta::ChunkPlan& plan, std::vector<char>& don
   std::uint32_t openSource = 0;
   bool sourceOpen = false;
   std::string bytes;
-  for (std::size_t i = 0; i < plan.chunks.size(); ++i) {
+  for (std::size_t i = 0; i < plan.chunks.size();) {
     const delta::ChunkPlacement& chunk = plan.chunks[i];
-    if (chunk.local == nullptr || done[i]) continue;
+    if (chunk.local == nullptr || done[i]) {
+      ++i;
+      continue;
+    }
+    // A run of chunks that follow each other in the same local file too is copied at once.
+    std::size_t end = i + 1;
+    std::uint64_t length = chunk.length;
+    while (end < plan.chunks.size() && length < kMostCopiedAtOnce) {
+      const delta::ChunkPlacement& next = plan.chunks[end];
+      if (next.local == nullptr || done[end] || next.local->source != chunk.local->source ||
+          next.local->offset != chunk.local->offset + length) {
+        break;
+      }
+      length += next.length;
+      ++end;
+    }
     if (!sourceOpen || openSource != chunk.local->source) {
       source.Close();
       sourceOpen = chunk.local->source < local_->paths.size() && source.Open(local_->paths[chunk.local->source]);
       if (!sourceOpen) return false;
       openSource = chunk.local->source;
     }
-    bytes.resize(chunk.length);
+    bytes.resize(static_cast<std::size_t>(length));
     if (!source.Seek(chunk.local->offset) ||
-        source.Read(bytes.data(), bytes.size()) != static_cast<std::int64_t>(chunk.length) || !WriteAt(chunk.fileOffset, bytes)) {
+        source.Read(bytes.data(), bytes.size()) != static_cast<std::int64_t>(length) || !WriteAt(chunk.fileOffset, bytes)) {
       return false;
     }
-    done[i] = 1;
-    task_.AddArrivedBytes(chunk.length);
-    Placed(chunk.length);
+    std::fill(done.begin() + static_cast<std::ptrdiff_t>(i), done.begin() + static_cast<std::ptrdiff_t>(end), 1);
+    task_.AddArrivedBytes(static_cast<std::int64_t>(length));
+    Placed(length);
     if (task_.StopRequested()) {
       stopped_ = true;
       return false;
     }
+    i = end;
   }
   return true;
 }

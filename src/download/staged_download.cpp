@@ -102,17 +102,23 @@ std::int64_t TakeOverStagingFile(const std::string& staging, const state::Update
   return length;
 }
 
-// The whole staged file's digests, read from the disk (a file filled from chunks); its length, -1
-// when it cannot be read.
+// The whole staged file's digests, read from the disk in one pass (a file filled from chunks); its
+// length, -1 when it cannot be read.
 std::int64_t HashStagedFile(const std::string& staging, Digests& digests) {
   digests.Restart();
   platform::InputFile file;
   if (!file.Open(staging)) return -1;
-  const std::int64_t length = update::AddFileToHash(file, *digests.md5);
-  file.Close();
-  if (length < 0 || !digests.sha256) return length;
-  if (!file.Open(staging) || update::AddFileToHash(file, *digests.sha256) != length) return -1;
-  return length;
+  std::string buffer(1 << 20, '\0');
+  std::int64_t length = 0;
+  for (;;) {
+    const std::int64_t got = file.Read(buffer.data(), buffer.size());
+    if (got < 0) return -1;
+    if (got == 0) return length;
+    const std::string_view piece(buffer.data(), static_cast<std::size_t>(got));
+    digests.md5->Add(piece);
+    if (digests.sha256) digests.sha256->Add(piece);
+    length += got;
+  }
 }
 
 // Fills the staging file from chunks when the entry has a delta member: true when it then holds

@@ -356,14 +356,15 @@ def staging_path(entry):
 CONFIG_DIR = "Bin/Config"
 HAND_OFF = CONFIG_DIR + "/UP.data"
 JOURNAL = CONFIG_DIR + "/update.journal"              # only while a commit runs (or was killed)
+JOURNAL_TEMP = JOURNAL + ".tmp"                       # the journal while it is written (a kill may leave it)
 KEPT_RELEASE = CONFIG_DIR + "/PreviousRelease"        # release.txt and files/<path>: the old bytes
 KEPT_RELEASE_NEW = CONFIG_DIR + "/PreviousRelease.new"  # only during a commit
 KEPT_RELEASE_OLD = CONFIG_DIR + "/PreviousRelease.old"  # only during a commit
 ROLLED_BACK = CONFIG_DIR + "/rolled-back.txt"
 UPDATE_LOG = CONFIG_DIR + "/update.log"
-UPDATE_STATE = (JOURNAL, KEPT_RELEASE, KEPT_RELEASE_NEW, KEPT_RELEASE_OLD, ROLLED_BACK, UPDATE_LOG)
+UPDATE_STATE = (JOURNAL, JOURNAL_TEMP, KEPT_RELEASE, KEPT_RELEASE_NEW, KEPT_RELEASE_OLD, ROLLED_BACK, UPDATE_LOG)
 # What only a commit in progress may leave.
-COMMIT_STATE = (JOURNAL, KEPT_RELEASE_NEW, KEPT_RELEASE_OLD)
+COMMIT_STATE = (JOURNAL, JOURNAL_TEMP, KEPT_RELEASE_NEW, KEPT_RELEASE_OLD)
 
 
 def local_path(root, relative):

@@ -1,0 +1,253 @@
+#!/usr/bin/env python3
+"""Delta updates on real data: what a client holding the old file fetches, in bytes (index included)
+and requests, for the kinds of change a release makes; and, under Wine, the updater itself.
+
+    VELMORA_FORCE_XVFB=1 scripts/with-display.sh python3 bench/delta_bench.py [--size-mb 500] [--skip-wine] [--cases NAME ...]
+
+The file is the first SIZE MB of a tar of /usr/lib (real, mostly uncompressed data); changed bytes
+come from a tar of /usr/share, so they are real data the old file does not hold. Cases:
+  region      one 5 MB region overwritten in the middle
+  scattered   1,000 overwrites of 5 KB each, spread over the file
+  insert      1,000 bytes inserted near the start
+  rsyncable   the region case inside a `gzip --rsyncable` file
+  new         a file new to the release (the client holds nothing of it)
+For every case, `velmora-release diff OLD NEW` (native) plans as the updater does and gives the
+bytes and requests; beside them the file's size, its size by gzip -6 (zlib at level 6, as gzip
+writes it) and a near-ideal reference: the changed bytes alone, deflated at level 6 (what a patch
+made for exactly this pair of files would need at least).
+
+Under Wine (without --skip-wine), the region case end to end: the release published by
+`velmora-release publish`, served by nginx, the updater started on the old copy with the hand-off
+manifest; timed from the click on the start button until the file is in place, once with the
+delta member and once without it (the whole download). The update check's time with the member
+(MD5 and cutting) and without it (MD5 alone) gives the cost of cutting the local file. Bytes and
+requests are read from nginx's log. Needs the Windows build (velmora-update.exe, ui-probe.exe).
+"""
+
+import argparse
+import json
+import os
+import random
+import re
+import shutil
+import subprocess
+import sys
+import time
+import zlib
+
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
+sys.path.insert(0, os.path.join(ROOT, "bench"))
+sys.path.insert(0, os.path.join(ROOT, "tests", "e2e", "servers"))
+
+import update_bench  # noqa: E402
+from nginx_server import NginxServer  # noqa: E402
+
+WORK = os.path.join(ROOT, "build", "delta-bench")
+RELEASE_TOOL = os.path.join(ROOT, "build", "native", "tools", "release", "velmora-release")
+MB = 1000 * 1000
+
+
+def tar_bytes(folder, size):
+    """The first `size` bytes of a tar of `folder`."""
+    process = subprocess.Popen(["tar", "cf", "-", folder], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    data = process.stdout.read(size)
+    process.kill()
+    process.wait()
+    if len(data) < size:
+        raise RuntimeError(f"a tar of {folder} has only {len(data)} bytes")
+    return data
+
+
+def deflated_size(data, level=6):
+    compressor = zlib.compressobj(level, zlib.DEFLATED, -15)
+    size = 0
+    for at in range(0, len(data), 1 << 24):
+        size += len(compressor.compress(data[at:at + (1 << 24)]))
+    return size + len(compressor.flush())
+
+
+def gzip_size(data):
+    return deflated_size(data) + 18  # gzip's header and trailer
+
+
+def gzip_rsyncable(data, path):
+    with open(path + ".raw", "wb") as out:
+        out.write(data)
+    subprocess.run(["gzip", "-6", "--rsyncable", "-n", "-f", "-k", path + ".raw"], check=True)
+    os.replace(path + ".raw.gz", path)
+    os.remove(path + ".raw")
+
+
+def make_cases(size):
+    """{case: (old bytes or None, new bytes, changed bytes for the ideal reference or None)}."""
+    old = tar_bytes("/usr/lib", size)
+    pool = tar_bytes("/usr/share", 16 * MB)
+    chance = random.Random(2099)
+    cases = {}
+    middle = size // 2
+    region = old[:middle] + pool[:5 * MB] + old[middle + 5 * MB:]
+    cases["region"] = (old, region, pool[:5 * MB])
+    scattered = bytearray(old)
+    changed = []
+    step = size // 1000
+    for n in range(1000):
+        at = n * step + chance.randrange(step - 5000)
+        piece = pool[chance.randrange(len(pool) - 5000):][:5000]
+        scattered[at:at + 5000] = piece
+        changed.append(piece)
+    cases["scattered"] = (old, bytes(scattered), b"".join(changed))
+    inserted = pool[6 * MB:6 * MB + 1000]
+    cases["insert"] = (old, old[:4096] + inserted + old[4096:], inserted)
+    cases["rsyncable"] = ("gz", "gz", None)
+    cases["new"] = (None, old, old)
+    return cases
+
+
+def write_release(folder, data):
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    if data is not None:
+        with open(os.path.join(folder, "data.bin"), "wb") as out:
+            out.write(data)
+
+
+def diff(old_folder, new_folder):
+    """(index bytes, pack bytes, requests) that `velmora-release diff` reports for data.bin."""
+    started = time.monotonic()
+    result = subprocess.run([RELEASE_TOOL, "diff", "--quiet", old_folder, new_folder], capture_output=True, text=True)
+    seconds = time.monotonic() - started
+    match = re.search(r"by delta .*?\((\d+) bytes\): index .*?\((\d+) bytes\), pack .*?\((\d+) bytes\), (\d+) request",
+                      result.stdout)
+    if not match:
+        raise RuntimeError("diff said: " + result.stdout + result.stderr)
+    return int(match.group(2)), int(match.group(3)), int(match.group(4)), seconds
+
+
+def measure_cases(size, only):
+    rows = []
+    cases = make_cases(size)
+    for name, (old, new, changed) in cases.items():
+        if only and name not in only:
+            continue
+        folder = os.path.join(WORK, name)
+        if old == "gz":
+            region_old, region_new, _ = cases["region"]
+            os.makedirs(folder, exist_ok=True)
+            for side, data in (("old", region_old), ("new", region_new)):
+                os.makedirs(os.path.join(folder, side), exist_ok=True)
+                gzip_rsyncable(data, os.path.join(folder, side, "data.bin"))
+            with open(os.path.join(folder, "old", "data.bin"), "rb") as f:
+                old = f.read()
+            with open(os.path.join(folder, "new", "data.bin"), "rb") as f:
+                new = f.read()
+            changed = None
+        else:
+            write_release(os.path.join(folder, "old"), old)
+            write_release(os.path.join(folder, "new"), new)
+        index, pack, requests, seconds = diff(os.path.join(folder, "old"), os.path.join(folder, "new"))
+        ideal = deflated_size(changed) if changed is not None else None
+        rows.append((name, len(new), index, pack, requests, gzip_size(new), ideal, seconds))
+        print(f"{name:10} file {len(new) / MB:8.1f} MB  fetched {(index + pack) / MB:9.3f} MB "
+              f"(index {index / MB:.3f} MB = {100 * index / len(new):.3f}% of the file, pack {pack / MB:.3f} MB)  "
+              f"{requests} requests  | gzip -6 of the file {gzip_size(new) / MB:.1f} MB"
+              + (f"  changed bytes deflated {ideal / MB:.3f} MB" if ideal is not None else "")
+              + f"  [diff {seconds:.1f} s]", flush=True)
+    return cases
+
+
+# --- the updater under Wine -------------------------------------------------------------------
+
+def publish(release, tree, base_url):
+    shutil.rmtree(tree, ignore_errors=True)
+    subprocess.run([RELEASE_TOOL, "publish", "--quiet", release, tree, "--base-url", base_url, "--run", "data.bin"],
+                   check=True, stdout=subprocess.DEVNULL)
+    with open(os.path.join(tree, "download", "2099", "pro", "up.txt"), encoding="utf-8") as f:
+        return json.load(f)
+
+
+def run_update(windows_build, run, manifest, old):
+    """Starts the updater in `run` (old file in place) on `manifest` as the hand-off file; returns
+    (check seconds, seconds from the click until the file is in place)."""
+    shutil.rmtree(run, ignore_errors=True)
+    os.makedirs(os.path.join(run, "Bin", "Config"))
+    with open(os.path.join(run, "data.bin"), "wb") as out:
+        out.write(old)
+    old_inode = os.stat(os.path.join(run, "data.bin")).st_ino
+    shutil.copy2(os.path.join(windows_build, "src", "velmora-update.exe"), run)
+    with open(os.path.join(run, "Bin", "Config", "UP.data"), "wb") as out:
+        out.write(json.dumps(manifest, ensure_ascii=False).encode("gbk"))
+    log = open(os.path.join(WORK, "updater.out"), "wb")
+    started = time.monotonic()
+    process = subprocess.Popen([update_bench.WINE_RUN, os.path.join(run, "velmora-update.exe"), "--from-product"],
+                               stdout=log, stderr=subprocess.STDOUT, env=update_bench.clean_environment())
+    try:
+        while True:
+            button = update_bench.probe(windows_build, "button", "--wait", "30000")
+            if button.get("button", {}).get("enabled"):
+                break
+            if time.monotonic() - started > 600:
+                raise RuntimeError("the update check did not end")
+            time.sleep(0.05)
+        checked = time.monotonic() - started
+        clicked = time.monotonic()
+        for _ in range(20):
+            update_bench.probe(windows_build, "click-button")
+            if not update_bench.probe(windows_build, "button").get("button", {}).get("enabled", True):
+                break
+        # The commit renames the staged file over the old one: the name then has another inode.
+        target = os.path.join(run, "data.bin")
+        while time.monotonic() - clicked < 1200 and os.stat(target).st_ino == old_inode:
+            time.sleep(0.01)
+        done = time.monotonic() - clicked
+        with open(target, "rb") as f:
+            if update_bench.hashlib.md5(f.read()).hexdigest() != manifest["data"][0]["md5"]:
+                raise RuntimeError("the file in place is not the release's")
+        update_bench.probe(windows_build, "notice", "--wait", "30000")
+        update_bench.probe(windows_build, "notice-press", "2")
+        process.wait(timeout=60)
+        return checked, done
+    finally:
+        if process.poll() is None:
+            process.kill()
+        log.close()
+
+
+def measure_wine(windows_build, cases):
+    os.environ["VELMORA_WINEPREFIX"] = update_bench.PREFIX
+    subprocess.run([os.path.join(ROOT, "scripts", "wine-prefix.sh")], env=update_bench.clean_environment(), check=True)
+    old, new, _ = cases["region"]
+    tree = os.path.join(WORK, "tree")
+    os.makedirs(tree, exist_ok=True)
+    server = NginxServer(tree, os.path.join(WORK, "nginx"))
+    try:
+        manifest = publish(os.path.join(WORK, "region", "new"), tree, server.url("/"))
+        whole = json.loads(json.dumps(manifest))
+        for entry in whole["data"]:
+            entry.pop("delta", None)
+        for label, listed in (("by delta", manifest), ("whole", whole)):
+            before = len(server.range_requests())
+            checked, seconds = run_update(windows_build, os.path.join(WORK, "run"), listed, old)
+            served = server.range_requests()[before:]
+            sent = sum(request.bytes for request in served)
+            print(f"under Wine, {label:8}: update check {checked:.2f} s; click to file in place {seconds:.2f} s; "
+                  f"{len(served)} requests, {sent / MB:.3f} MB sent", flush=True)
+    finally:
+        server.stop()
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--size-mb", type=int, default=500)
+    parser.add_argument("--windows-build", default=os.path.join(ROOT, "build", "windows"))
+    parser.add_argument("--skip-wine", action="store_true")
+    parser.add_argument("--cases", nargs="*", help="only these cases (region scattered insert rsyncable new)")
+    options = parser.parse_args()
+    os.makedirs(WORK, exist_ok=True)
+    cases = measure_cases(options.size_mb * MB, options.cases)
+    if not options.skip_wine:
+        measure_wine(options.windows_build, cases)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -78,28 +78,37 @@ def gzip_rsyncable(data, path):
     os.remove(path + ".raw")
 
 
-def make_cases(size):
-    """{case: (old bytes or None, new bytes, changed bytes for the ideal reference or None)}."""
+def make_cases(size, only=None):
+    """{case: (old bytes or None, new bytes, changed bytes for the ideal reference or None)}, for
+    the cases in `only` (all when empty; the rsyncable case needs the region case)."""
+    wanted = set(only or ("region", "scattered", "insert", "rsyncable", "new"))
+    if "rsyncable" in wanted:
+        wanted.add("region")
     old = tar_bytes("/usr/lib", size)
     pool = tar_bytes("/usr/share", 16 * MB)
     chance = random.Random(2099)
     cases = {}
     middle = size // 2
-    region = old[:middle] + pool[:5 * MB] + old[middle + 5 * MB:]
-    cases["region"] = (old, region, pool[:5 * MB])
-    scattered = bytearray(old)
-    changed = []
-    step = size // 1000
-    for n in range(1000):
-        at = n * step + chance.randrange(step - 5000)
-        piece = pool[chance.randrange(len(pool) - 5000):][:5000]
-        scattered[at:at + 5000] = piece
-        changed.append(piece)
-    cases["scattered"] = (old, bytes(scattered), b"".join(changed))
-    inserted = pool[6 * MB:6 * MB + 1000]
-    cases["insert"] = (old, old[:4096] + inserted + old[4096:], inserted)
-    cases["rsyncable"] = ("gz", "gz", None)
-    cases["new"] = (None, old, old)
+    if "region" in wanted:
+        region = old[:middle] + pool[:5 * MB] + old[middle + 5 * MB:]
+        cases["region"] = (old, region, pool[:5 * MB])
+    if "scattered" in wanted:
+        scattered = bytearray(old)
+        changed = []
+        step = size // 1000
+        for n in range(1000):
+            at = n * step + chance.randrange(step - 5000)
+            piece = pool[chance.randrange(len(pool) - 5000):][:5000]
+            scattered[at:at + 5000] = piece
+            changed.append(piece)
+        cases["scattered"] = (old, bytes(scattered), b"".join(changed))
+    if "insert" in wanted:
+        inserted = pool[6 * MB:6 * MB + 1000]
+        cases["insert"] = (old, old[:4096] + inserted + old[4096:], inserted)
+    if "rsyncable" in wanted:
+        cases["rsyncable"] = ("gz", "gz", None)
+    if "new" in wanted:
+        cases["new"] = (None, old, old)
     return cases
 
 
@@ -125,7 +134,7 @@ def diff(old_folder, new_folder):
 
 def measure_cases(size, only):
     rows = []
-    cases = make_cases(size)
+    cases = make_cases(size, only)
     for name, (old, new, changed) in cases.items():
         if only and name not in only:
             continue
@@ -189,6 +198,7 @@ def run_update(windows_build, run, manifest, old):
                 raise RuntimeError("the update check did not end")
             time.sleep(0.05)
         checked = time.monotonic() - started
+        memory_checked = update_bench.vm_hwm_kib(process.pid)
         clicked = time.monotonic()
         for _ in range(20):
             update_bench.probe(windows_build, "click-button")
@@ -199,13 +209,14 @@ def run_update(windows_build, run, manifest, old):
         while time.monotonic() - clicked < 1200 and os.stat(target).st_ino == old_inode:
             time.sleep(0.01)
         done = time.monotonic() - clicked
+        memory_peak = update_bench.vm_hwm_kib(process.pid)
         with open(target, "rb") as f:
             if update_bench.hashlib.md5(f.read()).hexdigest() != manifest["data"][0]["md5"]:
                 raise RuntimeError("the file in place is not the release's")
         update_bench.probe(windows_build, "notice", "--wait", "30000")
         update_bench.probe(windows_build, "notice-press", "2")
         process.wait(timeout=60)
-        return checked, done
+        return checked, done, memory_checked, memory_peak
     finally:
         if process.poll() is None:
             process.kill()
@@ -226,11 +237,12 @@ def measure_wine(windows_build, cases):
             entry.pop("delta", None)
         for label, listed in (("by delta", manifest), ("whole", whole)):
             before = len(server.range_requests())
-            checked, seconds = run_update(windows_build, os.path.join(WORK, "run"), listed, old)
+            checked, seconds, memory_checked, memory_peak = run_update(windows_build, os.path.join(WORK, "run"), listed, old)
             served = server.range_requests()[before:]
             sent = sum(request.bytes for request in served)
             print(f"under Wine, {label:8}: update check {checked:.2f} s; click to file in place {seconds:.2f} s; "
-                  f"{len(served)} requests, {sent / MB:.3f} MB sent", flush=True)
+                  f"{len(served)} requests, {sent / MB:.3f} MB sent; peak memory (VmHWM, Wine's share included) "
+                  f"{memory_checked / 1024:.0f} MiB after the check, {memory_peak / 1024:.0f} MiB at the end", flush=True)
     finally:
         server.stop()
 

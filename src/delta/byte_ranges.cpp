@@ -23,7 +23,7 @@ std::size_t DecimalDigits(std::uint64_t value) {
 bool IsEmpty(const ByteRange& range) { return range.End() == range.first; }
 
 // The length of "first-last" for a non-empty range.
-std::size_t SpecLength(const ByteRange& range) {
+std::size_t RangeTextLength(const ByteRange& range) {
   return DecimalDigits(range.first) + 1 + DecimalDigits(range.End() - 1);
 }
 
@@ -87,13 +87,13 @@ std::vector<std::vector<ByteRange>> GroupIntoRequests(const std::vector<ByteRang
   std::size_t headerBytes = 0;  // of the last request's value
   for (const ByteRange& range : ranges) {
     if (IsEmpty(range)) continue;
-    const std::size_t spec = SpecLength(range);
-    if (!requests.empty() && headerBytes + 1 + spec <= maxHeaderBytes) {
+    const std::size_t rangeLength = RangeTextLength(range);
+    if (!requests.empty() && headerBytes + 1 + rangeLength <= maxHeaderBytes) {
       requests.back().push_back(range);
-      headerBytes += 1 + spec;  // ",first-last"
+      headerBytes += 1 + rangeLength;  // ",first-last"
     } else {
       requests.push_back({range});
-      headerBytes = kUnitPrefix.size() + spec;
+      headerBytes = kUnitPrefix.size() + rangeLength;
     }
   }
   return requests;

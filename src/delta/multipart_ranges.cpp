@@ -63,13 +63,13 @@ std::optional<ContentRange> ParseContentRange(std::string_view value) {
   value = TrimBlanks(value);
   const std::size_t unitEnd = value.find_first_of(" \t");
   if (unitEnd == std::string_view::npos || !EqualsIgnoringCase(value.substr(0, unitEnd), "bytes")) return std::nullopt;
-  const std::string_view spec = TrimBlanks(value.substr(unitEnd));
-  const std::size_t dash = spec.find('-');
-  const std::size_t slash = spec.find('/');
+  const std::string_view rangeText = TrimBlanks(value.substr(unitEnd));
+  const std::size_t dash = rangeText.find('-');
+  const std::size_t slash = rangeText.find('/');
   if (dash == std::string_view::npos || slash == std::string_view::npos || slash < dash) return std::nullopt;
-  const std::optional<std::uint64_t> first = ParseDecimal(spec.substr(0, dash));
-  const std::optional<std::uint64_t> last = ParseDecimal(spec.substr(dash + 1, slash - dash - 1));
-  const std::string_view complete = spec.substr(slash + 1);
+  const std::optional<std::uint64_t> first = ParseDecimal(rangeText.substr(0, dash));
+  const std::optional<std::uint64_t> last = ParseDecimal(rangeText.substr(dash + 1, slash - dash - 1));
+  const std::string_view complete = rangeText.substr(slash + 1);
   std::optional<std::uint64_t> completeLength;
   if (complete != "*") {
     completeLength = ParseDecimal(complete);

@@ -10,6 +10,8 @@
 //   ui-probe code-pages                                               the ANSI and OEM code pages
 //   ui-probe show-notice KIND MAIN CONTENT                            ShowNotice, prints the result
 //   ui-probe task-notice KIND TITLE MAIN CONTENT [CHECK-TEXT]         TaskNotice, prints the result
+//   ui-probe watch-windows STOP-FILE [--pid N] [--wait MS]            every window and task dialog
+//                                                                     seen until STOP-FILE exists
 //
 // Texts on the command line and in the output are UTF-8. The window is found by its title
 // ("Update"; task dialogs: "Velmora - Update"), optionally of one process, waiting up to --wait
@@ -28,6 +30,7 @@
 #include "notify/task_notice.h"
 #include "platform/codepage.h"
 #include "automation/window_automation.h"
+#include "window_watch.h"
 
 namespace {
 
@@ -200,6 +203,11 @@ int Run() {
     return Print(JsonObject().Add("ansi", static_cast<unsigned>(GetACP())).Add("oem", static_cast<unsigned>(GetOEMCP())).Text(), 0);
   }
   if (command == "show-notice" || command == "task-notice") return ShowNoticeCommand(*options);
+  if (command == "watch-windows" && options->positional.size() == 1) {
+    const std::string titles[] = {options->title.value_or("Update"), notify::kNoticeTitle};
+    return probe::WatchWindows(options->positional[0], titles, options->title ? 1 : 2, options->processId,
+                               options->waitMs != 0 ? options->waitMs : 600'000);
+  }
   if (command.rfind("notice", 0) == 0) return NoticeCommand(*options);
   return WindowCommand(*options);
 }

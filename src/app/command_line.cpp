@@ -1,17 +1,57 @@
 #include "app/command_line.h"
 
+#include <utility>
+
+#include "text/encoding.h"
+
 namespace velmora::app {
+namespace {
+
+// The first rule the options break, or empty. Options only make sense together in these ways:
+// --close-product and --run shape a quiet run, --check is a run of its own, and --rollback
+// neither checks nor runs quietly.
+std::string UsageErrorOf(const CommandLine& line) {
+  if ((line.closeProduct || line.run) && !line.quiet) return "--close-product and --run need --quiet";
+  if (line.check && (line.quiet || line.rollback)) return "--check does not combine with --quiet or --rollback";
+  if (line.rollback && (line.quiet || line.handOff)) return "--rollback does not combine with --quiet or --handoff";
+  return {};
+}
+
+}  // namespace
 
 CommandLine ReadCommandLine(const std::vector<std::string>& arguments) {
   CommandLine line;
+  const std::pair<const char*, bool CommandLine::*> options[] = {
+      {kRollbackOption, &CommandLine::rollback}, {kHandOffOption, &CommandLine::handOff},
+      {kQuietOption, &CommandLine::quiet},       {kCheckOption, &CommandLine::check},
+      {kCloseProductOption, &CommandLine::closeProduct}, {kRunOption, &CommandLine::run},
+  };
+  bool repeated = false;
+  bool otherArgument = false;
   for (const std::string& argument : arguments) {
-    if (argument == kRollbackOption) {
-      line.rollback = true;
-    } else {
-      line.handOff = true;
+    bool reserved = false;
+    for (const auto& [name, flag] : options) {
+      if (argument != name) continue;
+      repeated = repeated || line.*flag;
+      line.*flag = true;
+      reserved = true;
     }
+    otherArgument = otherArgument || !reserved;
   }
+  if (repeated) line.usageError = "an option is given twice";
+  if (line.usageError.empty()) line.usageError = UsageErrorOf(line);
+  // Any other argument is the product's request to read its hand-off file, as it always was.
+  line.handOff = line.handOff || otherArgument;
   return line;
+}
+
+std::string ArgumentsForLog(const std::vector<std::string>& arguments) {
+  std::string text;
+  for (const std::string& argument : arguments) {
+    if (!text.empty()) text += ' ';
+    text += '"' + text::NarrowToUtf8(argument) + '"';
+  }
+  return text.empty() ? "none" : text;
 }
 
 }  // namespace velmora::app

@@ -78,7 +78,7 @@ void SingleInstanceGuard(std::string& eventName, const GuardOptions& options, pl
       }
     }
   }
-  system.EndProcess();
+  system.EndProcess(options.exitCode);
 }
 
 }  // namespace velmora::app

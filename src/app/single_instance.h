@@ -16,6 +16,7 @@ struct GuardOptions {
   std::uint32_t noticeStyle = 0;
   bool activateExisting = false;
   std::function<void()> beforeExit;  // may be empty
+  std::uint32_t exitCode = 0;        // the exit code of a copy that finds another one running
 };
 
 // How long the guard looks for the running copy's window.
@@ -24,7 +25,7 @@ inline constexpr std::int32_t kActivationSearchMs = 100;
 // Returns when no other copy runs (this copy is then marked as running). Otherwise, the event of
 // `eventName` already exists: calls beforeExit, shows the notice, brings the running copy's window
 // to the front (restoring it when minimised) as the options ask, and ends the process with exit
-// code 0 (with a fake system whose EndProcess returns, the guard returns after it).
+// code `exitCode` (with a fake system whose EndProcess returns, the guard returns after it).
 // An empty `eventName` is replaced by the default name, written back into the variable.
 // Runs on the main thread before any window exists.
 void SingleInstanceGuard(std::string& eventName, const GuardOptions& options = {},

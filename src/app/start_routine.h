@@ -17,13 +17,17 @@ using ShowWindowFunction = std::function<bool(const platform::WindowDesign&, con
 // followed directly by the executable's file name: "C:\App\Updater.exe" gives "C:\AppUpdater.exe".
 std::string InstanceName(const std::string& executablePath);
 
-// Guards against a second copy (which ends here, after bringing the first copy's window to the
-// front), finishes a commit that an earlier run left unfinished (app/start_recovery.h; when it
-// cannot be finished the program ends there), then either restores the previous release
-// (--rollback, app/rollback_command.h) or sets FetchFromServer from the arguments (none: fetch
-// from the server; any other than a reserved option: read the hand-off file) and shows the update
-// window until it is closed. `arguments` exclude the program's path.
-// Returns the exit code, 0; a window that cannot be created is not an error. Main thread only.
+// Reads the command line (app/command_line.h; options that do not combine end the run at once with
+// the usage error code), starts the run's log, guards against a second copy (which ends here,
+// after bringing the first copy's window to the front, or at once when unattended), finishes a
+// commit that an earlier run left unfinished (app/start_recovery.h; when it cannot be finished the
+// run ends there), stops when the administrator's policy disables updates, then either restores
+// the previous release (--rollback, app/rollback_command.h) or sets FetchFromServer from the
+// arguments (none: fetch from the server; --handoff or any other than a reserved option: read the
+// hand-off file) and runs --check, --quiet (app/unattended_run.h) or the update window until it is
+// closed. `arguments` exclude the program's path.
+// Returns the exit code (docs/managed.md; always 0 with the window); a window that cannot be
+// created is not an error. Main thread only.
 int StartRoutine(const std::vector<std::string>& arguments,
                  platform::InstanceServices& system = platform::PlatformInstanceServices(),
                  const ShowWindowFunction& showWindow = platform::ShowModalWindow);

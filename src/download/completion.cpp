@@ -6,7 +6,6 @@
 #include "notify/task_notice.h"
 #include "platform/shell.h"
 #include "platform/update_window.h"
-#include "state/process_control.h"
 #include "state/program_state.h"
 #include "text/encoding.h"
 #include "update/program_end.h"
@@ -19,6 +18,8 @@ namespace {
 constexpr std::int32_t kSuccessNoticeKind = 3;
 constexpr std::int32_t kPartialNoticeKind = 5;
 constexpr std::int32_t kTimeOutNoticeKind = 2;
+
+using update::RunOutcome;
 
 // Bytes that have arrived through every row's task so far; read each tick.
 std::int64_t ArrivedBytes(const state::ProgramState& state) {
@@ -48,14 +49,32 @@ std::int32_t CommitRelease(state::ProgramState& state) {
   return failed;
 }
 
+// Every row has ended: the release goes in when all of them succeeded and none waits for a file
+// that the running product holds.
+RunEnd EndOfRows(state::ProgramState& state) {
+  const std::int32_t failed = state.counters.failed.load();
+  const std::int32_t deferred = state.counters.deferred.load();
+  if (failed > 0) {
+    update::AppendToRunLog(update::RunDirectory(), std::to_string(failed) + " of " + std::to_string(state.entryCount) +
+                                                       " files failed; nothing installed");
+    return {RunOutcome::FilesFailed, failed, false};
+  }
+  if (deferred > 0) {
+    update::AppendToRunLog(update::RunDirectory(), std::to_string(deferred) +
+                                                       " files are held by the running product; nothing installed, "
+                                                       "the verified downloads wait for the next run");
+    return {RunOutcome::Deferred, 0, false};
+  }
+  const std::int32_t refused = CommitRelease(state);
+  if (refused == 0) return {RunOutcome::Updated, 0, false};
+  // Targets that could not be replaced: held by a program that this run may not end, or by one
+  // that is not the product.
+  return {state.mode.closeProduct ? RunOutcome::FilesFailed : RunOutcome::Deferred, refused, false};
+}
+
 }  // namespace
 
-void CheckCompletion() {
-  // The window is closing: the run is abandoned, and no notice may hold the window up.
-  if (StopRequested()) {
-    platform::CurrentUpdateWindow().SetTimerInterval(0);
-    return;
-  }
+std::optional<RunEnd> CompletionTick() {
   state::ProgramState& state = state::State();
   state::DownloadCounters& counters = state.counters;
 
@@ -65,35 +84,46 @@ void CheckCompletion() {
   if (arrived - state.arrivedAtLastCheck < kStalledBytesPerTick) counters.checkTicks.fetch_add(1);
   state.arrivedAtLastCheck = arrived;
 
-  const std::int32_t succeeded = counters.succeeded.load();
-  std::int32_t failed = counters.failed.load();
-  if (succeeded + failed == state.entryCount) {
-    StopTimer("更新完成");
-    // A failed row leaves every product file as it was: the staged files wait for the next run.
-    if (failed <= 0) failed = CommitRelease(state);
-    if (failed <= 0) {
-      const std::int32_t answer = notify::ShowNotice(kSuccessNoticeKind, text::Utf8ToNarrow("更新完成"),
-                                                     text::Utf8ToNarrow("[确定]运行软件 [取消]退出更新"));
-      if (answer == notify::kIdOk) LaunchProduct();
-      update::EndProgram();
-    }
-    update::AppendToRunLog(update::RunDirectory(), std::to_string(failed) + " of " + std::to_string(state.entryCount) +
-                                                       " files failed; nothing installed");
-    notify::ShowNotice(kPartialNoticeKind, text::Utf8ToNarrow("更新完成"),
-                       text::Utf8ToNarrow("有") + std::to_string(failed) + text::Utf8ToNarrow("个文件下载失败"));
-    update::EndProgram();
-  }
+  if (counters.succeeded.load() + counters.failed.load() == state.entryCount) return EndOfRows(state);
   if (counters.checkTicks.load() >= static_cast<std::int64_t>(state.entryCount) * kTicksPerEntry) {
     counters.checkTicks.store(0);
+    update::AppendToRunLog(update::RunDirectory(), "the downloads stopped advancing; nothing installed");
+    return RunEnd{RunOutcome::FilesFailed, state.entryCount - counters.succeeded.load(), true};
+  }
+  return std::nullopt;
+}
+
+void CheckCompletion() {
+  // The window is closing: the run is abandoned, and no notice may hold the window up.
+  if (StopRequested()) {
+    platform::CurrentUpdateWindow().SetTimerInterval(0);
+    return;
+  }
+  const std::optional<RunEnd> end = CompletionTick();
+  if (!end) return;
+  if (end->timedOut) {
     StopTimer(nullptr);
     notify::ShowNotice(kTimeOutNoticeKind, text::Utf8ToNarrow("更新失败"), text::Utf8ToNarrow("更新失败，连接超时"));
-    update::EndProgram();
+    update::EndProgram(end->outcome);
   }
+  StopTimer("更新完成");
+  if (end->outcome == RunOutcome::Updated) {
+    const std::int32_t answer = notify::ShowNotice(kSuccessNoticeKind, text::Utf8ToNarrow("更新完成"),
+                                                   text::Utf8ToNarrow("[确定]运行软件 [取消]退出更新"));
+    if (answer == notify::kIdOk) LaunchProduct();
+    update::EndProgram(end->outcome);
+  }
+  notify::ShowNotice(kPartialNoticeKind, text::Utf8ToNarrow("更新完成"),
+                     text::Utf8ToNarrow("有") + std::to_string(end->failedRows) + text::Utf8ToNarrow("个文件下载失败"));
+  update::EndProgram(end->outcome);
 }
 
 void LaunchProduct() {
-  RunElevated(update::RunDirectory() + "\\" + state::State().launchTarget, "");
-  update::EndProgram();
+  const std::string product = update::RunDirectory() + "\\" + state::State().launchTarget;
+  const bool started = RunElevated(product, "");
+  update::AppendToRunLog(update::RunDirectory(),
+                         std::string(started ? "started " : "could not start ") + text::NarrowToUtf8(product));
+  update::EndProgram(RunOutcome::Updated);
 }
 
 bool RunElevated(const std::string& file, const std::string& parameters) {

@@ -106,6 +106,7 @@ DownloadResult DownloadTask::Download(const std::string& url, const std::string&
   openedLocalFile_ = false;
   lengthRefused_ = false;
   networkBytes_ = -1;
+  SetLastAnswer(0, 0);
   const std::unique_ptr<platform::InternetSession> session = OpenDownloadSession();
   if (!session) return DownloadResult::InternetOpenFailed;
 
@@ -116,7 +117,11 @@ DownloadResult DownloadTask::Download(const std::string& url, const std::string&
   // that the file is closed first: every return below releases all three in that order.
   const std::unique_ptr<platform::StreamedRequest> request =
       session->OpenUrl(url, headers, platform::kDownloadRequestFlags);
-  if (!request) return DownloadResult::UrlOpenFailed;
+  if (!request) {
+    SetLastAnswer(0, session->LastErrorCode());
+    return DownloadResult::UrlOpenFailed;
+  }
+  SetLastAnswer(request->StatusCode(), 0);
 
   contentLength_ = 0;
   position_ = 0;

@@ -95,6 +95,15 @@ class DownloadTask {
   // ArrivedBytes: a file filled from the disk is moving too.
   void AddArrivedBytes(std::int64_t bytes) { arrived_.fetch_add(bytes, std::memory_order_relaxed); }
 
+  // For the log: the status of the last answer (0: none arrived), and the system's error code when
+  // the last request could not be opened (0: none, or not known).
+  std::int32_t LastHttpStatus() const { return lastHttpStatus_; }
+  std::uint32_t LastErrorCode() const { return lastErrorCode_; }
+  void SetLastAnswer(std::int32_t httpStatus, std::uint32_t errorCode) {
+    lastHttpStatus_ = httpStatus;
+    lastErrorCode_ = errorCode;
+  }
+
   // The last Download opened (and so created or changed) its local file.
   bool OpenedLocalFile() const { return openedLocalFile_; }
 
@@ -143,6 +152,8 @@ class DownloadTask {
   bool lengthRefused_ = false;
   bool exclusiveFile_ = false;
   bool openedLocalFile_ = false;
+  std::int32_t lastHttpStatus_ = 0;
+  std::uint32_t lastErrorCode_ = 0;
   std::atomic<std::int64_t> arrived_{0};
 };
 

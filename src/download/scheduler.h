@@ -36,6 +36,14 @@ using WorkerRoutine = void (*)(std::int32_t row);
 void StartDownloads(WorkerRoutine worker);
 void StartDownloads();
 
+// The parts of StartDownloads, for a run without a window. ResetRunCounters: no stop requested,
+// every counter 0. FreeLaunchTarget: ends the running product (the program launched at the end)
+// when the run may end it. StartRows: starts a worker per row in order, at most
+// kMaxRunningWorkers at a time, returning when the last has been started or a stop was requested.
+void ResetRunCounters();
+void FreeLaunchTarget();
+void StartRows(WorkerRoutine worker);
+
 // Row `row`'s worker (1-based). Counts the row exactly once, as succeeded or failed.
 void RunWorker(std::int32_t row);
 

@@ -2,6 +2,7 @@
 
 #include "platform/release_services.h"
 #include "platform/thread.h"
+#include "state/program_state.h"
 #include "text/encoding.h"
 
 namespace velmora::install {
@@ -103,6 +104,8 @@ bool ReleaseFile(const std::string& name, const std::string& path) {
 TargetState FreeTarget(const std::string& target, const std::function<void(int attempt)>& stillHeld) {
   if (!IsExistingFile(target)) return TargetState::Missing;
   if (!IsLocked(target)) return TargetState::Free;
+  // A run that may not end the product (quiet, without --close-product) only looks.
+  if (!state::State().mode.closeProduct) return TargetState::Held;
   const std::string name = FileNameOfPath(target, true);
   for (int attempt = 1; attempt <= kReleaseAttempts; ++attempt) {
     ReleaseFile(name, target);

@@ -29,7 +29,8 @@ enum class TargetState {
 // all of them made, each ending the processes whose executable is the target (ReleaseFile); the
 // calling thread processes its window messages while it waits. `stillHeld(attempt)` is called after
 // each attempt that left the target held. A target that is free at the first look is not looked at
-// again.
+// again. In a run that may not end the product (state::RunMode::closeProduct false) a held target
+// is reported held at once, and nothing is ended.
 TargetState FreeTarget(const std::string& target, const std::function<void(int attempt)>& stillHeld = {});
 
 // The path names an existing file that is not a directory.

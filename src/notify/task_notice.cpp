@@ -1,5 +1,6 @@
 #include "notify/task_notice.h"
 
+#include "state/program_state.h"
 #include "text/encoding.h"
 
 namespace velmora::notify {
@@ -75,6 +76,9 @@ std::int32_t TaskNotice(std::int32_t kind, const std::string& title, const std::
   const std::optional<platform::TaskDialogRequest> request = BuildNoticeRequest(
       kind, title, mainInstruction, content, owner, verification != nullptr ? verification->text : std::string());
   if (!request) return kNothingShown;
+  // A quiet or --check run has nobody at the screen: it reports through its exit code and log.
+  const state::RunMode& mode = state::State().mode;
+  if (mode.quiet || mode.checkOnly) return kNothingShown;
   const platform::TaskDialogResult result = platform::CurrentTaskDialogPresenter().Show(*request);
   if (verification != nullptr && request->verification) verification->checked = result.verificationChecked;
   return result.button;

@@ -37,7 +37,8 @@ struct VerificationCheck {
 
 // Shows a notice of `kind` and returns the identifier of the button that closed it (kIdOk,
 // kIdCancel, kIdYes, kIdNo), or kNothingShown for an unknown kind or a dialog that could not be
-// shown. Closing the dialog with its close box counts as Cancel. `owner` 0: no owner. For kind 8,
+// shown; nothing is ever shown in a quiet or --check run (state::RunMode). Closing the dialog with
+// its close box counts as Cancel. `owner` 0: no owner. For kind 8,
 // `verification` supplies the check box (an empty label when null) and receives its state.
 std::int32_t TaskNotice(std::int32_t kind, const std::string& title, const std::string& mainInstruction,
                         const std::string& content, platform::WindowHandle owner = 0,

@@ -41,8 +41,8 @@ class InstanceServices {
   // Makes the window (of any thread or process) the active one; the platform's result.
   virtual bool ActivateWindow(WindowHandle window) = 0;
 
-  // Ends this process with exit code 0. Does not return on a real system.
-  virtual void EndProcess() = 0;
+  // Ends this process with `exitCode`. Does not return on a real system.
+  virtual void EndProcess(std::uint32_t exitCode) = 0;
 };
 
 // The system's services (Windows; the POSIX layer keeps its named events inside the process and

@@ -56,6 +56,9 @@ class InternetSession {
   // connection, a refused certificate, an invalid address).
   virtual std::unique_ptr<StreamedRequest> OpenUrl(const std::string& url, const std::string& headers,
                                                    std::uint32_t flags) = 0;
+  // The system's error code (WinINet's on Windows) of the last OpenUrl that returned null; 0 when
+  // not known.
+  virtual std::uint32_t LastErrorCode() { return 0; }
 };
 
 class StreamingHttp {

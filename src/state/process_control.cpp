@@ -11,9 +11,11 @@ std::atomic<TerminateFunction> replacement{nullptr};
 
 }  // namespace
 
-bool TerminateProcessById(std::uint32_t processId) {
-  if (const TerminateFunction terminate = replacement.load(std::memory_order_acquire)) return terminate(processId);
-  return platform::TerminateProcessWithCode(processId, 0);
+bool TerminateProcessById(std::uint32_t processId, std::uint32_t exitCode) {
+  if (const TerminateFunction terminate = replacement.load(std::memory_order_acquire)) {
+    return terminate(processId, exitCode);
+  }
+  return platform::TerminateProcessWithCode(processId, exitCode);
 }
 
 void ReplaceProcessTermination(TerminateFunction terminate) {

@@ -81,6 +81,9 @@ struct DownloadCounters {
   std::atomic<std::int32_t> succeeded{0};
   std::atomic<std::int32_t> failed{0};
   std::atomic<std::int32_t> running{0};
+  // Rows whose file was verified but whose target the running product holds, in a run that may
+  // not end the product: the release waits for the next run.
+  std::atomic<std::int32_t> deferred{0};
 
   DownloadCounters() = default;
   // Copies take each value as it stands (state resets only).
@@ -90,6 +93,7 @@ struct DownloadCounters {
     succeeded.store(other.succeeded.load());
     failed.store(other.failed.load());
     running.store(other.running.load());
+    deferred.store(other.deferred.load());
     return *this;
   }
 };
@@ -97,7 +101,16 @@ struct DownloadCounters {
 // Workers allowed to run at the same time.
 inline constexpr std::int32_t kMaxRunningWorkers = 2;
 
+// How this run was asked to behave (app/command_line.h, docs/managed.md).
+struct RunMode {
+  bool quiet = false;         // no window and no dialog; the run ends with its outcome's exit code
+  bool checkOnly = false;     // --check: the update check alone; the hand-off file stays
+  bool closeProduct = true;   // running copies of the product may be ended to free their files
+  bool runProduct = false;    // quiet: start the product after a successful update
+};
+
 struct ProgramState {
+  RunMode mode;
   UpdateList updateList;
   TaskList taskList;
   std::string launchTarget;             // the manifest's "run" value, relative to the run directory

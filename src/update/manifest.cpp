@@ -21,11 +21,14 @@
 #include "update/rolled_back_release.h"
 #include "update/staging_files.h"
 #include "update/run_directory.h"
+#include "update/run_log.h"
+#include "update/run_outcome.h"
 
 namespace velmora::update {
 namespace {
 
 constexpr std::int32_t kFailureNoticeKind = 2;
+constexpr std::int32_t kProxyAuthenticationRequired = 407;
 
 const std::string& NoticeCaption() {
   static const std::string text = text::Utf8ToNarrow("获取Update文件列表失败");
@@ -57,21 +60,24 @@ const std::string& ExpiredContent() {
   return text;
 }
 
-[[noreturn]] void RefuseManifest(const std::string& content) {
+// Shows the refusal's notice (none in a quiet run), logs why and ends the run with `outcome`.
+[[noreturn]] void RefuseManifest(const std::string& content, RunOutcome outcome, const std::string& why) {
+  AppendToRunLog(RunDirectory(), "manifest refused: " + std::string(DescriptionOf(outcome)) + " (" + why + ")");
   notify::ShowNotice(kFailureNoticeKind, NoticeCaption(), content);
-  EndProgram();
+  EndProgram(outcome);
 }
 
 // Bytes up to the first zero byte.
 std::string TextOf(const std::string& bytes) { return bytes.substr(0, bytes.find('\0')); }
 
-// The server's answer, byte for byte; empty when there is none. An answer with an error status is
-// no manifest: the body of a 404 or 500 page must never be read as one (a JSON error page would
-// pass for "nothing to update").
-std::string FetchManifestBytes() {
-  const platform::HttpResponse response = platform::CurrentHttpClient().Get(ManifestUrl(), kManifestTimeoutMs);
-  if (!response.Succeeded()) return {};
-  return response.body;
+// Why an answer holds no manifest, for the log: an answer with an error status is no manifest
+// (the body of a 404 or 500 page must never be read as one: a JSON error page would pass for
+// "nothing to update").
+std::string WhyNoManifest(const platform::HttpResponse& response) {
+  if (!response.Received()) return "no answer";
+  if (response.status == kProxyAuthenticationRequired) return "HTTP 407: the proxy asked for credentials";
+  if (!response.Succeeded()) return "HTTP " + std::to_string(response.status);
+  return "HTTP " + std::to_string(response.status) + ", empty";
 }
 
 // The manifest's detached signature, fetched from beside it, is a signature of exactly `bytes` by
@@ -194,13 +200,34 @@ Manifest ReadManifest(const json::JsonDocument& document) {
   return manifest;
 }
 
+struct Staleness {
+  const std::string* content = nullptr;  // the refusal's notice content; null: not refused
+  RunOutcome outcome = RunOutcome::UpToDate;
+  std::string why;
+};
+
 // A manifest from the server is refused when it is older than one accepted before or has expired;
-// with a required key both members must be there. Returns the refusal's notice content, or null.
-const std::string* StalenessOf(const Manifest& manifest, bool keyRequired, const std::string& runDirectory) {
-  if (keyRequired && (!manifest.serial || !manifest.expires)) return &BadTextContent();
-  if (manifest.expires && UtcSecondsNow() >= *manifest.expires) return &ExpiredContent();
-  if (manifest.serial && *manifest.serial < ReadAcceptedSerial(runDirectory)) return &RolledBackContent();
-  return nullptr;
+// with a required key both members must be there.
+Staleness StalenessOf(const Manifest& manifest, bool keyRequired, const std::string& runDirectory) {
+  if (keyRequired && (!manifest.serial || !manifest.expires)) {
+    return {&BadTextContent(), RunOutcome::ManifestMalformed, "a signed manifest needs serial and expires"};
+  }
+  if (manifest.expires && UtcSecondsNow() >= *manifest.expires) {
+    return {&ExpiredContent(), RunOutcome::ManifestExpired, "expired " + UtcTimeText(*manifest.expires)};
+  }
+  const std::int64_t accepted = ReadAcceptedSerial(runDirectory);
+  if (manifest.serial && *manifest.serial < accepted) {
+    return {&RolledBackContent(), RunOutcome::ManifestTooOld,
+            "serial " + std::to_string(*manifest.serial) + " below " + std::to_string(accepted)};
+  }
+  return {};
+}
+
+// "manifest accepted: serial 7, expires 2027-01-01T00:00:00Z, signature valid, 12 entries"
+std::string AcceptanceLine(const Manifest& manifest, bool signatureChecked) {
+  return "manifest accepted: serial " + (manifest.serial ? std::to_string(*manifest.serial) : "none") +
+         ", expires " + (manifest.expires ? UtcTimeText(*manifest.expires) : "never") + ", signature " +
+         (signatureChecked ? "valid" : "not required") + ", " + std::to_string(manifest.entries.size()) + " entries";
 }
 
 // A manifest is applied whole or not at all: one path that leaves the run directory, or names the
@@ -254,38 +281,51 @@ std::int32_t LoadManifest() {
   const std::optional<std::string> key = RequiredManifestKey();
   std::string text;
   if (state.fetchFromServer) {
-    const std::string bytes = FetchManifestBytes();
-    if (TextOf(bytes).empty()) RefuseManifest(NoTextContent());
-    if (key && !IsSignedManifest(*key, bytes)) RefuseManifest(BadSignatureContent());
+    AppendToRunLog(runDirectory, "manifest: " + text::NarrowToUtf8(ManifestUrl()));
+    const platform::HttpResponse response = platform::CurrentHttpClient().Get(ManifestUrl(), kManifestTimeoutMs);
+    const std::string bytes = response.Succeeded() ? response.body : std::string();
+    if (TextOf(bytes).empty()) RefuseManifest(NoTextContent(), RunOutcome::ManifestUnreachable, WhyNoManifest(response));
+    if (key && !IsSignedManifest(*key, bytes)) {
+      RefuseManifest(BadSignatureContent(), RunOutcome::ManifestBadSignature, "no valid signature beside it");
+    }
     text = text::Utf8ToNarrow(TextOf(bytes));
   } else {
+    AppendToRunLog(runDirectory, "manifest: the hand-off file " + text::NarrowToUtf8(handOffFile));
     text = ReadHandOffText(handOffFile);
+    if (text.empty()) RefuseManifest(NoTextContent(), RunOutcome::ManifestUnreachable, "missing, unreadable or empty");
   }
-  if (text.empty()) RefuseManifest(NoTextContent());
 
   Manifest manifest;
   {
     json::JsonDocument document;
-    if (!document.Parse(text)) RefuseManifest(BadTextContent());
+    if (!document.Parse(text)) RefuseManifest(BadTextContent(), RunOutcome::ManifestMalformed, "not JSON");
     manifest = ReadManifest(document);
   }
-  if (!manifest.wellFormed || !StaysInRunDirectory(manifest)) RefuseManifest(BadTextContent());
+  if (!manifest.wellFormed) RefuseManifest(BadTextContent(), RunOutcome::ManifestMalformed, "a member out of form");
+  if (!StaysInRunDirectory(manifest)) {
+    RefuseManifest(BadTextContent(), RunOutcome::ManifestMalformed, "a path that leaves the run directory");
+  }
   // The product writes the hand-off file on this machine: its serial and expiry are not checked.
   if (state.fetchFromServer) {
-    if (const std::string* refusal = StalenessOf(manifest, key.has_value(), runDirectory)) RefuseManifest(*refusal);
+    if (const Staleness refusal = StalenessOf(manifest, key.has_value(), runDirectory); refusal.content != nullptr) {
+      RefuseManifest(*refusal.content, refusal.outcome, refusal.why);
+    }
     if (manifest.serial && *manifest.serial > ReadAcceptedSerial(runDirectory)) {
       StoreAcceptedSerial(runDirectory, *manifest.serial);
     }
   }
+  AppendToRunLog(runDirectory, AcceptanceLine(manifest, state.fetchFromServer && key.has_value()));
 
-  // The hand-off file is consumed by a manifest that was accepted; a missing file is no error.
-  platform::RemoveFile(handOffFile);
+  // The hand-off file is consumed by a manifest that was accepted; a missing file is no error. A
+  // --check run only looks: the update it reports must still be there for the run that makes it.
+  if (!state.mode.checkOnly) platform::RemoveFile(handOffFile);
 
   state.updateList.clear();
   state.launchTarget = std::move(manifest.run);
   state.releaseIdentity = ReleaseIdentity(manifest.entries);
   if (IsRolledBackRelease(runDirectory, state.releaseIdentity)) {
     // The user went back from this very release: it is not offered again.
+    AppendToRunLog(runDirectory, "the user rolled back from this release: it is not offered again");
     RemoveStagingFilesExcept(runDirectory, {});
     return 0;
   }
@@ -297,7 +337,9 @@ std::int32_t LoadManifest() {
   // chunks may serve any stale entry's new file (its old version, or a file moved within the release).
   FingerprintOptions options;
   const std::vector<state::UpdateEntry>& entries = manifest.entries;
-  if (std::any_of(entries.begin(), entries.end(), [](const state::UpdateEntry& e) { return e.delta.Present(); })) {
+  // A --check run downloads nothing, so it cuts nothing.
+  if (!state.mode.checkOnly &&
+      std::any_of(entries.begin(), entries.end(), [](const state::UpdateEntry& e) { return e.delta.Present(); })) {
     options.cutIntoChunks = [&entries](std::size_t i) { return entries[i].delta.Present(); };
   }
   std::vector<FileFingerprint> fingerprints = FingerprintFiles(localFiles, options);
@@ -313,6 +355,14 @@ std::int32_t LoadManifest() {
     }
   }
   KeepOnlyResumableStagingFiles(runDirectory, state.updateList);
+  std::vector<std::string> listed;
+  listed.reserve(state.updateList.size());
+  for (const state::UpdateEntry& entry : state.updateList) {
+    listed.push_back("listed: " + text::NarrowToUtf8(entry.path) + ", " +
+                     (entry.size >= 0 ? std::to_string(entry.size) + " bytes" : "size not given") +
+                     (entry.targetNotFound ? ", new" : ""));
+  }
+  AppendLinesToRunLog(runDirectory, listed);
   return static_cast<std::int32_t>(state.updateList.size());
 }
 

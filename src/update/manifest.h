@@ -40,9 +40,10 @@ std::string HandOffFile();
 // Text that is not JSON, or a manifest with a `path` or `run` that would leave the run directory:
 // "获取Update文件列表失败" / "错误代码：UpData数据错误". With a required key (docs/signing.md) also a
 // bad signature ("…UpData签名错误"), an expired manifest ("…UpData已过期") and a lower serial than
-// the highest accepted ("…UpData版本过旧"). Either way the process then ends with exit code
-// 0 and the program-wide state is left as it was. The hand-off file is deleted once a manifest has
-// been accepted, whichever source the manifest came from.
+// the highest accepted ("…UpData版本过旧"). Either way the run then ends with the refusal's outcome
+// (update/program_end.h; no notice in a quiet run), the reason is logged, and the program-wide
+// state is left as it was. The hand-off file is deleted once a manifest has been accepted,
+// whichever source the manifest came from, except by a --check run, which only looks.
 std::int32_t LoadManifest();
 
 }  // namespace velmora::update

@@ -1,12 +1,56 @@
 #include "update/run_log.h"
 
 #include <cstdio>
+#include <mutex>
 
 #include "platform/file.h"
+#include "platform/random_bytes.h"
+#include "platform/clock.h"
 #include "update/state_paths.h"
-#include "update/manifest_freshness.h"
 
 namespace velmora::update {
+namespace {
+
+// Appends and the setting aside never interleave within this process; only one updater runs at a
+// time (the single-instance guard), and a second copy writes at most a line or two.
+std::mutex& LogMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+std::string& CurrentRunId() {
+  static std::string id = "00000000";
+  return id;
+}
+
+}  // namespace
+
+void BeginRunLog() {
+  unsigned char bytes[4] = {};
+  if (!platform::FillRandomBytes(bytes, sizeof bytes)) {
+    // Still different from the runs around it, if not unpredictable.
+    const std::uint32_t tick = platform::TickCount();
+    for (std::size_t i = 0; i < sizeof bytes; ++i) bytes[i] = static_cast<unsigned char>(tick >> (8 * i));
+  }
+  char text[9];
+  std::snprintf(text, sizeof text, "%02x%02x%02x%02x", bytes[0], bytes[1], bytes[2], bytes[3]);
+  const std::lock_guard lock(LogMutex());
+  CurrentRunId() = text;
+}
+
+std::string RunId() {
+  const std::lock_guard lock(LogMutex());
+  return CurrentRunId();
+}
+
+std::string LogLinePrefix(const platform::LocalTime& time, const std::string& runId) {
+  const std::int32_t offset = time.utcOffsetMinutes < 0 ? -time.utcOffsetMinutes : time.utcOffsetMinutes;
+  char text[96];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d %c%02d:%02d ", time.year, time.month, time.day,
+                time.hour, time.minute, time.second, time.millisecond, time.utcOffsetMinutes < 0 ? '-' : '+',
+                offset / 60, offset % 60);
+  return text + runId + " ";
+}
 
 std::string UtcTimeText(std::int64_t seconds) {
   const std::int64_t days = (seconds >= 0 ? seconds : seconds - 86399) / 86400;
@@ -28,11 +72,31 @@ std::string UtcTimeText(std::int64_t seconds) {
   return text;
 }
 
-void AppendToRunLog(const std::string& runDirectory, const std::string& utf8Text) {
+void AppendLinesToRunLog(const std::string& runDirectory, const std::vector<std::string>& utf8Lines) {
+  if (utf8Lines.empty()) return;
+  const std::string path = runDirectory + kRunLogPath;
+  const std::lock_guard lock(LogMutex());
+  // A log that has reached its limit is set aside whole, so that no line is ever cut in two and the
+  // newest lines are always in update.log.
+  if (platform::FileLength(path) >= kRunLogLimit) platform::MoveFileReplacing(path, path + kPreviousLogSuffix);
   platform::OutputFile file;
-  if (!file.Open(runDirectory + kRunLogPath, platform::OutputFile::Mode::Append)) return;
-  const std::string line = UtcTimeText(UtcSecondsNow()) + " " + utf8Text + "\n";
-  file.Write(line.data(), line.size());
+  if (!file.Open(path, platform::OutputFile::Mode::Append)) return;
+  const std::string prefix = LogLinePrefix(platform::LocalTimeNow(), CurrentRunId());
+  std::string text;
+  for (const std::string& line : utf8Lines) {
+    const std::size_t start = text.size();
+    text += prefix + line;
+    // One event, one line: a text never breaks the line structure that readers rely on.
+    for (std::size_t i = start; i < text.size(); ++i) {
+      if (text[i] == '\n' || text[i] == '\r') text[i] = ' ';
+    }
+    text += '\n';
+  }
+  file.Write(text.data(), text.size());
+}
+
+void AppendToRunLog(const std::string& runDirectory, const std::string& utf8Text) {
+  AppendLinesToRunLog(runDirectory, {utf8Text});
 }
 
 }  // namespace velmora::update

@@ -46,7 +46,7 @@ void UpdateCheck() {
   if (state.entryCount < 1) {
     // The empty list is never offered for download.
     notify::TaskNotice(kFailureNoticeKind, notify::kNoticeTitle, NothingToUpdateCaption(), NothingToUpdateContent());
-    EndProgram();
+    EndProgram(RunOutcome::UpToDate);
   }
 
   for (int row = 1; row <= state.entryCount; ++row) {

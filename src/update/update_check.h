@@ -11,7 +11,7 @@ namespace velmora::update {
 //
 // Row r (from 1) of the grid shows: column 0 "r", column 1 the entry's `path`, column 2 a progress
 // cell at 0, column 3 "0 KB/s", column 7 "准备下载". With nothing to update it shows the notice
-// "更新失败" / "没有需要更新的文件" and ends the process with exit code 0; the manifest's own failures
+// "更新失败" / "没有需要更新的文件" (none in a quiet run) and ends the run as up to date; the manifest's own failures
 // end it inside LoadManifest.
 void UpdateCheck();
 

@@ -53,7 +53,7 @@ class FakeSystem : public platform::InstanceServices {
     calls.push_back("activate " + std::to_string(window));
     return true;
   }
-  void EndProcess() override { calls.push_back("end"); }
+  void EndProcess(std::uint32_t exitCode) override { calls.push_back("end " + std::to_string(exitCode)); }
 };
 
 GuardOptions Activating() {
@@ -75,7 +75,7 @@ TEST(SingleInstanceGuard, SecondCopyRestoresAndActivatesTheFirstThenEnds) {
   std::string name = "C:\\AppUpdater.exe";
   system.events.insert(EventObjectName(name));
   SingleInstanceGuard(name, Activating(), system);
-  EXPECT_EQ(system.calls, (std::vector<std::string>{"find 7 100 visible", "restore", "activate 70", "end"}));
+  EXPECT_EQ(system.calls, (std::vector<std::string>{"find 7 100 visible", "restore", "activate 70", "end 0"}));
   EXPECT_EQ(system.searchedName, "Updater.exe");
   EXPECT_EQ(system.excluded, 5u) << "the second copy must not find itself";
 }
@@ -86,13 +86,13 @@ TEST(SingleInstanceGuard, SecondCopyWithoutAWindowToActivateStillEnds) {
   system.events.insert(EventObjectName(name));
   system.otherProcess = 0;  // the first copy is not found: no window is searched
   SingleInstanceGuard(name, Activating(), system);
-  EXPECT_EQ(system.calls, std::vector<std::string>{"end"});
+  EXPECT_EQ(system.calls, std::vector<std::string>{"end 0"});
 
   system.calls.clear();
   system.otherProcess = 7;
   system.otherWindow = 0;  // found, but its window did not show up within the limit
   SingleInstanceGuard(name, Activating(), system);
-  EXPECT_EQ(system.calls, (std::vector<std::string>{"find 7 100 visible", "end"}));
+  EXPECT_EQ(system.calls, (std::vector<std::string>{"find 7 100 visible", "end 0"}));
 }
 
 TEST(SingleInstanceGuard, NoticeAndBeforeExitComeFirstWhenAsked) {
@@ -110,7 +110,7 @@ TEST(SingleInstanceGuard, NoticeAndBeforeExitComeFirstWhenAsked) {
   ASSERT_EQ(system.calls.size(), 2u);
   EXPECT_EQ(system.calls[0],
             "message " + text::Utf8ToNarrow("对不起,该进程已打开!") + "|" + text::Utf8ToNarrow("友情提醒:") + "|48");
-  EXPECT_EQ(system.calls[1], "end");
+  EXPECT_EQ(system.calls[1], "end 0");
 }
 
 TEST(EventObjectName, IsAValidNameThatOnlyTheSameExecutableShares) {

@@ -17,7 +17,9 @@ using state::State;
 using state::TaskRecord;
 using state::UpdateEntry;
 
-struct ProcessEnded {};
+struct ProcessEnded {
+  std::uint32_t exitCode = 0;
+};
 
 // Only what the start routine's guard needs: an event that exists or not; ending the process
 // unwinds the test instead.
@@ -36,7 +38,7 @@ class FakeSystem : public platform::InstanceServices {
   bool IsMinimised(platform::WindowHandle) override { return false; }
   void RestoreWindow(platform::WindowHandle) override {}
   bool ActivateWindow(platform::WindowHandle) override { return false; }
-  void EndProcess() override { throw ProcessEnded{}; }
+  void EndProcess(std::uint32_t exitCode) override { throw ProcessEnded{exitCode}; }
 };
 
 class StartRoutineTest : public ::testing::Test {
@@ -68,7 +70,7 @@ TEST_F(StartRoutineTest, InstanceNameJoinsDirectoryAndFileNameWithoutSeparator) 
 TEST_F(StartRoutineTest, ArgumentsDecideWhereTheManifestComesFrom) {
   using Arguments = std::vector<std::string>;
   for (const auto& [arguments, fetch] :
-       {std::pair{Arguments{}, true}, {Arguments{"x"}, false}, {Arguments{"a", "--b", "c"}, false}, {Arguments{"--quiet"}, false}}) {
+       {std::pair{Arguments{}, true}, {Arguments{"x"}, false}, {Arguments{"a", "--b", "c"}, false}, {Arguments{"--quieter"}, false}}) {
     FakeSystem system;
     State().fetchFromServer = !fetch;
     EXPECT_EQ(StartRoutine(arguments, system, showWindow), 0);

@@ -22,9 +22,13 @@ namespace velmora::update::testing {
 
 // Thrown by the process-termination double, so that a test gets control back where the program
 // would have ended.
-struct ProgramEnded {};
+struct ProgramEnded {
+  std::uint32_t exitCode = 0;
+};
 
-inline bool ThrowInsteadOfTerminating(std::uint32_t /*processId*/) { throw ProgramEnded{}; }
+inline bool ThrowInsteadOfTerminating(std::uint32_t /*processId*/, std::uint32_t exitCode) {
+  throw ProgramEnded{exitCode};
+}
 
 // Everything the doubles saw, in order, as short lines ("get <url> <timeout>", "notice ...",
 // "button off", "row 1 1", "text 1 3 0 KB/s", ...). Texts are shown as UTF-8.

@@ -33,7 +33,7 @@ class ProcessLocalInstanceServices final : public InstanceServices {
   bool IsMinimised(WindowHandle) override { return false; }
   void RestoreWindow(WindowHandle) override {}
   bool ActivateWindow(WindowHandle) override { return false; }
-  void EndProcess() override { TerminateProcessWithCode(0, 0); }
+  void EndProcess(std::uint32_t exitCode) override { TerminateProcessWithCode(0, exitCode); }
 
  private:
   std::mutex mutex_;

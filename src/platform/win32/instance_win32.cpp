@@ -94,7 +94,7 @@ class SystemInstanceServices final : public InstanceServices {
     return activated;
   }
 
-  void EndProcess() override { TerminateProcessWithCode(0, 0); }
+  void EndProcess(std::uint32_t exitCode) override { TerminateProcessWithCode(0, exitCode); }
 };
 
 }  // namespace

@@ -1,0 +1,36 @@
+// The administrator's policy for the updater, read from the machine's settings:
+// HKEY_LOCAL_MACHINE\Software\Policies\Velmora\Update on Windows (docs/managed.md lists the
+// values). Other systems have no such place: there the policy is always the default, unless a
+// test replaces the source.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+namespace velmora::platform {
+
+// The registry key below HKEY_LOCAL_MACHINE, and its values.
+inline constexpr char kPolicyKey[] = "Software\\Policies\\Velmora\\Update";
+inline constexpr char kDisableUpdatesValue[] = "DisableUpdates";
+
+struct UpdatePolicy {
+  // DisableUpdates as set (REG_DWORD); empty when the value is missing or not a DWORD.
+  std::optional<std::uint32_t> disableUpdates;
+};
+
+class PolicySource {
+ public:
+  virtual ~PolicySource() = default;
+  virtual UpdatePolicy Read() = 0;
+};
+
+// The machine's policy, or the replacement's. Thread-safe.
+UpdatePolicy ReadUpdatePolicy();
+
+// Tests: `source` (not owned) answers ReadUpdatePolicy from now on; null restores the system's.
+void ReplacePolicySource(PolicySource* source);
+
+// The system's own policy.
+UpdatePolicy PlatformUpdatePolicy();
+
+}  // namespace velmora::platform

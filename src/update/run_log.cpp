@@ -80,7 +80,12 @@ void AppendLinesToRunLog(const std::string& runDirectory, const std::vector<std:
   // newest lines are always in update.log.
   if (platform::FileLength(path) >= kRunLogLimit) platform::MoveFileReplacing(path, path + kPreviousLogSuffix);
   platform::OutputFile file;
-  if (!file.Open(path, platform::OutputFile::Mode::Append)) return;
+  if (!file.Open(path, platform::OutputFile::Mode::Append)) {
+    // A product folder without its Bin\Config yet still gets its log.
+    platform::CreateDirectoryAt(runDirectory + "\\Bin");
+    platform::CreateDirectoryAt(runDirectory + "\\Bin\\Config");
+    if (!file.Open(path, platform::OutputFile::Mode::Append)) return;
+  }
   const std::string prefix = LogLinePrefix(platform::LocalTimeNow(), CurrentRunId());
   std::string text;
   for (const std::string& line : utf8Lines) {

@@ -2,12 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include "text/encoding.h"
+
 namespace velmora::app {
 namespace {
 
+using Arguments = std::vector<std::string>;
+
 TEST(CommandLine, OnlyReservedOptionsKeepTheirMeaningAnyOtherArgumentSelectsTheHandOffFile) {
   struct Case {
-    std::vector<std::string> arguments;
+    Arguments arguments;
     bool rollback;
     bool handOff;
   };
@@ -17,13 +21,48 @@ TEST(CommandLine, OnlyReservedOptionsKeepTheirMeaningAnyOtherArgumentSelectsTheH
       {{"x"}, false, true},
       {{"--unknown"}, false, true},
       {{"--ROLLBACK"}, false, true},  // options are exact words
+      {{"--Quiet"}, false, true},
+      {{"--quiet=1"}, false, true},
       {{"--rollback", "handoff"}, true, true},
+      {{"--handoff"}, false, true},
   };
   for (const Case& c : cases) {
     const CommandLine line = ReadCommandLine(c.arguments);
     EXPECT_EQ(line.rollback, c.rollback) << c.arguments.size();
     EXPECT_EQ(line.handOff, c.handOff) << c.arguments.size();
+    EXPECT_EQ(line.usageError, "") << c.arguments.size();
+    EXPECT_FALSE(line.Unattended());
   }
+}
+
+TEST(CommandLine, QuietOptionsCombineWithTheHandOffInAnyOrder) {
+  const CommandLine fromServer = ReadCommandLine({"--quiet", "--run", "--close-product"});
+  EXPECT_TRUE(fromServer.quiet && fromServer.run && fromServer.closeProduct && fromServer.Unattended());
+  EXPECT_FALSE(fromServer.handOff);
+  EXPECT_EQ(fromServer.usageError, "");
+
+  const CommandLine handOff = ReadCommandLine({"--handoff", "--quiet"});
+  EXPECT_TRUE(handOff.quiet && handOff.handOff);
+  // The product's own argument, whatever it is, still means its hand-off file.
+  EXPECT_TRUE(ReadCommandLine({"--quiet", "product-arg"}).handOff);
+
+  const CommandLine check = ReadCommandLine({"product-arg", "--check"});
+  EXPECT_TRUE(check.check && check.handOff && check.Unattended());
+  EXPECT_EQ(check.usageError, "");
+}
+
+TEST(CommandLine, OptionsThatDoNotCombineAreAUsageError) {
+  for (const Arguments& arguments :
+       {Arguments{"--run"}, Arguments{"--close-product"}, Arguments{"--check", "--quiet"},
+        Arguments{"--check", "--run"}, Arguments{"--check", "--rollback"}, Arguments{"--rollback", "--quiet"},
+        Arguments{"--rollback", "--handoff"}, Arguments{"--quiet", "--quiet"}, Arguments{"--handoff", "--handoff"}}) {
+    EXPECT_NE(ReadCommandLine(arguments).usageError, "") << arguments[0] << " " << arguments.back();
+  }
+}
+
+TEST(CommandLine, ArgumentsAreQuotedForTheLogInUtf8) {
+  EXPECT_EQ(ArgumentsForLog({}), "none");
+  EXPECT_EQ(ArgumentsForLog({"--quiet", text::Utf8ToNarrow("中文 名")}), "\"--quiet\" \"中文 名\"");
 }
 
 }  // namespace

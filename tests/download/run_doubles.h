@@ -73,11 +73,12 @@ class DownloadRunTest : public update::testing::UpdateCheckTest {
                      std::ios::binary);
     return in ? std::string(std::istreambuf_iterator<char>(in), {}) : std::string("<none>");
   }
-  // Every file below the run directory, relative, "/"-separated.
+  // Every file below the run directory but the run log, relative, "/"-separated.
   std::vector<std::string> Files() const {
     std::vector<std::string> files;
     for (const auto& item : std::filesystem::recursive_directory_iterator(runDirectory.Path())) {
-      if (item.is_regular_file()) files.push_back(std::filesystem::relative(item.path(), runDirectory.Path()).generic_string());
+      const std::string name = std::filesystem::relative(item.path(), runDirectory.Path()).generic_string();
+      if (item.is_regular_file() && name != "Bin/Config/update.log") files.push_back(name);
     }
     std::sort(files.begin(), files.end());
     return files;

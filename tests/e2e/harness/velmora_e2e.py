@@ -362,7 +362,9 @@ KEPT_RELEASE_NEW = CONFIG_DIR + "/PreviousRelease.new"  # only during a commit
 KEPT_RELEASE_OLD = CONFIG_DIR + "/PreviousRelease.old"  # only during a commit
 ROLLED_BACK = CONFIG_DIR + "/rolled-back.txt"
 UPDATE_LOG = CONFIG_DIR + "/update.log"
-UPDATE_STATE = (JOURNAL, JOURNAL_TEMP, KEPT_RELEASE, KEPT_RELEASE_NEW, KEPT_RELEASE_OLD, ROLLED_BACK, UPDATE_LOG)
+UPDATE_LOG_PREVIOUS = UPDATE_LOG + ".1"               # the log set aside when it reached 1 MiB
+UPDATE_STATE = (JOURNAL, JOURNAL_TEMP, KEPT_RELEASE, KEPT_RELEASE_NEW, KEPT_RELEASE_OLD, ROLLED_BACK, UPDATE_LOG,
+                UPDATE_LOG_PREVIOUS)
 # What only a commit in progress may leave.
 COMMIT_STATE = (JOURNAL, JOURNAL_TEMP, KEPT_RELEASE_NEW, KEPT_RELEASE_OLD)
 

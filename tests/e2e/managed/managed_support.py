@@ -189,9 +189,10 @@ class ManagedTestCase(WholeReleaseTestCase):
         self.assertEqual(windows_titles(run.windows), [], f"the updater ({' '.join(run.arguments)}) showed a "
                                                           f"window or a task dialog")
 
-    def assert_logged(self, run, mode, paths=()):
+    def assert_logged(self, run, mode, paths=(), manifest=None):
         """The run's lines: one fresh identifier, the start first (its mode and every argument), a line
-        for each of `paths` (manifest paths), the exit code last."""
+        for each of `paths` (manifest paths), the exit code last. `manifest` True: a line between
+        them gives the manifest's outcome; False: none speaks of a manifest (none was looked at)."""
         self.assertIsNotNone(run.lines, f"the run's lines must share one identifier, and no other run may "
                                          f"write meanwhile:\n{run_log.describe(run.new_lines)}")
         lines = run.lines
@@ -206,6 +207,10 @@ class ManagedTestCase(WholeReleaseTestCase):
             self.assertTrue(run_log.lines_of_path(lines, path), f"no line names {path}:\n{text}")
         self.assertEqual(run_log.exit_code_of(lines), run.code,
                          f"the last line must be the exit code {run.code}:\n{text}")
+        if manifest is not None:
+            about_manifest = [line for line in lines[1:-1] if "manifest" in line.text.lower()]
+            self.assertEqual(bool(about_manifest), manifest,
+                             f"{'no' if manifest else 'a'} line speaks of the manifest:\n{text}")
         return lines
 
     def assert_row_line(self, lines, path, *numbers):

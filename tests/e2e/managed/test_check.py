@@ -66,7 +66,7 @@ class CheckTest(ManagedTestCase):
         self.assertEqual((files, at_least, size), (2, False, len(product["new"]) + len(library["new"])), run.output)
         self.assertEqual(names, ["\\Velmora.exe", "\\Bin\\中文 名.dll"])
         self.assert_nothing_fetched(run_dir, run, entries, hand_off)
-        self.assert_logged(run, "check", [product["path"], library["path"]])
+        self.assert_logged(run, "check", [product["path"], library["path"]], manifest=True)
 
         # An entry without a size: the count is what the others list, and says "at least"; a file
         # the release adds is waiting too.
@@ -80,7 +80,7 @@ class CheckTest(ManagedTestCase):
         self.assertEqual((files, at_least, size), (3, True, len(product["new"]) + len(added["new"])), run.output)
         self.assertEqual(names, ["\\Velmora.exe", "\\Bin\\中文 名.dll", "\\Bin\\Plugins\\新增 插件.dat"])
         self.assert_nothing_fetched(run_dir, run, entries, hand_off)
-        self.assert_logged(run, "check")
+        self.assert_logged(run, "check", manifest=True)
 
     def test_up_to_date(self):
         run_dir = self.make_run_directory()
@@ -91,7 +91,7 @@ class CheckTest(ManagedTestCase):
         self.assert_exit(run, UP_TO_DATE)
         self.assertEqual(run.output, b"up to date\n")
         self.assert_nothing_fetched(run_dir, run, entries, hand_off)
-        self.assert_logged(run, "check")
+        self.assert_logged(run, "check", manifest=True)
 
 
 if __name__ == "__main__":

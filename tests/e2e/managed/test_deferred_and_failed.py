@@ -38,7 +38,7 @@ class DeferredAndFailedTest(ManagedTestCase):
         self.assert_staged_whole(entries)
         self.assertEqual(sorted(e2e.staging_leftovers(run_dir.path)), sorted(map(e2e.staging_path, entries)))
         self.assertEqual(e2e.commit_state_left(run_dir.path), [])
-        lines = self.assert_logged(run, "quiet", [e["path"] for e in entries])
+        lines = self.assert_logged(run, "quiet", [e["path"] for e in entries], manifest=True)
         for entry in entries:
             self.assert_row_line(lines, entry["path"], len(entry["new"]), 200)
 
@@ -54,7 +54,7 @@ class DeferredAndFailedTest(ManagedTestCase):
         self.assert_no_leftovers(run_dir)
         self.assert_kept(run_dir, entries)
         self.assertEqual(e2e.stand_in_starts(product), [record], "the product was started without --run")
-        lines = self.assert_logged(run, "quiet", [e["path"] for e in entries])
+        lines = self.assert_logged(run, "quiet", [e["path"] for e in entries], manifest=True)
         for entry in entries:
             self.assert_row_line(lines, entry["path"], 0)  # nothing fetched
 
@@ -72,7 +72,7 @@ class DeferredAndFailedTest(ManagedTestCase):
         self.assert_no_leftovers(run_dir)
         self.assert_kept(run_dir, entries)
         self.assertEqual(e2e.stand_in_starts(product), [record], "the product was started again without --run")
-        lines = self.assert_logged(run, "quiet", [e["path"] for e in entries])
+        lines = self.assert_logged(run, "quiet", [e["path"] for e in entries], manifest=True)
         for entry in entries:
             self.assert_row_line(lines, entry["path"], len(entry["new"]), 200)
 
@@ -92,7 +92,7 @@ class DeferredAndFailedTest(ManagedTestCase):
         self.assert_staged_whole(entries[:-1])
         self.assertIsNone(self.staged(missing))
         self.assertEqual(e2e.commit_state_left(run_dir.path), [])
-        lines = self.assert_logged(run, "quiet", [e["path"] for e in entries])
+        lines = self.assert_logged(run, "quiet", [e["path"] for e in entries], manifest=True)
         self.assert_row_line(lines, missing["path"], 404)
         for entry in entries[:-1]:
             self.assert_row_line(lines, entry["path"], len(entry["new"]), 200)

@@ -78,7 +78,7 @@ class FromTheServerTest(ManagedTestCase):
         self.assert_nothing_shown(run)
         self.assert_wholly(entries, "new")
         self.assert_no_leftovers(run_dir)
-        lines = self.assert_logged(run, "quiet", [e["path"] for e in entries])
+        lines = self.assert_logged(run, "quiet", [e["path"] for e in entries], manifest=True)
         self.assertTrue(run_log.lines_naming(lines, e2e.manifest_origin() + MANIFEST_PATH),
                         f"no line names the manifest's address:\n{run_log.describe(lines)}")
         for entry in entries:
@@ -89,17 +89,17 @@ class FromTheServerTest(ManagedTestCase):
         self.assert_exit(run, UP_TO_DATE)
         self.assert_nothing_shown(run)
         self.assertEqual(self.requests_since(since), [])
-        self.assert_logged(run, "quiet")
+        self.assert_logged(run, "quiet", manifest=True)
         run = self.run_updater(run_dir, "--check")
         self.assert_exit(run, UP_TO_DATE)
         self.assertEqual(run.output, b"up to date\n")
-        self.assert_logged(run, "check")
+        self.assert_logged(run, "check", manifest=True)
 
         self.site.serve_manifest(None, None)
         run = self.run_updater(run_dir, "--quiet")
         self.assert_exit(run, UNREACHABLE)
         self.assert_nothing_shown(run)
-        lines = self.assert_logged(run, "quiet")
+        lines = self.assert_logged(run, "quiet", manifest=True)
         self.assertTrue([line for line in lines if run_log.has_number(line.text, 404)],
                         f"no line gives the manifest's HTTP status 404:\n{run_log.describe(lines)}")
 
@@ -143,7 +143,7 @@ class FromTheServerTest(ManagedTestCase):
             self.assertEqual(self.site.files.requests()[since:], [], "a file was fetched")
             self.assertEqual({r: run_dir_file(run_dir, r) for r in v1}, v1)
             self.assertEqual(e2e.staging_leftovers(run_dir.path), [])
-            lines = self.assert_logged(run, "quiet")
+            lines = self.assert_logged(run, "quiet", manifest=True)
             for word in words:
                 self.assertTrue([line for line in lines if word in line.text.lower()],
                                 f"no line says {word!r}:\n{run_log.describe(lines)}")
@@ -168,7 +168,7 @@ class FromTheServerTest(ManagedTestCase):
         self.assert_nothing_shown(run)
         self.assertEqual({r: run_dir_file(run_dir, r) for r in v2}, v2)
         self.assertEqual(run_dir_file(run_dir, SERIAL_FILE).strip(), b"200")
-        self.assert_logged(run, "quiet", ["\\Velmora.exe", "\\Bin\\界面\\皮肤 蓝色.dat"])
+        self.assert_logged(run, "quiet", ["\\Velmora.exe", "\\Bin\\界面\\皮肤 蓝色.dat"], manifest=True)
 
 
 def run_dir_file(run_dir, relative):

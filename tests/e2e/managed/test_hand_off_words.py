@@ -32,7 +32,7 @@ class HandOffWordsTest(ManagedTestCase):
                 self.wine.probe("close")
                 run = self.finish_run(run_dir, pending, bound=30)
                 self.assert_exit(run, 0)
-                self.assert_logged(run, "window", [entry["path"]])
+                self.assert_logged(run, "window", [entry["path"]], manifest=True)
                 self.assert_untouched([entry])
 
 

@@ -46,7 +46,7 @@ class PolicyTest(ManagedTestCase):
                 self.assert_nothing_shown(run)
                 self.assertEqual(run.output, b"")
                 self.assert_nothing_looked_at(run_dir, entry, hand_off)
-                self.assert_logged(run, mode)
+                self.assert_logged(run, mode, manifest=False)
 
         # The window mode: the notice, no window, then exit code 0.
         for arguments in [(), ("--from-product",)]:
@@ -68,7 +68,7 @@ class PolicyTest(ManagedTestCase):
                 self.assertEqual([w["title"] for w in run.windows], [e2e.NOTICE_TITLE],
                                  "only the notice may appear")
                 self.assert_nothing_looked_at(run_dir, entry, hand_off)
-                self.assert_logged(run, "window")
+                self.assert_logged(run, "window", manifest=False)
 
     def test_any_other_value_lets_updates_run(self):
         run_dir, entry, hand_off = self.stale_run_directory()
@@ -78,7 +78,7 @@ class PolicyTest(ManagedTestCase):
                 run = self.run_updater(run_dir, "--check", "--handoff")
                 self.assert_exit(run, UPDATE_WAITING)
                 self.assertTrue(run.output.startswith(b"update: 1 file"), run.output)
-                lines = self.assert_logged(run, "check")
+                lines = self.assert_logged(run, "check", manifest=True)
                 self.assertTrue(run_log.lines_of_path(lines, entry["path"]), run_log.describe(lines))
 
 

@@ -39,7 +39,7 @@ class QuietRunsTest(ManagedTestCase):
         self.assert_kept(run_dir, entries)
         self.assertEqual(e2e.commit_state_left(run_dir.path), [])
         self.assertEqual(e2e.stand_in_starts(product), [], "the product was started without --run")
-        lines = self.assert_logged(run, "quiet", [e["path"] for e in entries])
+        lines = self.assert_logged(run, "quiet", [e["path"] for e in entries], manifest=True)
         for entry in entries:
             self.assert_row_line(lines, entry["path"], len(entry["new"]), 200)
 
@@ -50,7 +50,7 @@ class QuietRunsTest(ManagedTestCase):
         self.assert_exit(run, UP_TO_DATE)
         self.assert_nothing_shown(run)
         self.assertEqual(self.requests_since(since), [])
-        self.assert_logged(run, "quiet")
+        self.assert_logged(run, "quiet", manifest=True)
         self.assertEqual(e2e.stand_in_starts(product), [])
 
         # The next release with --run: installed, then the new product started once.
@@ -69,7 +69,7 @@ class QuietRunsTest(ManagedTestCase):
                                     message="the product's start record")
         self.assertEqual(len(starts), 1, starts)
         self.assertEqual(starts[0]["path"].lower(), e2e.windows_path(product).lower())
-        self.assert_logged(run, "quiet", [e["path"] for e in next_release])
+        self.assert_logged(run, "quiet", [e["path"] for e in next_release], manifest=True)
 
     def test_a_second_copy_does_nothing_while_the_first_is_busy(self):
         run_dir = self.make_run_directory()
@@ -100,8 +100,10 @@ class QuietRunsTest(ManagedTestCase):
         self.assertEqual(len(self.server.requests(slow["route"])), 1)
         # The two runs' lines interleave in the log; each run keeps its own identifier and ends with
         # its exit code.
-        exits = sorted(run_log.exit_code_of(lines) for lines in run.runs.values())
-        self.assertEqual(exits, [UPDATED, ANOTHER_COPY], run_log.describe(run.new_lines))
+        by_exit = {run_log.exit_code_of(lines): lines for lines in run.runs.values()}
+        self.assertEqual(sorted(by_exit), [UPDATED, ANOTHER_COPY], run_log.describe(run.new_lines))
+        self.assertFalse([line for line in by_exit[ANOTHER_COPY] if "manifest" in line.text.lower()],
+                         f"the second copy looked at a manifest:\n{run_log.describe(by_exit[ANOTHER_COPY])}")
 
     def test_the_log_is_rotated_at_1_mib_and_a_log_that_cannot_be_written_stops_nothing(self):
         run_dir = self.make_run_directory()
@@ -114,7 +116,7 @@ class QuietRunsTest(ManagedTestCase):
         self.hand_off(run_dir, [entry])
         run = self.run_updater(run_dir, "--quiet", "--handoff")
         self.assert_exit(run, UPDATED)
-        self.assert_logged(run, "quiet", [entry["path"]])
+        self.assert_logged(run, "quiet", [entry["path"]], manifest=True)
         # The full log went whole to update.log.1 (replacing the one there), which the new run's
         # first line may still have reached before the rotation; the new log is the new run's.
         rotated = run_log.log_bytes(run_dir, run_log.ROTATED)

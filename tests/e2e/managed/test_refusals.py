@@ -35,7 +35,7 @@ class RefusalsTest(ManagedTestCase):
                 self.assertEqual(self.server.requests(), [])
                 self.assert_untouched([entry])
                 self.assertEqual(e2e.staging_leftovers(run_dir.path), [])
-                self.assert_logged(run, "")
+                self.assert_logged(run, "", manifest=False)
 
     def test_a_missing_or_malformed_hand_off_file_ends_the_run(self):
         run_dir = self.make_run_directory()
@@ -45,7 +45,7 @@ class RefusalsTest(ManagedTestCase):
         run = self.run_updater(run_dir, "--quiet", "--handoff")
         self.assert_exit(run, UNREACHABLE)
         self.assert_nothing_shown(run)
-        self.assert_logged(run, "quiet")
+        self.assert_logged(run, "quiet", manifest=True)
 
         for name, data in [("not JSON", '{"run":"Velmora.exe","data":['.encode("gbk")),
                            ("a path leaving the folder", None)]:
@@ -60,7 +60,7 @@ class RefusalsTest(ManagedTestCase):
                 self.assert_nothing_shown(run)
                 self.assert_untouched([entry])
                 self.assertEqual(self.server.requests(), [])
-                self.assert_logged(run, "quiet")
+                self.assert_logged(run, "quiet", manifest=True)
 
 
 if __name__ == "__main__":

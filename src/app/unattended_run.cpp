@@ -14,6 +14,7 @@ namespace velmora::app {
 int RunQuiet() {
   update::UpdateCheck();
   const download::RunEnd end = download::RunUnattendedDownloads();
+  if (end.outcome == update::RunOutcome::Updated) update::ConsumeHandOffFile();
   if (end.outcome == update::RunOutcome::Updated && state::State().mode.runProduct) download::LaunchProduct();
   return update::FinishRun(end.outcome);
 }

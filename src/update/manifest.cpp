@@ -273,6 +273,8 @@ std::shared_ptr<const delta::LocalChunkSources> CatalogueOf(std::vector<FileFing
 
 std::string HandOffFile() { return RunDirectory() + kHandOffFileName; }
 
+void ConsumeHandOffFile() { platform::RemoveFile(HandOffFile()); }
+
 std::int32_t LoadManifest() {
   state::ProgramState& state = state::State();
   const std::string runDirectory = RunDirectory();
@@ -318,7 +320,10 @@ std::int32_t LoadManifest() {
 
   // The hand-off file is consumed by a manifest that was accepted; a missing file is no error. A
   // --check run only looks: the update it reports must still be there for the run that makes it.
-  if (!state.mode.checkOnly) platform::RemoveFile(handOffFile);
+  // A quiet run keeps a manifest that lists files until the release is in (ConsumeHandOffFile):
+  // an update deferred for the running product goes in at the next quiet run.
+  const bool keepHandOff = state.mode.checkOnly || state.mode.quiet;
+  if (!keepHandOff) platform::RemoveFile(handOffFile);
 
   state.updateList.clear();
   state.launchTarget = std::move(manifest.run);
@@ -327,6 +332,7 @@ std::int32_t LoadManifest() {
     // The user went back from this very release: it is not offered again.
     AppendToRunLog(runDirectory, "the user rolled back from this release: it is not offered again");
     RemoveStagingFilesExcept(runDirectory, {});
+    if (!state.mode.checkOnly) platform::RemoveFile(handOffFile);
     return 0;
   }
   // Every local file hashed on all cores; the results come in manifest order, so the list keeps it.
@@ -363,6 +369,7 @@ std::int32_t LoadManifest() {
                      (entry.targetNotFound ? ", new" : ""));
   }
   AppendLinesToRunLog(runDirectory, listed);
+  if (keepHandOff && !state.mode.checkOnly && state.updateList.empty()) platform::RemoveFile(handOffFile);
   return static_cast<std::int32_t>(state.updateList.size());
 }
 

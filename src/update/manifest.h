@@ -28,6 +28,9 @@ std::string ManifestUrl();
 // RunDirectory() + kHandOffFileName.
 std::string HandOffFile();
 
+// Removes the hand-off file: a quiet run calls it once its release is in place.
+void ConsumeHandOffFile();
+
 // Obtains and parses the manifest, replaces the program's LaunchTarget with its `run` value and its
 // UpdateList with the entries whose local file (run directory + `path`) is missing or has another
 // MD5 digest, in manifest order, and returns their number. Digests are compared in either letter
@@ -43,7 +46,8 @@ std::string HandOffFile();
 // the highest accepted ("…UpData版本过旧"). Either way the run then ends with the refusal's outcome
 // (update/program_end.h; no notice in a quiet run), the reason is logged, and the program-wide
 // state is left as it was. The hand-off file is deleted once a manifest has been accepted,
-// whichever source the manifest came from, except by a --check run, which only looks.
+// whichever source the manifest came from, except by a --check run, which only looks, and by a
+// quiet run that lists files, which keeps it until its release is in place (ConsumeHandOffFile).
 std::int32_t LoadManifest();
 
 }  // namespace velmora::update

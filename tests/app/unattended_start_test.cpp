@@ -10,6 +10,7 @@
 #include "app/single_instance.h"
 #include "platform/policy.h"
 #include "update/fingerprint.h"
+#include "download/run_doubles.h"
 #include "update/check_doubles.h"
 
 namespace velmora::app {
@@ -51,15 +52,15 @@ class FixedPolicy : public platform::PolicySource {
   platform::UpdatePolicy Read() override { return policy; }
 };
 
-class UnattendedStartTest : public update::testing::UpdateCheckTest {
+class UnattendedStartTest : public download::testing::DownloadRunTest {
  protected:
   void SetUp() override {
-    UpdateCheckTest::SetUp();
+    DownloadRunTest::SetUp();
     platform::ReplacePolicySource(&policy);
   }
   void TearDown() override {
     platform::ReplacePolicySource(nullptr);
-    UpdateCheckTest::TearDown();
+    DownloadRunTest::TearDown();
   }
 
   // The exit code of a start with `arguments`: returned, or given to the process's end. Each start
@@ -147,6 +148,23 @@ TEST_F(UnattendedStartTest, CheckReportsAWaitingUpdateAndLeavesTheHandOffFile) {
   EXPECT_NE(runLog.find("listed: \\a.dll"), std::string::npos);
   EXPECT_NE(runLog.find("exit: code 10, an update is waiting"), std::string::npos);
   EXPECT_NE(runLog.find("exit: code 0, up to date"), std::string::npos);
+}
+
+TEST_F(UnattendedStartTest, AQuietRunKeepsTheHandOffFileUntilItsReleaseIsIn) {
+  WriteProductFile("\\a.dll", "old");
+  const std::filesystem::path handOff = velmora::testing::PathFromNarrow(runDirectory.WriteFile(
+      "Bin\\Config\\UP.data", ManifestJson("App.exe", {{"a", update::Md5Hex("new"), "\\a.dll"}})));
+  Serve("damaged");
+  EXPECT_EQ(Start({"--quiet", "--handoff"}), 4);
+  EXPECT_TRUE(std::filesystem::exists(handOff)) << "the next quiet run must find the update again";
+  EXPECT_EQ(ProductBytes("\\a.dll"), "old");
+
+  Serve("new");
+  EXPECT_EQ(Start({"--quiet", "--handoff"}), 1);
+  EXPECT_EQ(ProductBytes("\\a.dll"), "new");
+  EXPECT_FALSE(std::filesystem::exists(handOff));
+  EXPECT_TRUE(Notices().empty());
+  EXPECT_EQ(windowsShown, 0);
 }
 
 }  // namespace

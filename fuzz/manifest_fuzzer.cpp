@@ -26,7 +26,7 @@ namespace {
 
 struct ProgramEnded {};
 
-bool ThrowInsteadOfTerminating(std::uint32_t) { throw ProgramEnded{}; }
+bool ThrowInsteadOfTerminating(std::uint32_t, std::uint32_t) { throw ProgramEnded{}; }
 
 class Answer final : public velmora::platform::HttpClient {
  public:

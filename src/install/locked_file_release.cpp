@@ -4,6 +4,8 @@
 #include "platform/thread.h"
 #include "state/program_state.h"
 #include "text/encoding.h"
+#include "update/run_directory.h"
+#include "update/run_log.h"
 
 namespace velmora::install {
 namespace {
@@ -97,6 +99,8 @@ bool ReleaseFile(const std::string& name, const std::string& path) {
     system.SleepMs(1);
     if (!widePath.empty() && ProcessImagePath(process.processId) != widePath) continue;
     system.Terminate(process.processId);
+    update::AppendToRunLog(update::RunDirectory(), "ended process " + std::to_string(process.processId) + " (" +
+                                                       text::NarrowToUtf8(name) + ") to free its file");
   }
   return true;
 }

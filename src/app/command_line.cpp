@@ -3,6 +3,8 @@
 #include <utility>
 
 #include "text/encoding.h"
+#include "update/channel.h"
+#include "update/channel_name.h"
 
 namespace velmora::app {
 namespace {
@@ -13,7 +15,12 @@ namespace {
 std::string UsageErrorOf(const CommandLine& line) {
   if ((line.closeProduct || line.run) && !line.quiet) return "--close-product and --run need --quiet";
   if (line.check && (line.quiet || line.rollback)) return "--check does not combine with --quiet or --rollback";
-  if (line.rollback && (line.quiet || line.handOff)) return "--rollback does not combine with --quiet or --handoff";
+  if (line.rollback && (line.quiet || line.handOff || line.channel)) {
+    return "--rollback does not combine with --quiet, --handoff or --channel";
+  }
+  if (line.channel && *line.channel != update::kDefaultChannelName && !update::IsChannelName(*line.channel)) {
+    return "--channel needs a channel name: lower-case letters and digits, 1 to 16, a letter first";
+  }
   return {};
 }
 
@@ -28,7 +35,20 @@ CommandLine ReadCommandLine(const std::vector<std::string>& arguments) {
   };
   bool repeated = false;
   bool otherArgument = false;
-  for (const std::string& argument : arguments) {
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    const std::string& argument = arguments[i];
+    if (argument == kChannelOption) {
+      // The option's value is the next argument, whatever it is: "--channel --quiet" names no
+      // channel and is refused below rather than read as two options.
+      repeated = repeated || line.channel.has_value();
+      if (i + 1 == arguments.size()) {
+        line.usageError = "--channel needs a channel name";
+        line.channel = std::string();
+      } else {
+        line.channel = arguments[++i];
+      }
+      continue;
+    }
     bool reserved = false;
     for (const auto& [name, flag] : options) {
       if (argument != name) continue;
@@ -38,7 +58,7 @@ CommandLine ReadCommandLine(const std::vector<std::string>& arguments) {
     }
     otherArgument = otherArgument || !reserved;
   }
-  if (repeated) line.usageError = "an option is given twice";
+  if (repeated && line.usageError.empty()) line.usageError = "an option is given twice";
   if (line.usageError.empty()) line.usageError = UsageErrorOf(line);
   // Any other argument is the product's request to read its hand-off file, as it always was.
   line.handOff = line.handOff || otherArgument;

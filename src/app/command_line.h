@@ -7,9 +7,11 @@
 //   --close-product  with --quiet: end running copies of the product that hold the release's files
 //   --run            with --quiet: start the product after a successful update
 //   --rollback       restore the kept previous release instead of updating
+//   --channel NAME   follow the channel NAME from now on (docs/rollouts.md; "default": the default)
 // An unknown "--word" is an argument like any other: it still selects the hand-off file.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,6 +23,7 @@ inline constexpr char kQuietOption[] = "--quiet";
 inline constexpr char kCheckOption[] = "--check";
 inline constexpr char kCloseProductOption[] = "--close-product";
 inline constexpr char kRunOption[] = "--run";
+inline constexpr char kChannelOption[] = "--channel";
 
 struct CommandLine {
   bool rollback = false;
@@ -29,6 +32,7 @@ struct CommandLine {
   bool check = false;
   bool closeProduct = false;
   bool run = false;
+  std::optional<std::string> channel;  // --channel's name
   // Empty when the options combine; otherwise why they do not (for the log and standard output).
   std::string usageError;
 

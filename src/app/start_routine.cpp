@@ -11,6 +11,7 @@
 #include "platform/standard_output.h"
 #include "state/program_state.h"
 #include "text/encoding.h"
+#include "update/channel.h"
 #include "update/program_end.h"
 #include "update/run_directory.h"
 #include "update/run_log.h"
@@ -48,18 +49,28 @@ void LogStart(const CommandLine& line, const std::vector<std::string>& arguments
                                                      ModeName(line) + ", arguments " + ArgumentsForLog(arguments));
 }
 
-// Refused before anything is looked at, whatever the mode: a script learns of its mistake at once.
-int RefuseUsage(const CommandLine& line) {
-  platform::WriteStandardOutput("usage error: " + line.usageError + " (docs/managed.md lists the options)\n");
-  update::AppendToRunLog(update::RunDirectory(), "usage error: " + line.usageError);
+// Ends a run whose options (or the policy's channel) are not usable, with the usage error code
+// whatever the mode: a script learns of its mistake at once.
+int RefuseUsage(const std::string& reason) {
+  platform::WriteStandardOutput("usage error: " + reason + " (docs/managed.md lists the options)\n");
+  update::AppendToRunLog(update::RunDirectory(), "usage error: " + reason);
   const std::int32_t code = update::ExitCodeOf(RunOutcome::UsageError);
   update::AppendToRunLog(update::RunDirectory(), "exit: code " + std::to_string(code) + ", usage error");
   return code;
 }
 
-bool DisabledByPolicy() {
-  const platform::UpdatePolicy policy = platform::ReadUpdatePolicy();
-  return policy.disableUpdates.value_or(0) == 1;
+// Follows the channel the policy, the command line or the remembered choice names
+// (update/channel.h); returns why it cannot (no channel name), or empty.
+std::string FollowChosenChannel(const platform::UpdatePolicy& policy, const CommandLine& line) {
+  const update::ChannelChoice choice = update::ChooseChannel(policy.channel, line.channel, update::RunDirectory());
+  if (!choice.error.empty()) return choice.error;
+  state::State().channel = choice.channel;
+  if (!choice.channel.empty() || choice.source != "default") {
+    update::AppendToRunLog(update::RunDirectory(), "channel: " + (choice.channel.empty() ? std::string("default")
+                                                                                         : choice.channel) +
+                                                       " (" + choice.source + ")");
+  }
+  return {};
 }
 
 }  // namespace
@@ -74,7 +85,7 @@ int StartRoutine(const std::vector<std::string>& arguments, platform::InstanceSe
   state::State().mode = RunModeOf(commandLine);
   update::BeginRunLog();
   LogStart(commandLine, arguments);
-  if (!commandLine.usageError.empty()) return RefuseUsage(commandLine);
+  if (!commandLine.usageError.empty()) return RefuseUsage(commandLine.usageError);
 
   std::string instanceName = InstanceName(system.ExecutablePath());
   GuardOptions options;
@@ -86,10 +97,14 @@ int StartRoutine(const std::vector<std::string>& arguments, platform::InstanceSe
 
   // Before anything looks at the product's folder, it is made wholly one release again.
   if (!FinishInterruptedCommit()) return update::FinishRun(RunOutcome::Deferred);
-  if (DisabledByPolicy()) {
+  const platform::UpdatePolicy policy = platform::ReadUpdatePolicy();
+  if (policy.disableUpdates.value_or(0) == 1) {
     update::AppendToRunLog(update::RunDirectory(), "updates are disabled by the administrator's policy");
     notify::ShowNotice(kFailureNoticeKind, text::Utf8ToNarrow("更新已被管理员禁用"), std::string());
     return update::FinishRun(RunOutcome::DisabledByPolicy);
+  }
+  if (!commandLine.rollback) {
+    if (const std::string error = FollowChosenChannel(policy, commandLine); !error.empty()) return RefuseUsage(error);
   }
   if (commandLine.rollback) {
     const int code = RunRollback();

@@ -111,6 +111,11 @@ void RunWorker(std::int32_t row) {
     failure = DownloadAndStage(row, entry, task, target);
   }
 
+  // Logged before the row is counted: once every row is counted the run may end, and nothing of a
+  // row may be touched after that.
+  LogRowOutcome(row, entry, task, failure == nullptr ? (held ? "verified, held by the product" : kStatusSucceeded)
+                                                     : failure,
+                platform::TickCount() - startTick);
   std::int32_t ended = 0;
   if (failure == nullptr) {
     if (held) state.counters.deferred.fetch_add(1);
@@ -121,9 +126,6 @@ void RunWorker(std::int32_t row) {
     SetStatus(row, Gbk(failure));
     ended = state.counters.failed.fetch_add(1) + 1 + state.counters.succeeded.load();
   }
-  LogRowOutcome(row, entry, task, failure == nullptr ? (held ? "verified, held by the product" : kStatusSucceeded)
-                                                     : failure,
-                platform::TickCount() - startTick);
   if (ended == state.entryCount && !stopping.load()) window.SetTimerInterval(kLastRowTickMs);
   state.counters.running.fetch_sub(1);
 }

@@ -34,7 +34,12 @@ RunEnd RunUnattendedDownloads(WorkerRoutine worker) {
     if (tickDue) lastTick += kCompletionTickMs;
     if (const std::optional<RunEnd> end = CompletionTick()) {
       if (end->timedOut) StopThreads();
+      // The program's state outlives every thread that uses it: the starter, then each worker,
+      // which may still be returning from its row.
       if (starter != 0) platform::WaitForThread(starter, kStarterWaitMs);
+      for (const state::TaskRecord& record : state.taskList) {
+        if (record.workerThread != 0) platform::WaitForThread(record.workerThread, kStarterWaitMs);
+      }
       return *end;
     }
   }

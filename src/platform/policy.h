@@ -6,16 +6,20 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 
 namespace velmora::platform {
 
 // The registry key below HKEY_LOCAL_MACHINE, and its values.
 inline constexpr char kPolicyKey[] = "Software\\Policies\\Velmora\\Update";
 inline constexpr char kDisableUpdatesValue[] = "DisableUpdates";
+inline constexpr char kChannelValue[] = "Channel";
 
 struct UpdatePolicy {
   // DisableUpdates as set (REG_DWORD); empty when the value is missing or not a DWORD.
   std::optional<std::uint32_t> disableUpdates;
+  // Channel as set (REG_SZ, as UTF-8); empty when the value is missing or not a string.
+  std::optional<std::string> channel;
 };
 
 class PolicySource {

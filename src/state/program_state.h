@@ -119,6 +119,7 @@ struct ProgramState {
   // for the rows filled from chunks; null when none was cut.
   std::shared_ptr<const delta::LocalChunkSources> localChunks;
   bool fetchFromServer = true;          // false when the program was started with arguments
+  std::string channel;                  // the channel followed (update/channel.h); empty: the default
   platform::ThreadHandle checkThread = 0;  // the update-check thread, 0 until started
   std::int32_t entryCount = 0;          // the check's result: number of rows listed
   DownloadCounters counters;

@@ -20,6 +20,8 @@
 #include "update/program_end.h"
 #include "update/rolled_back_release.h"
 #include "update/staging_files.h"
+#include "update/channel.h"
+#include "update/rollout.h"
 #include "update/run_directory.h"
 #include "update/run_log.h"
 #include "update/run_outcome.h"
@@ -109,6 +111,9 @@ struct Manifest {
   std::vector<state::UpdateEntry> entries;
   std::optional<std::int64_t> serial;   // the release's serial, when given
   std::optional<std::int64_t> expires;  // when the manifest stops being accepted, when given
+  std::optional<std::int64_t> rollout;  // the percentage of installations offered the release
+  std::optional<std::int64_t> rolloutSerial;  // the seed of the installations' places in the rollout
+  std::optional<std::string> channel;   // the channel the manifest was published for, when given
   bool wellFormed = true;               // every optional member that is present has its form
 };
 
@@ -160,6 +165,22 @@ void ReadOptionalMembers(const json::JsonDocument& document, Manifest& manifest)
                            ? ParseUtcTime(document.GetText("expires"))
                            : std::nullopt;
     manifest.wellFormed = manifest.wellFormed && manifest.expires.has_value();
+  }
+  if (document.GetType("rollout") != json::JsonKind::Raw) {
+    manifest.rollout = document.GetType("rollout") == json::JsonKind::Integer
+                           ? ParseSerial(document.GetLiteral("rollout"))
+                           : std::nullopt;
+    manifest.wellFormed = manifest.wellFormed && manifest.rollout && *manifest.rollout <= 100;
+  }
+  if (document.GetType("rolloutSerial") != json::JsonKind::Raw) {
+    manifest.rolloutSerial = document.GetType("rolloutSerial") == json::JsonKind::Integer
+                                 ? ParseSerial(document.GetLiteral("rolloutSerial"))
+                                 : std::nullopt;
+    manifest.wellFormed = manifest.wellFormed && manifest.rolloutSerial.has_value();
+  }
+  if (document.GetType("channel") != json::JsonKind::Raw) {
+    if (document.GetType("channel") == json::JsonKind::String) manifest.channel = document.GetText("channel");
+    manifest.wellFormed = manifest.wellFormed && manifest.channel.has_value();
   }
   for (std::size_t i = 0; i < manifest.entries.size(); ++i) {
     state::UpdateEntry& entry = manifest.entries[i];
@@ -223,11 +244,26 @@ Staleness StalenessOf(const Manifest& manifest, bool keyRequired, const std::str
   return {};
 }
 
+// Whether this installation is among those the manifest's rollout reaches; logs the answer.
+bool IsInThisRollout(const Manifest& manifest, const std::string& releaseIdentity, const std::string& runDirectory) {
+  const std::string seed = manifest.rolloutSerial ? std::to_string(*manifest.rolloutSerial)
+                           : manifest.serial      ? std::to_string(*manifest.serial)
+                                                  : releaseIdentity;
+  const std::uint32_t place = RolloutPlace(InstallationId(runDirectory), seed);
+  const bool inside = IsInsideRollout(place, *manifest.rollout);
+  AppendToRunLog(runDirectory, std::string(inside ? "inside" : "outside") + " the rollout: place " +
+                                   std::to_string(place) + " of " + std::to_string(kRolloutPlaces) + ", rollout " +
+                                   std::to_string(*manifest.rollout) + "%" +
+                                   (inside ? "" : "; the release is not offered to this installation yet"));
+  return inside;
+}
+
 // "manifest accepted: serial 7, expires 2027-01-01T00:00:00Z, signature valid, 12 entries"
 std::string AcceptanceLine(const Manifest& manifest, bool signatureChecked) {
   return "manifest accepted: serial " + (manifest.serial ? std::to_string(*manifest.serial) : "none") +
          ", expires " + (manifest.expires ? UtcTimeText(*manifest.expires) : "never") + ", signature " +
-         (signatureChecked ? "valid" : "not required") + ", " + std::to_string(manifest.entries.size()) + " entries";
+         (signatureChecked ? "valid" : "not required") + ", " + std::to_string(manifest.entries.size()) + " entries" +
+         (manifest.rollout ? ", rollout " + std::to_string(*manifest.rollout) + "%" : std::string());
 }
 
 // A manifest is applied whole or not at all: one path that leaves the run directory, or names the
@@ -309,6 +345,13 @@ std::int32_t LoadManifest() {
   }
   // The product writes the hand-off file on this machine: its serial and expiry are not checked.
   if (state.fetchFromServer) {
+    // A manifest that names its channel is taken on that channel only: one channel's signed
+    // manifest served in another's place is refused.
+    const std::string channel = state.channel.empty() ? std::string(kDefaultChannelName) : state.channel;
+    if (manifest.channel && *manifest.channel != channel) {
+      RefuseManifest(BadTextContent(), RunOutcome::ManifestMalformed,
+                     "published for the channel " + text::NarrowToUtf8(*manifest.channel) + ", not " + channel);
+    }
     if (const Staleness refusal = StalenessOf(manifest, key.has_value(), runDirectory); refusal.content != nullptr) {
       RefuseManifest(*refusal.content, refusal.outcome, refusal.why);
     }
@@ -328,6 +371,10 @@ std::int32_t LoadManifest() {
   state.updateList.clear();
   state.launchTarget = std::move(manifest.run);
   state.releaseIdentity = ReleaseIdentity(manifest.entries);
+  // The product writes the hand-off file for this very machine: a rollout in it means nothing.
+  if (state.fetchFromServer && manifest.rollout && !IsInThisRollout(manifest, state.releaseIdentity, runDirectory)) {
+    return 0;  // as if up to date; staging files of an earlier run wait for the rollout to arrive
+  }
   if (IsRolledBackRelease(runDirectory, state.releaseIdentity)) {
     // The user went back from this very release: it is not offered again.
     AppendToRunLog(runDirectory, "the user rolled back from this release: it is not offered again");

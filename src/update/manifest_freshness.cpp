@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "platform/file.h"
+#include "state/program_state.h"
 
 namespace velmora::update {
 namespace {
@@ -38,7 +39,13 @@ bool Digits(std::string_view text, std::size_t at, std::size_t count, unsigned& 
   return true;
 }
 
-std::string SerialPath(const std::string& runDirectory) { return runDirectory + kAcceptedSerialFileName; }
+// Each channel has its own: the channels' releases are published apart, and a serial taken from one
+// must not refuse the other's manifests.
+std::string SerialPath(const std::string& runDirectory) {
+  const std::string& channel = state::State().channel;
+  if (channel.empty()) return runDirectory + kAcceptedSerialFileName;
+  return runDirectory + "\\Bin\\Config\\UP." + channel + ".serial";
+}
 
 }  // namespace
 

@@ -11,7 +11,8 @@
 
 namespace velmora::update {
 
-// The state file below the run directory: the highest serial accepted, as decimal digits.
+// The state file below the run directory: the highest serial accepted, as decimal digits (of the
+// default channel; a named channel NAME keeps its own in Bin\Config\UP.NAME.serial).
 inline constexpr char kAcceptedSerialFileName[] = "\\Bin\\Config\\UP.serial";
 
 // Seconds since 1970-01-01T00:00:00Z of an ISO 8601 date and time with its offset:

@@ -2,12 +2,15 @@
 // checked by CMake), kept in this one file so that changing it rebuilds nothing else.
 #include "update/manifest.h"
 
+#include "state/program_state.h"
+#include "update/channel.h"
+
 #ifndef VELMORA_MANIFEST_ORIGIN
 #error "VELMORA_MANIFEST_ORIGIN is set by the build"
 #endif
 
 namespace velmora::update {
 
-std::string ManifestUrl() { return std::string(VELMORA_MANIFEST_ORIGIN) + kManifestPath; }
+std::string ManifestUrl() { return std::string(VELMORA_MANIFEST_ORIGIN) + ManifestPathFor(state::State().channel); }
 
 }  // namespace velmora::update

@@ -73,7 +73,8 @@ bool IsUpdaterStatePath(const std::string& path) {
     return key.size() >= state.size() && key.compare(0, state.size(), state) == 0 &&
            (key.size() == state.size() || key[state.size()] == u'\\' || key[state.size()] == u'.');
   };
-  return within(kKeptFolder) || within(kJournalPath) || within(kRolledBackPath) || within(kRunLogPath);
+  return within(kKeptFolder) || within(kJournalPath) || within(kRolledBackPath) || within(kRunLogPath) ||
+         within(kInstallationIdPath) || within(kChannelPath);
 }
 
 }  // namespace velmora::update

@@ -20,5 +20,9 @@ inline constexpr char kKeptFilesName[] = "\\files";
 inline constexpr char kRolledBackPath[] = "\\Bin\\Config\\rolled-back.txt";
 // The run log (update/run_log.h).
 inline constexpr char kRunLogPath[] = "\\Bin\\Config\\update.log";
+// The installation's identifier for staged rollouts (update/rollout.h).
+inline constexpr char kInstallationIdPath[] = "\\Bin\\Config\\installation.id";
+// The remembered channel (update/channel.h).
+inline constexpr char kChannelPath[] = "\\Bin\\Config\\channel.txt";
 
 }  // namespace velmora::update

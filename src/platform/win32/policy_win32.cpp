@@ -2,6 +2,8 @@
 
 #include "platform/policy.h"
 
+#include <string>
+
 namespace velmora::platform {
 namespace {
 
@@ -21,11 +23,38 @@ std::optional<std::uint32_t> DwordValue(const char* key, const char* name) {
   return static_cast<std::uint32_t>(value);
 }
 
+// A REG_SZ value of `key` as UTF-8; empty when it is missing, of another type or too long for a
+// setting.
+std::optional<std::string> TextValue(const char* key, const char* name) {
+  HKEY opened = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &opened) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  wchar_t value[256] = {};
+  DWORD size = sizeof value - sizeof(wchar_t);  // room for the terminator the value may lack
+  DWORD type = 0;
+  std::wstring wideName(name, name + std::char_traits<char>::length(name));
+  const LSTATUS status =
+      RegQueryValueExW(opened, wideName.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(value), &size);
+  RegCloseKey(opened);
+  if (status != ERROR_SUCCESS || type != REG_SZ) return std::nullopt;
+  std::wstring text(value, size / sizeof(wchar_t));
+  while (!text.empty() && text.back() == L'\0') text.pop_back();
+  const int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                         nullptr);
+  std::string utf8(static_cast<std::size_t>(length > 0 ? length : 0), '\0');
+  if (length > 0) {
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(), length, nullptr, nullptr);
+  }
+  return utf8;
+}
+
 }  // namespace
 
 UpdatePolicy PlatformUpdatePolicy() {
   UpdatePolicy policy;
   policy.disableUpdates = DwordValue(kPolicyKey, kDisableUpdatesValue);
+  policy.channel = TextValue(kPolicyKey, kChannelValue);
   return policy;
 }
 

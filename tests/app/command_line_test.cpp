@@ -60,6 +60,21 @@ TEST(CommandLine, OptionsThatDoNotCombineAreAUsageError) {
   }
 }
 
+TEST(CommandLine, ChannelTakesTheNextArgumentAsItsName) {
+  const CommandLine beta = ReadCommandLine({"--quiet", "--channel", "beta"});
+  EXPECT_EQ(beta.channel, std::optional<std::string>("beta"));
+  EXPECT_FALSE(beta.handOff) << "the name is the option's, not an argument of the product";
+  EXPECT_EQ(beta.usageError, "");
+  EXPECT_EQ(ReadCommandLine({"--channel", "default"}).usageError, "");
+  EXPECT_FALSE(ReadCommandLine({"x"}).channel.has_value());
+  for (const Arguments& arguments :
+       {Arguments{"--channel"}, Arguments{"--channel", "Beta"}, Arguments{"--channel", "../x"},
+        Arguments{"--channel", "--quiet"}, Arguments{"--channel", "a", "--channel", "b"},
+        Arguments{"--rollback", "--channel", "beta"}}) {
+    EXPECT_NE(ReadCommandLine(arguments).usageError, "") << arguments.back();
+  }
+}
+
 TEST(CommandLine, ArgumentsAreQuotedForTheLogInUtf8) {
   EXPECT_EQ(ArgumentsForLog({}), "none");
   EXPECT_EQ(ArgumentsForLog({"--quiet", text::Utf8ToNarrow("中文 名")}), "\"--quiet\" \"中文 名\"");

@@ -145,6 +145,43 @@ TEST(ManifestChecksTest, MalformedSerialExpiresSizeAndSha256AreProblems) {
   }
 }
 
+// `rollout`, `rolloutSerial` and `channel` in another form make the updater refuse the manifest;
+// a channel text that no installation can follow makes every updater refuse it.
+TEST(ManifestChecksTest, MalformedRolloutAndChannelMembersAreProblems) {
+  const auto with = [](const std::string& members) {
+    return "{\"run\":\"App.exe\"" + members + ",\"data\":[{\"md5\":\"" + kA +
+           "\",\"url\":\"http://h/a\",\"path\":\"\\\\App.exe\"}]}";
+  };
+  const struct {
+    std::string text;
+    std::string problem;  // "" for none
+  } cases[] = {
+      {with(",\"rollout\":0,\"rolloutSerial\":0,\"channel\":\"beta\""), ""},
+      {with(",\"rollout\":100,\"rolloutSerial\":9223372036854775807,\"channel\":\"default\""), ""},
+      {with(",\"rollout\":101"), "`rollout` 101 is not a whole number from 0 to 100"},
+      {with(",\"rollout\":-1"), "`rollout` -1 is not"},
+      {with(",\"rollout\":5.5"), "`rollout` 5.5 is not"},
+      {with(",\"rollout\":\"5\""), "`rollout` \"5\" is not"},
+      {with(",\"rollout\":null"), "`rollout` null is not"},
+      {with(",\"rolloutSerial\":\"7\""), "`rolloutSerial` \"7\" is not a whole number from 0 to 2^63-1"},
+      {with(",\"rolloutSerial\":-7"), "`rolloutSerial` -7 is not"},
+      {with(",\"rolloutSerial\":1e3"), "`rolloutSerial` 1e3 is not"},
+      {with(",\"channel\":5"), "`channel` 5 is not a text"},
+      {with(",\"channel\":\"Beta\""), "`channel` \"Beta\" is not a channel name"},
+      {with(",\"channel\":\"\""), "`channel` \"\" is not a channel name"},
+  };
+  for (const auto& test : cases) {
+    const std::vector<ManifestProblem> problems = ProblemsOf(test.text);
+    if (test.problem.empty()) {
+      EXPECT_TRUE(problems.empty()) << test.text << "\n" << (problems.empty() ? "" : problems[0].message);
+      continue;
+    }
+    ASSERT_EQ(problems.size(), 1u) << test.text;
+    EXPECT_NE(problems[0].message.find(test.problem), std::string::npos) << problems[0].message;
+    EXPECT_NE(problems[0].message.find("refuses"), std::string::npos) << problems[0].message;
+  }
+}
+
 // A `delta` member that the updater would not use costs its clients the whole file: a problem,
 // but not one that refuses the manifest. DeltaOf reads it as the updater does.
 TEST(ManifestChecksTest, ADeltaMemberTheUpdaterWouldIgnoreIsAProblem) {

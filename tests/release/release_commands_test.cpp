@@ -118,7 +118,7 @@ TEST_F(ReleaseCommandsTest, UsageErrorsExitWithTwoAndSayWhy) {
 }
 
 TEST_F(ReleaseCommandsTest, EveryCommandHasHelp) {
-  for (const char* command : {"manifest", "publish", "verify", "diff"}) {
+  for (const char* command : {"manifest", "publish", "rollout", "verify", "diff"}) {
     EXPECT_EQ(Run({command, "--help"}), kExitSuccess);
     EXPECT_EQ(console.out.rfind("velmora-release " + std::string(command), 0), 0u) << console.out;
     EXPECT_EQ(Run({"help", command}), kExitSuccess);

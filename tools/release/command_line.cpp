@@ -13,14 +13,19 @@ struct CommandShape {
   std::set<std::string> flags;
 };
 
-const std::array<CommandShape, 6>& Shapes() {
-  static const std::array<CommandShape, 6> shapes{{
+const std::array<CommandShape, 7>& Shapes() {
+  static const std::array<CommandShape, 7> shapes{{
       {"manifest",
        1,
        {"base-url", "run", "out", "key", "serial", "expires"},
        {"base-url", "run"},
        {"handoff", "content-addressed", "quiet"}},
-      {"publish", 2, {"base-url", "run", "key", "serial", "expires"}, {"base-url", "run"}, {"quiet"}},
+      {"publish",
+       2,
+       {"base-url", "run", "key", "serial", "expires", "channel", "rollout"},
+       {"base-url", "run"},
+       {"quiet"}},
+      {"rollout", 1, {"percent", "key", "channel", "expires"}, {"percent", "key"}, {"quiet"}},
       {"verify", 2, {"public-key", "base-url"}, {}, {"handoff", "quiet"}},
       {"diff", 2, {}, {}, {"handoff", "quiet"}},
       {"keygen", 0, {"out"}, {"out"}, {"force", "quiet"}},
@@ -43,8 +48,10 @@ const char kProgramHelp[] =
     "                           [--content-addressed] [--key KEY_FILE] [--serial N] [--expires TIME]\n"
     "      the manifest (up.txt) of a release folder\n"
     "  velmora-release publish RELEASE_DIR OUT_DIR --base-url URL --run FILE [--key KEY_FILE]\n"
-    "                          [--serial N] [--expires TIME]\n"
+    "                          [--serial N] [--expires TIME] [--channel NAME] [--rollout PERCENT]\n"
     "      the whole static tree to serve: download/2099/pro/up.txt and the files, content-addressed\n"
+    "  velmora-release rollout SITE --percent PERCENT --key KEY_FILE [--channel NAME] [--expires TIME]\n"
+    "      widens, narrows or halts the staged rollout of the release published in SITE\n"
     "  velmora-release verify MANIFEST DIR [--handoff] [--public-key TEXT_OR_FILE] [--base-url URL]\n"
     "      checks a manifest with the updater's rules, and a folder or a served tree against it\n"
     "  velmora-release diff OLD NEW [--handoff]\n"
@@ -88,7 +95,8 @@ const char kManifestHelp[] =
 
 const char kPublishHelp[] =
     "velmora-release publish RELEASE_DIR OUT_DIR --base-url URL --run FILE [--key KEY_FILE]\n"
-    "                        [--serial N] [--expires TIME] [--quiet]\n"
+    "                        [--serial N] [--expires TIME] [--channel NAME] [--rollout PERCENT]\n"
+    "                        [--quiet]\n"
     "\n"
     "Lays out the static tree of a release in OUT_DIR, ready for any web server, object store or\n"
     "CDN:\n"
@@ -113,8 +121,34 @@ const char kPublishHelp[] =
     "  --expires TIME    2027-02-05T12:00:00Z (ISO 8601 with its offset) or days from now (45d);\n"
     "                    default with --key: 30 days. Publish again before then: updaters refuse an\n"
     "                    expired manifest\n"
+    "  --channel NAME    publish to the channel NAME: its manifest is download/2099/pro/NAME/up.txt\n"
+    "                    (with \"channel\":\"NAME\" in it); the files are shared with every other\n"
+    "                    channel. NAME: 1 to 16 lower-case letters and digits, a letter first;\n"
+    "                    \"default\" is the default channel (download/2099/pro/up.txt)\n"
+    "  --rollout PERCENT offer the release to PERCENT (0 to 100) of the installations: writes\n"
+    "                    `rollout` and `rolloutSerial` (the serial; needs --key or --serial).\n"
+    "                    `velmora-release rollout` changes the percentage later\n"
     "Without --key, `serial` and `expires` are written only when given, and a signature left from an\n"
     "earlier release is removed.\n";
+
+const char kRolloutHelp[] =
+    "velmora-release rollout SITE --percent PERCENT --key KEY_FILE [--channel NAME] [--expires TIME]\n"
+    "                        [--quiet]\n"
+    "\n"
+    "Changes the staged rollout of the release that `publish` wrote to SITE (its OUT_DIR): reads the\n"
+    "channel's manifest, refuses it unless its signature is the key's, sets `rollout` to PERCENT,\n"
+    "raises `serial` (one higher, or the seconds since 1970 now when that is higher), keeps\n"
+    "`rolloutSerial` (the old serial when there was none, so every installation keeps its place),\n"
+    "and writes the manifest and its signature again, each in one step. Every other byte of the\n"
+    "manifest stays as it was. 100 offers the release to every installation; 0 halts it for every\n"
+    "installation that has not taken it.\n"
+    "\n"
+    "  --percent PERCENT  0 to 100\n"
+    "  --key KEY_FILE     the private key file the manifest was signed with\n"
+    "  --channel NAME     the channel's manifest, download/2099/pro/NAME/up.txt (default: the\n"
+    "                     default channel's, download/2099/pro/up.txt)\n"
+    "  --expires TIME     a new expiry: 2027-02-05T12:00:00Z or days from now (45d); default: the\n"
+    "                     manifest's own, or 30 days from now when it has none or it has passed\n";
 
 const char kVerifyHelp[] =
     "velmora-release verify MANIFEST DIR [--handoff] [--public-key TEXT_OR_FILE] [--base-url URL]\n"
@@ -123,7 +157,8 @@ const char kVerifyHelp[] =
     "Checks MANIFEST (UTF-8, or GBK with --handoff) with the updater's rules, every problem with its\n"
     "entry: paths that leave the run directory or lack the leading \"\\\", names Windows cannot hold\n"
     "or GBK cannot write, paths that are one file on Windows, digests that are not 32 hex\n"
-    "digits, urls that are not http(s), a `run` that is not listed. Then hashes every listed file\n"
+    "digits, urls that are not http(s), a `run` that is not listed, a `rollout` that is not 0 to 100.\n"
+    "Shows the serial, the expiry, the channel and the rollout. Then hashes every listed file\n"
     "below DIR as the updater does and lists the missing and differing ones.\n"
     "\n"
     "  --public-key KEY   also check MANIFEST.sig against the public key (its text, or a file)\n"
@@ -172,6 +207,7 @@ const char kSignHelp[] =
 std::string HelpText(const std::string& command) {
   if (command == "manifest") return kManifestHelp;
   if (command == "publish") return kPublishHelp;
+  if (command == "rollout") return kRolloutHelp;
   if (command == "verify") return kVerifyHelp;
   if (command == "diff") return kDiffHelp;
   if (command == "keygen") return kKeygenHelp;

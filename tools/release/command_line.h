@@ -4,7 +4,10 @@
 //                            [--content-addressed] [--key KEY_FILE] [--serial N] [--expires TIME]
 //                            [--quiet]
 //   velmora-release publish RELEASE_DIR OUT_DIR --base-url URL --run FILE [--key KEY_FILE]
-//                           [--serial N] [--expires TIME] [--quiet]
+//                           [--serial N] [--expires TIME] [--channel NAME] [--rollout PERCENT]
+//                           [--quiet]
+//   velmora-release rollout SITE --percent PERCENT --key KEY_FILE [--channel NAME]
+//                           [--expires TIME] [--quiet]
 //   velmora-release verify MANIFEST DIR [--handoff] [--public-key TEXT_OR_FILE] [--quiet]
 //   velmora-release diff OLD NEW [--handoff] [--quiet]
 //   velmora-release keygen --out KEY_FILE [--force] [--quiet]
@@ -23,7 +26,8 @@
 namespace velmora::release {
 
 struct CommandLine {
-  std::string command;                        // "manifest", "publish", "verify", "diff", "keygen", "sign", "help"
+  std::string command;                        // "manifest", "publish", "rollout", "verify", "diff", "keygen",
+                                              // "sign", "help"
   std::vector<std::string> operands;          // UTF-8, in order
   std::map<std::string, std::string> values;  // "base-url" -> "https://...", "run", "out", "key", ...
   std::set<std::string> flags;                // "handoff", "content-addressed", "force", "quiet"

@@ -1,7 +1,8 @@
 // velmora-release diff OLD NEW [--handoff]
 //
 // What the updater downloads when it finds OLD installed and NEW published: every file of NEW
-// whose path OLD lacks or whose digest differs, matched by path as Windows matches them. When
+// whose path OLD lacks or whose digest differs, matched by path as Windows matches them; a
+// manifest's channel and staged rollout are shown after the total. When
 // both are release folders, every such file of 64 KiB or more (which publish gives a chunk index
 // and pack) is also estimated as a client fetches it by delta: its index is built as publish
 // builds it, the OLD files that the client cuts (those at the paths of such files) make its
@@ -23,6 +24,7 @@
 #include "release_digests.h"
 #include "release_files.h"
 #include "release_text.h"
+#include "rollout_description.h"
 
 namespace velmora::release {
 namespace {
@@ -112,9 +114,10 @@ std::string DescribeDelta(const delta::FetchEstimate& estimate) {
          CountOf(estimate.requests, "request", "requests");
 }
 
-// One side of the comparison, from a folder (listed and hashed) or a manifest.
-bool ReadSide(const CommandLine& line, const std::string& operand, ReleaseConsole& console,
-              std::vector<SideFile>& files, bool& isFolder, int& status) {
+// One side of the comparison, from a folder (listed and hashed) or a manifest; `staging` gets a
+// manifest's channel and rollout lines, prefixed with `label`.
+bool ReadSide(const CommandLine& line, const std::string& operand, const std::string& label, ReleaseConsole& console,
+              std::vector<SideFile>& files, bool& isFolder, std::string& staging, int& status) {
   std::string path;
   std::string error;
   if (!PathArgument(operand, path, error)) {
@@ -148,6 +151,12 @@ bool ReadSide(const CommandLine& line, const std::string& operand, ReleaseConsol
   for (const ManifestRecord& record : records.entries) {
     files.push_back({Utf8Of(record.path), Utf8Of(record.md5), record.size, {}});
   }
+  const std::string lines = DescribeChannelAndRollout(records);
+  for (std::size_t start = 0; start < lines.size();) {
+    const std::size_t end = lines.find('\n', start) + 1;
+    staging += label + " " + lines.substr(start, end - start);
+    start = end;
+  }
   return true;
 }
 
@@ -159,8 +168,9 @@ int RunDiffCommand(const CommandLine& line, ReleaseConsole& console) {
   std::vector<SideFile> newFiles;
   bool oldIsFolder = false;
   bool newIsFolder = false;
-  if (!ReadSide(line, line.operands[0], console, oldFiles, oldIsFolder, status)) return status;
-  if (!ReadSide(line, line.operands[1], console, newFiles, newIsFolder, status)) return status;
+  std::string staging;  // the manifests' channels and rollouts
+  if (!ReadSide(line, line.operands[0], "OLD", console, oldFiles, oldIsFolder, staging, status)) return status;
+  if (!ReadSide(line, line.operands[1], "NEW", console, newFiles, newIsFolder, staging, status)) return status;
 
   std::map<std::u16string, const SideFile*> oldByPath;
   for (const SideFile& file : oldFiles) oldByPath.emplace(SamePathKey(WideOfUtf8(file.shownPath)), &file);
@@ -220,7 +230,7 @@ int RunDiffCommand(const CommandLine& line, ReleaseConsole& console) {
     for (const Download& download : downloads) large = large || download.file->size.value_or(0) >= kDeltaMinimumSize;
     if (large) report += "by delta: not estimated (OLD and NEW must both be release folders)\n";
   }
-  console.Out(report);
+  console.Out(report + staging);
   return kExitSuccess;
 }
 

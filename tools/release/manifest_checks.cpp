@@ -6,6 +6,7 @@
 #include "release_text.h"
 #include "update/fingerprint.h"
 #include "update/manifest_freshness.h"
+#include "update/channel_name.h"
 #include "update/path_safety.h"
 
 namespace velmora::release {
@@ -105,6 +106,21 @@ std::vector<ManifestProblem> CheckManifest(const ManifestRecords& records) {
   if (records.expires.present && !ExpiryOf(records)) {
     whole("`expires` " + Written(records.expires) +
           " is not a date and time with its offset in quotes (\"2027-02-05T12:00:00Z\")" + kRefused);
+  }
+  if (records.rollout.present && !RolloutOf(records)) {
+    whole("`rollout` " + Written(records.rollout) + " is not a whole number from 0 to 100 written without quotes" +
+          kRefused);
+  }
+  if (records.rolloutSerial.present && !IsCount(records.rolloutSerial)) {
+    whole("`rolloutSerial` " + Written(records.rolloutSerial) +
+          " is not a whole number from 0 to 2^63-1 written without quotes" + kRefused);
+  }
+  if (records.channel.present && records.channel.kind != json::JsonKind::String) {
+    whole("`channel` " + Written(records.channel) + " is not a text" + kRefused);
+  } else if (records.channel.present && !update::IsChannelName(Utf8Of(records.channel.text))) {
+    whole("`channel` " + Written(records.channel) +
+          " is not a channel name (1 to 16 lower-case letters and digits, a letter first): no installation follows "
+          "it, so every updater refuses the manifest");
   }
   if (records.entries.empty()) whole("`data` lists no files: the updater would report that nothing needs updating");
 
@@ -223,6 +239,23 @@ std::optional<std::int64_t> ExpiryOf(const ManifestRecords& records) {
 std::optional<std::int64_t> SerialOf(const ManifestRecords& records) {
   if (!IsCount(records.serial)) return std::nullopt;
   return update::ParseSerial(Utf8Of(records.serial.text));
+}
+
+std::optional<std::int64_t> RolloutOf(const ManifestRecords& records) {
+  if (!IsCount(records.rollout)) return std::nullopt;
+  const std::optional<std::int64_t> percent = update::ParseSerial(Utf8Of(records.rollout.text));
+  if (!percent || *percent > 100) return std::nullopt;
+  return percent;
+}
+
+std::optional<std::int64_t> RolloutSerialOf(const ManifestRecords& records) {
+  if (!IsCount(records.rolloutSerial)) return std::nullopt;
+  return update::ParseSerial(Utf8Of(records.rolloutSerial.text));
+}
+
+std::optional<std::string> ChannelOf(const ManifestRecords& records) {
+  if (records.channel.kind != json::JsonKind::String) return std::nullopt;
+  return Utf8Of(records.channel.text);
 }
 
 }  // namespace velmora::release

@@ -21,6 +21,9 @@ struct ManifestProblem {
 // - `run` missing, empty, breaking the path rules, without a GBK form, or naming no listed file;
 // - `serial` that is not a JSON integer from 0 to 2^63-1, `expires` that is not a text holding an
 //   ISO 8601 date and time with its offset (either makes the updater refuse the whole manifest);
+// - `rollout` that is not a JSON integer from 0 to 100, `rolloutSerial` that is not one from 0 to
+//   2^63-1, `channel` that is not a text (each makes the updater refuse the whole manifest), and a
+//   `channel` text that is no channel name (no updater follows it, so every one refuses it);
 // - no entries;
 // - per entry: a `path` that breaks the path rules (the updater then refuses the whole manifest),
 //   holds a name Windows cannot create, or has no GBK form; a path that is the same file on
@@ -45,6 +48,12 @@ std::optional<std::int64_t> ExpiryOf(const ManifestRecords& records);
 
 // The manifest's serial when it has a valid `serial`; nothing otherwise.
 std::optional<std::int64_t> SerialOf(const ManifestRecords& records);
+
+// The manifest's `rollout` (0 to 100) and `rolloutSerial` when valid, and its `channel` text when
+// it is one; nothing otherwise.
+std::optional<std::int64_t> RolloutOf(const ManifestRecords& records);
+std::optional<std::int64_t> RolloutSerialOf(const ManifestRecords& records);
+std::optional<std::string> ChannelOf(const ManifestRecords& records);
 
 // The manifest path of a record as the message shows it ("entry 3 (\Bin\x.dll)"), 1-based.
 std::string EntryLabel(const ManifestRecord& record);

@@ -124,6 +124,9 @@ ManifestRecords ReadManifestText(const std::string& bytes, ManifestEncoding enco
   records.run = document.GetTextWide(u"run");
   records.serial = MemberOf(document, u"serial");
   records.expires = MemberOf(document, u"expires");
+  records.channel = MemberOf(document, u"channel");
+  records.rollout = MemberOf(document, u"rollout");
+  records.rolloutSerial = MemberOf(document, u"rolloutSerial");
   const std::int32_t count = document.GetCountWide(u"data");
   records.entries.reserve(static_cast<std::size_t>(count > 0 ? count : 0));
   for (std::int32_t i = 0; i < count; ++i) {

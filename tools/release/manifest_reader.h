@@ -58,6 +58,9 @@ struct ManifestRecords {
   std::u16string run;
   OptionalMember serial;
   OptionalMember expires;
+  OptionalMember channel;
+  OptionalMember rollout;
+  OptionalMember rolloutSerial;
   std::vector<ManifestRecord> entries;
 };
 

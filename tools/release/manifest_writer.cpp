@@ -17,6 +17,9 @@ std::string WriteManifest(const ManifestContent& content, ManifestEncoding encod
   document.SetTextWide(u"run", content.run);
   if (content.serial) document.SetInt64Wide(u"serial", *content.serial);
   if (content.expires) document.SetTextWide(u"expires", Ascii(update::FormatUtcTime(*content.expires)));
+  if (!content.channel.empty()) document.SetTextWide(u"channel", Ascii(content.channel));
+  if (content.rollout) document.SetInt64Wide(u"rollout", *content.rollout);
+  if (content.rolloutSerial) document.SetInt64Wide(u"rolloutSerial", *content.rolloutSerial);
   document.SetArrayWide(u"data");
   for (std::size_t i = 0; i < content.entries.size(); ++i) {
     const ManifestEntry& entry = content.entries[i];

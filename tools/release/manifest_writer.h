@@ -1,6 +1,7 @@
 // Writes the update manifest of a release with the updater's own JSON document:
 //
-//   {"run":"App.exe","serial":1799236800,"expires":"2027-02-05T12:00:00Z",
+//   {"run":"App.exe","serial":1799236800,"expires":"2027-02-05T12:00:00Z","channel":"beta",
+//    "rollout":5,"rolloutSerial":1799236800,
 //    "data":[{"name":"App.exe","md5":"<32 lower-case hex digits>",
 //     "url":"https:\/\/cdn.example.com\/App.exe","path":"\\App.exe","size":1536,
 //     "sha256":"<64 lower-case hex digits>",
@@ -11,7 +12,8 @@
 //
 // `serial` and `expires` (top level, each only when given) keep an old manifest from being served
 // again and stop a server from freezing the product at an old release; an updater built with a
-// key requires both. `size` and `sha256` let the updater check each download beyond its MD5;
+// key requires both. `channel` (a named channel's manifest) keeps it from being taken in another
+// channel's place; `rollout` and `rolloutSerial` stage the release (docs/rollouts.md). `size` and `sha256` let the updater check each download beyond its MD5;
 // `velmora-release diff` reads `size` to tell what an update costs. Updaters before these members
 // ignore them, as they ignore every member they do not know. `delta` (only for files that have a
 // chunk index and pack, delta_files.h) tells a client holding an older copy where to fetch just
@@ -60,6 +62,9 @@ struct ManifestContent {
   std::u16string run;
   std::optional<std::int64_t> serial;   // 0 to 2^63-1
   std::optional<std::int64_t> expires;  // seconds since 1970, written as "2027-02-05T12:00:00Z"
+  std::string channel;                  // a named channel; empty: the default channel, not written
+  std::optional<std::int64_t> rollout;  // 0 to 100
+  std::optional<std::int64_t> rolloutSerial;
   std::vector<ManifestEntry> entries;   // written in this order
 };
 

@@ -1,5 +1,5 @@
 // velmora-release publish RELEASE_DIR OUT_DIR --base-url URL --run FILE [--key KEY_FILE]
-//                         [--serial N] [--expires TIME]
+//                         [--serial N] [--expires TIME] [--channel NAME] [--rollout PERCENT]
 //
 // OUT_DIR/download/2099/pro/up.txt and OUT_DIR/files/<md5>/<name> (the file's real name; its url
 // holds the name percent-encoded, which web servers decode): the files first, each copied
@@ -7,7 +7,10 @@
 // pack of each file of 64 KiB or more beside it (delta_files.h), then the manifest, replaced
 // in one step. Whoever serves OUT_DIR meanwhile sees the old manifest with the old files (kept) or
 // the new manifest with every new file in place. With --key the signature up.txt.sig is written
-// beside it (manifest_signing.h tells in which order).
+// beside it (manifest_signing.h tells in which order). With --channel NAME the manifest is
+// OUT_DIR/download/2099/pro/NAME/up.txt instead; the files' tree is every channel's, and nothing is
+// ever removed from it, so each channel's manifest keeps finding its files. --rollout stages the
+// release (`rollout`, and `rolloutSerial` = its serial).
 #include <map>
 #include <set>
 #include <utility>
@@ -21,10 +24,12 @@
 #include "release_commands.h"
 #include "release_files.h"
 #include "release_text.h"
+#include "release_channel.h"
 #include "release_urls.h"
+#include "rollout_arguments.h"
+#include "rollout_description.h"
 #include "signing_arguments.h"
 #include "text/encoding.h"
-#include "update/manifest.h"
 #include "update/manifest_freshness.h"
 
 namespace velmora::release {
@@ -113,15 +118,20 @@ int RunPublishCommand(const CommandLine& line, ReleaseConsole& console) {
   }
   SigningArguments signing;
   if (!ReadSigningArguments(line, console, signing, status)) return status;
+  std::string channel;
+  if (!ChannelArgument(line, console, channel, status)) return status;
+  std::optional<std::int64_t> rollout;
+  if (!PercentArgument(line, "rollout", console, rollout, status)) return status;
+  if (rollout && !signing.serial) {
+    // The installations' places are drawn from rolloutSerial, the release's serial: without one,
+    // `velmora-release rollout` could not keep them.
+    return UsageError(console, line.command, "--rollout needs the release's serial: give --key or --serial");
+  }
 
-  std::u16string manifestFolder = WithBackslashes(update::kManifestPath);
-  const std::size_t lastSeparator = manifestFolder.rfind(u'\\');
-  const std::u16string manifestName = manifestFolder.substr(lastSeparator);
-  manifestFolder.resize(lastSeparator);
-  std::string manifestFolderPath;
-  std::string manifestPath;
-  GbkOf(manifestFolder, manifestFolderPath);
-  GbkOf(manifestFolder + manifestName, manifestPath);
+  // The channel's manifest (ASCII: the same text in GBK) and its folder.
+  const std::string shownManifest = ChannelManifestPath(channel);
+  const std::string manifestPath = ChannelManifestFile(channel);
+  const std::string manifestFolderPath = manifestPath.substr(0, manifestPath.rfind('\\'));
   // Updaters that took the published manifest refuse one with a lower serial ("UpData版本过旧"):
   // publishing it would stop every update until a higher serial came.
   if (const std::optional<std::int64_t> published = PublishedSerial(outDir + manifestPath);
@@ -143,6 +153,9 @@ int RunPublishCommand(const CommandLine& line, ReleaseConsole& console) {
   ManifestContent manifest = ManifestOf(release, *FindRunFile(release.folder, run), baseUrl, UrlLayout::ContentAddressed);
   manifest.serial = signing.serial;
   manifest.expires = signing.expires;
+  manifest.channel = channel;
+  manifest.rollout = rollout;
+  if (rollout) manifest.rolloutSerial = signing.serial;
   const std::vector<std::u16string> contentPaths = ContentAddressedPaths(release);
   if (const std::vector<std::string> collisions = DeltaNameCollisions(release, contentPaths); !collisions.empty()) {
     return Failures(console, releaseOperand + " cannot be published as it is:", collisions);
@@ -210,18 +223,22 @@ int RunPublishCommand(const CommandLine& line, ReleaseConsole& console) {
 
   // The manifest last, where the updater asks for it: the tree is complete before it names it.
   if (!CreateFolders(outDir + manifestFolderPath)) {
-    return Failure(console, "cannot create the folder " + outOperand + Utf8Of(manifestFolder));
+    return Failure(console, "cannot create the folder " + outOperand + shownManifest.substr(0, shownManifest.rfind('/')));
   }
   SignatureFileChange change = SignatureFileChange::None;
   if (!WriteManifestFiles(outDir + manifestPath, manifestBytes, signatureText, change, error)) {
     return Failure(console, error);
   }
   console.Out("published " + CountOf(release.folder.files.size(), "file", "files") + ", " + DescribeBytes(total) +
-              ", to " + outOperand + ":\n  " + update::kManifestPath + " (the manifest; serve it uncached)\n  /" +
+              ", to " + outOperand + ":\n  " + shownManifest + " (the manifest" +
+              (channel.empty() ? std::string() : " of the channel " + channel) + "; serve it uncached)\n  /" +
               kContentFolder + "/<md5>/<name> (" + CountOf(copied.size(), "file", "files") +
               ", never changing: cache them for good)\n" + DescribeDeltas(deltas.size(), deltasWritten) +
               "every url begins with " + JoinUrl(baseUrl, kContentFolder) + "/\n" +
-              DescribeSigning(update::kManifestPath, manifest, change));
+              DescribeSigning(shownManifest, manifest, change) +
+              (rollout ? "rollout: " + DescribeRollout(*rollout) + ", places drawn from rolloutSerial " +
+                             std::to_string(*manifest.rolloutSerial) + "\n"
+                       : std::string()));
   return kExitSuccess;
 }
 

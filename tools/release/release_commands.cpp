@@ -13,6 +13,7 @@ int RunRelease(const std::vector<std::string>& arguments, ReleaseConsole& consol
   if (!line.error.empty()) return UsageError(console, line.command, line.error);
   if (line.command == "manifest") return RunManifestCommand(line, console);
   if (line.command == "publish") return RunPublishCommand(line, console);
+  if (line.command == "rollout") return RunRolloutCommand(line, console);
   if (line.command == "verify") return RunVerifyCommand(line, console);
   if (line.command == "keygen") return RunKeygenCommand(line, console);
   if (line.command == "sign") return RunSignCommand(line, console);

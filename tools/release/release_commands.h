@@ -16,6 +16,7 @@ int RunRelease(const std::vector<std::string>& arguments, ReleaseConsole& consol
 // The subcommands, for a command line that parsed.
 int RunManifestCommand(const CommandLine& line, ReleaseConsole& console);
 int RunPublishCommand(const CommandLine& line, ReleaseConsole& console);
+int RunRolloutCommand(const CommandLine& line, ReleaseConsole& console);
 int RunVerifyCommand(const CommandLine& line, ReleaseConsole& console);
 int RunDiffCommand(const CommandLine& line, ReleaseConsole& console);
 int RunKeygenCommand(const CommandLine& line, ReleaseConsole& console);

@@ -1,7 +1,8 @@
 // velmora-release verify MANIFEST DIR [--handoff] [--public-key TEXT_OR_FILE] [--base-url URL]
 //
 // First the manifest itself with the updater's rules (manifest_checks.h), its signature
-// (MANIFEST.sig) when given the public key, and its expiry; then every listed file below DIR,
+// (MANIFEST.sig) when given the public key, its expiry, and its channel and staged rollout
+// (shown); then every listed file below DIR,
 // hashed as the update check hashes it and compared with its `md5` (in either letter case), and its
 // `size` and `sha256` where the manifest gives them. DIR is a release folder or an installed copy,
 // whose files are found by their `path`; with --base-url it is the tree served at that address,
@@ -22,6 +23,7 @@
 #include "release_digests.h"
 #include "release_files.h"
 #include "release_text.h"
+#include "rollout_description.h"
 #include "update/fingerprint.h"
 #include "served_path.h"
 #include "update/manifest_freshness.h"
@@ -415,6 +417,11 @@ int RunVerifyCommand(const CommandLine& line, ReleaseConsole& console) {
   std::string summary;
   std::vector<ManifestProblem> problems =
       CheckAuthenticity(records, bytes, signaturePath, signatureShown, publicKey, handOff, summary);
+  if (const std::string staging = DescribeChannelAndRollout(records); !staging.empty()) {
+    // The product writes the hand-off file for its own machine: the updater follows no channel
+    // or rollout in it.
+    summary += staging + (handOff ? "(the updater ignores the channel and the rollout of a hand-off file)\n" : "");
+  }
   for (ManifestProblem& problem : CheckManifest(records)) problems.push_back(std::move(problem));
   std::string report;
   for (const ManifestProblem& problem : problems) report += "problem   " + problem.message + "\n";

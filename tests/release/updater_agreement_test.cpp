@@ -1,7 +1,8 @@
 // Both sides agree: a manifest that velmora-release writes for a folder is one that the updater's
 // own LoadManifest reads as "nothing to update" for a copy of that folder, from the server (UTF-8)
 // and from the hand-off file (GBK), and lists exactly the files that then change; signed with a
-// key from keygen, it is accepted by an updater that requires that key.
+// key from keygen, it is accepted by an updater that requires that key; a channel's staged release
+// reaches the installations that its rollout says, on that channel only.
 #include <filesystem>
 #include <fstream>
 
@@ -123,6 +124,57 @@ TEST_F(UpdaterAgreementTest, ThePublishedDeltaMembersAreTheOnesTheUpdaterReads) 
   EXPECT_EQ(entry.delta.packUrl, published->packUrl);
   EXPECT_EQ(entry.delta.packSize, static_cast<std::int64_t>(published->packSize));
   EXPECT_EQ(entry.delta.packSha256, published->packSha256);
+}
+
+// A release published to beta at 0% is offered to no installation; the rollout command's 100%
+// re-signs it for all of them, and the updater takes the higher serial. On the default channel
+// the beta manifest is refused.
+TEST_F(UpdaterAgreementTest, AChannelsRolloutIsAppliedByTheUpdaterOnThatChannelOnly) {
+  velmora::testing::TempDir scratch;
+  const std::string folder = text::NarrowToUtf8(scratch.Narrow());
+  CapturedConsole console;
+  ASSERT_EQ(RunRelease({"keygen", "--out", folder + "/release.key"}, console), kExitSuccess) << console.err;
+  const std::string keyText = console.out;
+  ASSERT_EQ(RunRelease({"publish", text::NarrowToUtf8(runDirectory.Narrow()), folder + "/site", "--base-url",
+                        "http://127.0.0.1:1/", "--run", "Velmora.exe", "--key", folder + "/release.key", "--channel",
+                        "beta", "--rollout", "0", "--quiet"},
+                       console),
+            kExitSuccess)
+      << console.err;
+  const auto serve = [this, &scratch] {
+    const auto read = [&scratch](const char* name) {
+      std::ifstream in(velmora::testing::PathFromNarrow(scratch.NarrowPath(name)), std::ios::binary);
+      return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    http.responses[update::ManifestUrl()] = platform::HttpResponse{200, read("site\\download\\2099\\pro\\beta\\up.txt")};
+    http.responses[update::ManifestUrl() + ".sig"] =
+        platform::HttpResponse{200, read("site\\download\\2099\\pro\\beta\\up.txt.sig")};
+  };
+  update::ReplaceRequiredManifestKey(&keyText);
+  WriteProductFile("\\Velmora.exe", "older");
+  state::State().channel = "beta";
+  serve();
+  EXPECT_EQ(update::LoadManifest(), 0);  // outside a rollout of 0%
+  EXPECT_TRUE(Notices().empty());
+
+  ASSERT_EQ(RunRelease({"rollout", folder + "/site", "--channel", "beta", "--percent", "100", "--key",
+                        folder + "/release.key"},
+                       console),
+            kExitSuccess)
+      << console.err;
+  serve();
+  EXPECT_EQ(update::LoadManifest(), 1);
+  EXPECT_EQ(Listed(), std::vector<std::string>{"\\Velmora.exe"});
+  EXPECT_TRUE(Notices().empty());
+
+  const std::string betaUrl = update::ManifestUrl();
+  state::State().channel.clear();
+  ServerAnswers(http.responses[betaUrl].body);
+  http.responses[update::ManifestUrl() + ".sig"] = http.responses[betaUrl + ".sig"];
+  EXPECT_THROW(update::LoadManifest(), update::testing::ProgramEnded);
+  ASSERT_EQ(Notices().size(), 1u);
+  EXPECT_NE(Notices()[0].find("UpData数据错误"), std::string::npos) << Notices()[0];  // malformed here, code 21
+  update::ReplaceRequiredManifestKey(nullptr);
 }
 
 }  // namespace

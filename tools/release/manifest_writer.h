@@ -62,7 +62,7 @@ struct ManifestContent {
   std::u16string run;
   std::optional<std::int64_t> serial;   // 0 to 2^63-1
   std::optional<std::int64_t> expires;  // seconds since 1970, written as "2027-02-05T12:00:00Z"
-  std::string channel;                  // a named channel; empty: the default channel, not written
+  std::string channel;                  // the channel it names ("beta", "default"); empty: none, not written
   std::optional<std::int64_t> rollout;  // 0 to 100
   std::optional<std::int64_t> rolloutSerial;
   std::vector<ManifestEntry> entries;   // written in this order

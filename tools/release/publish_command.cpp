@@ -231,7 +231,7 @@ int RunPublishCommand(const CommandLine& line, ReleaseConsole& console) {
   }
   console.Out("published " + CountOf(release.folder.files.size(), "file", "files") + ", " + DescribeBytes(total) +
               ", to " + outOperand + ":\n  " + shownManifest + " (the manifest" +
-              (channel.empty() ? std::string() : " of the channel " + channel) + "; serve it uncached)\n  /" +
+              (channel.empty() ? std::string() : " of " + ChannelLabel(channel)) + "; serve it uncached)\n  /" +
               kContentFolder + "/<md5>/<name> (" + CountOf(copied.size(), "file", "files") +
               ", never changing: cache them for good)\n" + DescribeDeltas(deltas.size(), deltasWritten) +
               "every url begins with " + JoinUrl(baseUrl, kContentFolder) + "/\n" +

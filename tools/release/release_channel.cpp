@@ -9,7 +9,7 @@ namespace velmora::release {
 bool ChannelArgument(const CommandLine& line, ReleaseConsole& console, std::string& channel, int& exitStatus) {
   channel.clear();
   const auto option = line.values.find("channel");
-  if (option == line.values.end() || option->second == kDefaultChannelName) return true;
+  if (option == line.values.end()) return true;
   if (!update::IsChannelName(option->second)) {
     exitStatus = UsageError(console, line.command,
                             "invalid --channel \"" + option->second +
@@ -21,9 +21,15 @@ bool ChannelArgument(const CommandLine& line, ReleaseConsole& console, std::stri
   return true;
 }
 
+bool IsDefaultChannel(const std::string& channel) { return channel.empty() || channel == kDefaultChannelName; }
+
+std::string ChannelLabel(const std::string& channel) {
+  return IsDefaultChannel(channel) ? std::string("the default channel") : "the channel " + channel;
+}
+
 std::string ChannelManifestPath(const std::string& channel) {
   const std::string path = update::kManifestPath;
-  if (channel.empty()) return path;
+  if (IsDefaultChannel(channel)) return path;
   const std::size_t name = path.rfind('/') + 1;
   return path.substr(0, name) + channel + "/" + path.substr(name);
 }

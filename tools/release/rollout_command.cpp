@@ -29,10 +29,6 @@
 namespace velmora::release {
 namespace {
 
-std::string ChannelLabel(const std::string& channel) {
-  return channel.empty() ? std::string("the default channel") : "the channel " + channel;
-}
-
 // The manifest's expiry after the change, and why: --expires when given; otherwise the manifest's
 // own while it lies ahead; otherwise the default of publish --key.
 struct ExpiryChoice {

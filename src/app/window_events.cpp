@@ -2,13 +2,15 @@
 
 #include "download/completion.h"
 #include "download/scheduler.h"
+#include "platform/proxy_credentials.h"
 #include "platform/thread.h"
 #include "state/program_state.h"
 #include "update/update_check.h"
 
 namespace velmora::app {
 
-void OnWindowCreated(platform::WindowHandle /*window*/) {
+void OnWindowCreated(platform::WindowHandle window) {
+  platform::AllowProxyCredentialDialog(window);
   state::State().checkThread = platform::StartThread([] { update::UpdateCheck(); });
 }
 

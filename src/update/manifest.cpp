@@ -152,32 +152,28 @@ state::UpdateEntry::DeltaSource ReadDeltaSource(const json::JsonDocument& docume
   return complete ? delta : none;
 }
 
+// An optional member at `path`: missing (Raw) is fine and leaves `value` empty; one that is present
+// must be a non-negative JSON integer, or the manifest is not well formed.
+void ReadOptionalCount(const json::JsonDocument& document, const std::string& path,
+                       std::optional<std::int64_t>& value, bool& wellFormed) {
+  const json::JsonKind kind = document.GetType(path);
+  if (kind == json::JsonKind::Raw) return;
+  value = kind == json::JsonKind::Integer ? ParseSerial(document.GetLiteral(path)) : std::nullopt;
+  wellFormed = wellFormed && value.has_value();
+}
+
 // The optional members: each may be missing, but one that is present must have its form.
 void ReadOptionalMembers(const json::JsonDocument& document, Manifest& manifest) {
-  if (document.GetType("serial") != json::JsonKind::Raw) {
-    manifest.serial = document.GetType("serial") == json::JsonKind::Integer
-                          ? ParseSerial(document.GetLiteral("serial"))
-                          : std::nullopt;
-    manifest.wellFormed = manifest.wellFormed && manifest.serial.has_value();
-  }
+  ReadOptionalCount(document, "serial", manifest.serial, manifest.wellFormed);
   if (document.GetType("expires") != json::JsonKind::Raw) {
     manifest.expires = document.GetType("expires") == json::JsonKind::String
                            ? ParseUtcTime(document.GetText("expires"))
                            : std::nullopt;
     manifest.wellFormed = manifest.wellFormed && manifest.expires.has_value();
   }
-  if (document.GetType("rollout") != json::JsonKind::Raw) {
-    manifest.rollout = document.GetType("rollout") == json::JsonKind::Integer
-                           ? ParseSerial(document.GetLiteral("rollout"))
-                           : std::nullopt;
-    manifest.wellFormed = manifest.wellFormed && manifest.rollout && *manifest.rollout <= 100;
-  }
-  if (document.GetType("rolloutSerial") != json::JsonKind::Raw) {
-    manifest.rolloutSerial = document.GetType("rolloutSerial") == json::JsonKind::Integer
-                                 ? ParseSerial(document.GetLiteral("rolloutSerial"))
-                                 : std::nullopt;
-    manifest.wellFormed = manifest.wellFormed && manifest.rolloutSerial.has_value();
-  }
+  ReadOptionalCount(document, "rollout", manifest.rollout, manifest.wellFormed);
+  manifest.wellFormed = manifest.wellFormed && manifest.rollout.value_or(0) <= 100;
+  ReadOptionalCount(document, "rolloutSerial", manifest.rolloutSerial, manifest.wellFormed);
   if (document.GetType("channel") != json::JsonKind::Raw) {
     if (document.GetType("channel") == json::JsonKind::String) manifest.channel = document.GetText("channel");
     manifest.wellFormed = manifest.wellFormed && manifest.channel.has_value();
@@ -185,13 +181,9 @@ void ReadOptionalMembers(const json::JsonDocument& document, Manifest& manifest)
   for (std::size_t i = 0; i < manifest.entries.size(); ++i) {
     state::UpdateEntry& entry = manifest.entries[i];
     const std::string element = "data[" + std::to_string(i) + "].";
-    const json::JsonKind sizeKind = document.GetType(element + "size");
-    if (sizeKind != json::JsonKind::Raw) {
-      const std::optional<std::int64_t> size =
-          sizeKind == json::JsonKind::Integer ? ParseSerial(document.GetLiteral(element + "size")) : std::nullopt;
-      manifest.wellFormed = manifest.wellFormed && size.has_value();
-      entry.size = size.value_or(-1);
-    }
+    std::optional<std::int64_t> size;
+    ReadOptionalCount(document, element + "size", size, manifest.wellFormed);
+    entry.size = size.value_or(-1);
     const json::JsonKind sha256Kind = document.GetType(element + "sha256");
     if (sha256Kind != json::JsonKind::Raw) {
       entry.sha256 = LowerCaseDigest(document.GetText(element + "sha256"));

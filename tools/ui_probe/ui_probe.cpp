@@ -12,6 +12,8 @@
 //   ui-probe task-notice KIND TITLE MAIN CONTENT [CHECK-TEXT]         TaskNotice, prints the result
 //   ui-probe watch-windows STOP-FILE [--pid N] [--wait MS]            every window and task dialog
 //                                                                     seen until STOP-FILE exists
+//   ui-probe credential-dialog|credential-fill USER PASSWORD|credential-press ID [--pid N] [--wait MS]
+//                                                                     the proxy-credential dialog
 //
 // Texts on the command line and in the output are UTF-8. The window is found by its title
 // ("Update"; task dialogs: "Velmora - Update"), optionally of one process, waiting up to --wait
@@ -30,6 +32,7 @@
 #include "notify/task_notice.h"
 #include "platform/codepage.h"
 #include "automation/window_automation.h"
+#include "credential_dialog.h"
 #include "window_watch.h"
 
 namespace {
@@ -209,6 +212,9 @@ int Run() {
                                options->waitMs != 0 ? options->waitMs : 600'000);
   }
   if (command.rfind("notice", 0) == 0) return NoticeCommand(*options);
+  if (command.rfind("credential-", 0) == 0) {
+    return probe::CredentialDialogCommand(command, options->positional, options->processId, options->waitMs);
+  }
   return WindowCommand(*options);
 }
 

@@ -1,14 +1,25 @@
-// Streamed requests with WinINet's ANSI functions.
+// Streamed requests with WinINet.
 //
-// The URL, the agent name and the header block are GBK bytes and go to the A functions unchanged
-// (an address is ASCII in practice); the header block's length is its exact byte count.
+// The URL, the agent name and the header block are GBK bytes. The agent name goes to InternetOpenA
+// unchanged; the URL and the header block (its exact bytes) are converted with the system's narrow
+// code page, as WinINet's A functions convert them, and opened with win32::OpenUrl, which answers
+// a proxy that asks for credentials (platform/proxy_credentials.h). While the request's thread
+// waits for the user (the credential dialog, shown there or on another thread), the caller's wait
+// for the answer does not count; it starts afresh when the request is made again.
+//
+// Proxy settings. A session opened with INTERNET_OPEN_TYPE_PRECONFIG takes the system's proxy
+// settings in WinINet itself. INTERNET_OPEN_TYPE_PRECONFIG_WITH_NO_AUTOPROXY means the same
+// settings without an automatic configuration script, but Wine's WinINet opens such a session
+// with no proxy at all; so for that type the settings are read here
+// (INTERNET_OPTION_PER_CONNECTION_OPTION: the flags, the proxy server, the bypass list) and a
+// session that must go through a proxy is opened with that proxy named (INTERNET_OPEN_TYPE_PROXY).
 //
 // Receive time-out. A session's time-out (receiveTimeoutMs, or kDefaultReceiveTimeoutMs for 0) is
 // set as WinINet's INTERNET_OPTION_RECEIVE_TIMEOUT, which Windows applies to each receive. Wine's
 // WinINet accepts that option and ignores it: there a read from a server that stops sending, with
 // the connection left open, and an open that never gets an answer, wait for ever, and closing the
 // handle from another thread does not end them either. So the bound is also kept here: each request
-// makes its blocking calls (InternetOpenUrlA, InternetReadFile) on a thread of its own (a kept one,
+// makes its blocking calls (opening the URL, InternetReadFile) on a thread of its own (a kept one,
 // win32/reusable_threads.h), and the caller waits at most the time-out for each. A call that misses it is abandoned: OpenUrl answers
 // null, Read -1 (and -1 for every later read). The abandoned call's thread keeps the handles it
 // needs (its request handle, a share of the session handle) and closes them when WinINet returns,
@@ -21,8 +32,10 @@
 // server that drips a few bytes every few seconds is read as it drips, and only one that sends
 // nothing for the whole time-out fails.
 #include "platform/streamed_request.h"
+#include "platform/codepage.h"
 #include "platform/win32/internet_handle.h"
 #include "platform/win32/reusable_threads.h"
+#include "platform/win32/url_request.h"
 
 #include <windows.h>
 #include <wininet.h>
@@ -123,6 +136,7 @@ struct RequestLine {
   bool threadWaiting = false;
   bool stop = false;  // close the request and end
   bool finished = false;  // set by the thread when it has closed the request and let go of the line
+  bool waitingForUser = false;  // set by the thread while the opening waits for proxy credentials
 
   std::size_t Free() const { return ring.size() - count; }
 };
@@ -176,14 +190,35 @@ std::string QueryContentType(HINTERNET request) {
   return text;
 }
 
+// Tells the caller, which waits for the opening, when the thread waits for the user.
+win32::UserWait PauseWhileAsking(const std::shared_ptr<RequestLine>& line) {
+  win32::UserWait wait;
+  wait.began = [line] {
+    const std::lock_guard<std::mutex> lock(line->mutex);
+    line->waitingForUser = true;
+    line->changed.notify_all();
+  };
+  wait.ended = [line] {
+    const std::lock_guard<std::mutex> lock(line->mutex);
+    line->waitingForUser = false;
+    line->changed.notify_all();
+  };
+  return wait;
+}
+
 void MakeCalls(const std::shared_ptr<RequestLine>& line, const std::string& url, const std::string& headers,
                DWORD flags) {
-  HINTERNET request = InternetOpenUrlA(line->session->Get(),
-                                       url.c_str(),                                 // lpszUrl
-                                       headers.empty() ? nullptr : headers.data(),  // lpszHeaders
-                                       static_cast<DWORD>(headers.size()),          // dwHeadersLength: exact
-                                       flags,                                       // dwFlags
-                                       0);                                          // dwContext
+  win32::UrlRequest opened;
+  try {
+    const std::u16string wideUrl = MultiByteToWide(url, CP_ACP);
+    const std::u16string wideHeaders = MultiByteToWide(headers, CP_ACP);
+    if (!wideUrl.empty() && wideHeaders.empty() == headers.empty()) {
+      opened = win32::OpenUrl(line->session->Get(), wideUrl, wideHeaders, flags, PauseWhileAsking(line));
+    }
+  } catch (const std::bad_alloc&) {
+    opened.Close();  // counts as not opened
+  }
+  HINTERNET request = opened.Get();
   // The headers arrived with the response: reading them never waits for the server. A response
   // whose headers cannot be held counts as not opened (its encoding would be unknown).
   std::int32_t status = 0;
@@ -199,7 +234,7 @@ void MakeCalls(const std::shared_ptr<RequestLine>& line, const std::string& url,
       contentRange = QueryContentRange(request);
       contentType = QueryContentType(request);
     } catch (const std::bad_alloc&) {
-      InternetCloseHandle(request);
+      opened.Close();
       request = nullptr;
     }
   }
@@ -210,7 +245,7 @@ void MakeCalls(const std::shared_ptr<RequestLine>& line, const std::string& url,
     try {
       line->ring.resize(kRingSize);
     } catch (const std::bad_alloc&) {
-      InternetCloseHandle(request);
+      opened.Close();
       request = nullptr;
     }
   }
@@ -238,7 +273,7 @@ void MakeCalls(const std::shared_ptr<RequestLine>& line, const std::string& url,
       }
     }
     if (early != RequestLine::Body::Reading) {
-      InternetCloseHandle(request);
+      opened.Close();
     }
   }
   std::unique_lock<std::mutex> lock(line->mutex);
@@ -315,7 +350,7 @@ void MakeCalls(const std::shared_ptr<RequestLine>& line, const std::string& url,
     if (line->callerWaiting) line->changed.notify_all();
   }
   lock.unlock();
-  if (request != nullptr) InternetCloseHandle(request);
+  opened.Close();
   lock.lock();
   line->finished = true;
   if (line->callerWaiting) line->changed.notify_all();
@@ -407,9 +442,17 @@ class WinInetSession final : public InternetSession {
     }
 
     std::unique_lock<std::mutex> lock(line->mutex);
-    if (!line->changed.wait_for(lock, timeout_, [&] { return line->openDone; })) {
-      line->stop = true;  // the thread closes the request, if one ever opens, and goes
-      return nullptr;
+    // At most the time-out for the answer, not counting the time the thread waits for the user.
+    auto limit = std::chrono::steady_clock::now() + timeout_;
+    while (!line->openDone) {
+      if (line->waitingForUser) {
+        line->changed.wait(lock);
+        limit = std::chrono::steady_clock::now() + timeout_;
+      } else if (line->changed.wait_until(lock, limit) == std::cv_status::timeout && !line->openDone &&
+                 !line->waitingForUser) {
+        line->stop = true;  // the thread closes the request, if one ever opens, and goes
+        return nullptr;
+      }
     }
     if (line->request != nullptr) {
       lock.unlock();
@@ -430,6 +473,37 @@ class WinInetSession final : public InternetSession {
   std::shared_ptr<InternetHandle> session_;
   std::chrono::milliseconds timeout_;
 };
+
+// The proxy that the system's settings name for this machine's connection (not an automatic
+// configuration script's).
+struct SystemProxy {
+  std::string server;  // "host:port", or a list per scheme ("http=host:port;https=host:port")
+  std::string bypass;  // the addresses reached without it ("<local>;*.example"), or empty
+};
+
+// True when the system's settings send requests through a proxy, which `proxy` then names.
+bool ReadSystemProxy(SystemProxy& proxy) {
+  INTERNET_PER_CONN_OPTIONA options[3] = {};
+  options[0].dwOption = INTERNET_PER_CONN_FLAGS;
+  options[1].dwOption = INTERNET_PER_CONN_PROXY_SERVER;
+  options[2].dwOption = INTERNET_PER_CONN_PROXY_BYPASS;
+  INTERNET_PER_CONN_OPTION_LISTA list = {};
+  list.dwSize = sizeof(list);
+  list.pszConnection = nullptr;  // the LAN's settings
+  list.dwOptionCount = 3;
+  list.pOptions = options;
+  DWORD size = sizeof(list);
+  if (!InternetQueryOptionA(nullptr, INTERNET_OPTION_PER_CONNECTION_OPTION, &list, &size)) return false;
+  // The texts are the caller's to free (GlobalFree).
+  const auto take = [](char* text) {
+    std::string value = text != nullptr ? std::string(text) : std::string();
+    if (text != nullptr) GlobalFree(text);
+    return value;
+  };
+  proxy.server = take(options[1].Value.pszValue);
+  proxy.bypass = take(options[2].Value.pszValue);
+  return (options[0].Value.dwValue & PROXY_TYPE_PROXY) != 0 && !proxy.server.empty();
+}
 
 class WinInetStreamingHttp final : public StreamingHttp {
  public:
@@ -452,11 +526,18 @@ class WinInetStreamingHttp final : public StreamingHttp {
 
   std::unique_ptr<InternetSession> OpenSession(const std::string& agent, std::uint32_t accessType,
                                                std::uint32_t receiveTimeoutMs) override {
-    HINTERNET handle = InternetOpenA(agent.c_str(),  // lpszAgent
-                                     accessType,     // dwAccessType
-                                     nullptr,        // lpszProxy
-                                     nullptr,        // lpszProxyBypass
-                                     0);             // dwFlags: synchronous
+    SystemProxy proxy;
+    bool named = false;
+    try {
+      named = accessType == INTERNET_OPEN_TYPE_PRECONFIG_WITH_NO_AUTOPROXY && ReadSystemProxy(proxy);
+    } catch (const std::bad_alloc&) {
+      return nullptr;
+    }
+    HINTERNET handle = InternetOpenA(agent.c_str(),                                  // lpszAgent
+                                     named ? INTERNET_OPEN_TYPE_PROXY : accessType,  // dwAccessType
+                                     named ? proxy.server.c_str() : nullptr,         // lpszProxy
+                                     named && !proxy.bypass.empty() ? proxy.bypass.c_str() : nullptr,
+                                     0);  // dwFlags: synchronous
     if (handle == nullptr) return nullptr;
     DWORD timeout = receiveTimeoutMs != 0 ? receiveTimeoutMs : kDefaultReceiveTimeoutMs;
     // Requests opened from the session take it (on Windows; see the top of the file).

@@ -118,13 +118,13 @@ class ProxyTestCase(ManagedTestCase):
         super().setUpClass()
         if not os.path.exists(e2e.PROGRAM) or not os.path.exists(HTTPS_PROBE) or not os.environ.get("DISPLAY"):
             raise unittest.SkipTest("needs the Windows build and a display")
-        cls.ca_directory = tempfile.mkdtemp(prefix="velmora-proxy-ca-")
-        cls.locale = chinese_locale(cls.ca_directory)
+        cls.directory = tempfile.mkdtemp(prefix="velmora-proxy-")
+        cls.locale = chinese_locale(cls.directory)
         if cls.locale is None:
             print("\nnote: no zh_CN.UTF-8 locale could be made (localedef): the dialog is the English one")
         cls.dialog_title = DIALOG_TITLE_ENGLISH if cls.locale is None else DIALOG_TITLE_CHINESE
         host = urllib.parse.urlsplit(e2e.manifest_origin()).hostname
-        cls.authority = test_ca.TestAuthority(cls.ca_directory, names=("127.0.0.1", "localhost", host))
+        cls.authority = test_ca.TestAuthority(cls.directory, names=("127.0.0.1", "localhost", host))
         cls.manifest_server = https_server.HttpsServer(cls.authority.server_cert, cls.authority.server_key)
         wine = e2e.Wine()
         try:
@@ -140,7 +140,7 @@ class ProxyTestCase(ManagedTestCase):
     @classmethod
     def tearDownClass(cls):
         cls.manifest_server.stop()
-        shutil.rmtree(cls.ca_directory, ignore_errors=True)
+        shutil.rmtree(cls.directory, ignore_errors=True)
         super().tearDownClass()
 
     def setUp(self):

@@ -116,6 +116,7 @@ struct RequestLine {
   // Set by the thread: the response, read once it is open.
   bool openDone = false;
   HINTERNET request = nullptr;  // null when the open failed (closed already when the body ended early)
+  DWORD openError = 0;          // the thread's last error when the open failed (WinINet's, for the log)
   std::int32_t status = 0;
   std::int64_t contentLength = -1;
   std::string contentEncoding;
@@ -219,6 +220,7 @@ void MakeCalls(const std::shared_ptr<RequestLine>& line, const std::string& url,
     opened.Close();  // counts as not opened
   }
   HINTERNET request = opened.Get();
+  const DWORD openError = request == nullptr ? GetLastError() : 0;
   // The headers arrived with the response: reading them never waits for the server. A response
   // whose headers cannot be held counts as not opened (its encoding would be unknown).
   std::int32_t status = 0;
@@ -291,6 +293,7 @@ void MakeCalls(const std::shared_ptr<RequestLine>& line, const std::string& url,
   line->contentEncoding = std::move(contentEncoding);
   line->contentRange = std::move(contentRange);
   line->contentType = std::move(contentType);
+  line->openError = openError;
   line->openDone = true;
   line->changed.notify_all();
   DWORD piece = 0;        // the next piece's size
@@ -451,6 +454,7 @@ class WinInetSession final : public InternetSession {
       } else if (line->changed.wait_until(lock, limit) == std::cv_status::timeout && !line->openDone &&
                  !line->waitingForUser) {
         line->stop = true;  // the thread closes the request, if one ever opens, and goes
+        lastError_ = ERROR_INTERNET_TIMEOUT;
         return nullptr;
       }
     }
@@ -464,12 +468,16 @@ class WinInetSession final : public InternetSession {
         line->changed.notify_all();
       }
     }
+    lastError_ = line->openError;
     line->callerWaiting = true;
     line->changed.wait(lock, [&] { return line->finished; });
     return nullptr;
   }
 
+  std::uint32_t LastErrorCode() override { return lastError_; }
+
  private:
+  DWORD lastError_ = 0;
   std::shared_ptr<InternetHandle> session_;
   std::chrono::milliseconds timeout_;
 };

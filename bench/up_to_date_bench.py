@@ -11,7 +11,8 @@ from half to one and a half of the mean, in eight folders, every fifth name Chin
 velmora-update.exe into it, and computes a hand-off manifest (Bin\\Config\\UP.data, GBK) listing
 every file with its MD5 and size, so that every file is current. It reads every file once so that
 the page cache is warm, runs each mode once untimed (Wine's own files warm too), then, round after
-round, in turn (the hand-off file written again before each run, untimed):
+round, in turn (the order rotating from round to round; the hand-off file written again before
+each run, untimed):
 
   quiet    velmora-update.exe --quiet --handoff, from the process's start to its exit (code 0)
   window   velmora-update.exe --handoff, from the process's start until the task dialog
@@ -26,8 +27,14 @@ run for the whole benchmark, so that Wine's own system processes (services, the 
 for every run, as Windows' are when a scheduled task starts the updater: otherwise a run that
 follows none pays for starting them (about 0.15-0.2 s here) and the window's run, whose probe
 starts first, does not. --cold-wine leaves the idle program out. Each run's log (Bin\\Config\\update.log, millisecond times) gives the same
-spans inside the process: from its "start:" line to its exit line, or for the window to the dialog.
-Prints the median of each, the ratios quiet / window (goal: at most 1.2) and check / window, and
+spans inside the process: from its "start:" line to its exit line, or for the window to the dialog;
+the processor time (user and system) of the updater's process is the kernel's count at its end
+(the window's includes the moments until its OK is pressed). On a machine shared with other work,
+"waited" is the longest time one of the updater's threads spent ready to run but waiting for a core
+(schedstat, read every 10 ms; up to the dialog for the window): a run that waited longer than
+another was slowed by the machine's load, not by its own work.
+Prints the median of each, the ratios quiet / window (goal: at most 1.2) and check / window, the
+median of each round's own quiet / window (steadier on a machine shared with other work), and
 every round. Everything below --work (default: $VELMORA_BUILD_ROOT/up-to-date-bench, or
 build/up-to-date-bench; a Wine prefix of its own, so the probe sees only this updater's dialog) is
 removed at the end unless --keep.
@@ -113,15 +120,23 @@ class Bench:
         return end - start, start - started_wall
 
     def unattended(self, *arguments):
-        """A quiet or --check run from its start to its exit: (seconds, exit code, output, log)."""
+        """A quiet or --check run from its start to its exit."""
         self._prepare()
         started_wall, started = time.time(), time.monotonic()
         process = self._start(arguments, stdout=subprocess.PIPE)
-        output, _ = process.communicate(timeout=600)
-        seconds = time.monotonic() - started
+        waits = ThreadWaits(process.pid)
+        try:
+            output = process.stdout.read()
+            cpu = wait_for_exit(process, 600)
+            seconds = time.monotonic() - started
+        finally:
+            if process.poll() is None:
+                process.kill()
+                process.wait()
+            waited = waits.stop()
         inside, delay = self._in_process(started_wall, "exit: ")
         return {"seconds": seconds, "code": process.returncode, "output": output.decode("utf-8", "replace").strip(),
-                "inside": inside, "log_start_delay": delay}
+                "inside": inside, "log_start_delay": delay, "cpu": cpu, "waited": waited}
 
     def window(self):
         """The window's run from its start until its "nothing to update" dialog appears."""
@@ -140,15 +155,17 @@ class Bench:
         time.sleep(2.0)
         started_wall, started = time.time(), time.monotonic()
         process = self._start(["--handoff"])
+        waits = ThreadWaits(process.pid)
         try:
             answer = answers.get(timeout=600)
+            waited = waits.stop()
             if answer is None:
                 raise SystemExit("up_to_date_bench: the probe ended without finding the dialog")
             seen_wall, seen, line = answer
             notice = json.loads(line.decode("utf-8")).get("notice", {})
             subprocess.run([WINE_RUN, self.probe, "notice-press", "1"], stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL, env=self.environment, timeout=60)
-            process.wait(timeout=60)
+            cpu = wait_for_exit(process, 60)
         finally:
             for started_process in (process, waiter):
                 if started_process.poll() is None:
@@ -156,7 +173,54 @@ class Bench:
                     started_process.wait()
         inside, delay = self._in_process(started_wall, end_wall=seen_wall)
         return {"seconds": seen - started, "code": process.returncode, "output": notice.get("content"),
-                "inside": inside, "log_start_delay": delay}
+                "inside": inside, "log_start_delay": delay, "cpu": cpu, "waited": waited}
+
+
+class ThreadWaits:
+    """Reads, every 10 ms until stopped, how long each thread of a process has run and waited for
+    a core (/proc/PID/task/TID/schedstat), keeping the last figures of threads that have ended."""
+
+    def __init__(self, pid):
+        self._pid = pid
+        self._threads = {}
+        self._stop = threading.Event()
+        self._thread = threading.Thread(target=self._sample, daemon=True)
+        self._thread.start()
+
+    def _sample(self):
+        folder = "/proc/%d/task" % self._pid
+        while not self._stop.is_set():
+            try:
+                tasks = os.listdir(folder)
+            except OSError:
+                tasks = []
+            for task in tasks:
+                try:
+                    with open(os.path.join(folder, task, "schedstat")) as stat:
+                        ran, waited = (int(field) / 1e9 for field in stat.read().split()[:2])
+                except (OSError, ValueError):
+                    continue
+                self._threads[task] = (ran, waited)
+            self._stop.wait(0.01)
+
+    def stop(self):
+        """The longest wait for a core of one thread, in seconds."""
+        self._stop.set()
+        self._thread.join()
+        return max((waited for _, waited in self._threads.values()), default=0.0)
+
+
+def wait_for_exit(process, timeout):
+    """Waits for `process` to end; returns the processor seconds (user and system) it used."""
+    deadline = time.monotonic() + timeout
+    while True:
+        pid, status, usage = os.wait4(process.pid, os.WNOHANG)
+        if pid == process.pid:
+            process.returncode = os.waitstatus_to_exitcode(status)
+            return usage.ru_utime + usage.ru_stime
+        if time.monotonic() > deadline:
+            raise subprocess.TimeoutExpired(process.args, timeout)
+        time.sleep(0.002)
 
 
 def check_outcome(mode, outcome):
@@ -217,15 +281,18 @@ def main():
         results = {mode: [] for mode in modes}
         for round_number in range(1, options.rounds + 1):
             bench.warm_cache()
-            for mode, run in modes.items():
-                outcome = run()
+            names = list(modes)
+            shift = (round_number - 1) % len(names)  # each mode comes first, second, last in turn
+            for mode in names[shift:] + names[:shift]:
+                outcome = modes[mode]()
                 check_outcome(mode, outcome)
                 results[mode].append(outcome)
             with open("/proc/loadavg") as load:
                 load_now = load.read().split()[0]
             print("round %d (load %s): %s" % (round_number, load_now, "  ".join(
-                "%s %.0f ms (log %.0f ms)" % (mode, results[mode][-1]["seconds"] * 1000,
-                                              (results[mode][-1]["inside"] or float("nan")) * 1000)
+                "%s %.0f ms (log %.0f, cpu %.0f, waited %.0f)" % (
+                    mode, results[mode][-1]["seconds"] * 1000, (results[mode][-1]["inside"] or float("nan")) * 1000,
+                    results[mode][-1]["cpu"] * 1000, results[mode][-1]["waited"] * 1000)
                 for mode in modes)), flush=True)
 
         median = {mode: statistics.median(o["seconds"] for o in outcomes) for mode, outcomes in results.items()}
@@ -237,17 +304,22 @@ def main():
         print("%d files, %.1f MiB, every one current; page cache warm; Wine's system processes %s; %s; "
               "medians of %d rounds:" % (files, total / 1048576, "started by each run" if options.cold_wine else
                                          "running", machine_facts(), options.rounds))
-        print("| run | start to end | in the log: start line to end | start to the log's start line | / window |")
-        print("|---|---|---|---|---|")
+        cpu = {mode: statistics.median(o["cpu"] for o in outcomes) for mode, outcomes in results.items()}
+        waited = {mode: statistics.median(o["waited"] for o in outcomes) for mode, outcomes in results.items()}
+        print("| run | start to end | in the log: start line to end | start to the log's start line | "
+              "processor time of the process | longest wait of a thread for a core | / window |")
+        print("|---|---|---|---|---|---|---|")
         ends = {"quiet": "exit (code 0)", "window": "the dialog appears", "check": "exit (code 0, \"up to date\")"}
         for mode in modes:
-            print("| %s, to %s | %.0f ms | %.0f ms | %.0f ms | %.2f |" % (
-                mode, ends[mode], median[mode] * 1000, inside[mode] * 1000, delay[mode] * 1000,
-                median[mode] / median["window"]))
+            print("| %s, to %s | %.0f ms | %.0f ms | %.0f ms | %.0f ms | %.0f ms | %.2f |" % (
+                mode, ends[mode], median[mode] * 1000, inside[mode] * 1000, delay[mode] * 1000, cpu[mode] * 1000,
+                waited[mode] * 1000, median[mode] / median["window"]))
         print()
         for mode, outcomes in results.items():
             print("%-7s rounds (ms): %s" % (mode, " ".join("%.0f" % (o["seconds"] * 1000) for o in outcomes)))
-        print("quiet / window: %.3f (goal: at most 1.2)" % (median["quiet"] / median["window"]))
+        ratios = sorted(q["seconds"] / w["seconds"] for q, w in zip(results["quiet"], results["window"]))
+        print("quiet / window: %.3f of the medians; median of the rounds' own ratios %.3f (%s) (goal: at most 1.2)" % (
+            median["quiet"] / median["window"], statistics.median(ratios), " ".join("%.2f" % r for r in ratios)))
         print()
         print("one more quiet run's log, timed from its start line:")
         bench.unattended("--quiet", "--handoff")

@@ -15,13 +15,15 @@ import shutil
 import subprocess
 import sys
 import unittest
+import urllib.parse
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "managed"))
 sys.path.insert(0, os.path.join(HERE, "..", "release"))
 
-from managed_support import (BAD_SIGNATURE, MALFORMED, OLDER, UNREACHABLE, UP_TO_DATE, UPDATE_WAITING, UPDATED,  # noqa: E402,F401
-                             USAGE_ERROR, ConnectionCounter, ManagedTestCase, e2e, run_log)
+from managed_support import (BAD_SIGNATURE, FAILED, MALFORMED, OLDER, UNREACHABLE,  # noqa: E402,F401
+                             UP_TO_DATE, UPDATE_WAITING, UPDATED, USAGE_ERROR, ConnectionCounter, ManagedTestCase, e2e,
+                             run_log)
 from release_site import ReleaseSite  # noqa: E402
 
 TOOL = os.environ.get("VELMORA_RELEASE_TOOL", "")
@@ -143,6 +145,16 @@ class RolloutsTestCase(ManagedTestCase):
         self.serve()
         return self.members(channel)
 
+    def write_signed_manifest(self, text, channel=None):
+        """Writes `text` (bytes) as the channel's manifest in the site, signs it with the tests' key
+        (`velmora-release sign`) and serves the site."""
+        path = self.manifest_file(channel)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as out:
+            out.write(text)
+        self.tool("sign", path, "--key", KEY)
+        self.serve()
+
     def manifest_file(self, channel=None, suffix=""):
         return os.path.join(self.tree, *(manifest_route(channel) + suffix).strip("/").split("/"))
 
@@ -151,6 +163,11 @@ class RolloutsTestCase(ManagedTestCase):
 
     def members(self, channel=None):
         return json.loads(self.manifest_bytes(channel).decode("utf-8"))
+
+    def file_route(self, members, path):
+        """The files server's path of the entry for `path` ("\\Bin\\core.dll") in a manifest."""
+        url = next(entry["url"] for entry in members["data"] if entry["path"] == path)
+        return urllib.parse.unquote(urllib.parse.urlsplit(url).path)
 
     def serve(self):
         """Serves every file of the site: the files at their paths, and each channel's manifest and
@@ -208,6 +225,10 @@ class RolloutsTestCase(ManagedTestCase):
         """The text of Bin\\Config\\channel.txt, stripped; None when there is none."""
         path = e2e.local_path(run_dir.path, CHANNEL_FILE)
         return read_file(path).decode("utf-8").strip() if os.path.exists(path) else None
+
+    def write_hand_off(self, run_dir, members):
+        """Writes `members` (a manifest's) as the hand-off file, GBK JSON as the product writes it."""
+        run_dir.write(e2e.HAND_OFF, json.dumps(members, ensure_ascii=False).encode("gbk"))
 
     def files_of(self, run_dir, release):
         """{relative path: bytes or None} of the run directory, for the paths of `release`."""

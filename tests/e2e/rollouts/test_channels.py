@@ -104,7 +104,8 @@ class ChannelsTest(RolloutsTestCase):
                     ("--check", "--channel", "a" * 17), ("--check", "--channel", "1beta"),
                     ("--check", "--channel", "beta-2"), ("--check", "--channel", ""), ("--check", "--channel"),
                     ("--check", "--channel", "beta", "--channel", "beta"), ("--quiet", "--channel", "Beta"),
-                    ("--quiet", "--channel", "..\\..\\x")]
+                    ("--quiet", "--channel", "..\\..\\x"), ("--check", "--channel", "nightly", "--run"),
+                    ("--rollback", "--channel", "nightly")]
         for arguments in refusals:
             run = self.run_updater(run_dir, *arguments, watch=False, env=nowhere)
             self.assert_exit(run, USAGE_ERROR)
@@ -169,6 +170,20 @@ class ChannelsTest(RolloutsTestCase):
         run = self.check(run_dir, code=UP_TO_DATE)
         self.assert_fetched(mark, BETA_ROUTES, run)
 
+    # The updater now reads at most 255 characters of the value and takes a longer one for no
+    # value at all: the option's channel is then followed. Remove the mark once it refuses it.
+    @unittest.expectedFailure
+    def test_a_policy_value_too_long_for_a_channel_name_is_refused_as_well(self):
+        remove_channel_policy()
+        self.addCleanup(remove_channel_policy)
+        run_dir = self.installation(V1)
+        set_channel("b" * 300)
+        counter = ConnectionCounter()
+        self.addCleanup(counter.stop)
+        run = self.run_updater(run_dir, "--check", "--channel", "beta", watch=False, env={"http_proxy": counter.address})
+        self.assert_exit(run, USAGE_ERROR)
+        self.assertEqual(counter.count, 0)
+
     def test_a_channels_manifest_served_in_another_channels_place_is_refused(self):
         beta = self.publish(BETA, "--channel", "beta")
         self.assertEqual(beta["channel"], "beta")
@@ -186,9 +201,32 @@ class ChannelsTest(RolloutsTestCase):
         self.serve_manifest_route(manifest_route("nightly") + ".sig", signature)
         self.check(run_dir, "--channel", "nightly", code=MALFORMED)
 
+        # "default" names the default channel in a manifest too; any other name, or a name that is
+        # no text, is refused.
+        def naming(value):
+            text = manifest.replace(b'"channel":"beta"', b'"channel":' + value, 1)
+            self.assertNotEqual(text, manifest)
+            return text
+        self.write_signed_manifest(naming(b'"default"'))
+        self.check(run_dir, "--channel", "default", code=UPDATE_WAITING)
+        self.write_signed_manifest(naming(b'"default"'), "beta")
+        self.check(run_dir, "--channel", "beta", code=MALFORMED)
+        self.write_signed_manifest(naming(b'"Beta"'), "beta")
+        self.check(run_dir, code=MALFORMED)
+        self.write_signed_manifest(naming(b"5"), "beta")
+        self.check(run_dir, code=MALFORMED)
+
         self.assertEqual(len(self.site.files.requests()), files_before, "a file was fetched")
         self.assert_files(run_dir, V1)
         self.assertEqual(e2e.staging_leftovers(run_dir.path), [])
+
+        # The hand-off file is read as before, whatever the channel.
+        run_dir.write("Bin/Config/channel.txt", b"nightly\n")
+        self.write_hand_off(run_dir, {name: value for name, value in beta.items() if name != "channel"})
+        mark = self.manifest_requests()
+        self.quiet(run_dir, "--handoff", code=UPDATED)
+        self.assertEqual(self.manifests_fetched(mark), [])
+        self.assert_files(run_dir, BETA)
 
 
 if __name__ == "__main__":

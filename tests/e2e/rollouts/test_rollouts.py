@@ -11,12 +11,14 @@ import re
 import subprocess
 import unittest
 
-from rollouts_support import (BAD_SIGNATURE, MALFORMED, UP_TO_DATE, UPDATE_WAITING, UPDATED, KEY, PLACES, TOOL,
-                              RolloutsTestCase, e2e, installation_id_with_place, is_inside, new_installation_id,
-                              rollout_answer, rollout_place)
+from rollouts_support import (BAD_SIGNATURE, FAILED, INSTALLATION_ID, KEY, MALFORMED, PLACES, TOOL, UP_TO_DATE,
+                              UPDATE_WAITING, UPDATED, RolloutsTestCase, e2e, installation_id_with_place, is_inside,
+                              new_installation_id, read_file, rollout_answer, rollout_place)
+from whole_release_support import NOTHING_TO_UPDATE
 
 V1 = {"Velmora.exe": b"Velmora 1" * 1000, "Bin/core.dll": b"core 1" * 3000, "readme.txt": b"read me"}
 V2 = {"Velmora.exe": b"Velmora 2" * 1000, "Bin/core.dll": b"core 2" * 3000, "readme.txt": b"read me"}
+V3 = {"Velmora.exe": b"Velmora 3 beta" * 1000, "Bin/core.dll": b"core 3 beta" * 3000, "readme.txt": b"read me"}
 
 # 40 installations at 50%: the number inside is binomial (40, 1/2). Bounds of 6 to 34 fail with a
 # probability of 2 * P(X <= 5) = 1.4e-6 (about once in 720,000 runs); the exact answer of every
@@ -102,23 +104,91 @@ class RolloutsTest(RolloutsTestCase):
         ids = [new_installation_id() for _ in range(8)]
         folders = self.product_folders(V1)
         self.assertEqual(self.answers(folders, ids, seed, 0), {installation_id: False for installation_id in ids})
-        taker = self.installation(V1, new_installation_id())
+        taker, waiting = self.installation(V1, new_installation_id()), self.installation(V1, new_installation_id())
         run = self.quiet(taker, code=UP_TO_DATE)
         self.assertEqual(rollout_answer(run)[0], "outside", run.describe())
         self.assert_files(taker, V1)
+        # With the window: as when nothing is stale.
+        kind, notice = self.start_until_settled(taker)
+        self.assertEqual(kind, "notice", f"the window listed files outside the rollout: {notice}")
+        self.assert_notice(notice, *NOTHING_TO_UPDATE, [e2e.IDOK])
+        self.press_notice(e2e.IDOK)
+        self.assertEqual(self.wine.wait(self.updater, timeout=30), 0)
+        # The hand-off file is the product's own: its rollout means nothing.
+        hand_off = self.installation(V1, new_installation_id())
+        self.write_hand_off(hand_off, dict(published, rollout=0))
+        self.quiet(hand_off, "--handoff", code=UPDATED)
+        self.assert_files(hand_off, V2)
 
         self.assertEqual(self.change_rollout(100)["rollout"], 100)
         self.assertEqual(self.answers(folders, ids, seed, 100), {installation_id: True for installation_id in ids})
         self.quiet(taker, code=UPDATED, watch=True)
         self.assert_files(taker, V2)
+        # An installation whose update fails keeps the verified file staged.
+        core = self.file_route(published, "\\Bin\\core.dll")
+        self.site.files.serve(core, b"gone", status=404)
+        self.quiet(waiting, code=FAILED)
+        staged = e2e.staging_leftovers(waiting.path)
+        self.assertEqual([read_file(path) for path in staged], [V2["Velmora.exe"]])
 
-        # Halted: the installation that took the release keeps it, the others are up to date.
+        # Halted: the installation that took the release keeps it, the others are up to date, and
+        # the staged file waits for the rollout to come back.
         self.assertEqual(self.change_rollout(0)["rollout"], 0)
         self.quiet(taker, code=UP_TO_DATE)
         self.assert_files(taker, V2)
+        self.quiet(waiting, code=UP_TO_DATE)
+        self.assertEqual(e2e.staging_leftovers(waiting.path), staged, "the staged file was not kept")
         self.assertEqual(self.answers(folders, ids, seed, 0), {installation_id: False for installation_id in ids})
         for folder in folders:
             self.assert_files(folder, V1)
+
+        self.change_rollout(100)
+        exe = self.file_route(published, "\\Velmora.exe")
+        before = len(self.site.files.requests(exe))
+        self.quiet(waiting, code=UPDATED)
+        self.assert_files(waiting, V2)
+        self.assertEqual(len(self.site.files.requests(exe)), before, "the staged file was fetched again")
+
+    def test_an_installation_draws_its_identifier_once_and_replaces_a_malformed_one(self):
+        seed = self.publish(V2, "--rollout", "50")["rolloutSerial"]
+        run_dir = self.installation(V1)
+
+        def answered_by_its_place():
+            run = self.check(run_dir)
+            installation_id = self.installation_id(run_dir)
+            self.assertRegex(installation_id, "^[0-9a-f]{32}$")
+            place = rollout_place(installation_id, seed)
+            inside = is_inside(place, 50)
+            self.assertEqual((run.code, rollout_answer(run)), (UPDATE_WAITING if inside else UP_TO_DATE,
+                                                               ("inside" if inside else "outside", place)),
+                             run.describe())
+            return installation_id
+
+        drawn = answered_by_its_place()
+        self.assertEqual(answered_by_its_place(), drawn, "the identifier was drawn again")
+        for malformed in (b"0123456789ABCDEF0123456789ABCDEF\n", b"0" * 31 + b"\n", b"0" * 33, b"g" * 32, b""):
+            run_dir.write(INSTALLATION_ID, malformed)
+            replaced = answered_by_its_place()
+            self.assertNotEqual(replaced.encode(), malformed.strip())
+            self.assertNotEqual(replaced, drawn)
+
+    def test_a_channels_rollout_is_its_own(self):
+        self.publish(V2)
+        default_manifest = self.manifest_bytes()
+        beta = self.publish(V3, "--channel", "beta", "--rollout", "0")
+        follower = self.installation(V1, new_installation_id())
+        run = self.check(follower, "--channel", "beta", code=UP_TO_DATE)
+        self.assertEqual(rollout_answer(run), ("outside", rollout_place(self.installation_id(follower),
+                                                                         beta["rolloutSerial"])), run.describe())
+
+        widened = self.change_rollout(100, channel="beta")
+        self.assertEqual((widened["channel"], widened["rollout"], widened["rolloutSerial"]),
+                         ("beta", 100, beta["rolloutSerial"]))
+        self.assertEqual(self.manifest_bytes(), default_manifest, "the default channel's manifest changed")
+        self.quiet(follower, code=UPDATED)
+        self.assert_files(follower, V3)
+        other = self.installation(V2, new_installation_id())
+        self.check(other, code=UP_TO_DATE)
 
     def test_a_rollout_changed_without_the_key_is_refused(self):
         published = self.publish(V2, "--rollout", "10")
@@ -151,11 +221,7 @@ class RolloutsTest(RolloutsTestCase):
                                      (rb'"rollout":\s*10\b', b'"rollout":"100"'),
                                      (rb'"rollout":\s*10\b', b'"rollout":50.5'),
                                      (rb'"rolloutSerial":\s*\d+', b'"rolloutSerial":"1"')):
-            with open(path, "wb") as out:
-                out.write(edited(pattern, replacement))
-            signed = subprocess.run([TOOL, "sign", path, "--key", KEY], capture_output=True, text=True, timeout=120)
-            self.assertEqual(signed.returncode, 0, signed.stdout + signed.stderr)
-            self.serve()
+            self.write_signed_manifest(edited(pattern, replacement))
             run = self.check(run_dir)
             self.assertEqual(run.code, MALFORMED, f"{replacement!r}: {run.describe()}")
 

@@ -26,6 +26,8 @@ packages=(
   time
   # memory checks
   valgrind
+  # localedef, for the Chinese locale the proxy tests run Wine under (tests/e2e/proxy)
+  locales
 )
 
 missing=()

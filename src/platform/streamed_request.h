@@ -1,7 +1,8 @@
 // A streamed HTTP request, provided by the platform layer: open an internet session, open a URL
 // with a header block, read the status and the length, read the body chunk by chunk, close.
 //
-// Windows performs it with WinINet (InternetGetConnectedState, InternetOpenA, InternetOpenUrlA,
+// Windows performs it with WinINet (InternetGetConnectedState, InternetOpenA, then win32::OpenUrl,
+// which opens the URL through the system's proxy and answers a proxy's 407 (win32/url_request.h),
 // HttpQueryInfoA, InternetReadFile, InternetCloseHandle). The native build has no client of its
 // own: there OpenSession always fails, and code that needs responses takes them from a test
 // double (ReplaceStreamingHttp).

@@ -203,9 +203,9 @@ class RolloutsTest(RolloutsTestCase):
             return text
 
         # Widened to 100 by editing the manifest; the signature is the old one.
-        path = self.manifest_file()
-        with open(path, "wb") as out:
-            out.write(edited(rb'"rollout":\s*10\b', b'"rollout":100'))
+        tampered = edited(rb'"rollout":\s*10\b', b'"rollout":100')
+        with open(self.manifest_file(), "wb") as out:
+            out.write(tampered)
         self.serve()
         self.check(run_dir, code=BAD_SIGNATURE)
         run = self.quiet(run_dir, code=BAD_SIGNATURE)
@@ -214,6 +214,7 @@ class RolloutsTest(RolloutsTestCase):
         done = subprocess.run([TOOL, "rollout", self.tree, "--percent", "100", "--key", KEY],
                               capture_output=True, text=True, timeout=120)
         self.assertNotEqual(done.returncode, 0, done.stdout + done.stderr)
+        self.assertEqual(self.manifest_bytes(), tampered)
 
         # Signed, but out of form: malformed.
         for pattern, replacement in ((rb'"rollout":\s*10\b', b'"rollout":101'),

@@ -18,7 +18,8 @@ inline constexpr char kChannelValue[] = "Channel";
 struct UpdatePolicy {
   // DisableUpdates as set (REG_DWORD); empty when the value is missing or not a DWORD.
   std::optional<std::uint32_t> disableUpdates;
-  // Channel as set (REG_SZ, as UTF-8); empty when the value is missing or not a string.
+  // Channel as set (REG_SZ, as UTF-8); empty when the value is missing. A value of another type
+  // reads as empty text, which is no channel name.
   std::optional<std::string> channel;
 };
 

@@ -23,22 +23,25 @@ std::optional<std::uint32_t> DwordValue(const char* key, const char* name) {
   return static_cast<std::uint32_t>(value);
 }
 
-// A REG_SZ value of `key` as UTF-8; empty when it is missing, of another type or too long for a
-// setting.
+// A text value of `key` as UTF-8, whatever its length; empty when it is missing. A value of another
+// type reads as empty text, which no setting accepts, so that a wrong value is refused, not ignored.
 std::optional<std::string> TextValue(const char* key, const char* name) {
   HKEY opened = nullptr;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &opened) != ERROR_SUCCESS) {
     return std::nullopt;
   }
-  wchar_t value[256] = {};
-  DWORD size = sizeof value - sizeof(wchar_t);  // room for the terminator the value may lack
+  const std::wstring wideName(name, name + std::char_traits<char>::length(name));
   DWORD type = 0;
-  std::wstring wideName(name, name + std::char_traits<char>::length(name));
-  const LSTATUS status =
-      RegQueryValueExW(opened, wideName.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(value), &size);
+  DWORD size = 0;
+  LSTATUS status = RegQueryValueExW(opened, wideName.c_str(), nullptr, &type, nullptr, &size);
+  std::wstring text;
+  if (status == ERROR_SUCCESS && (type == REG_SZ || type == REG_EXPAND_SZ) && size > 0) {
+    text.resize(size / sizeof(wchar_t) + 1);
+    status = RegQueryValueExW(opened, wideName.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(text.data()), &size);
+    text.resize(status == ERROR_SUCCESS ? size / sizeof(wchar_t) : 0);
+  }
   RegCloseKey(opened);
-  if (status != ERROR_SUCCESS || type != REG_SZ) return std::nullopt;
-  std::wstring text(value, size / sizeof(wchar_t));
+  if (status != ERROR_SUCCESS) return std::nullopt;
   while (!text.empty() && text.back() == L'\0') text.pop_back();
   const int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
                                          nullptr);

@@ -397,3 +397,17 @@ def kept_files(root):
     """{"/"-separated path relative to the run directory: bytes} of the kept previous release's files."""
     folder = local_path(root, KEPT_RELEASE + "/files")
     return read_tree(folder) if os.path.isdir(folder) else {}
+
+
+def wine_reg(*arguments, check=True):
+    """Runs reg.exe with `arguments` in the test prefix (through scripts/wine-run.sh, so nowhere
+    else); returns (exit code, its standard output as text). The output goes to a file: a pipe could
+    be held open by a Wine helper that reg.exe started."""
+    with tempfile.TemporaryFile() as output:
+        done = subprocess.run([WINE_RUN, "reg", *arguments], stdin=subprocess.DEVNULL, stdout=output,
+                              stderr=subprocess.DEVNULL, timeout=120)
+        output.seek(0)
+        text = output.read().decode("utf-8", "replace")
+    if check and done.returncode != 0:
+        raise AssertionError(f"reg {' '.join(arguments)} failed with code {done.returncode}: {text}")
+    return done.returncode, text

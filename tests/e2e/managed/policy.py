@@ -4,8 +4,6 @@
 Every test of a run shares the prefix, so a test that sets the value removes it again in its
 clean-up, and removes whatever an earlier test left before it starts."""
 
-import subprocess
-import tempfile
 
 import velmora_e2e as e2e
 
@@ -14,17 +12,7 @@ VENDOR_KEY = "HKEY_LOCAL_MACHINE\\Software\\Policies\\Velmora"
 DISABLE_UPDATES = "DisableUpdates"
 
 
-def _reg(*arguments, check=True):
-    """Runs reg.exe with `arguments`; returns (exit code, its standard output as text). The output
-    goes to a file: a pipe could be held open by a Wine helper that reg.exe started."""
-    with tempfile.TemporaryFile() as output:
-        done = subprocess.run([e2e.WINE_RUN, "reg", *arguments], stdin=subprocess.DEVNULL, stdout=output,
-                              stderr=subprocess.DEVNULL, timeout=120)
-        output.seek(0)
-        text = output.read().decode("utf-8", "replace")
-    if check and done.returncode != 0:
-        raise AssertionError(f"reg {' '.join(arguments)} failed with code {done.returncode}: {text}")
-    return done.returncode, text
+_reg = e2e.wine_reg
 
 
 def set_disable_updates(value, kind="REG_DWORD"):

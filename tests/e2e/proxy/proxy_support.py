@@ -48,16 +48,7 @@ NO_MANIFEST = ("获取Update文件列表失败", "错误代码：UpData数据为
 PROXY_ASKED = "the proxy asked for credentials"
 
 
-def _reg(*arguments, check=True):
-    """Runs reg.exe in the test prefix; returns (exit code, its standard output as text)."""
-    with tempfile.TemporaryFile() as output:
-        done = subprocess.run([e2e.WINE_RUN, "reg", *arguments], stdin=subprocess.DEVNULL, stdout=output,
-                              stderr=subprocess.DEVNULL, timeout=120)
-        output.seek(0)
-        text = output.read().decode("utf-8", "replace")
-    if check and done.returncode != 0:
-        raise AssertionError(f"reg {' '.join(arguments)} failed with code {done.returncode}: {text}")
-    return done.returncode, text
+_reg = e2e.wine_reg
 
 
 def read_setting(name):

@@ -170,9 +170,7 @@ class ChannelsTest(RolloutsTestCase):
         run = self.check(run_dir, code=UP_TO_DATE)
         self.assert_fetched(mark, BETA_ROUTES, run)
 
-    # The updater now reads at most 255 characters of the value and takes a longer one for no
-    # value at all: the option's channel is then followed. Remove the mark once it refuses it.
-    @unittest.expectedFailure
+    # A value of any length is read whole, so a long one is refused like any other that is no name.
     def test_a_policy_value_too_long_for_a_channel_name_is_refused_as_well(self):
         remove_channel_policy()
         self.addCleanup(remove_channel_policy)

@@ -20,11 +20,11 @@ test can count the 407s and see that later requests carried the credentials. Not
 """
 
 import base64
-import select
-import socket
 import socketserver
 import threading
 import urllib.parse
+
+from tunnel_proxy import _connect, _relay  # the same connecting and relaying as the tunnel
 
 # What a request's credentials were.
 NONE = "none"    # no Proxy-Authorization header
@@ -64,29 +64,6 @@ def _header(lines, name):
         if key.strip().lower() == wanted:
             return value.strip()
     return None
-
-
-def _connect(host, port):
-    try:
-        return socket.create_connection((host, port), timeout=10)
-    except OSError:
-        return None
-
-
-def _relay(first, second, stopping):
-    sockets = [first, second]
-    try:
-        while not stopping.is_set():
-            readable, _, _ = select.select(sockets, [], [], 0.2)
-            for source in readable:
-                data = source.recv(65536)
-                if not data:
-                    return
-                (second if source is first else first).sendall(data)
-    except OSError:
-        pass
-    finally:
-        second.close()
 
 
 def _without_connection_headers(head):

@@ -12,6 +12,7 @@ import socket
 import sys
 import tempfile
 import threading
+import unittest
 import zoneinfo
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -19,6 +20,9 @@ sys.path.insert(0, os.path.join(HERE, "..", "whole_release"))
 
 from whole_release_support import WholeReleaseTestCase, e2e, file_server  # noqa: E402,F401
 import run_log  # noqa: E402
+
+sys.path.insert(0, os.path.join(HERE, "..", "release"))
+from release_site import ReleaseSite  # noqa: E402
 
 # The longest a quiet or --check run of these scenarios may take before it counts as one that
 # does not end by itself: it is ended and the test fails. (Their files take seconds.)
@@ -229,3 +233,39 @@ class ManagedTestCase(WholeReleaseTestCase):
     def hand_off(self, run_dir, entries, run="Velmora.exe", sizes=False):
         """Writes the hand-off file; returns its bytes."""
         return self.content(write_hand_off(run_dir, entries, run=run, sizes=sizes))
+
+
+class ServedManifestTestCase(ManagedTestCase):
+    """Runs whose manifest comes over HTTPS from a release site of the tests' own (release_site.py),
+    trusted in the test prefix and reached through its tunnel proxy. `required_files` names what a
+    subclass needs besides the Windows build."""
+
+    required_files = ()
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        if not os.path.exists(e2e.PROGRAM) or not os.environ.get("DISPLAY"):
+            raise unittest.SkipTest("needs the Windows build and a display")
+        for needed in cls.required_files:
+            if not needed or not os.path.exists(needed):
+                raise unittest.SkipTest(f"{needed or 'a program of the tests'} is missing")
+        cls.site = ReleaseSite()
+        wine = e2e.Wine()
+        try:
+            cls.site.trust(wine)
+        except BaseException:
+            cls.site.stop()
+            raise
+        finally:
+            wine.end_all()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.site.stop()
+        super().tearDownClass()
+
+    def setUp(self):
+        super().setUp()
+        self.wine.env = {k: v for k, v in self.wine.env.items() if not k.lower().endswith("_proxy")}
+        self.wine.env["http_proxy"] = self.site.proxy.address

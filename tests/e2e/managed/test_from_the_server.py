@@ -13,13 +13,13 @@ import sys
 import time
 import unittest
 
-from managed_support import (BAD_SIGNATURE, EXPIRED, OLDER, UNREACHABLE, UP_TO_DATE, UPDATED, ManagedTestCase, e2e,
+from managed_support import (BAD_SIGNATURE, EXPIRED, OLDER, UNREACHABLE, UP_TO_DATE, UPDATED, ServedManifestTestCase, e2e,
                              run_log)
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "release"))
 
-from release_site import MANIFEST_PATH, ReleaseSite  # noqa: E402
+from release_site import MANIFEST_PATH  # noqa: E402
 
 TOOL = os.environ.get("VELMORA_RELEASE_TOOL", "")
 KEY = os.path.join(HERE, "..", "signed_manifests", "test_key.private")
@@ -32,31 +32,9 @@ def utc(seconds):
     return time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime(seconds))
 
 
-class FromTheServerTest(ManagedTestCase):
-    @classmethod
-    def setUpClass(cls):
-        super().setUpClass()
-        if not os.path.exists(e2e.PROGRAM) or not os.environ.get("DISPLAY"):
-            raise unittest.SkipTest("needs the Windows build and a display")
-        cls.site = ReleaseSite()
-        wine = e2e.Wine()
-        try:
-            cls.site.trust(wine)
-        except BaseException:
-            cls.site.stop()
-            raise
-        finally:
-            wine.end_all()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.site.stop()
-        super().tearDownClass()
-
+class FromTheServerTest(ServedManifestTestCase):
     def setUp(self):
         super().setUp()
-        self.wine.env = {k: v for k, v in self.wine.env.items() if not k.lower().endswith("_proxy")}
-        self.wine.env["http_proxy"] = self.site.proxy.address
         self.site.serve_manifest(None, None)
 
     def manifest(self, entries, run="Velmora.exe"):

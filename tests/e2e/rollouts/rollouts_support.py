@@ -22,9 +22,8 @@ sys.path.insert(0, os.path.join(HERE, "..", "managed"))
 sys.path.insert(0, os.path.join(HERE, "..", "release"))
 
 from managed_support import (BAD_SIGNATURE, FAILED, MALFORMED, OLDER, UNREACHABLE,  # noqa: E402,F401
-                             UP_TO_DATE, UPDATE_WAITING, UPDATED, USAGE_ERROR, ConnectionCounter, ManagedTestCase, e2e,
+                             UP_TO_DATE, UPDATE_WAITING, UPDATED, USAGE_ERROR, ConnectionCounter, ServedManifestTestCase, e2e,
                              run_log)
-from release_site import ReleaseSite  # noqa: E402
 
 TOOL = os.environ.get("VELMORA_RELEASE_TOOL", "")
 KEY = os.path.join(HERE, "..", "signed_manifests", "test_key.private")
@@ -82,38 +81,19 @@ def read_file(path):
         return source.read()
 
 
-class RolloutsTestCase(ManagedTestCase):
+class RolloutsTestCase(ServedManifestTestCase):
     """Runs of installations against one site that each test publishes into (self.tree) with the
     real tool and the tests' key."""
+
+    required_files = (TOOL, SIGNED_UPDATER)
 
     @classmethod
     def setUpClass(cls):
         super().setUpClass()
-        if not os.path.exists(e2e.PROGRAM) or not os.environ.get("DISPLAY"):
-            raise unittest.SkipTest("needs the Windows build and a display")
-        for needed in (TOOL, SIGNED_UPDATER):
-            if not needed or not os.path.exists(needed):
-                raise unittest.SkipTest(f"{needed or 'VELMORA_RELEASE_TOOL'} is missing")
-        cls.site = ReleaseSite()
         cls.manifest_routes = set()
-        wine = e2e.Wine()
-        try:
-            cls.site.trust(wine)
-        except BaseException:
-            cls.site.stop()
-            raise
-        finally:
-            wine.end_all()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.site.stop()
-        super().tearDownClass()
 
     def setUp(self):
         super().setUp()
-        self.wine.env = {k: v for k, v in self.wine.env.items() if not k.lower().endswith("_proxy")}
-        self.wine.env["http_proxy"] = self.site.proxy.address
         self.withdraw_manifests()
         self.tree = os.path.join(self.other_folder(), "site")
 

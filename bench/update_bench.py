@@ -25,8 +25,9 @@ updater's log line of the commit (the time from the first replacement to the jou
 printed. With --quiet the updater runs as a scheduled task starts it, `velmora-update.exe --quiet
 --handoff`, with no window and no click: it is timed from the first file request the server sees
 until the process has exited with code 1 (updated) and every target holds its new bytes (the
-time from the process's start is printed too), and its run log's lines are printed with their
-times from the start, so that the check, each row and the commit can be told apart.
+time from the process's start and the process's processor time are printed too), and its run
+log's lines are printed with their times from the start, so that the check, each row and the
+commit can be told apart.
 Everything goes below --work (default: $VELMORA_BUILD_ROOT/update-bench, or build/update-bench).
 Goals: the updater at least 0.8 of wininet's speed for large files and 0.5 for 1,000 small ones;
 peak memory under 64 MiB.
@@ -286,13 +287,18 @@ def run_quiet_updater(windows_build, server, digests, work, old_files=False):
         process = subprocess.Popen([WINE_RUN, os.path.join(run, "velmora-update.exe"), "--quiet", "--handoff"],
                                    stdout=log, stderr=subprocess.STDOUT, env=clean_environment())
         try:
-            memory_peak = None
+            memory_peak = cpu = None
             # Polled rather than waited for, so that the peak memory is read while the process lives.
-            while process.poll() is None and time.monotonic() - started < 900:
+            while time.monotonic() - started < 900:
                 memory_peak = vm_hwm_kib(process.pid) or memory_peak
+                pid, status, usage = os.wait4(process.pid, os.WNOHANG)
+                if pid == process.pid:
+                    process.returncode = os.waitstatus_to_exitcode(status)
+                    cpu = usage.ru_utime + usage.ru_stime
+                    break
                 time.sleep(0.01)
             exited = time.monotonic()
-            if process.poll() is None:
+            if process.returncode is None:
                 raise SystemExit("update_bench: the quiet run did not end within 900 s")
         finally:
             if process.poll() is None:
@@ -308,7 +314,7 @@ def run_quiet_updater(windows_build, server, digests, work, old_files=False):
             "start_to_first_request": first_request - started if first_request is not None else None,
             "requests_seconds": last_request - first_request if None not in (first_request, last_request) else None,
             "intact": intact, "exit": process.returncode, "commit": commit, "memory_peak_kib": memory_peak,
-            "log": run_log_times.describe(lines, started_wall)}
+            "cpu": cpu, "log": run_log_times.describe(lines, started_wall)}
 
 
 def update_md5(path):
@@ -383,6 +389,8 @@ def report_quiet(mb, wininet, updater):
               % (updater["requests_seconds"], updater["seconds"] - updater["requests_seconds"]))
     if updater["memory_peak_kib"]:
         print("quiet peak memory (VmHWM, Wine included): %.1f MiB" % (updater["memory_peak_kib"] / 1024))
+    if updater["cpu"] is not None:
+        print("quiet processor time (user and system) of the whole run: %.2f s" % updater["cpu"])
     print("quiet run's log, from the process's start:\n%s" % updater["log"])
 
 

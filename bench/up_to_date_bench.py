@@ -25,14 +25,17 @@ each run, untimed):
 Wine's start of the program. A wineserver and an idle Wine program (cmd.exe waiting for its input)
 run for the whole benchmark, so that Wine's own system processes (services, the desktop) are up
 for every run, as Windows' are when a scheduled task starts the updater: otherwise a run that
-follows none pays for starting them (about 0.15-0.2 s here) and the window's run, whose probe
-starts first, does not. --cold-wine leaves the idle program out. Each run's log (Bin\\Config\\update.log, millisecond times) gives the same
-spans inside the process: from its "start:" line to its exit line, or for the window to the dialog;
-the processor time (user and system) of the updater's process is the kernel's count at its end
-(the window's includes the moments until its OK is pressed). On a machine shared with other work,
-"waited" is the longest time one of the updater's threads spent ready to run but waiting for a core
+follows none pays for starting them and the window's run, whose probe starts first, does not
+(--cold-wine leaves the idle program out).
+
+Each run's log (Bin\\Config\\update.log, millisecond times) gives the same spans inside the
+process: from its "start:" line to its exit line, or for the window to the dialog. The processor
+time (user and system) of the updater's process is the kernel's count at its end (the window's
+includes the moments until its OK is pressed). On a machine shared with other work, "waited" is
+the longest time one of the updater's threads spent ready to run but waiting for a core
 (schedstat, read every 10 ms; up to the dialog for the window): a run that waited longer than
 another was slowed by the machine's load, not by its own work.
+
 Prints the median of each, the ratios quiet / window (goal: at most 1.2) and check / window, the
 median of each round's own quiet / window (steadier on a machine shared with other work), and
 every round. Everything below --work (default: $VELMORA_BUILD_ROOT/up-to-date-bench, or

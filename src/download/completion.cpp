@@ -99,6 +99,11 @@ void CheckCompletion() {
     platform::CurrentUpdateWindow().SetTimerInterval(0);
     return;
   }
+  // Once every row has ended, the tick commits the release on this thread, which processes the
+  // window's messages while it waits for a held file: the timer stops first, so that no tick comes
+  // back in and commits again.
+  const state::ProgramState& state = state::State();
+  if (state.counters.succeeded.load() + state.counters.failed.load() == state.entryCount) StopTimer("更新完成");
   const std::optional<RunEnd> end = CompletionTick();
   if (!end) return;
   if (end->timedOut) {
@@ -106,7 +111,6 @@ void CheckCompletion() {
     notify::ShowNotice(kTimeOutNoticeKind, text::Utf8ToNarrow("更新失败"), text::Utf8ToNarrow("更新失败，连接超时"));
     update::EndProgram(end->outcome);
   }
-  StopTimer("更新完成");
   if (end->outcome == RunOutcome::Updated) {
     const std::int32_t answer = notify::ShowNotice(kSuccessNoticeKind, text::Utf8ToNarrow("更新完成"),
                                                    text::Utf8ToNarrow("[确定]运行软件 [取消]退出更新"));

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <deque>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -38,15 +39,30 @@ class ScriptedHttp final : public platform::StreamingHttp {
   std::string headers;                    // of the last request
   std::vector<std::string> headerBlocks;  // of every request, in order
 
+  // Two download workers may use the double at once: the records take a lock.
+  void Record(std::string line) {
+    const std::lock_guard lock(recordMutex_);
+    log.push_back(std::move(line));
+  }
+  void RecordHeaders(const std::string& headerBlock) {
+    const std::lock_guard lock(recordMutex_);
+    headerBlocks.push_back(headerBlock);
+  }
+
+ private:
+  std::mutex recordMutex_;
+
+ public:
+
   std::uint32_t ConnectedStateFlags() override {
-    log.push_back("flags");
+    Record("flags");
     return answer.connectionFlags;
   }
 
   std::unique_ptr<platform::InternetSession> OpenSession(const std::string& agentName, std::uint32_t accessType,
                                                          std::uint32_t /*receiveTimeoutMs*/) override {
     agent = agentName;
-    log.push_back("session " + std::to_string(accessType));
+    Record("session " + std::to_string(accessType));
     if (!answer.sessionOpens) return nullptr;
     return std::make_unique<Session>(*this);
   }
@@ -55,13 +71,13 @@ class ScriptedHttp final : public platform::StreamingHttp {
   class Request final : public platform::StreamedRequest {
    public:
     Request(ScriptedHttp& http, Answer answer) : http_(http), answer_(std::move(answer)) {}
-    ~Request() override { http_.log.push_back("close request"); }
+    ~Request() override { http_.Record("close request"); }
     std::int32_t StatusCode() override { return answer_.status; }
     std::int64_t ContentLength() override { return answer_.contentLength; }
     std::string ContentEncoding() override { return answer_.encoding; }
     std::string ContentRange() override { return answer_.contentRange; }
     std::int64_t Read(void* buffer, std::uint32_t size) override {
-      http_.log.push_back("read " + std::to_string(size));
+      http_.Record("read " + std::to_string(size));
       if (next_ >= answer_.pieces.size()) return 0;
       const std::string& piece = answer_.pieces[next_++];
       if (piece == kFailedRead) return -1;
@@ -79,12 +95,12 @@ class ScriptedHttp final : public platform::StreamingHttp {
   class Session final : public platform::InternetSession {
    public:
     explicit Session(ScriptedHttp& http) : http_(http) {}
-    ~Session() override { http_.log.push_back("close session"); }
+    ~Session() override { http_.Record("close session"); }
     std::unique_ptr<platform::StreamedRequest> OpenUrl(const std::string& url, const std::string& headerBlock,
                                                        std::uint32_t flags) override {
       http_.headers = headerBlock;
-      http_.headerBlocks.push_back(headerBlock);
-      http_.log.push_back("url " + url + " " + std::to_string(flags));
+      http_.RecordHeaders(headerBlock);
+      http_.Record("url " + url + " " + std::to_string(flags));
       Answer current = http_.answer;
       if (!http_.queued.empty()) {
         current = std::move(http_.queued.front());

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -34,11 +35,20 @@ inline bool ThrowInsteadOfTerminating(std::uint32_t /*processId*/, std::uint32_t
 // "button off", "row 1 1", "text 1 3 0 KB/s", ...). Texts are shown as UTF-8.
 using EventLog = std::vector<std::string>;
 
+// Appends `event`: the doubles may be called from several threads at once (two download workers
+// report to the window), so every append takes one lock. Tests read the log once the threads
+// have ended.
+inline void Append(EventLog& log, std::string event) {
+  static std::mutex mutex;
+  const std::lock_guard lock(mutex);
+  log.push_back(std::move(event));
+}
+
 class FakeHttpClient final : public platform::HttpClient {
  public:
   explicit FakeHttpClient(EventLog& log) : log_(log) {}
   platform::HttpResponse Get(const std::string& url, std::uint32_t timeoutMs) override {
-    log_.push_back("get " + url + " " + std::to_string(timeoutMs));
+    Append(log_, "get " + url + " " + std::to_string(timeoutMs));
     const auto other = responses.find(url);
     return other != responses.end() ? other->second : response;
   }
@@ -54,7 +64,7 @@ class RecordingPresenter final : public platform::TaskDialogPresenter {
   explicit RecordingPresenter(EventLog& log) : log_(log) {}
   platform::TaskDialogResult Show(const platform::TaskDialogRequest& request) override {
     shown.push_back(request);
-    log_.push_back("notice " + Utf8(request.mainInstruction) + " / " + Utf8(request.content));
+    Append(log_, "notice " + Utf8(request.mainInstruction) + " / " + Utf8(request.content));
     return {button, false};
   }
   static std::string Utf8(const std::u16string& wide) {
@@ -71,22 +81,22 @@ class RecordingWindow final : public platform::UpdateWindow {
  public:
   explicit RecordingWindow(EventLog& log) : log_(log) {}
   void InsertRow(int position, const std::string& firstCellText) override {
-    log_.push_back("row " + std::to_string(position) + " " + text::NarrowToUtf8(firstCellText));
+    Append(log_, "row " + std::to_string(position) + " " + text::NarrowToUtf8(firstCellText));
   }
   void SetCellText(int row, int column, const std::string& cellText) override {
-    log_.push_back("text " + std::to_string(row) + " " + std::to_string(column) + " " + text::NarrowToUtf8(cellText));
+    Append(log_, "text " + std::to_string(row) + " " + std::to_string(column) + " " + text::NarrowToUtf8(cellText));
   }
   void MakeProgressCell(int row, int column, const platform::ProgressCellSpec& cellSpec) override {
-    log_.push_back("progress " + std::to_string(row) + " " + std::to_string(column) + " " +
+    Append(log_, "progress " + std::to_string(row) + " " + std::to_string(column) + " " +
                    std::to_string(cellSpec.value) + " " + std::to_string(cellSpec.minimum) + ".." +
                    std::to_string(cellSpec.maximum) + " bar " + std::to_string(cellSpec.barColour));
   }
   void SetProgressValue(int row, int column, std::int32_t value) override {
-    log_.push_back("value " + std::to_string(row) + " " + std::to_string(column) + " " + std::to_string(value));
+    Append(log_, "value " + std::to_string(row) + " " + std::to_string(column) + " " + std::to_string(value));
   }
-  void EnableButton(bool enabled) override { log_.push_back(enabled ? "button on" : "button off"); }
-  void SetButtonCaption(const std::string& caption) override { log_.push_back("caption " + text::NarrowToUtf8(caption)); }
-  void SetTimerInterval(std::uint32_t milliseconds) override { log_.push_back("timer " + std::to_string(milliseconds)); }
+  void EnableButton(bool enabled) override { Append(log_, enabled ? "button on" : "button off"); }
+  void SetButtonCaption(const std::string& caption) override { Append(log_, "caption " + text::NarrowToUtf8(caption)); }
+  void SetTimerInterval(std::uint32_t milliseconds) override { Append(log_, "timer " + std::to_string(milliseconds)); }
 
  private:
   EventLog& log_;

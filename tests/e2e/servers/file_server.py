@@ -64,11 +64,11 @@ def parse_byte_ranges(value, length):
     """The ranges a "Range" header value asks for in a body of `length` bytes, as (first, last)
     pairs in the order asked, those past the end left out and the last byte clipped to the end;
     None when the value is not a byte range set (RFC 9110 14.1.1)."""
-    unit, _, spec = (value or "").partition("=")
-    if unit.strip().lower() != "bytes" or not spec.strip():
+    unit, _, range_set = (value or "").partition("=")
+    if unit.strip().lower() != "bytes" or not range_set.strip():
         return None
     ranges = []
-    for item in spec.split(","):
+    for item in range_set.split(","):
         first, dash, last = item.strip().partition("-")
         if not dash or not (first.isdigit() or (not first and last.isdigit())) or (last and not last.isdigit()):
             return None

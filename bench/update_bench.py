@@ -24,7 +24,7 @@ With --old-files an older release is in place, so the commit replaces and keeps 
 updater's log line of the commit (the time from the first replacement to the journal's removal) is
 printed. With --quiet the updater runs as a scheduled task starts it, `velmora-update.exe --quiet
 --handoff`, with no window and no click: it is timed from the first file request the server sees
-until the process has exited with code 1 (updated) and every target holds its new bytes (the
+until the process has exited with code 0 (updated) and every target holds its new bytes (the
 time from the process's start and the process's processor time are printed too), and its run
 log's lines are printed with their times from the start, so that the check, each row and the
 commit can be told apart.
@@ -442,7 +442,7 @@ def main():
             if options.quiet:
                 updater = run_quiet_updater(options.windows_build, server, digests, work, options.old_files)
                 report_quiet(mb, wininet, updater)
-                intact = intact and updater["exit"] == 1
+                intact = intact and updater["exit"] == 0
             else:
                 updater = run_updater(options.windows_build, server, digests, work, options.old_files)
                 report(mb, wininet, updater)

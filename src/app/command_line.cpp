@@ -10,11 +10,13 @@ namespace velmora::app {
 namespace {
 
 // The first rule the options break, or empty. Options only make sense together in these ways:
-// --close-product and --run shape a quiet run, --check is a run of its own, and --rollback
-// neither checks nor runs quietly.
+// --close-product and --run shape a quiet run, --check is a run of its own (with or without
+// --quiet: both run without a window), and --rollback neither checks nor runs quietly.
 std::string UsageErrorOf(const CommandLine& line) {
+  if (line.check && (line.closeProduct || line.run || line.rollback)) {
+    return "--check does not combine with --close-product, --run or --rollback";
+  }
   if ((line.closeProduct || line.run) && !line.quiet) return "--close-product and --run need --quiet";
-  if (line.check && (line.quiet || line.rollback)) return "--check does not combine with --quiet or --rollback";
   if (line.rollback && (line.quiet || line.handOff || line.channel)) {
     return "--rollback does not combine with --quiet, --handoff or --channel";
   }
@@ -60,6 +62,8 @@ CommandLine ReadCommandLine(const std::vector<std::string>& arguments) {
   }
   if (repeated && line.usageError.empty()) line.usageError = "an option is given twice";
   if (line.usageError.empty()) line.usageError = UsageErrorOf(line);
+  // "--check --quiet" is a check: scripts write both, and neither shows a window.
+  if (line.check) line.quiet = false;
   // Any other argument is the product's request to read its hand-off file, as it always was.
   line.handOff = line.handOff || otherArgument;
   return line;

@@ -19,7 +19,7 @@ std::int32_t ExitCodeFor(RunOutcome outcome);
 [[noreturn]] void EndProgram(RunOutcome outcome);
 
 // Logs the outcome and returns its exit code, for a run that ends by returning from the start
-// routine.
+// routine. A quiet run also writes the outcome's description as one line to standard output.
 std::int32_t FinishRun(RunOutcome outcome);
 
 }  // namespace velmora::update

@@ -5,7 +5,7 @@ namespace velmora::update {
 std::int32_t ExitCodeOf(RunOutcome outcome) {
   switch (outcome) {
     case RunOutcome::UpToDate: return 0;
-    case RunOutcome::Updated: return 1;
+    case RunOutcome::Updated: return 0;  // nothing is left to do, as deployment tools read it
     case RunOutcome::UsageError: return 2;
     case RunOutcome::Deferred: return 3;
     case RunOutcome::FilesFailed: return 4;

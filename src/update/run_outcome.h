@@ -9,7 +9,7 @@ namespace velmora::update {
 
 enum class RunOutcome {
   UpToDate,              // nothing left to do
-  Updated,               // the release was installed
+  Updated,               // the release was installed (exits with 0 too: nothing is left to do)
   UsageError,            // options that do not combine
   Deferred,              // a file of the release is held by the running product; nothing installed
   FilesFailed,           // a file could not be downloaded or checked, or the downloads stalled

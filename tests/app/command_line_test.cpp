@@ -49,11 +49,14 @@ TEST(CommandLine, QuietOptionsCombineWithTheHandOffInAnyOrder) {
   const CommandLine check = ReadCommandLine({"product-arg", "--check"});
   EXPECT_TRUE(check.check && check.handOff && check.Unattended());
   EXPECT_EQ(check.usageError, "");
+  // Scripts write "--check --quiet": it is a check, never a quiet update.
+  const CommandLine quietCheck = ReadCommandLine({"--quiet", "--check"});
+  EXPECT_TRUE(quietCheck.check && !quietCheck.quiet && quietCheck.usageError.empty());
 }
 
 TEST(CommandLine, OptionsThatDoNotCombineAreAUsageError) {
   for (const Arguments& arguments :
-       {Arguments{"--run"}, Arguments{"--close-product"}, Arguments{"--check", "--quiet"},
+       {Arguments{"--run"}, Arguments{"--close-product"}, Arguments{"--check", "--quiet", "--run"},
         Arguments{"--check", "--run"}, Arguments{"--check", "--rollback"}, Arguments{"--rollback", "--quiet"},
         Arguments{"--rollback", "--handoff"}, Arguments{"--quiet", "--quiet"}, Arguments{"--handoff", "--handoff"}}) {
     EXPECT_NE(ReadCommandLine(arguments).usageError, "") << arguments[0] << " " << arguments.back();

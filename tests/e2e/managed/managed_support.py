@@ -34,7 +34,8 @@ CLOCK_SLACK = datetime.timedelta(seconds=5)
 TIME_ZONE = "America/St_Johns"
 
 USAGE_ERROR, DEFERRED, FAILED, ANOTHER_COPY, DISABLED = 2, 3, 4, 5, 6
-UP_TO_DATE, UPDATED, UPDATE_WAITING = 0, 1, 10
+# A quiet run that installed the release ends with 0 as one that found it current; its output says which.
+UP_TO_DATE, UPDATED, UPDATE_WAITING = 0, 0, 10
 UNREACHABLE, MALFORMED, BAD_SIGNATURE, OLDER, EXPIRED = 20, 21, 22, 23, 24
 
 

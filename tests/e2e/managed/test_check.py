@@ -74,7 +74,7 @@ class CheckTest(ManagedTestCase):
         library["size"] = None
         entries.append(added)
         hand_off = self.hand_off(run_dir, entries, sizes=True)
-        run = self.run_updater(run_dir, "--check", "--handoff")
+        run = self.run_updater(run_dir, "--quiet", "--check", "--handoff")  # --quiet too: still a check
         self.assert_exit(run, UPDATE_WAITING)
         files, at_least, size, names = self.parse_update_line(run)
         self.assertEqual((files, at_least, size), (3, True, len(product["new"]) + len(added["new"])), run.output)

@@ -33,7 +33,7 @@ class QuietRunsTest(ManagedTestCase):
         run = self.run_updater(run_dir, "--quiet", "--handoff")
         self.assert_exit(run, UPDATED)
         self.assert_nothing_shown(run)
-        self.assertEqual(run.output, b"", "a quiet run writes nothing to standard output")
+        self.assertEqual(run.output, b"updated\n", "a quiet run names its outcome on standard output")
         self.assert_wholly(entries, "new")
         self.assert_no_leftovers(run_dir)
         self.assert_kept(run_dir, entries)
@@ -48,6 +48,7 @@ class QuietRunsTest(ManagedTestCase):
         self.hand_off(run_dir, entries)
         run = self.run_updater(run_dir, "--quiet", "--from-product")  # an unknown word also selects the hand-off file
         self.assert_exit(run, UP_TO_DATE)
+        self.assertEqual(run.output, b"up to date\n")
         self.assert_nothing_shown(run)
         self.assertEqual(self.requests_since(since), [])
         self.assert_logged(run, "quiet", manifest=True)

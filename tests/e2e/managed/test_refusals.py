@@ -11,7 +11,7 @@ from managed_support import MALFORMED, UNREACHABLE, USAGE_ERROR, ManagedTestCase
 USAGE_ERRORS = [
     ("--run",),
     ("--close-product", "--handoff"),
-    ("--check", "--quiet"),
+    ("--check", "--quiet", "--close-product"),
     ("--check", "--run"),
     ("--check", "--close-product"),
     ("--check", "--rollback"),

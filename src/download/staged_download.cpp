@@ -27,53 +27,54 @@ const char* FailureText(DownloadResult result) {
   return kStatusLocalFile;
 }
 
+// What the digests say of the bytes given to them: whether they can be the entry's file.
+struct DigestVerdict {
+  bool md5Accepts = false;     // the MD5 was computed, and the listed one names it or cannot be checked
+  bool sha256Matches = false;  // the listed SHA-256 names it, or none is listed
+  bool Accepts() const { return md5Accepts && sha256Matches; }
+};
+
 // The digests a staged file is checked with as its bytes arrive: always MD5, SHA-256 when the
-// manifest entry gives one.
+// manifest entry gives one. The entry's listed digests answer whether the bytes are its file.
 struct Digests {
-  explicit Digests(const state::UpdateEntry& entry) : withSha256(!entry.sha256.empty()) { Restart(); }
+  explicit Digests(const state::UpdateEntry& entry) : listed(entry), withSha256(entry.sha256.Checkable()) { Restart(); }
   void Restart() {
     md5 = std::make_unique<platform::HashComputation>(update::kCalgMd5);
     sha256 = withSha256 ? std::make_unique<platform::HashComputation>(update::kCalgSha256) : nullptr;
   }
-  // The entry's file: its MD5 and (when listed) its SHA-256 match. Finishes both digests.
-  std::string FinishedMd5() { return update::Md5HexOfDigest(md5->Finish(update::kMd5DigestLength)); }
-  bool Sha256Matches(const state::UpdateEntry& entry) {
-    return !withSha256 ||
-           update::LowerHexOfDigest(sha256->Finish(update::kSha256DigestLength)) == update::LowerCaseDigest(entry.sha256);
+  // The verdict on every byte given; finishes both digests.
+  DigestVerdict Finish() {
+    return {listed.md5.AcceptsBytes(md5->Finish(update::kMd5DigestLength)),
+            !withSha256 || listed.sha256.NamesBytes(sha256->Finish(update::kSha256DigestLength))};
   }
+  // The verdict on the bytes given so far; the digests go on.
+  DigestVerdict SoFar() const {
+    return {listed.md5.AcceptsBytes(md5->DigestSoFar(update::kMd5DigestLength)),
+            !withSha256 || listed.sha256.NamesBytes(sha256->DigestSoFar(update::kSha256DigestLength))};
+  }
+  const state::UpdateEntry& listed;  // the entry whose digests the bytes must have
   bool withSha256;
   std::unique_ptr<platform::HashComputation> md5;
   std::unique_ptr<platform::HashComputation> sha256;
 };
 
-// Keeps the staged file for the commit when it is the entry's file (`md5Hex` is its MD5);
-// removes it otherwise.
-const char* Verify(const std::string& staging, const state::UpdateEntry& entry, const std::string& md5Hex,
-                   bool sha256Matches) {
-  if (sha256Matches && !md5Hex.empty() && update::Md5Accepts(entry.md5, md5Hex)) return nullptr;
+// Keeps the staged file for the commit when the digests accept it as the entry's file; removes it
+// otherwise.
+const char* Verify(const std::string& staging, const DigestVerdict& verdict) {
+  if (verdict.Accepts()) return nullptr;
   platform::RemoveFile(staging);
   return kStatusDigestMismatch;
 }
 
 // Whether anything about the finished file can be checked: an MD5 digest, a SHA-256 or a size.
 bool IsCheckable(const state::UpdateEntry& entry) {
-  return update::IsHexDigest(entry.md5, 2 * update::kMd5DigestLength) || !entry.sha256.empty() || entry.size >= 0;
+  return entry.md5.Checkable() || entry.sha256.Checkable() || entry.size >= 0;
 }
 
 // Staged bytes that are already the entry's whole file: every check the entry lists passes, and
 // at least one check exists (bytes that nothing checks may be any part of any file).
-bool IsWholeFile(const state::UpdateEntry& entry, const std::string& md5Hex, bool sha256Matches, std::int64_t length) {
-  return IsCheckable(entry) && update::Md5Accepts(entry.md5, md5Hex) && sha256Matches &&
-         (entry.size < 0 || length == entry.size);
-}
-
-// What `digests` have been given so far is the entry's whole file (`length` bytes); the digests
-// go on.
-bool IsWholeFileSoFar(const Digests& digests, const state::UpdateEntry& entry, std::int64_t length) {
-  const std::string md5Hex = update::Md5HexOfDigest(digests.md5->DigestSoFar(update::kMd5DigestLength));
-  const bool sha256Matches = !digests.withSha256 || update::LowerHexOfDigest(digests.sha256->DigestSoFar(
-                                                        update::kSha256DigestLength)) == update::LowerCaseDigest(entry.sha256);
-  return IsWholeFile(entry, md5Hex, sha256Matches, length);
+bool IsWholeFile(const state::UpdateEntry& entry, const DigestVerdict& verdict, std::int64_t length) {
+  return IsCheckable(entry) && verdict.Accepts() && (entry.size < 0 || length == entry.size);
 }
 
 // The bytes an earlier run left in `staging`, added to the digests: their count, 0 when there are
@@ -133,8 +134,7 @@ bool StagedFromChunks(std::int32_t row, const state::UpdateEntry& entry, Downloa
   }
   if (filled == DeltaFillResult::Filled) {
     const std::int64_t length = HashStagedFile(staging, digests);
-    const std::string md5Hex = digests.FinishedMd5();
-    if (length >= 0 && IsWholeFile(entry, md5Hex, digests.Sha256Matches(entry), length)) return true;
+    if (length >= 0 && IsWholeFile(entry, digests.Finish(), length)) return true;
   }
   // Anything else: the file comes whole, from the first byte.
   platform::RemoveFile(staging);
@@ -159,8 +159,7 @@ const char* FetchWhole(const state::UpdateEntry& entry, const std::string& stagi
   Digests digests(entry);
   digests.md5->Add(response.body);
   if (digests.sha256) digests.sha256->Add(response.body);
-  const std::string md5Hex = digests.FinishedMd5();
-  return Verify(staging, entry, md5Hex, digests.Sha256Matches(entry));
+  return Verify(staging, digests.Finish());
 }
 
 // An empty file needs no server (an answer without a length is refused as empty content): it is
@@ -175,8 +174,7 @@ const char* StageEmptyFile(const std::string& staging, const state::UpdateEntry&
     return kStatusLocalFile;
   }
   Digests digests(entry);
-  const std::string md5Hex = digests.FinishedMd5();
-  return Verify(staging, entry, md5Hex, digests.Sha256Matches(entry));
+  return Verify(staging, digests.Finish());
 }
 
 }  // namespace
@@ -184,12 +182,12 @@ const char* StageEmptyFile(const std::string& staging, const state::UpdateEntry&
 const char* DownloadAndStage(std::int32_t row, const state::UpdateEntry& entry, DownloadTask& task,
                              const std::string& target) {
   const std::string staging = update::StagingPathOf(target, entry);
-  if (update::LowerCaseDigest(entry.md5) == update::kEmptyDataMd5 && entry.size <= 0) {
+  if (entry.md5.Names(update::kEmptyDataMd5) && entry.size <= 0) {
     return StageEmptyFile(staging, entry);
   }
   Digests digests(entry);
   std::int64_t offset = TakeOverStagingFile(staging, entry, digests);
-  if (offset > 0 && (offset == entry.size || entry.size < 0) && IsWholeFileSoFar(digests, entry, offset)) {
+  if (offset > 0 && (offset == entry.size || entry.size < 0) && IsWholeFile(entry, digests.SoFar(), offset)) {
     // An earlier run staged the whole file and ended before the release went in: no request.
     return nullptr;
   }
@@ -219,9 +217,8 @@ const char* DownloadAndStage(std::int32_t row, const state::UpdateEntry& entry, 
 
     switch (result) {
       case DownloadResult::Ok: {
-        const std::string md5Hex = digests.FinishedMd5();
-        const bool sha256Matches = digests.Sha256Matches(entry);
-        if ((!update::Md5Accepts(entry.md5, md5Hex) || !sha256Matches) && resumedAny && wholeAgainLeft) {
+        const DigestVerdict verdict = digests.Finish();
+        if (!verdict.Accepts() && resumedAny && wholeAgainLeft) {
           wholeAgainLeft = false;
           resumedAny = false;
           platform::RemoveFile(staging);
@@ -229,7 +226,7 @@ const char* DownloadAndStage(std::int32_t row, const state::UpdateEntry& entry, 
           offset = 0;
           continue;
         }
-        return Verify(staging, entry, md5Hex, sha256Matches);
+        return Verify(staging, verdict);
       }
       case DownloadResult::UrlOpenFailed:
         if (task.LengthRefused()) {
@@ -240,11 +237,8 @@ const char* DownloadAndStage(std::int32_t row, const state::UpdateEntry& entry, 
         if (offset > 0) {
           // Not resumed as asked. The staging file may already be the whole file (a run that
           // ended before putting it in place): then the server has nothing more to send.
-          const std::string md5Hex = digests.FinishedMd5();
-          const bool sha256Matches = digests.Sha256Matches(entry);
-          if (IsWholeFile(entry, md5Hex, sha256Matches, offset)) {
-            return Verify(staging, entry, md5Hex, true);
-          }
+          const DigestVerdict verdict = digests.Finish();
+          if (IsWholeFile(entry, verdict, offset)) return nullptr;
           digests.Restart();
           offset = 0;
           continue;

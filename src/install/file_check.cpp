@@ -7,26 +7,32 @@
 namespace velmora::install {
 namespace {
 
-// The digest of the whole file with `algorithm` as lower-case hex; empty on any failure.
+// The raw digest of the whole file with `algorithm`; empty on any failure.
 std::string DigestOfFile(const std::string& path, std::uint32_t algorithm, std::uint32_t length) {
   platform::InputFile file;
   if (!file.Open(path)) return {};
   platform::HashComputation hash(algorithm);
   if (update::AddFileToHash(file, hash) < 0) return {};
-  const std::string digest = hash.Finish(length);
-  return digest.empty() ? std::string() : update::LowerHexOfDigest(digest);
+  return hash.Finish(length);
 }
 
 }  // namespace
 
-std::string Md5OfFile(const std::string& path) { return DigestOfFile(path, update::kCalgMd5, update::kMd5DigestLength); }
+std::string Md5OfFile(const std::string& path) {
+  const std::string digest = DigestOfFile(path, update::kCalgMd5, update::kMd5DigestLength);
+  return digest.empty() ? std::string() : update::LowerHexOfDigest(digest);
+}
 
 bool FileMatches(const std::string& path, const FileCheck& check) {
   const std::int64_t length = platform::FileLength(path);
   if (length < 0 || (check.size >= 0 && length != check.size)) return false;
-  if (update::IsHexDigest(check.md5, 2 * update::kMd5DigestLength) && Md5OfFile(path) != check.md5) return false;
-  if (!check.sha256.empty() &&
-      DigestOfFile(path, update::kCalgSha256, update::kSha256DigestLength) != check.sha256) {
+  if (check.md5.Checkable() &&
+      !check.md5.NamesBytes(DigestOfFile(path, update::kCalgMd5, update::kMd5DigestLength))) {
+    return false;
+  }
+  // A SHA-256 that is listed yet cannot be checked (a damaged record) matches no file.
+  if (check.sha256.Listed() &&
+      !check.sha256.NamesBytes(DigestOfFile(path, update::kCalgSha256, update::kSha256DigestLength))) {
     return false;
   }
   return true;

@@ -5,12 +5,14 @@
 #include <cstdint>
 #include <string>
 
+#include "state/listed_digest.h"
+
 namespace velmora::install {
 
 struct FileCheck {
   std::int64_t size = -1;  // -1: not known
-  std::string md5;         // 32 lower-case hex digits; any other text is not checked
-  std::string sha256;      // 64 lower-case hex digits; empty: not known
+  state::ListedMd5 md5;        // a text that cannot be checked is not checked
+  state::ListedSha256 sha256;  // not listed: not known; listed, it must name the file
 };
 
 // The file at `path` (GBK) exists, can be read whole and passes every check that `check` gives.

@@ -19,8 +19,8 @@ std::optional<JournalChange> ParseChange(const std::vector<std::string_view>& fi
   change.source = *source;
   change.kept = *kept;
   change.check.size = *size;
-  change.check.md5 = std::string(fields[5]);
-  change.check.sha256 = std::string(fields[6]);
+  change.check.md5 = fields[5];
+  change.check.sha256 = fields[6];
   return change;
 }
 
@@ -34,7 +34,7 @@ std::string FormatJournal(const Journal& journal) {
   for (const JournalChange& change : journal.changes) {
     text += "change\t" + EncodeField(change.target) + '\t' + EncodeField(change.source) + '\t' +
             EncodeField(change.kept) + '\t' + std::to_string(change.check.size) + '\t' +
-            EncodeField(change.check.md5) + '\t' + EncodeField(change.check.sha256) + '\n';
+            EncodeField(change.check.md5.Text()) + '\t' + EncodeField(change.check.sha256.Text()) + '\n';
   }
   text += "end\t" + std::to_string(journal.changes.size()) + '\n';
   return text;

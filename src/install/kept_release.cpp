@@ -1,6 +1,7 @@
 #include "install/kept_release.h"
 
 #include "install/record_file.h"
+#include "state/listed_digest.h"
 #include "update/durable_file.h"
 #include "update/fingerprint.h"
 #include "update/path_safety.h"
@@ -41,7 +42,7 @@ std::optional<KeptRelease> ParseKeptRelease(std::string_view text) {
     if (fields.size() == 4 && fields[0] == "kept") {
       const std::optional<std::string> path = DecodeInstallPath(fields[1]);
       const std::optional<std::int64_t> size = ParseWholeNumber(fields[2]);
-      if (!path || !size || *size < 0 || !update::IsHexDigest(fields[3], 2 * update::kMd5DigestLength)) {
+      if (!path || !size || *size < 0 || !state::ListedMd5(fields[3]).Checkable()) {
         return std::nullopt;
       }
       release.kept.push_back({*path, *size, std::string(fields[3])});

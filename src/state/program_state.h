@@ -17,19 +17,20 @@
 #include "delta/local_catalogue.h"
 #include "download/download_task.h"
 #include "platform/handles.h"
+#include "state/listed_digest.h"
 
 namespace velmora::state {
 
 // One manifest record: four GBK texts, each empty when the manifest lacks it.
 struct UpdateEntry {
   std::string name;
-  std::string md5;
+  ListedMd5 md5;
   std::string url;
   std::string path;  // relative to the run directory, beginning with "\"
   // Optional stronger checks of the downloaded file: its length in bytes (-1: not given) and its
-  // SHA-256 as 64 lower-case hex digits (empty: not given).
+  // SHA-256 (not listed: not given; a manifest whose sha256 cannot be checked is refused).
   std::int64_t size = -1;
-  std::string sha256;
+  ListedSha256 sha256;
   // What the update check found, so that the download need not look again (under Wine each look
   // for a file that is not there reads its whole folder): no file at the target (not one that could
   // not be read), and no staging file of the entry to resume. False when not known.

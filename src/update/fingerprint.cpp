@@ -64,19 +64,6 @@ std::string LowerCaseDigest(std::string_view text) {
   return lower;
 }
 
-bool IsHexDigest(std::string_view text, std::size_t digits) {
-  if (text.size() != digits) return false;
-  for (char c : text) {
-    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'))) return false;
-  }
-  return true;
-}
-
-bool Md5Accepts(std::string_view listedMd5, std::string_view md5Hex) {
-  if (!IsHexDigest(listedMd5, 2 * kMd5DigestLength)) return true;
-  return !md5Hex.empty() && LowerCaseDigest(listedMd5) == md5Hex;
-}
-
 std::int64_t AddFileToHash(platform::InputFile& file, platform::HashComputation& hash) {
   constexpr std::size_t kPieceSize = 1 << 20;
   const auto buffer = std::make_unique<char[]>(kPieceSize);

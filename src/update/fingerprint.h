@@ -35,20 +35,10 @@ std::string Md5HexOfDigest(const std::string& digest);
 // A raw digest of any length as lower-case hex digits (a SHA-256 digest: 64 of them).
 std::string LowerHexOfDigest(const std::string& digest);
 
-// Digests as the manifest lists them. A digest is hex text in either letter case: "9E107D9D..."
-// and "9e107d9d..." name the same bytes.
-//
-// `text` in lower case when it is hex digits only; any other text is returned as it is (a GBK text
-// may hold bytes that look like upper-case letters inside its characters).
+// `text` in lower case when it is hex digits only; any other text is returned as it is. For hex
+// that this program or a tool computed; a digest a manifest lists is read once into a
+// state::ListedDigest.
 std::string LowerCaseDigest(std::string_view text);
-
-// `text` is `digits` hex digits, in any letter case.
-bool IsHexDigest(std::string_view text, std::size_t digits);
-
-// Whether a file whose MD5 is `md5Hex` (lower-case hex, as Md5Hex gives it) can be the one listed
-// with `listedMd5`. A listed MD5 that is not 32 hex digits cannot be checked: it accepts any file,
-// and the entry's size and SHA-256, where given, decide alone.
-bool Md5Accepts(std::string_view listedMd5, std::string_view md5Hex);
 
 // Md5Hex of the bytes of the file at `path` (GBK), read piece by piece: memory stays bounded
 // whatever the file's size. A missing or unreadable file hashes like empty data, and a file that

@@ -139,9 +139,10 @@ state::UpdateEntry::DeltaSource ReadDeltaSource(const json::JsonDocument& docume
   };
   const auto digest = [&](const char* name, std::string& out) {
     std::string written;
-    if (!text(name, written) || !IsHexDigest(written, 2 * kSha256DigestLength)) return false;
-    out = LowerCaseDigest(written);
-    return true;
+    if (!text(name, written)) return false;
+    const state::ListedSha256 listed(written);
+    out = listed.Text();
+    return listed.Checkable();
   };
   state::UpdateEntry::DeltaSource delta;
   const bool complete = text("index", delta.indexUrl) && count("indexSize", delta.indexSize) &&
@@ -186,9 +187,8 @@ void ReadOptionalMembers(const json::JsonDocument& document, Manifest& manifest)
     entry.size = size.value_or(-1);
     const json::JsonKind sha256Kind = document.GetType(element + "sha256");
     if (sha256Kind != json::JsonKind::Raw) {
-      entry.sha256 = LowerCaseDigest(document.GetText(element + "sha256"));
-      manifest.wellFormed = manifest.wellFormed && sha256Kind == json::JsonKind::String &&
-                            IsHexDigest(entry.sha256, 2 * kSha256DigestLength);
+      entry.sha256 = document.GetText(element + "sha256");
+      manifest.wellFormed = manifest.wellFormed && sha256Kind == json::JsonKind::String && entry.sha256.Checkable();
     }
     entry.delta = ReadDeltaSource(document, element + "delta");
   }
@@ -204,7 +204,7 @@ Manifest ReadManifest(const json::JsonDocument& document) {
     state::UpdateEntry entry;
     entry.name = document.GetText(element + "name");
     // A digest in upper case names the same bytes; any other text is kept and never matches a file.
-    entry.md5 = LowerCaseDigest(document.GetText(element + "md5"));
+    entry.md5 = document.GetText(element + "md5");
     entry.url = document.GetText(element + "url");
     entry.path = document.GetText(element + "path");
     manifest.entries.push_back(std::move(entry));
@@ -393,7 +393,7 @@ std::int32_t LoadManifest() {
     // Digests were read in lower case; an md5 that is not a digest never matches, so its file is
     // listed on every run. A missing file is listed even when the manifest gives the digest of empty data: the release
     // has that (empty) file, the run directory does not.
-    if (fingerprints[i].md5 != manifest.entries[i].md5 || fingerprints[i].state == FileReadState::Missing) {
+    if (!manifest.entries[i].md5.Names(fingerprints[i].md5) || fingerprints[i].state == FileReadState::Missing) {
       manifest.entries[i].targetNotFound = fingerprints[i].notFound;
       if (fingerprints[i].state == FileReadState::Read) manifest.entries[i].localMd5 = fingerprints[i].md5;
       state.updateList.push_back(std::move(manifest.entries[i]));

@@ -30,8 +30,8 @@ std::string ReleaseIdentity(const std::vector<state::UpdateEntry>& entries) {
   std::vector<std::string> lines;
   lines.reserve(entries.size());
   for (const state::UpdateEntry& entry : entries) {
-    lines.push_back(text::WideToNarrow(PathKey(entry.path), text::Utf8CodePage) + '\t' + LowerCaseDigest(entry.md5) +
-                    '\t' + LowerCaseDigest(entry.sha256) + '\t' + std::to_string(entry.size) + '\n');
+    lines.push_back(text::WideToNarrow(PathKey(entry.path), text::Utf8CodePage) + '\t' + entry.md5.Text() + '\t' +
+                    entry.sha256.Text() + '\t' + std::to_string(entry.size) + '\n');
   }
   std::sort(lines.begin(), lines.end());
   std::string all;

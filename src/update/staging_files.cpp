@@ -16,7 +16,7 @@ constexpr std::size_t kEntryKeyDigits = 16;
 }  // namespace
 
 std::string StagingPathOf(const std::string& target, const state::UpdateEntry& entry) {
-  const std::string content = LowerCaseDigest(entry.md5) + "\n" + LowerCaseDigest(entry.sha256) + "\n" +
+  const std::string content = entry.md5.Text() + "\n" + entry.sha256.Text() + "\n" +
                               (entry.size >= 0 ? std::to_string(entry.size) : std::string());
   const std::string entryKey = Md5Hex(content).substr(0, kEntryKeyDigits);
   return target + "." + entryKey + kStagingSuffix;

@@ -219,8 +219,11 @@ TEST_F(StagedDownloadTest, ErrorAnswersAndWrongFilesAreNotRetried) {
 }
 
 std::string Sha256Hex(const std::string& data) {
-  std::string hex = update::HashBytes(data, update::kCalgSha256, update::kSha256DigestLength);
-  for (char& c : hex) c = static_cast<char>(c >= 'A' && c <= 'F' ? c - 'A' + 'a' : c);
+  return update::LowerCaseDigest(update::HashBytes(data, update::kCalgSha256, update::kSha256DigestLength));
+}
+
+std::string UpperCase(std::string hex) {
+  for (char& c : hex) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return hex;
 }
 
@@ -270,7 +273,7 @@ TEST_F(StagedDownloadTest, AStagingFileBelongsToTheEntrysContentWhateverItsUrl) 
   other.url += "?token=fresh";
   EXPECT_EQ(stagingOf(other), stagingOf(entry)) << "another URL of the same content";
   other = entry;
-  for (char& c : other.md5) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  other.md5 = UpperCase(entry.md5.Text());
   EXPECT_EQ(stagingOf(other), stagingOf(entry)) << "the same digest in upper case";
   other = entry;
   other.md5 = update::Md5Hex("other");
@@ -296,9 +299,8 @@ TEST_F(StagedDownloadTest, AStagingFileBelongsToTheEntrysContentWhateverItsUrl) 
 
 TEST_F(StagedDownloadTest, DigestsAreComparedInEitherLetterCase) {
   state::UpdateEntry& entry = state::State().updateList[0];
-  for (char& c : entry.md5) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  entry.sha256 = Sha256Hex(kNewBytes);
-  for (char& c : entry.sha256) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  entry.md5 = UpperCase(entry.md5.Text());
+  entry.sha256 = UpperCase(Sha256Hex(kNewBytes));
   stream.queued = {Whole(kNewBytes)};
   ExpectStaged(Run());
 }
@@ -320,7 +322,7 @@ TEST_F(StagedDownloadTest, AnMd5ThatIsNoDigestLeavesTheCheckToSizeAndSha256) {
   // With nothing to check at all the file is taken as it comes, and never joined to bytes an
   // earlier run left: they could belong to another version of the server's file.
   entry.size = -1;
-  entry.sha256.clear();
+  entry.sha256 = {};
   LeaveStagingFile("stale bytes of some other version");
   stream.headerBlocks.clear();
   stream.queued = {Whole(kNewBytes)};

@@ -62,7 +62,7 @@ TEST_F(LoadManifestTest, ListsTheStaleFilesInManifestOrder) {
             (std::vector<std::string>{"\\App.exe", "\\Bin\\new.dll", "\\Bin\\ui.dll"}));
   const state::UpdateEntry& first = state::State().updateList[0];
   EXPECT_EQ(first.name, "App");
-  EXPECT_EQ(first.md5, Md5Hex("app v2"));
+  EXPECT_EQ(first.md5.Text(), Md5Hex("app v2"));
   EXPECT_EQ(first.url, "http://127.0.0.1/App");
   EXPECT_EQ(state::State().launchTarget, "App.exe");
   EXPECT_EQ(log, (testing::EventLog{"get " + ManifestUrl() + " 90000"}));  // one request, no notice

@@ -24,6 +24,7 @@
 #include "release_files.h"
 #include "release_text.h"
 #include "rollout_description.h"
+#include "state/listed_digest.h"
 #include "update/fingerprint.h"
 #include "served_path.h"
 #include "update/manifest_freshness.h"
@@ -48,15 +49,15 @@ constexpr std::size_t kLongestKeyArgumentFile = 4096;
 std::string Mismatch(const ManifestRecord& record, const FileDigests& digests) {
   std::string mismatch;
   const auto add = [&mismatch](const std::string& text) { mismatch += (mismatch.empty() ? ": " : "; ") + text; };
-  const std::string expected = update::LowerCaseDigest(Utf8Of(record.md5));
-  if (digests.md5 != expected) {
-    add("its md5 is " + digests.md5 + ", the manifest says " + (expected.empty() ? "nothing" : expected));
+  const state::ListedMd5 expected(Utf8Of(record.md5));
+  if (!expected.Names(digests.md5)) {
+    add("its md5 is " + digests.md5 + ", the manifest says " + (expected.Listed() ? expected.Text() : "nothing"));
   }
   if (record.size && digests.bytesRead != *record.size) {
     add("it has " + DescribeBytes(digests.bytesRead) + ", the manifest says " + std::to_string(*record.size));
   }
   if (record.sha256.present && !digests.sha256.empty() &&
-      digests.sha256 != update::LowerCaseDigest(Utf8Of(record.sha256.text))) {
+      !state::ListedSha256(Utf8Of(record.sha256.text)).Names(digests.sha256)) {
     add("its sha256 is " + digests.sha256 + ", the manifest says " + Utf8Of(record.sha256.text));
   }
   return mismatch;

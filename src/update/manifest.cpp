@@ -115,7 +115,16 @@ struct Manifest {
   std::optional<std::int64_t> rolloutSerial;  // the seed of the installations' places in the rollout
   std::optional<std::string> channel;   // the channel the manifest was published for, when given
   bool wellFormed = true;               // every optional member that is present has its form
+  bool namesHeldInGbk = true;           // every path and the launch target have a GBK form
 };
+
+// Whether the text at `member` has a GBK form: its characters, as the manifest's UTF-8 or its
+// escapes ("\uD55C") gave them, are the ones `gbk` holds. Hangul or an emoji would reach the disk
+// as "?" (the updater keeps paths as GBK text).
+bool HasGbkForm(const json::JsonDocument& document, const std::string& member, const std::string& gbk) {
+  return document.GetTextWide(text::NarrowToWide(member, text::Utf8CodePage)) ==
+         text::NarrowToWide(gbk, text::NarrowCodePage);
+}
 
 // The entry's `delta` member (at `member`): where its chunk index and pack lie. Used only when
 // every field is there in its form; anything else leaves `delta` empty, so the file is fetched
@@ -197,6 +206,7 @@ void ReadOptionalMembers(const json::JsonDocument& document, Manifest& manifest)
 Manifest ReadManifest(const json::JsonDocument& document) {
   Manifest manifest;
   manifest.run = document.GetText("run");
+  manifest.namesHeldInGbk = HasGbkForm(document, "run", manifest.run);
   const std::int32_t count = document.GetCount("data");
   manifest.entries.reserve(static_cast<std::size_t>(count > 0 ? count : 0));
   for (std::int32_t i = 0; i < count; ++i) {
@@ -207,6 +217,7 @@ Manifest ReadManifest(const json::JsonDocument& document) {
     entry.md5 = document.GetText(element + "md5");
     entry.url = document.GetText(element + "url");
     entry.path = document.GetText(element + "path");
+    manifest.namesHeldInGbk = manifest.namesHeldInGbk && HasGbkForm(document, element + "path", entry.path);
     manifest.entries.push_back(std::move(entry));
   }
   ReadOptionalMembers(document, manifest);
@@ -309,7 +320,9 @@ std::int32_t LoadManifest() {
   const std::string handOffFile = runDirectory + kHandOffFileName;
 
   const std::optional<std::string> key = RequiredManifestKey();
-  std::string text;
+  // The manifest's text as UTF-16: a server's UTF-8 is converted straight to it, so that a
+  // character without a GBK form is still there to be found rather than already "?".
+  std::u16string text;
   if (state.fetchFromServer) {
     AppendToRunLog(runDirectory, "manifest: " + text::NarrowToUtf8(ManifestUrl()));
     const platform::HttpResponse response = platform::CurrentHttpClient().Get(ManifestUrl(), kManifestTimeoutMs);
@@ -318,20 +331,29 @@ std::int32_t LoadManifest() {
     if (key && !IsSignedManifest(*key, bytes)) {
       RefuseManifest(BadSignatureContent(), RunOutcome::ManifestBadSignature, "no valid signature beside it");
     }
-    text = text::Utf8ToNarrow(TextOf(bytes));
+    text = text::NarrowToWide(TextOf(bytes), text::Utf8CodePage);
   } else {
     AppendToRunLog(runDirectory, "manifest: the hand-off file " + text::NarrowToUtf8(handOffFile));
-    text = ReadHandOffText(handOffFile);
-    if (text.empty()) RefuseManifest(NoTextContent(), RunOutcome::ManifestUnreachable, "missing, unreadable or empty");
+    const std::string handOffText = ReadHandOffText(handOffFile);
+    if (handOffText.empty()) {
+      RefuseManifest(NoTextContent(), RunOutcome::ManifestUnreachable, "missing, unreadable or empty");
+    }
+    text = text::NarrowToWide(handOffText, text::NarrowCodePage);
   }
 
   Manifest manifest;
   {
     json::JsonDocument document;
-    if (!document.Parse(text)) RefuseManifest(BadTextContent(), RunOutcome::ManifestMalformed, "not JSON");
+    // JSON libraries write any character as a "\uXXXX" escape (Python's json.dumps every non-ASCII
+    // one), so well-formed escapes, surrogate pairs included, are decoded; a backslash that starts
+    // no escape is kept, as hand-written manifests give bare paths ("\Bin\x.dll").
+    if (!document.ParseWide(text, true)) RefuseManifest(BadTextContent(), RunOutcome::ManifestMalformed, "not JSON");
     manifest = ReadManifest(document);
   }
   if (!manifest.wellFormed) RefuseManifest(BadTextContent(), RunOutcome::ManifestMalformed, "a member out of form");
+  if (!manifest.namesHeldInGbk) {
+    RefuseManifest(BadTextContent(), RunOutcome::ManifestMalformed, "a path with a character that GBK cannot hold");
+  }
   if (!StaysInRunDirectory(manifest)) {
     RefuseManifest(BadTextContent(), RunOutcome::ManifestMalformed, "a path that leaves the run directory");
   }

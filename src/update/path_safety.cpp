@@ -24,14 +24,16 @@ bool Climbs(std::u16string_view segment) {
   return dots >= 2;
 }
 
-// Every rule but the leading separator, on the path's UTF-16 form.
-bool StaysBelow(std::u16string_view path) {
+// Every rule but the leading separator, on the path's UTF-16 form. With `wholeSegments`, no
+// segment after the first may be empty: "\res\\x.dat" and "\Bin\" name no file.
+bool StaysBelow(std::u16string_view path, bool wholeSegments = false) {
   if (path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1])) return false;  // "\\server\share"
   std::size_t start = 0;
   for (std::size_t i = 0; i <= path.size(); ++i) {
     if (i < path.size() && path[i] == u':') return false;  // "C:\", "x.dll:stream"
     if (i == path.size() || IsSeparator(path[i])) {
       if (Climbs(path.substr(start, i - start))) return false;
+      if (wholeSegments && start > 0 && i == start) return false;
       start = i + 1;
     }
   }
@@ -45,7 +47,7 @@ std::u16string Wide(const std::string& gbk) { return text::NarrowToWide(gbk, tex
 bool IsSafeInstallPath(const std::string& path) {
   const std::u16string wide = Wide(path);
   if (wide.empty() || !IsSeparator(wide[0])) return false;
-  return StaysBelow(wide);
+  return StaysBelow(wide, true);
 }
 
 std::u16string PathKey(const std::string& path) {

@@ -14,9 +14,9 @@ namespace velmora::update {
 // True for an install path that stays below the run directory once it is appended to it with no
 // separator: it begins with one "\" (or "/"), is not "\\"-rooted (UNC), names no drive or stream
 // (no ":"), and has no segment that climbs (".." , or any run of two or more dots and spaces,
-// which Windows trims to ".."). "\Bin\App.exe" and "\a..b\x.dll" pass; "Bin\x.dll" (it would be
-// glued onto the run directory's own name: "C:\AppBin\x.dll"), "", "\..\x.dll", "\C:\x.dll" and
-// "\\server\share\x.dll" do not.
+// which Windows trims to ".."), and no empty segment. "\Bin\App.exe" and "\a..b\x.dll" pass;
+// "Bin\x.dll" (it would be glued onto the run directory's own name: "C:\AppBin\x.dll"), "",
+// "\..\x.dll", "\C:\x.dll", "\\server\share\x.dll", "\res\\x.dat" and "\Bin\" do not.
 bool IsSafeInstallPath(const std::string& path);
 
 // True for a launch target that stays below the run directory once joined to it with "\": the

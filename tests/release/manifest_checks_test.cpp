@@ -248,7 +248,7 @@ TEST(ManifestChecksTest, AManifestWithoutFilesIsAProblem) {
 
 TEST(ManifestReaderTest, EntriesAreReadAsTheUpdaterReadsThem) {
   // `data` as an object is read member by member; numbers are read as their text; escapes
-  // other than \uXXXX are resolved; `size` only as an integer.
+  // are resolved, \uXXXX ones too; `size` only as an integer.
   const ManifestRecords records = ReadManifestText(
       "{\"run\":\"App.exe\",\"data\":{\"a\":{\"md5\":12,\"path\":\"\\\\中\\/x.dll\",\"size\":7},"
       "\"b\":{\"path\":\"\\\\u\\u4e2d\",\"size\":\"7\"}}}",
@@ -258,7 +258,7 @@ TEST(ManifestReaderTest, EntriesAreReadAsTheUpdaterReadsThem) {
   EXPECT_EQ(records.entries[0].md5, u"12");
   EXPECT_EQ(records.entries[0].path, u"\\中/x.dll");
   EXPECT_EQ(records.entries[0].size, 7u);
-  EXPECT_EQ(records.entries[1].path, u"\\u\\u4e2d");  // the updater does not decode \u escapes
+  EXPECT_EQ(records.entries[1].path, u"\\u中");
   EXPECT_FALSE(records.entries[1].size.has_value());
 }
 

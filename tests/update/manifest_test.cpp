@@ -347,6 +347,32 @@ TEST_F(HandOffTest, AMissingOrEmptyFileIsAnEmptyManifest) {
   EXPECT_EQ(Notices(), (std::vector<std::string>{kNoManifest, kNoManifest}));
 }
 
+TEST_F(HandOffTest, UnicodeEscapesAreDecodedAndANameWithoutAGbkFormRefusesTheManifest) {
+  const auto manifest = [](const std::string& jsonPath) {
+    return R"({"run":"App.exe","data":[{"name":"b","md5":"0","url":"u","path":"\\Bin\\ok.dll"},)"
+           R"({"name":"a","md5":"0","url":"u","path":")" + jsonPath + "\"}]}";
+  };
+  // As Python's json.dumps writes names; a backslash that starts no escape stays a separator.
+  WriteHandOff(manifest(R"(\\res\\caf\u00e9 \u65E5\u672c\Bin\x.dat)"));
+  EXPECT_EQ(LoadManifest(), 2);
+  EXPECT_EQ(state::State().updateList[1].path, text::Utf8ToNarrow("\\res\\café 日本\\Bin\\x.dat"));
+
+  // Hangul, an emoji (a surrogate pair), a lone surrogate, an empty name; raw UTF-8 from the server.
+  for (const char* path : {R"(\\res\\\ud55c.dat)", R"(\\res\\\ud83d\ude00.dat)", R"(\\res\\\ud83d.dat)",
+                           R"(\\res\\\\x.dat)"}) {
+    SCOPED_TRACE(path);
+    state::ResetState();
+    state::State().fetchFromServer = false;
+    WriteHandOff(manifest(path));
+    EXPECT_THROW(LoadManifest(), ProgramEnded);
+  }
+  state::ResetState();
+  state::State().fetchFromServer = true;
+  ServerAnswers(manifest(R"(\\res\\한.dat)"));
+  EXPECT_THROW(LoadManifest(), ProgramEnded);
+  EXPECT_EQ(Notices(), std::vector<std::string>(5, kBadManifest));
+}
+
 TEST_F(HandOffTest, ARefusedManifestLeavesTheFileInPlace) {
   WriteHandOff("not json");
   EXPECT_THROW(LoadManifest(), ProgramEnded);

@@ -111,9 +111,9 @@ std::optional<TopLevel> ScanTopLevel(const std::string& text) {
 
 std::u16string WideOf(const std::string& utf8) { return WideOfUtf8(utf8); }
 
-// Reads `text` as the updater does (unicode escapes left as written); false when it does not parse.
+// Reads `text` as the updater does ("\uXXXX" escapes decoded); false when it does not parse.
 bool ReadBack(const std::string& text, json::JsonDocument& document) {
-  return document.ParseWide(WideOf(text), false);
+  return document.ParseWide(WideOf(text), true);
 }
 
 bool IsEdited(const std::vector<MemberValue>& members, const std::u16string& key) {

@@ -114,7 +114,8 @@ ManifestRecords ReadManifestText(const std::string& bytes, ManifestEncoding enco
   json::JsonDocument document;
   json::ParseError error = json::ParseError::None;
   std::int32_t position = 0;
-  if (!document.ParseWide(wide, false, &error, &position)) {
+  // "\uXXXX" escapes are decoded, as the updater reads them (JSON libraries write them).
+  if (!document.ParseWide(wide, true, &error, &position)) {
     records.error = "not valid JSON: " + ParseErrorName(error) + " at " + PlaceOf(wide, position) +
                     " (the updater reports \"UpData数据错误\")";
     return records;

@@ -49,8 +49,8 @@ bool ParentFolderExists(const std::string& path) {
 
 // "row 3 \Bin\x.dll: 下载成功, 1048576 bytes in 532 ms, HTTP 200" (and ", error 12029" when a
 // request could not be opened).
-void LogRowOutcome(std::int32_t row, const state::UpdateEntry& entry, const DownloadTask& task, const char* outcome,
-                   std::uint32_t elapsedMs) {
+void LogRowOutcome(std::int32_t row, const state::UpdateEntry& entry, const DownloadTask& task,
+                   const std::string& outcome, std::uint32_t elapsedMs) {
   std::string line = "row " + std::to_string(row) + " " + text::NarrowToUtf8(entry.path) + ": " + outcome + ", " +
                      std::to_string(task.ArrivedBytes()) + " bytes in " + std::to_string(elapsedMs) + " ms";
   if (task.LastHttpStatus() != 0) line += ", HTTP " + std::to_string(task.LastHttpStatus());
@@ -113,9 +113,11 @@ void RunWorker(std::int32_t row) {
 
   // Logged before the row is counted: once every row is counted the run may end, and nothing of a
   // row may be touched after that.
-  LogRowOutcome(row, entry, task, failure == nullptr ? (held ? "verified, held by the product" : kStatusSucceeded)
-                                                     : failure,
-                platform::TickCount() - startTick);
+  std::string outcome = failure == nullptr ? (held ? "verified, held by the product" : kStatusSucceeded) : failure;
+  if (failure != nullptr && held && state.mode.closeProduct) {
+    outcome += " (still held after " + std::to_string(install::kReleaseAttempts) + " attempts to free it)";
+  }
+  LogRowOutcome(row, entry, task, outcome, platform::TickCount() - startTick);
   std::int32_t ended = 0;
   if (failure == nullptr) {
     if (held) state.counters.deferred.fetch_add(1);

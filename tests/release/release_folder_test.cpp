@@ -73,8 +73,24 @@ TEST(ReleaseFolderTest, NamesWindowsCannotHoldAndCaseTwinsAreProblems) {
   EXPECT_NE(problems.find("\\app.DLL: the same file on Windows as \\App.dll"), std::string::npos) << problems;
   EXPECT_NE(problems.find("\\bin\\я.txt: the same file on Windows as \\Bin\\Я.txt"), std::string::npos) << problems;
   EXPECT_EQ(folder.problems.size(), 5u) << problems;
+  EXPECT_TRUE(folder.warnings.empty());
 }
 #endif
+
+// A name no Windows program could create is refused; a path that programs without long-path
+// support may fail on is published with a warning.
+TEST(ReleaseFolderTest, ANameOver255CharactersIsAProblemAndAPathOver200AWarning) {
+  EXPECT_EQ(WindowsNameProblem(std::u16string(255, u'名')), "");
+  EXPECT_NE(WindowsNameProblem(std::u16string(256, u'a')).find("256 characters, more than the 255"), std::string::npos);
+  velmora::testing::TempDir dir;
+  std::string deep;
+  for (int i = 0; i < 12; ++i) deep += "folder number " + std::to_string(10 + i) + "\\";
+  dir.WriteFile(deep + "x.dat", "x");
+  const ReleaseFolder folder = ListReleaseFolder(dir.Narrow());
+  EXPECT_EQ(folder.files.size(), 1u);
+  ASSERT_EQ(folder.warnings.size(), 1u);
+  EXPECT_NE(folder.warnings[0].find("x.dat: a path of 209 characters"), std::string::npos) << folder.warnings[0];
+}
 
 }  // namespace
 }  // namespace velmora::release

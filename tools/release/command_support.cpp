@@ -46,6 +46,7 @@ bool ListReleaseArgument(const std::string& command, const std::string& operand,
     exitStatus = Failure(console, operand + " holds no files");
     return false;
   }
+  for (const std::string& warning : folder.warnings) console.Err("velmora-release: warning: " + warning + "\n");
   return true;
 }
 

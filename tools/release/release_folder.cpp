@@ -71,6 +71,11 @@ ReleaseFolder ListReleaseFolder(const std::string& folder) {
       release.problems.push_back(Shown(walked.relativePath) + ": " + problem);
       continue;
     }
+    if (walked.relativePath.size() > kLongPathWarning) {
+      release.warnings.push_back(Shown(walked.relativePath) + ": a path of " + std::to_string(walked.relativePath.size()) +
+                                 " characters; below the product's folder it may pass the 260 that programs "
+                                 "without long-path support can open");
+    }
     file.relativePath = std::move(walked.relativePath);
     file.localPath = folder + file.manifestPath;
     file.size = walked.size;
@@ -93,6 +98,7 @@ ReleaseFolder ListReleaseFolder(const std::string& folder) {
   }
   release.files = std::move(distinct);
   std::sort(release.problems.begin(), release.problems.end());
+  std::sort(release.warnings.begin(), release.warnings.end());
   return release;
 }
 

@@ -19,7 +19,13 @@ struct ReleaseFolder {
   bool found = false;                  // false: the folder is missing or no folder (nothing else set)
   std::vector<ReleaseFile> files;      // sorted by manifest path in UTF-16 code-unit order
   std::vector<std::string> problems;   // UTF-8 messages, each naming its file; sorted
+  std::vector<std::string> warnings;   // what may still fail on some machines (long paths); sorted
 };
+
+// Paths longer than this (below the product's folder) are published with a warning: with the
+// product's own folder in front they may pass the 260 characters that programs without long-path
+// support (an antivirus, a backup tool, an older installer) can handle.
+inline constexpr std::size_t kLongPathWarning = 200;
 
 // Lists the folder `folder` (GBK). A file becomes a problem instead of an entry when the updater
 // could not install it exactly: its name has no GBK form (it would reach the updater with "?"),

@@ -51,6 +51,10 @@ bool GbkOf(const std::u16string& wide, std::string& gbk) {
 
 std::string WindowsNameProblem(std::u16string_view name) {
   if (name.empty()) return "an empty name";
+  if (name.size() > kLongestWindowsName) {
+    return std::to_string(name.size()) + " characters, more than the " + std::to_string(kLongestWindowsName) +
+           " that Windows allows in one name";
+  }
   for (char16_t c : name) {
     if (c < 0x20) return "a control character, which Windows does not allow in names";
     if (std::u16string_view(u"<>:\"/\\|?*").find(c) != std::u16string_view::npos) {

@@ -16,9 +16,13 @@ std::u16string WideOfUtf8(const std::string& utf8);
 // the updater's text: a character without a GBK form would reach it as "?".
 bool GbkOf(const std::u16string& wide, std::string& gbk);
 
+// The most UTF-16 units Windows allows in one file or folder name.
+inline constexpr std::size_t kLongestWindowsName = 255;
+
 // Why Windows cannot hold `name` (one path segment) as a file or folder name, or empty text when
-// it can: characters below U+0020 and < > : " / \ | ? *, a trailing dot or space (Windows drops
-// them, so the file would get another name), or a device name ("CON", "nul.txt", "COM1").
+// it can: more than kLongestWindowsName characters, characters below U+0020 and
+// < > : " / \ | ? *, a trailing dot or space (Windows drops them, so the file would get another
+// name), or a device name ("CON", "nul.txt", "COM1").
 std::string WindowsNameProblem(std::u16string_view name);
 
 // The key under which two relative paths are one file on Windows: "/" read as "\", leading

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "platform/directory_walk.h"
+#include "platform/win32/file_api_path.h"
 #include "text/encoding.h"
 
 namespace velmora::platform {
@@ -98,7 +99,7 @@ void ReadFolder(const PendingFolder& folder, std::vector<PendingFolder>& pending
 }  // namespace
 
 bool FolderExists(const std::string& path) {
-  const std::u16string wide = text::NarrowToWide(path, text::NarrowCodePage);
+  const std::u16string wide = win32::FileApiPath(path);
   if (wide.empty()) return false;
   const DWORD attributes = GetFileAttributesW(Wide(wide));
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -106,7 +107,7 @@ bool FolderExists(const std::string& path) {
 
 DirectoryWalk WalkDirectoryTree(const std::string& root) {
   DirectoryWalk walk;
-  std::u16string full = text::NarrowToWide(root, text::NarrowCodePage);
+  std::u16string full = win32::FileApiPath(root);
   while (full.size() > 1 && (full.back() == u'\\' || full.back() == u'/') && full[full.size() - 2] != u':') {
     full.pop_back();
   }
@@ -153,7 +154,7 @@ void RemoveFolderContents(const std::u16string& full) {
 }  // namespace
 
 bool RemoveFolderTree(const std::string& path) {
-  const std::u16string full = text::NarrowToWide(path, text::NarrowCodePage);
+  const std::u16string full = win32::FileApiPath(path);
   if (full.empty()) return false;
   if (GetFileAttributesW(Wide(full)) == INVALID_FILE_ATTRIBUTES) return true;
   RemoveFolderContents(full);

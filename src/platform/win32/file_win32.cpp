@@ -3,6 +3,7 @@
 #include <climits>
 
 #include "platform/file.h"
+#include "platform/win32/file_api_path.h"
 #include "text/encoding.h"
 
 namespace velmora::platform {
@@ -10,7 +11,7 @@ namespace velmora::platform {
 std::string NativePathUtf8(const std::string& path) { return text::NarrowToUtf8(path); }
 
 bool RemoveFile(const std::string& path) {
-  const std::u16string wide = text::NarrowToWide(path, text::NarrowCodePage);
+  const std::u16string wide = win32::FileApiPath(path);
   return !wide.empty() && DeleteFileW(reinterpret_cast<const wchar_t*>(wide.c_str())) != 0;
 }
 
@@ -28,7 +29,7 @@ bool InputFile::Open(const std::string& path) {
   Close();
   if (!state_) state_ = std::make_unique<State>();
   state_->notFound = false;
-  const std::u16string wide = text::NarrowToWide(path, text::NarrowCodePage);
+  const std::u16string wide = win32::FileApiPath(path);
   if (wide.empty()) return false;
   state_->handle = CreateFileW(reinterpret_cast<const wchar_t*>(wide.c_str()),
                                GENERIC_READ,
@@ -80,7 +81,7 @@ OutputFile& OutputFile::operator=(OutputFile&&) noexcept = default;
 bool OutputFile::Open(const std::string& path, Mode mode, bool exclusive) {
   Close();
   if (!state_) state_ = std::make_unique<State>();
-  const std::u16string wide = text::NarrowToWide(path, text::NarrowCodePage);
+  const std::u16string wide = win32::FileApiPath(path);
   if (wide.empty()) return false;
   state_->handle = CreateFileW(reinterpret_cast<const wchar_t*>(wide.c_str()),
                                GENERIC_WRITE,
@@ -133,7 +134,7 @@ void OutputFile::Close() {
 }
 
 std::int64_t FileLength(const std::string& path) {
-  const std::u16string wide = text::NarrowToWide(path, text::NarrowCodePage);
+  const std::u16string wide = win32::FileApiPath(path);
   WIN32_FILE_ATTRIBUTE_DATA data{};
   if (wide.empty() ||
       !GetFileAttributesExW(reinterpret_cast<const wchar_t*>(wide.c_str()), GetFileExInfoStandard, &data) ||
@@ -144,29 +145,29 @@ std::int64_t FileLength(const std::string& path) {
 }
 
 bool CreateDirectoryAt(const std::string& path) {
-  const std::u16string wide = text::NarrowToWide(path, text::NarrowCodePage);
+  const std::u16string wide = win32::FileApiPath(path);
   return !wide.empty() && CreateDirectoryW(reinterpret_cast<const wchar_t*>(wide.c_str()), nullptr) != 0;
 }
 
 bool MoveFileReplacing(const std::string& from, const std::string& to) {
-  const std::u16string wideFrom = text::NarrowToWide(from, text::NarrowCodePage);
-  const std::u16string wideTo = text::NarrowToWide(to, text::NarrowCodePage);
+  const std::u16string wideFrom = win32::FileApiPath(from);
+  const std::u16string wideTo = win32::FileApiPath(to);
   if (wideFrom.empty() || wideTo.empty()) return false;
   return MoveFileExW(reinterpret_cast<const wchar_t*>(wideFrom.c_str()), reinterpret_cast<const wchar_t*>(wideTo.c_str()),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
 bool MakeHardLink(const std::string& existing, const std::string& link) {
-  const std::u16string wideExisting = text::NarrowToWide(existing, text::NarrowCodePage);
-  const std::u16string wideLink = text::NarrowToWide(link, text::NarrowCodePage);
+  const std::u16string wideExisting = win32::FileApiPath(existing);
+  const std::u16string wideLink = win32::FileApiPath(link);
   if (wideExisting.empty() || wideLink.empty()) return false;
   return CreateHardLinkW(reinterpret_cast<const wchar_t*>(wideLink.c_str()),
                          reinterpret_cast<const wchar_t*>(wideExisting.c_str()), nullptr) != 0;
 }
 
 bool MoveFolder(const std::string& from, const std::string& to) {
-  const std::u16string wideFrom = text::NarrowToWide(from, text::NarrowCodePage);
-  const std::u16string wideTo = text::NarrowToWide(to, text::NarrowCodePage);
+  const std::u16string wideFrom = win32::FileApiPath(from);
+  const std::u16string wideTo = win32::FileApiPath(to);
   if (wideFrom.empty() || wideTo.empty()) return false;
   return MoveFileExW(reinterpret_cast<const wchar_t*>(wideFrom.c_str()), reinterpret_cast<const wchar_t*>(wideTo.c_str()),
                      MOVEFILE_WRITE_THROUGH) != 0;

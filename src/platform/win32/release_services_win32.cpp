@@ -5,14 +5,19 @@
 #include <psapi.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
+#include <string>
+
 #include "platform/release_services.h"
 #include "platform/win32/kernel_handle.h"
+#include "platform/win32/file_api_path.h"
 #include "text/encoding.h"
 
 namespace velmora::platform {
 namespace {
 
 constexpr DWORD kImagePathCharacters = 260;
+constexpr DWORD kLongestPathCharacters = 32768;  // what the extended form allows
 
 const wchar_t* AsWide(const std::u16string& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
 
@@ -21,7 +26,7 @@ using win32::KernelHandle;
 class Win32ReleaseServices final : public ReleaseServices {
  public:
   bool Find(const std::string& path, bool& isDirectory) override {
-    const std::u16string wide = text::NarrowToWide(path, text::NarrowCodePage);
+    const std::u16string wide = win32::FileApiPath(path);
     if (wide.empty()) return false;
     // Without wildcards, the attributes say the same as a search, for a fraction of its cost
     // under Wine (no directory handle to open, read and close).
@@ -40,7 +45,7 @@ class Win32ReleaseServices final : public ReleaseServices {
   }
 
   bool OpensExclusively(const std::string& path) override {
-    const std::u16string wide = text::NarrowToWide(path, text::NarrowCodePage);
+    const std::u16string wide = win32::FileApiPath(path);
     if (wide.empty()) return false;
     // Windows refuses to open a read-only file for writing; Wine run by root would open it, so
     // the attribute is read too.
@@ -77,9 +82,15 @@ class Win32ReleaseServices final : public ReleaseServices {
                                              : nullptr);
     if (processId != 0 && !opened.valid()) return {};
     const HANDLE process = processId != 0 ? opened.get() : GetCurrentProcess();
-    wchar_t image[kImagePathCharacters + 1] = {};
-    const DWORD length = GetProcessImageFileNameW(process, image, kImagePathCharacters);
-    return std::u16string(image, image + length);
+    // A product installed deeper than MAX_PATH has a longer image path: the buffer grows until
+    // the path fits (a path that filled it may have been cut), up to the longest path Windows has.
+    for (DWORD capacity = kImagePathCharacters;; capacity = std::min(capacity * 4, kLongestPathCharacters)) {
+      std::wstring image(capacity, L'\0');
+      const DWORD length = GetProcessImageFileNameW(process, image.data(), capacity);
+      if (length == 0 && GetLastError() != ERROR_INSUFFICIENT_BUFFER) return {};
+      if (length != 0 && length < capacity - 1) return std::u16string(image.begin(), image.begin() + length);
+      if (capacity == kLongestPathCharacters) return {};
+    }
   }
 
   std::u16string DosDevice(char16_t letter) override {

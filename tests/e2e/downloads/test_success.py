@@ -1,5 +1,5 @@
-"""A whole update under Wine: five stale files (the product itself, one in folders that do not exist
-yet, one with a Chinese name) served over plain HTTP on 127.0.0.1, at most two downloading at once,
+"""A whole update under Wine: six stale files (the product itself, one in folders that do not exist
+yet, one with a Chinese name, one more than 300 characters deep) served over plain HTTP on 127.0.0.1, at most two downloading at once,
 every row a success with its sizes, the question after the update, and the product started (OK)
 or not (Cancel)."""
 
@@ -11,6 +11,7 @@ import unittest
 from downloads_support import DownloadsTestCase, e2e, file_server, most_downloading_at_once
 
 MIB = 1048576
+DEEP_PATH = "\\Bin\\" + "\\".join(f"很长的资源目录 第{n:02}层 resources" for n in range(13)) + "\\深 文件.dat"
 SPEED = re.compile(r"^\d+\.\d\d (KB|MB)/s$")
 
 
@@ -40,6 +41,8 @@ class SuccessfulUpdateTest(DownloadsTestCase):
             (self.entry(run_dir, "\\Bin\\资源\\说明.txt", "新版本说明".encode("gbk") * 100, old=b"old notes"), "1000 B"),
             (self.entry(run_dir, "\\Bin\\Data\\table.bin", os.urandom(150 * 1024), old=b"old table",
                         step=10240, **{**slow, "interval": 0.15}), "150 KB"),
+            # A target far deeper than MAX_PATH (260), reached through the extended path form.
+            (self.entry(run_dir, DEEP_PATH, os.urandom(1536), old=b"old deep file"), "1.5 KB"),
         ]
         return run_dir, [entry for entry, _ in entries], [size for _, size in entries]
 

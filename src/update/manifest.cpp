@@ -19,6 +19,8 @@
 #include "update/path_safety.h"
 #include "update/program_end.h"
 #include "update/rolled_back_release.h"
+#include "update/root_of_trust.h"
+#include "update/signature_set.h"
 #include "update/staging_files.h"
 #include "update/channel.h"
 #include "update/rollout.h"
@@ -62,6 +64,11 @@ const std::string& ExpiredContent() {
   return text;
 }
 
+const std::string& KeysRefusedContent() {
+  static const std::string text = text::Utf8ToNarrow("错误代码：UpData密钥错误");
+  return text;
+}
+
 // Shows the refusal's notice (none in a quiet run), logs why and ends the run with `outcome`.
 [[noreturn]] void RefuseManifest(const std::string& content, RunOutcome outcome, const std::string& why) {
   AppendToRunLog(RunDirectory(), "manifest refused: " + std::string(DescriptionOf(outcome)) + " (" + why + ")");
@@ -82,12 +89,13 @@ std::string WhyNoManifest(const platform::HttpResponse& response) {
   return "HTTP " + std::to_string(response.status) + ", empty";
 }
 
-// The manifest's detached signature, fetched from beside it, is a signature of exactly `bytes` by
-// `key`. A missing, empty or unreadable signature file is no signature.
-bool IsSignedManifest(const std::string& key, const std::string& bytes) {
+// The manifest's detached signatures, fetched from beside it, include valid signatures of exactly
+// `bytes` by the threshold of `root`'s release keys. A missing, empty or unreadable signature file
+// is no signature.
+bool IsSignedManifest(const RootRecord& root, const std::string& bytes) {
   const platform::HttpResponse signature =
       platform::CurrentHttpClient().Get(ManifestUrl() + kSignatureSuffix, kManifestTimeoutMs);
-  return signature.Succeeded() && IsSignedBy(key, bytes, signature.body);
+  return signature.Succeeded() && MeetsThreshold(root.release, root.keys, bytes, signature.body);
 }
 
 // The hand-off file's GBK text; empty when it is missing or unreadable.
@@ -319,16 +327,24 @@ std::int32_t LoadManifest() {
   const std::string runDirectory = RunDirectory();
   const std::string handOffFile = runDirectory + kHandOffFileName;
 
-  const std::optional<std::string> key = RequiredManifestKey();
+  // The root whose release keys must sign the manifest: the build's, or the newest one published
+  // after it; none when the build requires no signature.
+  std::optional<RootRecord> root = BuiltInRoot();
+  const bool signatureRequired = root.has_value();
   // The manifest's text as UTF-16: a server's UTF-8 is converted straight to it, so that a
   // character without a GBK form is still there to be found rather than already "?".
   std::u16string text;
   if (state.fetchFromServer) {
+    if (root) {
+      std::string why;
+      root = NewestTrustedRoot(*root, runDirectory, why);
+      if (!root) RefuseManifest(KeysRefusedContent(), RunOutcome::KeysRefused, why);
+    }
     AppendToRunLog(runDirectory, "manifest: " + text::NarrowToUtf8(ManifestUrl()));
     const platform::HttpResponse response = platform::CurrentHttpClient().Get(ManifestUrl(), kManifestTimeoutMs);
     const std::string bytes = response.Succeeded() ? response.body : std::string();
     if (TextOf(bytes).empty()) RefuseManifest(NoTextContent(), RunOutcome::ManifestUnreachable, WhyNoManifest(response));
-    if (key && !IsSignedManifest(*key, bytes)) {
+    if (root && !IsSignedManifest(*root, bytes)) {
       RefuseManifest(BadSignatureContent(), RunOutcome::ManifestBadSignature, "no valid signature beside it");
     }
     text = text::NarrowToWide(TextOf(bytes), text::Utf8CodePage);
@@ -366,14 +382,14 @@ std::int32_t LoadManifest() {
       RefuseManifest(BadTextContent(), RunOutcome::ManifestMalformed,
                      "published for the channel " + text::NarrowToUtf8(*manifest.channel) + ", not " + channel);
     }
-    if (const Staleness refusal = StalenessOf(manifest, key.has_value(), runDirectory); refusal.content != nullptr) {
+    if (const Staleness refusal = StalenessOf(manifest, signatureRequired, runDirectory); refusal.content != nullptr) {
       RefuseManifest(*refusal.content, refusal.outcome, refusal.why);
     }
     if (manifest.serial && *manifest.serial > ReadAcceptedSerial(runDirectory)) {
       StoreAcceptedSerial(runDirectory, *manifest.serial);
     }
   }
-  AppendToRunLog(runDirectory, AcceptanceLine(manifest, state.fetchFromServer && key.has_value()));
+  AppendToRunLog(runDirectory, AcceptanceLine(manifest, state.fetchFromServer && signatureRequired));
 
   // The hand-off file is consumed by a manifest that was accepted; a missing file is no error. A
   // --check run only looks: the update it reports must still be there for the run that makes it.

@@ -25,6 +25,11 @@ inline constexpr char kEmptyDataMd5[] = "d41d8cd98f00b204e9800998ecf8427e";
 // The build's manifest server origin (always https) followed by kManifestPath.
 std::string ManifestUrl();
 
+// Where root records are published, on the manifest's server (docs/signing.md).
+inline constexpr char kRootRecordFolder[] = "/download/2099/pro/root/";
+// The origin followed by kRootRecordFolder, `version` and ".json"; the signatures are beside it.
+std::string RootRecordUrl(std::int64_t version);
+
 // RunDirectory() + kHandOffFileName.
 std::string HandOffFile();
 

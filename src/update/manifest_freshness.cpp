@@ -4,8 +4,10 @@
 #include <chrono>
 #include <cstdio>
 
+#include "platform/directory_walk.h"
 #include "platform/file.h"
 #include "state/program_state.h"
+#include "text/encoding.h"
 
 namespace velmora::update {
 namespace {
@@ -147,6 +149,19 @@ bool StoreAcceptedSerial(const std::string& runDirectory, std::int64_t serial) {
     return false;
   }
   return true;
+}
+
+bool ForgetAcceptedSerials(const std::string& runDirectory) {
+  const std::string folder = runDirectory + "\\Bin\\Config";
+  const platform::DirectoryWalk walk = platform::WalkDirectoryTree(folder);
+  bool forgotten = true;
+  for (const platform::WalkedFile& file : walk.files) {
+    const std::string name = text::WideToNarrow(file.relativePath, text::NarrowCodePage);
+    const bool isSerial = name.size() > 10 && name.compare(0, 3, "UP.") == 0 &&
+                          name.compare(name.size() - 7, 7, ".serial") == 0 && name.find('\\') == std::string::npos;
+    if (name == "UP.serial" || isSerial) forgotten = platform::RemoveFile(folder + "\\" + name) && forgotten;
+  }
+  return forgotten;
 }
 
 }  // namespace velmora::update

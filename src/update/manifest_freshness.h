@@ -38,4 +38,9 @@ std::int64_t ReadAcceptedSerial(const std::string& runDirectory);
 // file holds the old or the new serial whatever happens. False when it could not be stored.
 bool StoreAcceptedSerial(const std::string& runDirectory, std::int64_t serial);
 
+// Removes every channel's stored serial (UP.serial, UP.NAME.serial), so that any serial is accepted
+// again: after the manifest keys changed, a serial signed with a leaked key must not keep refusing
+// the genuine releases. False when one could not be removed. Costs one read of Bin\Config.
+bool ForgetAcceptedSerials(const std::string& runDirectory);
+
 }  // namespace velmora::update

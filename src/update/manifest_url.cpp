@@ -13,4 +13,8 @@ namespace velmora::update {
 
 std::string ManifestUrl() { return std::string(VELMORA_MANIFEST_ORIGIN) + ManifestPathFor(state::State().channel); }
 
+std::string RootRecordUrl(std::int64_t version) {
+  return std::string(VELMORA_MANIFEST_ORIGIN) + kRootRecordFolder + std::to_string(version) + ".json";
+}
+
 }  // namespace velmora::update

@@ -17,6 +17,7 @@ std::int32_t ExitCodeOf(RunOutcome outcome) {
     case RunOutcome::ManifestBadSignature: return 22;
     case RunOutcome::ManifestTooOld: return 23;
     case RunOutcome::ManifestExpired: return 24;
+    case RunOutcome::KeysRefused: return 25;
   }
   return 4;
 }
@@ -36,6 +37,7 @@ const char* DescriptionOf(RunOutcome outcome) {
     case RunOutcome::ManifestBadSignature: return "manifest signature not valid";
     case RunOutcome::ManifestTooOld: return "manifest older than the one accepted";
     case RunOutcome::ManifestExpired: return "manifest expired";
+    case RunOutcome::KeysRefused: return "root of trust refused";
   }
   return "unknown";
 }

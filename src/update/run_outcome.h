@@ -21,6 +21,7 @@ enum class RunOutcome {
   ManifestBadSignature,  // a signature required and missing or not valid
   ManifestTooOld,        // a lower serial than the highest accepted
   ManifestExpired,       // past its expiry
+  KeysRefused,           // a published root record not taken, or the newest root expired
 };
 
 // The exit code of a quiet or --check run that ended so.

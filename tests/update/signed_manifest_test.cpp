@@ -10,6 +10,8 @@
 #include "update/manifest.h"
 #include "update/manifest_freshness.h"
 #include "update/manifest_signature.h"
+#include "update/root_of_trust.h"
+#include "update/signature_set.h"
 #include "update/staging_files.h"
 
 namespace velmora::update {
@@ -23,6 +25,7 @@ const std::string kBadSignature = "获取Update文件列表失败 / 错误代码
 const std::string kRolledBack = "获取Update文件列表失败 / 错误代码：UpData版本过旧";
 const std::string kExpired = "获取Update文件列表失败 / 错误代码：UpData已过期";
 const std::string kBadManifest = "获取Update文件列表失败 / 错误代码：UpData数据错误";
+const std::string kKeysRefused = "获取Update文件列表失败 / 错误代码：UpData密钥错误";
 
 constexpr std::int64_t kNow = 1799236800;  // 2027-01-06T12:00:00Z
 std::int64_t Now() { return kNow; }
@@ -47,6 +50,7 @@ class SignedManifestTest : public testing::UpdateCheckTest {
     WriteProductFile("\\Bin\\core.dll", "core v1");
   }
   void TearDown() override {
+    ReplaceConfiguredRootRecord(nullptr);
     ReplaceUtcSecondsNow(nullptr);
     ReplaceRequiredManifestKey(nullptr);
     UpdateCheckTest::TearDown();
@@ -184,6 +188,65 @@ TEST_F(SignedManifestTest, EntriesMayCarryASizeAndASha256InTheirForms) {
     ServerAnswers("{\"run\":\"App.exe\",\"data\":[" + entry + members + "}]}");
     EXPECT_THROW(LoadManifest(), ProgramEnded);
     EXPECT_EQ(Notices(), (std::vector<std::string>{kBadManifest}));
+  }
+}
+
+// A build carrying root 1 (the publisher's key); root 2 hands manifests to two new keys, both needed.
+TEST_F(SignedManifestTest, ABuildWithARootTakesTheNextRootsAndTheirKeysBeforeTheManifest) {
+  const platform::EcdsaP256KeyPair a = *platform::GenerateEcdsaP256KeyPair(), b = *platform::GenerateEcdsaP256KeyPair();
+  RootRecord one = SingleKeyRoot(publisher.publicKey);
+  one.rotates = true;
+  one.expires = kNow + 3600;
+  const std::string oneText = RootRecordText(one);
+  ReplaceConfiguredRootRecord(&oneText);
+  RootRecord two = one;
+  two.version = 2;
+  two.keys[KeyIdOf(a.publicKey)] = a.publicKey;
+  two.keys[KeyIdOf(b.publicKey)] = b.publicKey;
+  two.release = {{KeyIdOf(a.publicKey), KeyIdOf(b.publicKey)}, 2};
+  using Signers = std::vector<const platform::EcdsaP256KeyPair*>;
+  const auto lines = [](const std::string& bytes, const Signers& keys) {
+    std::vector<SignatureLine> signed_;
+    for (const auto* key : keys) signed_.push_back({KeyIdOf(key->publicKey), platform::SignEcdsaP256Sha256(key->privateKey, bytes)});
+    return SignatureFileText(signed_);
+  };
+  const std::string twoText = RootRecordText(two);
+  http.responses[RootRecordUrl(2)] = {200, twoText};
+  http.responses[RootRecordUrl(2) + ".sig"] = {200, lines(twoText, {&publisher})};
+  http.responses[RootRecordUrl(3)] = {404, "not found"};
+  ASSERT_TRUE(StoreAcceptedSerial(runDirectory.Narrow(), INT64_MAX));  // forged with the old key
+  WriteProductFile("\\Bin\\Config\\UP.beta.serial", "9223372036854775807\n");
+  LeaveAStagingFileBehind();
+
+  // The old key alone, or one of the two, no longer signs a manifest; the forged serials are gone.
+  const std::string manifest = Manifest(Members(5));
+  for (const Signers& signers : {Signers{&publisher}, Signers{&a, &a}}) {
+    log.clear();
+    Serve(manifest, lines(manifest, signers));
+    ExpectRefused(kBadSignature);
+  }
+  EXPECT_EQ(ReadAcceptedSerial(runDirectory.Narrow()), 0);
+  EXPECT_FALSE(std::filesystem::exists(runDirectory.Path() / "Bin" / "Config" / "UP.beta.serial"));
+  state::ResetState();
+  log.clear();
+  Serve(manifest, lines(manifest, {&b, &a}));
+  EXPECT_EQ(LoadManifest(), 1);
+  EXPECT_EQ(ReadAcceptedSerial(runDirectory.Narrow()), 5);
+  // Root 2 was stored: only root 3 is asked for.
+  EXPECT_EQ(log[0], "get " + RootRecordUrl(3) + " 90000");
+
+  // A next root that is not signed as it must be refuses the run; a quiet run ends with 25.
+  http.responses[RootRecordUrl(3)] = {200, twoText};
+  state::ResetState();
+  LeaveAStagingFileBehind();
+  log.clear();
+  ExpectRefused(kKeysRefused);
+  state::State().mode.quiet = true;
+  try {
+    LoadManifest();
+    ADD_FAILURE();
+  } catch (const ProgramEnded& ended) {
+    EXPECT_EQ(ended.exitCode, 25u);
   }
 }
 

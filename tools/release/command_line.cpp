@@ -45,12 +45,12 @@ const char kProgramHelp[] =
     "velmora-release: builds, checks and compares releases of Velmora for the updater.\n"
     "\n"
     "  velmora-release manifest RELEASE_DIR --base-url URL --run FILE [--out FILE] [--handoff]\n"
-    "                           [--content-addressed] [--key KEY_FILE] [--serial N] [--expires TIME]\n"
+    "                           [--content-addressed] [--key KEY_FILE]... [--serial N] [--expires TIME]\n"
     "      the manifest (up.txt) of a release folder\n"
-    "  velmora-release publish RELEASE_DIR OUT_DIR --base-url URL --run FILE [--key KEY_FILE]\n"
+    "  velmora-release publish RELEASE_DIR OUT_DIR --base-url URL --run FILE [--key KEY_FILE]...\n"
     "                          [--serial N] [--expires TIME] [--channel NAME] [--rollout PERCENT]\n"
     "      the whole static tree to serve: download/2099/pro/up.txt and the files, content-addressed\n"
-    "  velmora-release rollout SITE --percent PERCENT --key KEY_FILE [--channel NAME] [--expires TIME]\n"
+    "  velmora-release rollout SITE --percent PERCENT --key KEY_FILE... [--channel NAME] [--expires TIME]\n"
     "      widens, narrows or halts the staged rollout of the release published in SITE\n"
     "  velmora-release verify MANIFEST DIR [--handoff] [--public-key TEXT_OR_FILE] [--base-url URL]\n"
     "      checks a manifest with the updater's rules, and a folder or a served tree against it\n"
@@ -58,7 +58,7 @@ const char kProgramHelp[] =
     "      what an update from OLD to NEW downloads (folders or manifests)\n"
     "  velmora-release keygen --out KEY_FILE [--force]\n"
     "      a signing key: the private key file, and the public key for the updater's build\n"
-    "  velmora-release sign MANIFEST --key KEY_FILE\n"
+    "  velmora-release sign MANIFEST --key KEY_FILE...\n"
     "      writes MANIFEST.sig, the signature that updaters built with the public key require\n"
     "\n"
     "velmora-release COMMAND --help tells more. Every command takes --quiet (no progress line).\n"
@@ -68,7 +68,7 @@ const char kProgramHelp[] =
 
 const char kManifestHelp[] =
     "velmora-release manifest RELEASE_DIR --base-url URL --run FILE [--out FILE] [--handoff]\n"
-    "                         [--content-addressed] [--key KEY_FILE] [--serial N] [--expires TIME]\n"
+    "                         [--content-addressed] [--key KEY_FILE]... [--serial N] [--expires TIME]\n"
     "                         [--quiet]\n"
     "\n"
     "Writes the manifest of every file below RELEASE_DIR, sorted by path: name, md5 (32 lower-case\n"
@@ -94,7 +94,7 @@ const char kManifestHelp[] =
     "differ only in letter case, a link to a folder, an unreadable file.\n";
 
 const char kPublishHelp[] =
-    "velmora-release publish RELEASE_DIR OUT_DIR --base-url URL --run FILE [--key KEY_FILE]\n"
+    "velmora-release publish RELEASE_DIR OUT_DIR --base-url URL --run FILE [--key KEY_FILE]...\n"
     "                        [--serial N] [--expires TIME] [--channel NAME] [--rollout PERCENT]\n"
     "                        [--quiet]\n"
     "\n"
@@ -115,6 +115,8 @@ const char kPublishHelp[] =
     "them); up.txt is written last and replaced in one step, right after its signature.\n"
     "\n"
     "  --key KEY_FILE    sign the manifest with the private key file of `velmora-release keygen`\n"
+    "                    or a P-256 key in PEM made by openssl; more than once: one signature per\n"
+    "                    key, each with its key id, for updaters built with a root record\n"
     "  --serial N        the release's serial, 0 to 2^63-1; default with --key: seconds since 1970\n"
     "                    now. A serial lower than the published manifest's is refused: updaters that\n"
     "                    took that one would refuse this one as older\n"
@@ -132,7 +134,7 @@ const char kPublishHelp[] =
     "earlier release is removed.\n";
 
 const char kRolloutHelp[] =
-    "velmora-release rollout SITE --percent PERCENT --key KEY_FILE [--channel NAME] [--expires TIME]\n"
+    "velmora-release rollout SITE --percent PERCENT --key KEY_FILE... [--channel NAME] [--expires TIME]\n"
     "                        [--quiet]\n"
     "\n"
     "Changes the staged rollout of the release that `publish` wrote to SITE (its OUT_DIR): reads the\n"
@@ -144,7 +146,8 @@ const char kRolloutHelp[] =
     "installation that has not taken it.\n"
     "\n"
     "  --percent PERCENT  0 to 100\n"
-    "  --key KEY_FILE     the private key file the manifest was signed with\n"
+    "  --key KEY_FILE     the private key file the manifest was signed with (more than once: every\n"
+    "                     key signs the new manifest)\n"
     "  --channel NAME     the channel's manifest, download/2099/pro/NAME/up.txt (default: the\n"
     "                     default channel's, download/2099/pro/up.txt)\n"
     "  --expires TIME     a new expiry: 2027-02-05T12:00:00Z or days from now (45d); default: the\n"
@@ -193,10 +196,12 @@ const char kKeygenHelp[] =
     "  --force          ...unless this is given (the old key is then lost)\n";
 
 const char kSignHelp[] =
-    "velmora-release sign MANIFEST --key KEY_FILE [--quiet]\n"
+    "velmora-release sign MANIFEST --key KEY_FILE... [--quiet]\n"
     "\n"
-    "Signs the exact bytes of MANIFEST with the private key in KEY_FILE and writes the signature to\n"
-    "MANIFEST.sig (through a temporary name, so it is never half written). Serve it beside the\n"
+    "Signs the exact bytes of MANIFEST with the private key in KEY_FILE (the tool's own form or a\n"
+    "P-256 key in PEM made by openssl) and writes the signature to\n"
+    "MANIFEST.sig (through a temporary name, so it is never half written); with several --key, one\n"
+    "line per key with its key id (docs/signing.md). Serve it beside the\n"
     "manifest: an updater built with the public key fetches both and refuses a manifest whose\n"
     "signature is missing or does not match. Any change to MANIFEST afterwards needs a new\n"
     "signature. The updater also needs `serial` and `expires` in the manifest (manifest --key and\n"
@@ -267,6 +272,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
         line.error = "option --" + name + " needs a value";
         return line;
       }
+      line.repeated[name].push_back(line.values[name]);
     } else {
       line.error = "unknown option \"" + argument + "\" for " + line.command;
       return line;

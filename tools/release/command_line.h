@@ -1,17 +1,17 @@
 // The command line of velmora-release: a subcommand, its operands and its options.
 //
 //   velmora-release manifest RELEASE_DIR --base-url URL --run FILE [--out FILE] [--handoff]
-//                            [--content-addressed] [--key KEY_FILE] [--serial N] [--expires TIME]
+//                            [--content-addressed] [--key KEY_FILE]... [--serial N] [--expires TIME]
 //                            [--quiet]
-//   velmora-release publish RELEASE_DIR OUT_DIR --base-url URL --run FILE [--key KEY_FILE]
+//   velmora-release publish RELEASE_DIR OUT_DIR --base-url URL --run FILE [--key KEY_FILE]...
 //                           [--serial N] [--expires TIME] [--channel NAME] [--rollout PERCENT]
 //                           [--quiet]
-//   velmora-release rollout SITE --percent PERCENT --key KEY_FILE [--channel NAME]
+//   velmora-release rollout SITE --percent PERCENT --key KEY_FILE... [--channel NAME]
 //                           [--expires TIME] [--quiet]
 //   velmora-release verify MANIFEST DIR [--handoff] [--public-key TEXT_OR_FILE] [--quiet]
 //   velmora-release diff OLD NEW [--handoff] [--quiet]
 //   velmora-release keygen --out KEY_FILE [--force] [--quiet]
-//   velmora-release sign MANIFEST --key KEY_FILE [--quiet]
+//   velmora-release sign MANIFEST --key KEY_FILE... [--quiet]
 //   velmora-release help [COMMAND]     velmora-release [COMMAND] --help
 //
 // Options take their value as the next argument or after "=" ("--run App.exe", "--run=App.exe");
@@ -30,6 +30,8 @@ struct CommandLine {
                                               // "sign", "help"
   std::vector<std::string> operands;          // UTF-8, in order
   std::map<std::string, std::string> values;  // "base-url" -> "https://...", "run", "out", "key", ...
+  std::map<std::string, std::vector<std::string>> repeated;  // every value of each option, in order
+                                              // (--key may be given more than once)
   std::set<std::string> flags;                // "handoff", "content-addressed", "force", "quiet"
   bool help = false;                          // help asked for (`command` says about what; may be empty)
   std::string error;                          // a usage error, UTF-8; empty when the line is usable

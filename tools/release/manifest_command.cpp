@@ -52,7 +52,7 @@ int RunManifestCommand(const CommandLine& line, ReleaseConsole& console) {
   std::string error;
   if (signing.privateKey) {
     signatureText.emplace();
-    if (!SignManifestBytes(*signing.privateKey, bytes, *signatureText, error)) return Failure(console, error);
+    if (!SignManifestBytes(signing.privateKeys, bytes, *signatureText, error)) return Failure(console, error);
   }
   SignatureFileChange change = SignatureFileChange::None;
   if (!WriteManifestFiles(outPath, bytes, signatureText, change, error)) return Failure(console, error);

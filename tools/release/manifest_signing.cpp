@@ -6,6 +6,7 @@
 #include "text/encoding.h"
 #include "update/manifest_freshness.h"
 #include "update/manifest_signature.h"
+#include "update/signature_set.h"
 
 namespace velmora::release {
 
@@ -13,20 +14,28 @@ std::string PublicKeyOf(const std::string& privateKey) {
   return privateKey.substr(0, platform::kEcdsaP256PublicKeySize);
 }
 
-bool SignManifestBytes(const std::string& privateKey, std::string_view manifestBytes, std::string& signatureText,
-                       std::string& error) {
-  const std::string signature = platform::SignEcdsaP256Sha256(privateKey, manifestBytes);
-  if (signature.empty()) {
-    error = "the key could not sign (it is not a valid P-256 key)";
-    return false;
+bool SignManifestBytes(const std::vector<std::string>& privateKeys, std::string_view manifestBytes,
+                       std::string& signatureText, std::string& error) {
+  std::vector<update::SignatureLine> lines;
+  for (const std::string& privateKey : privateKeys) {
+    const std::string signature = platform::SignEcdsaP256Sha256(privateKey, manifestBytes);
+    if (signature.empty()) {
+      error = "the key could not sign (it is not a valid P-256 key)";
+      return false;
+    }
+    if (!platform::VerifyEcdsaP256Sha256(PublicKeyOf(privateKey), manifestBytes, signature)) {
+      error = "the key file's public half does not belong to its secret half: the signature would not verify";
+      return false;
+    }
+    lines.push_back({privateKeys.size() == 1 ? std::string() : update::KeyIdOf(PublicKeyOf(privateKey)), signature});
   }
-  signatureText = update::SignatureText(signature);
-  if (!update::IsSignedBy(PublicKeyOf(privateKey), manifestBytes, signatureText)) {
-    signatureText.clear();
-    error = "the key file's public half does not belong to its secret half: the signature would not verify";
-    return false;
-  }
-  return true;
+  signatureText = update::SignatureFileText(lines);
+  return !lines.empty();
+}
+
+bool HasSignatureBy(const std::string& publicKey, std::string_view bytes, std::string_view signatureText) {
+  const std::string id = update::KeyIdOf(publicKey);
+  return update::MeetsThreshold(update::RootRole{{id}, 1}, {{id, publicKey}}, bytes, signatureText);
 }
 
 bool WriteManifestFiles(const std::string& path, const std::string& bytes,

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "manifest_writer.h"
 
@@ -18,11 +19,16 @@ namespace velmora::release {
 // The public half (64 bytes) of a 96-byte private key.
 std::string PublicKeyOf(const std::string& privateKey);
 
-// The signature file's text for `manifestBytes` signed with `privateKey`. The new signature is
-// checked against the key's own public half before it is returned, so a key file whose halves
-// do not belong together is refused rather than published. False, with `error` set, on failure.
-bool SignManifestBytes(const std::string& privateKey, std::string_view manifestBytes, std::string& signatureText,
-                       std::string& error);
+// The signature file's text for `manifestBytes` signed with each of `privateKeys`: one key gives
+// the one-line form every updater reads; several give one "<key id> <signature>" line per key
+// (update/signature_set.h). Each new signature is checked against its key's own public half
+// before it is returned, so a key file whose halves do not belong together is refused rather than
+// published. False, with `error` set, on failure.
+bool SignManifestBytes(const std::vector<std::string>& privateKeys, std::string_view manifestBytes,
+                       std::string& signatureText, std::string& error);
+
+// True when `signatureText` (either form) holds a valid signature of `bytes` by `publicKey`.
+bool HasSignatureBy(const std::string& publicKey, std::string_view bytes, std::string_view signatureText);
 
 // What WriteManifestFiles did to the signature file beside the manifest.
 enum class SignatureFileChange { Written, RemovedStale, None };

@@ -5,6 +5,7 @@
 
 #include "platform/directory_walk.h"
 #include "platform/file.h"
+#include "pem_private_key.h"
 #include "release_files.h"
 #include "text/encoding.h"
 #include "update/manifest_signature.h"
@@ -113,6 +114,12 @@ std::optional<std::string> ReadPrivateKeyFile(const std::string& path, const std
     error = length > kLongestKeyFile ? shownPath + " is not a private key file (it is far too long)"
                                      : "cannot read the key file " + shownPath;
     return std::nullopt;
+  }
+  if (LooksLikePem(bytes)) {
+    std::string why;
+    std::optional<std::string> key = PrivateKeyFromPem(bytes, why);
+    if (!key) error = shownPath + " is not a key the tool can sign with: " + why;
+    return key;
   }
   std::optional<std::string> key = update::PrivateKeyFromText(bytes);
   if (!key) {

@@ -1,6 +1,7 @@
 // The publisher's private key file, as `velmora-release keygen` writes it and `sign`, `manifest`
 // and `publish` read it: one line, "velmora-ecdsa-p256-private-key " and the Base64 of the
-// 96-byte key (update/manifest_signature.h).
+// 96-byte key (update/manifest_signature.h). A P-256 key made by openssl, in PEM, is read as well
+// (pem_private_key.h).
 //
 // The file is created for its owner alone where the system allows it: mode 0600 from the moment
 // it exists on POSIX systems. On Windows it takes the permissions of its folder (a folder in the

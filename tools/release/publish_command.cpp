@@ -165,7 +165,7 @@ int RunPublishCommand(const CommandLine& line, ReleaseConsole& console) {
     // Tried before anything is copied: a key that cannot sign leaves the tree as it was. The
     // manifest itself is signed once the chunk indexes it lists are in place.
     signatureText.emplace();
-    if (!SignManifestBytes(*signing.privateKey, WriteManifest(manifest, ManifestEncoding::Utf8), *signatureText,
+    if (!SignManifestBytes(signing.privateKeys, WriteManifest(manifest, ManifestEncoding::Utf8), *signatureText,
                            error)) {
       return Failure(console, error);
     }
@@ -217,7 +217,7 @@ int RunPublishCommand(const CommandLine& line, ReleaseConsole& console) {
     }
   }
   const std::string manifestBytes = WriteManifest(manifest, ManifestEncoding::Utf8);
-  if (signing.privateKey && !SignManifestBytes(*signing.privateKey, manifestBytes, *signatureText, error)) {
+  if (signing.privateKey && !SignManifestBytes(signing.privateKeys, manifestBytes, *signatureText, error)) {
     return Failure(console, error);
   }
 

@@ -75,7 +75,7 @@ int RunRolloutCommand(const CommandLine& line, ReleaseConsole& console) {
     return Failure(console, shown + update::kSignatureSuffix + " is missing: only a manifest signed with the key can "
                                                                "have its rollout changed (publish it with --key)");
   }
-  if (!update::IsSignedBy(PublicKeyOf(*signing.privateKey), bytes, signatureText)) {
+  if (!HasSignatureBy(PublicKeyOf(*signing.privateKey), bytes, signatureText)) {
     return Failure(console, "the signature " + shown + update::kSignatureSuffix +
                                 " is not this key's signature of the manifest: another key signed it, or the manifest "
                                 "changed after it was signed; nothing was changed");
@@ -107,7 +107,7 @@ int RunRolloutCommand(const CommandLine& line, ReleaseConsole& console) {
   if (!edited) return Failure(console, shown + ": " + error + "; nothing was changed");
 
   std::string newSignature;
-  if (!SignManifestBytes(*signing.privateKey, *edited, newSignature, error)) return Failure(console, error);
+  if (!SignManifestBytes(signing.privateKeys, *edited, newSignature, error)) return Failure(console, error);
   SignatureFileChange change = SignatureFileChange::None;
   if (!WriteManifestFiles(manifestPath, *edited, newSignature, change, error)) return Failure(console, error);
 

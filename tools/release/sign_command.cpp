@@ -1,4 +1,4 @@
-// velmora-release sign MANIFEST --key KEY_FILE
+// velmora-release sign MANIFEST --key KEY_FILE...
 //
 // Writes MANIFEST.sig: the signature of the manifest file's exact bytes, written under a
 // temporary name and renamed, so no half-written signature is ever in its place.
@@ -34,21 +34,24 @@ std::string RefusalDespiteSignature(const std::string& bytes) {
 
 int RunSignCommand(const CommandLine& line, ReleaseConsole& console) {
   const std::string& manifestOperand = line.operands[0];
-  const std::string& keyOperand = line.values.at("key");
   std::string manifestPath;
-  std::string keyPath;
   std::string error;
-  if (!PathArgument(manifestOperand, manifestPath, error) || !PathArgument(keyOperand, keyPath, error)) {
-    return UsageError(console, line.command, error);
+  if (!PathArgument(manifestOperand, manifestPath, error)) return UsageError(console, line.command, error);
+  std::vector<std::string> keys;
+  for (const std::string& keyOperand : line.repeated.at("key")) {
+    std::string keyPath;
+    std::optional<std::string> key;
+    if (!PathArgument(keyOperand, keyPath, error) || !(key = ReadPrivateKeyFile(keyPath, keyOperand, error))) {
+      return UsageError(console, line.command, error);
+    }
+    keys.push_back(*key);
   }
-  const std::optional<std::string> key = ReadPrivateKeyFile(keyPath, keyOperand, error);
-  if (!key) return UsageError(console, line.command, error);
   std::string bytes;
   if (platform::FolderExists(manifestPath) || !ReadWholeFile(manifestPath, bytes)) {
     return UsageError(console, line.command, "cannot read the manifest " + manifestOperand);
   }
   std::string signatureText;
-  if (!SignManifestBytes(*key, bytes, signatureText, error)) return Failure(console, error);
+  if (!SignManifestBytes(keys, bytes, signatureText, error)) return Failure(console, error);
   const std::string signaturePath = manifestPath + update::kSignatureSuffix;
   if (!WriteFileReplacing(signaturePath, signatureText, error)) return Failure(console, error);
   if (const std::string refusal = RefusalDespiteSignature(bytes); !refusal.empty()) {

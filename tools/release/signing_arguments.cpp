@@ -51,14 +51,19 @@ bool ReadSigningArguments(const CommandLine& line, ReleaseConsole& console, Sign
                   " has passed: every updater refuses this manifest (\"UpData已过期\")\n");
     }
   }
-  const auto key = line.values.find("key");
-  if (key == line.values.end()) return true;
-  std::string path;
-  std::string error;
-  if (!PathArgument(key->second, path, error) || !(arguments.privateKey = ReadPrivateKeyFile(path, key->second, error))) {
-    exitStatus = UsageError(console, line.command, error);
-    return false;
+  const auto keys = line.repeated.find("key");
+  if (keys == line.repeated.end()) return true;
+  for (const std::string& operand : keys->second) {
+    std::string path;
+    std::string error;
+    std::optional<std::string> key;
+    if (!PathArgument(operand, path, error) || !(key = ReadPrivateKeyFile(path, operand, error))) {
+      exitStatus = UsageError(console, line.command, error);
+      return false;
+    }
+    arguments.privateKeys.push_back(*key);
   }
+  arguments.privateKey = arguments.privateKeys.front();
   if (!arguments.serial) arguments.serial = now;
   if (!arguments.expires) arguments.expires = now + kDefaultLifetimeDays * kSecondsPerDay;
   return true;

@@ -1,6 +1,7 @@
 // The options of `manifest` and `publish` that make a signed, expiring manifest:
 //
-//   --key KEY_FILE   sign with the private key file of `velmora-release keygen`
+//   --key KEY_FILE   sign with the private key file of `velmora-release keygen` (or a P-256 key in
+//                    PEM made by openssl); more than once: signed by every key
 //   --serial N       the release's serial, 0 to 2^63-1 (default with --key: seconds since 1970 now,
 //                    so that it grows by itself from one release to the next)
 //   --expires TIME   when updaters stop accepting the manifest: ISO 8601 with its offset
@@ -15,6 +16,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "command_line.h"
 #include "release_console.h"
@@ -24,7 +26,8 @@ namespace velmora::release {
 inline constexpr std::int64_t kDefaultLifetimeDays = 30;
 
 struct SigningArguments {
-  std::optional<std::string> privateKey;  // 96 bytes, from --key
+  std::optional<std::string> privateKey;  // 96 bytes, from the first --key
+  std::vector<std::string> privateKeys;   // every --key, in order
   std::optional<std::int64_t> serial;
   std::optional<std::int64_t> expires;  // seconds since 1970
 };

@@ -16,6 +16,7 @@
 #include "command_support.h"
 #include "delta_files.h"
 #include "manifest_checks.h"
+#include "manifest_signing.h"
 #include "platform/directory_walk.h"
 #include "platform/file.h"
 #include "progress_line.h"
@@ -29,6 +30,7 @@
 #include "served_path.h"
 #include "update/manifest_freshness.h"
 #include "update/manifest_signature.h"
+#include "update/signature_set.h"
 #include "update/path_safety.h"
 
 namespace velmora::release {
@@ -346,10 +348,11 @@ std::vector<ManifestProblem> CheckAuthenticity(const ManifestRecords& records, c
     if (platform::FileLength(signaturePath) < 0) {
       whole("the signature " + signatureShown + " is missing; an updater built with a key refuses the manifest "
             "(\"UpData签名错误\")");
-    } else if (!ReadWholeFile(signaturePath, signatureText) || !update::SignatureFromText(signatureText)) {
-      whole("the signature " + signatureShown + " is not a signature (the Base64 of 64 bytes); the updater refuses "
-            "the manifest (\"UpData签名错误\")");
-    } else if (!update::IsSignedBy(*publicKey, manifestBytes, signatureText)) {
+    } else if (!ReadWholeFile(signaturePath, signatureText) || !update::ParseSignatureFile(signatureText) ||
+               update::ParseSignatureFile(signatureText)->empty()) {
+      whole("the signature " + signatureShown + " is not a signature (the Base64 of 64 bytes, or lines of a key id "
+            "and that); the updater refuses the manifest (\"UpData签名错误\")");
+    } else if (!HasSignatureBy(*publicKey, manifestBytes, signatureText)) {
       whole("the signature " + signatureShown + " does not match: the manifest changed after it was signed, or "
             "another key signed it; the updater refuses the manifest (\"UpData签名错误\")");
     } else {

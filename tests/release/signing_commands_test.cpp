@@ -7,6 +7,7 @@
 
 #include "json/json_document.h"
 #include "platform/signature.h"
+#include "pem_private_key.h"
 #include "release_commands.h"
 #include "support/temp_dir.h"
 #include "text/encoding.h"
@@ -342,6 +343,19 @@ TEST_F(SigningCommandsTest, OpensslKeysSignAndSeveralKeysEachWriteTheirLine) {
   EXPECT_TRUE(update::MeetsThreshold(both, {{both.keyIds[0], own}, {both.keyIds[1], pem}}, Read(Manifest()),
                                      Read(Signature())));
   EXPECT_EQ(Verify({"--public-key", publicKeyText}), kExitSuccess) << console.err;
+
+  // A signature made elsewhere, in DER (r with its sign byte), replaces its key's line only.
+  std::string why;
+  std::string raw = platform::SignEcdsaP256Sha256(*PrivateKeyFromPem(Read(sec1), why), Read(Manifest()));
+  const auto integer = [](std::string half) { return "\x02" + std::string(1, char(33)) + '\0' + half; };
+  Write(keys.Path() / "sig.der", "\x30" + std::string(1, char(70)) + integer(raw.substr(0, 32)) + integer(raw.substr(32)));
+  ASSERT_EQ(Run({"sign", Utf8(Manifest()), "--signature", Utf8(keys.Path() / "sig.der"), "--public-key", pemPublicText}),
+            kExitSuccess) << console.err;
+  EXPECT_TRUE(update::MeetsThreshold(both, {{both.keyIds[0], own}, {both.keyIds[1], pem}}, Read(Manifest()),
+                                     Read(Signature())));
+  EXPECT_EQ(update::ParseSignatureFile(Read(Signature()))->back().signature, raw);
+  EXPECT_EQ(Run({"sign", Utf8(Manifest()), "--signature", Utf8(keys.Path() / "sig.der"), "--public-key", publicKeyText}),
+            kExitFailed);
 
   EXPECT_EQ(Run({"sign", Utf8(Manifest()), "--key", Utf8(encrypted)}), kExitUsage);
   EXPECT_TRUE(Found(console.err, "not an unencrypted EC private key")) << console.err;

@@ -29,7 +29,7 @@ const std::array<CommandShape, 7>& Shapes() {
       {"verify", 2, {"public-key", "base-url"}, {}, {"handoff", "quiet"}},
       {"diff", 2, {}, {}, {"handoff", "quiet"}},
       {"keygen", 0, {"out"}, {"out"}, {"force", "quiet"}},
-      {"sign", 1, {"key"}, {"key"}, {"quiet"}},
+      {"sign", 1, {"key", "signature", "public-key"}, {}, {"quiet"}},
   }};
   return shapes;
 }
@@ -59,6 +59,7 @@ const char kProgramHelp[] =
     "  velmora-release keygen --out KEY_FILE [--force]\n"
     "      a signing key: the private key file, and the public key for the updater's build\n"
     "  velmora-release sign MANIFEST --key KEY_FILE...\n"
+    "  velmora-release sign FILE --signature DER_FILE --public-key KEY\n"
     "      writes MANIFEST.sig, the signature that updaters built with the public key require\n"
     "\n"
     "velmora-release COMMAND --help tells more. Every command takes --quiet (no progress line).\n"
@@ -197,6 +198,11 @@ const char kKeygenHelp[] =
 
 const char kSignHelp[] =
     "velmora-release sign MANIFEST --key KEY_FILE... [--quiet]\n"
+    "velmora-release sign FILE --signature DER_FILE --public-key KEY [--quiet]\n"
+    "\n"
+    "The second form adds a signature made elsewhere (openssl dgst -sha256 -sign, an HSM: ECDSA in\n"
+    "DER) by the key whose public key text is KEY to FILE.sig, with its key id, keeping the other\n"
+    "keys' lines; it is checked against FILE's bytes first. FILE may be a manifest or a root record.\n"
     "\n"
     "Signs the exact bytes of MANIFEST with the private key in KEY_FILE (the tool's own form or a\n"
     "P-256 key in PEM made by openssl) and writes the signature to\n"

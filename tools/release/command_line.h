@@ -12,6 +12,7 @@
 //   velmora-release diff OLD NEW [--handoff] [--quiet]
 //   velmora-release keygen --out KEY_FILE [--force] [--quiet]
 //   velmora-release sign MANIFEST --key KEY_FILE... [--quiet]
+//   velmora-release sign FILE --signature DER_FILE --public-key KEY [--quiet]
 //   velmora-release help [COMMAND]     velmora-release [COMMAND] --help
 //
 // Options take their value as the next argument or after "=" ("--run App.exe", "--run=App.exe");

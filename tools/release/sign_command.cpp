@@ -1,17 +1,22 @@
 // velmora-release sign MANIFEST --key KEY_FILE...
+// velmora-release sign FILE --signature DER_FILE --public-key KEY
 //
 // Writes MANIFEST.sig: the signature of the manifest file's exact bytes, written under a
 // temporary name and renamed, so no half-written signature is ever in its place.
 #include "command_support.h"
+#include "der_signature.h"
 #include "manifest_checks.h"
 #include "manifest_reader.h"
 #include "manifest_signing.h"
 #include "platform/directory_walk.h"
+#include "platform/file.h"
+#include "platform/signature.h"
 #include "private_key_file.h"
 #include "release_commands.h"
 #include "release_files.h"
 #include "update/manifest_freshness.h"
 #include "update/manifest_signature.h"
+#include "update/signature_set.h"
 
 namespace velmora::release {
 namespace {
@@ -30,10 +35,48 @@ std::string RefusalDespiteSignature(const std::string& bytes) {
   return {};
 }
 
+// Adds the DER signature in --signature, by the key --public-key, to FILE.sig: checked against
+// `bytes` first, it replaces that key's line and keeps the others.
+int AttachSignature(const CommandLine& line, ReleaseConsole& console, const std::string& operand,
+                    const std::string& path, const std::string& bytes) {
+  const auto publicKeyOption = line.values.find("public-key");
+  const std::optional<std::string> publicKey =
+      publicKeyOption == line.values.end() ? std::nullopt : update::PublicKeyFromText(publicKeyOption->second);
+  if (!publicKey) return UsageError(console, line.command, "--signature needs --public-key, the key's Base64 text");
+  std::string derPath, der, error, existing;
+  if (!PathArgument(line.values.at("signature"), derPath, error) || !ReadWholeFile(derPath, der)) {
+    return UsageError(console, line.command, "cannot read the signature " + line.values.at("signature"));
+  }
+  const std::optional<std::string> signature = RawSignatureFromDer(der);
+  if (!signature || !platform::VerifyEcdsaP256Sha256(*publicKey, bytes, *signature)) {
+    return Failure(console, line.values.at("signature") + " is not that key's ECDSA signature (DER) of " + operand);
+  }
+  const std::string signaturePath = path + update::kSignatureSuffix;
+  const bool hasFile = platform::FileLength(signaturePath) >= 0;
+  std::optional<std::vector<update::SignatureLine>> lines = std::vector<update::SignatureLine>();
+  if (hasFile && (!ReadWholeFile(signaturePath, existing) || !(lines = update::ParseSignatureFile(existing)))) {
+    return Failure(console, operand + update::kSignatureSuffix + " is not a signature file; nothing was changed");
+  }
+  const std::string id = update::KeyIdOf(*publicKey);
+  std::erase_if(*lines, [&](const update::SignatureLine& l) { return l.keyId == id; });
+  lines->push_back({id, *signature});
+  if (!WriteFileReplacing(signaturePath, update::SignatureFileText(*lines), error)) return Failure(console, error);
+  console.Out("added the signature of key " + id + " to " + operand + update::kSignatureSuffix + "\n");
+  return kExitSuccess;
+}
+
 }  // namespace
 
 int RunSignCommand(const CommandLine& line, ReleaseConsole& console) {
   const std::string& manifestOperand = line.operands[0];
+  if (line.values.count("signature") != 0) {
+    std::string path, bytes, error;
+    if (!PathArgument(manifestOperand, path, error) || platform::FolderExists(path) || !ReadWholeFile(path, bytes)) {
+      return UsageError(console, line.command, "cannot read " + manifestOperand);
+    }
+    return AttachSignature(line, console, manifestOperand, path, bytes);
+  }
+  if (line.repeated.count("key") == 0) return UsageError(console, line.command, "sign needs --key or --signature");
   std::string manifestPath;
   std::string error;
   if (!PathArgument(manifestOperand, manifestPath, error)) return UsageError(console, line.command, error);

@@ -14,6 +14,7 @@
 #include "update/fingerprint.h"
 #include "update/manifest_freshness.h"
 #include "update/manifest_signature.h"
+#include "update/root_chain.h"
 #include "update/signature_set.h"
 
 namespace velmora::release {
@@ -23,6 +24,12 @@ namespace fs = std::filesystem;
 
 constexpr std::int64_t kNow = 1799236800;  // 2027-01-06T12:00:00Z
 std::int64_t Now() { return kNow; }
+
+// A raw signature in DER, each half with a sign byte (as openssl writes it when the top bit is set).
+std::string Der(const std::string& raw) {
+  const auto integer = [](std::string half) { return "\x02" + std::string(1, char(33)) + '\0' + half; };
+  return "\x30" + std::string(1, char(70)) + integer(raw.substr(0, 32)) + integer(raw.substr(32));
+}
 
 std::string Sha256Hex(const std::string& data) {
   std::string hex = update::HashBytes(data, update::kCalgSha256, update::kSha256DigestLength);
@@ -347,8 +354,7 @@ TEST_F(SigningCommandsTest, OpensslKeysSignAndSeveralKeysEachWriteTheirLine) {
   // A signature made elsewhere, in DER (r with its sign byte), replaces its key's line only.
   std::string why;
   std::string raw = platform::SignEcdsaP256Sha256(*PrivateKeyFromPem(Read(sec1), why), Read(Manifest()));
-  const auto integer = [](std::string half) { return "\x02" + std::string(1, char(33)) + '\0' + half; };
-  Write(keys.Path() / "sig.der", "\x30" + std::string(1, char(70)) + integer(raw.substr(0, 32)) + integer(raw.substr(32)));
+  Write(keys.Path() / "sig.der", Der(raw));
   ASSERT_EQ(Run({"sign", Utf8(Manifest()), "--signature", Utf8(keys.Path() / "sig.der"), "--public-key", pemPublicText}),
             kExitSuccess) << console.err;
   EXPECT_TRUE(update::MeetsThreshold(both, {{both.keyIds[0], own}, {both.keyIds[1], pem}}, Read(Manifest()),
@@ -359,6 +365,36 @@ TEST_F(SigningCommandsTest, OpensslKeysSignAndSeveralKeysEachWriteTheirLine) {
 
   EXPECT_EQ(Run({"sign", Utf8(Manifest()), "--key", Utf8(encrypted)}), kExitUsage);
   EXPECT_TRUE(Found(console.err, "not an unencrypted EC private key")) << console.err;
+}
+
+// Root 1 of two root keys (both needed); root 2 drops one, signed by the tool's key and, from
+// elsewhere, by the other: only then does the updater take it.
+TEST_F(SigningCommandsTest, RootInitAndRotateWriteRecordsTheUpdaterTakes) {
+  const fs::path other = keys.Path() / "other.key", one = scratch.Path() / "1.json", two = scratch.Path() / "2.json";
+  ASSERT_EQ(Run({"keygen", "--out", Utf8(other)}), kExitSuccess);
+  const std::string otherPublic = console.out.substr(0, console.out.find('\n'));
+  ASSERT_EQ(Run({"root", "init", "--out", Utf8(one), "--root-key", Utf8(keyFile), "--root-key", otherPublic,
+                 "--root-threshold", "2", "--release-key", Utf8(keyFile), "--release-threshold", "1", "--key",
+                 Utf8(keyFile), "--key", Utf8(other)}),
+            kExitSuccess) << console.err;
+  const std::optional<update::RootRecord> root1 = update::ParseRootRecord(Read(one));
+  ASSERT_TRUE(root1 && root1->version == 1 && root1->root.threshold == 2);
+  EXPECT_TRUE(update::MeetsThreshold(root1->root, root1->keys, Read(one), Read(scratch.Path() / "1.json.sig")));
+
+  ASSERT_EQ(Run({"root", "rotate", "--previous", Utf8(one), "--out", Utf8(two), "--root-key", Utf8(keyFile),
+                 "--root-threshold", "1", "--release-key", otherPublic, "--release-threshold", "1", "--key",
+                 Utf8(keyFile)}),
+            kExitSuccess) << console.err;
+  EXPECT_TRUE(Found(console.out, "still needs signatures of 2 of root 1's root keys")) << console.out;
+  std::string why;
+  EXPECT_FALSE(update::NextRoot(*root1, Read(two), Read(scratch.Path() / "2.json.sig"), why));
+  const std::string raw = platform::SignEcdsaP256Sha256(*update::PrivateKeyFromText(Read(other)), Read(two));
+  Write(keys.Path() / "2.der", Der(raw));
+  ASSERT_EQ(Run({"sign", Utf8(two), "--signature", Utf8(keys.Path() / "2.der"), "--public-key", otherPublic}),
+            kExitSuccess);
+  const std::optional<update::RootRecord> root2 = update::NextRoot(*root1, Read(two), Read(scratch.Path() / "2.json.sig"), why);
+  ASSERT_TRUE(root2) << why;
+  EXPECT_TRUE(update::ReleaseKeysDiffer(*root1, *root2));
 }
 
 }  // namespace

@@ -13,8 +13,8 @@ struct CommandShape {
   std::set<std::string> flags;
 };
 
-const std::array<CommandShape, 7>& Shapes() {
-  static const std::array<CommandShape, 7> shapes{{
+const std::array<CommandShape, 8>& Shapes() {
+  static const std::array<CommandShape, 8> shapes{{
       {"manifest",
        1,
        {"base-url", "run", "out", "key", "serial", "expires"},
@@ -30,6 +30,11 @@ const std::array<CommandShape, 7>& Shapes() {
       {"diff", 2, {}, {}, {"handoff", "quiet"}},
       {"keygen", 0, {"out"}, {"out"}, {"force", "quiet"}},
       {"sign", 1, {"key", "signature", "public-key"}, {}, {"quiet"}},
+      {"root",
+       1,
+       {"out", "previous", "root-key", "root-threshold", "release-key", "release-threshold", "expires", "key"},
+       {"out"},
+       {"quiet"}},
   }};
   return shapes;
 }
@@ -60,6 +65,9 @@ const char kProgramHelp[] =
     "      a signing key: the private key file, and the public key for the updater's build\n"
     "  velmora-release sign MANIFEST --key KEY_FILE...\n"
     "  velmora-release sign FILE --signature DER_FILE --public-key KEY\n"
+    "  velmora-release root init|rotate --out FILE [--previous FILE] --root-key KEY... --root-threshold N\n"
+    "                       --release-key KEY... --release-threshold N [--expires TIME] [--key KEY_FILE]...\n"
+    "      a root record (docs/signing.md), signed by each --key\n"
     "      writes MANIFEST.sig, the signature that updaters built with the public key require\n"
     "\n"
     "velmora-release COMMAND --help tells more. Every command takes --quiet (no progress line).\n"

@@ -13,6 +13,8 @@
 //   velmora-release keygen --out KEY_FILE [--force] [--quiet]
 //   velmora-release sign MANIFEST --key KEY_FILE... [--quiet]
 //   velmora-release sign FILE --signature DER_FILE --public-key KEY [--quiet]
+//   velmora-release root init|rotate --out FILE [--previous FILE] --root-key KEY... --root-threshold N
+//                        --release-key KEY... --release-threshold N [--expires TIME] [--key KEY_FILE]...
 //   velmora-release help [COMMAND]     velmora-release [COMMAND] --help
 //
 // Options take their value as the next argument or after "=" ("--run App.exe", "--run=App.exe");

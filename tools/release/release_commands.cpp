@@ -16,6 +16,7 @@ int RunRelease(const std::vector<std::string>& arguments, ReleaseConsole& consol
   if (line.command == "rollout") return RunRolloutCommand(line, console);
   if (line.command == "verify") return RunVerifyCommand(line, console);
   if (line.command == "keygen") return RunKeygenCommand(line, console);
+  if (line.command == "root") return RunRootCommand(line, console);
   if (line.command == "sign") return RunSignCommand(line, console);
   return RunDiffCommand(line, console);
 }

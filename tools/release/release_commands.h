@@ -21,5 +21,6 @@ int RunVerifyCommand(const CommandLine& line, ReleaseConsole& console);
 int RunDiffCommand(const CommandLine& line, ReleaseConsole& console);
 int RunKeygenCommand(const CommandLine& line, ReleaseConsole& console);
 int RunSignCommand(const CommandLine& line, ReleaseConsole& console);
+int RunRootCommand(const CommandLine& line, ReleaseConsole& console);
 
 }  // namespace velmora::release

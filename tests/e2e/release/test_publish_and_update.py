@@ -93,12 +93,6 @@ class PublishAndUpdateTest(ReleaseSiteTestCase):
         self.assertEqual(code, 0, output)
         self.assertEqual([path for path in stored if os.stat(path).st_mtime_ns != 10**18], [damaged], output)
         self.assertEqual(e2e.read_tree(out_dir), published)
-        # nginx serves them with the documented headers.
-        direct = urllib.request.build_opener(urllib.request.ProxyHandler({}))
-        for route, cache in ((published_paths["readme.txt"], "public, max-age=31536000, immutable"),
-                             ("/" + manifest_route, "no-cache")):
-            with direct.open(self.site.files.url(route)) as answer:
-                self.assertEqual(answer.headers["Cache-Control"], cache, route)
 
         # The older copy, updated from the served tree.
         self.site.serve_tree(out_dir)
@@ -148,6 +142,13 @@ class PublishAndUpdateTest(ReleaseSiteTestCase):
                                   capture_output=True, text=True, timeout=60)
         self.assertEqual(verified.returncode, 0, verified.stdout + verified.stderr)
         self.assertIn(f"0 problems in the manifest; {len(release)} files checked", verified.stdout)
+
+        # nginx serves the tree with the documented headers (asked last: the requests above are the updater's).
+        direct = urllib.request.build_opener(urllib.request.ProxyHandler({}))
+        for route, cache in ((published_paths["readme.txt"], "public, max-age=31536000, immutable"),
+                             ("/" + manifest_route, "no-cache")):
+            with direct.open(self.site.files.url(route)) as answer:
+                self.assertEqual(answer.headers["Cache-Control"], cache, route)
 
 
 if __name__ == "__main__":

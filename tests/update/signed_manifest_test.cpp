@@ -35,8 +35,7 @@ std::string Manifest(const std::string& members) {
   return members.empty() ? plain : "{" + members + "," + plain.substr(1);
 }
 
-// What the pause before a second fetch does in a test: no waiting, only this.
-std::function<void(std::uint32_t)> whilePaused;
+std::function<void(std::uint32_t)> whilePaused;  // what the pause before a second fetch does in a test
 
 std::string Members(std::int64_t serial, const std::string& expires = "2027-02-05T12:00:00Z") {
   return "\"serial\":" + std::to_string(serial) + ",\"expires\":\"" + expires + "\"";
@@ -127,17 +126,13 @@ TEST_F(SignedManifestTest, AMismatchedPairIsFetchedAgainOnceAfterAPauseBeforeItI
   // The first two requests came while a publish renamed the pair: it is done after the pause.
   const std::string manifest = Manifest(Members(1765000001));
   Serve(manifest, SignatureOf(Manifest(Members(1765000000)), publisher));
-  whilePaused = [&](std::uint32_t ms) {
-    log.push_back("pause " + std::to_string(ms));
-    ServeSigned(manifest);
-  };
+  whilePaused = [&](std::uint32_t ms) { log.push_back("pause " + std::to_string(ms)); ServeSigned(manifest); };
   EXPECT_EQ(LoadManifest(), 1);
   const std::string get = "get " + ManifestUrl();
   EXPECT_EQ(log, (testing::EventLog{get + " 90000", get + ".sig 90000", "pause 3000", get + " 90000",
                                     get + ".sig 90000"}));
   std::ifstream runLog(runDirectory.Path() / "Bin" / "Config" / "update.log");
-  EXPECT_NE(std::string(std::istreambuf_iterator<char>(runLog), {})
-                .find("manifest and signature did not match; fetching both again in 3 s"),
+  EXPECT_NE(std::string(std::istreambuf_iterator<char>(runLog), {}).find("did not match; fetching both again in 3 s"),
             std::string::npos);
 
   // A pair that still does not match is refused after that one second fetch.

@@ -80,8 +80,7 @@ class PublishAndUpdateTest(ReleaseSiteTestCase):
         self.assertIn(f"0 problems in the manifest; {len(release)} files checked", verified.stdout)
         self.assertIn(f"chunk index and pack of {len(large)} files: {len(large)} match", verified.stdout)
 
-        # Published again: every stored file keeps its time (a sync uploads nothing), but a damaged
-        # copy is written again.
+        # Published again: every stored file keeps its time (a sync uploads nothing); a damaged one is rewritten.
         stored = [os.path.join(root, name) for root, _, names in os.walk(os.path.join(out_dir, "files"))
                   for name in names]
         for path in stored:
@@ -143,7 +142,7 @@ class PublishAndUpdateTest(ReleaseSiteTestCase):
         self.assertEqual(verified.returncode, 0, verified.stdout + verified.stderr)
         self.assertIn(f"0 problems in the manifest; {len(release)} files checked", verified.stdout)
 
-        # nginx serves the tree with the documented headers (asked last: the requests above are the updater's).
+        # nginx sends the documented headers (asked last: the requests above are the updater's).
         direct = urllib.request.build_opener(urllib.request.ProxyHandler({}))
         for route, cache in ((published_paths["readme.txt"], "public, max-age=31536000, immutable"),
                              ("/" + manifest_route, "no-cache")):

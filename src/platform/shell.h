@@ -1,6 +1,7 @@
 // Starting a program through the shell with elevation ("runas"): ShellExecuteExW on Windows
-// (SEE_MASK_NOASYNC | SEE_MASK_UNICODE, no owner, no working directory, SW_SHOWDEFAULT), without
-// waiting for it. The POSIX layer starts nothing.
+// (SEE_MASK_NOASYNC | SEE_MASK_UNICODE | SEE_MASK_FLAG_NO_UI, no owner, no working directory, SW_SHOWDEFAULT), without
+// waiting for it; a path of MAX_PATH characters or more is given in its short form. The POSIX
+// layer starts nothing.
 #pragma once
 
 #include <string>

@@ -1,6 +1,7 @@
 #include "update/manifest.h"
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -11,6 +12,7 @@
 #include "notify/task_notice.h"
 #include "platform/file.h"
 #include "platform/http_client.h"
+#include "platform/thread.h"
 #include "text/encoding.h"
 #include "update/file_fingerprints.h"
 #include "update/fingerprint.h"
@@ -96,6 +98,35 @@ bool IsSignedManifest(const RootRecord& root, const std::string& bytes) {
   const platform::HttpResponse signature =
       platform::CurrentHttpClient().Get(ManifestUrl() + kSignatureSuffix, kManifestTimeoutMs);
   return signature.Succeeded() && MeetsThreshold(root.release, root.keys, bytes, signature.body);
+}
+
+// The manifest server's manifest; a run without one ends here.
+std::string FetchManifestBytes() {
+  const platform::HttpResponse response = platform::CurrentHttpClient().Get(ManifestUrl(), kManifestTimeoutMs);
+  std::string bytes = response.Succeeded() ? response.body : std::string();
+  if (TextOf(bytes).empty()) RefuseManifest(NoTextContent(), RunOutcome::ManifestUnreachable, WhyNoManifest(response));
+  return bytes;
+}
+
+void WaitBeforeFetchingAgain(std::uint32_t milliseconds) { platform::WaitProcessingMessages(milliseconds); }
+std::atomic<void (*)(std::uint32_t)> pauseBeforeFetchingAgain{&WaitBeforeFetchingAgain};
+
+// The manifest server's manifest with, when `root` is given, signatures by the threshold of its
+// release keys beside it. A manifest and its signature are two files: a client that asks while a
+// publish renames them, or through a cache that kept one longer than the other, can get a pair
+// that does not match. Both are fetched once more after kMismatchPauseMs before the manifest is
+// refused for it.
+std::string FetchSignedManifest(const std::optional<RootRecord>& root, const std::string& runDirectory) {
+  const std::string bytes = FetchManifestBytes();
+  if (!root || IsSignedManifest(*root, bytes)) return bytes;
+  AppendToRunLog(runDirectory, "manifest and signature did not match; fetching both again in " +
+                                   std::to_string(kMismatchPauseMs / 1000) + " s");
+  pauseBeforeFetchingAgain.load()(kMismatchPauseMs);
+  const std::string again = FetchManifestBytes();
+  if (!IsSignedManifest(*root, again)) {
+    RefuseManifest(BadSignatureContent(), RunOutcome::ManifestBadSignature, "no valid signature beside it");
+  }
+  return again;
 }
 
 // The hand-off file's GBK text; empty when it is missing or unreadable.
@@ -320,6 +351,10 @@ std::shared_ptr<const delta::LocalChunkSources> CatalogueOf(std::vector<FileFing
 
 std::string HandOffFile() { return RunDirectory() + kHandOffFileName; }
 
+void ReplaceMismatchPause(void (*pause)(std::uint32_t milliseconds)) {
+  pauseBeforeFetchingAgain.store(pause != nullptr ? pause : &WaitBeforeFetchingAgain);
+}
+
 void ConsumeHandOffFile() { platform::RemoveFile(HandOffFile()); }
 
 std::int32_t LoadManifest() {
@@ -341,13 +376,7 @@ std::int32_t LoadManifest() {
       if (!root) RefuseManifest(KeysRefusedContent(), RunOutcome::KeysRefused, why);
     }
     AppendToRunLog(runDirectory, "manifest: " + text::NarrowToUtf8(ManifestUrl()));
-    const platform::HttpResponse response = platform::CurrentHttpClient().Get(ManifestUrl(), kManifestTimeoutMs);
-    const std::string bytes = response.Succeeded() ? response.body : std::string();
-    if (TextOf(bytes).empty()) RefuseManifest(NoTextContent(), RunOutcome::ManifestUnreachable, WhyNoManifest(response));
-    if (root && !IsSignedManifest(*root, bytes)) {
-      RefuseManifest(BadSignatureContent(), RunOutcome::ManifestBadSignature, "no valid signature beside it");
-    }
-    text = text::NarrowToWide(TextOf(bytes), text::Utf8CodePage);
+    text = text::NarrowToWide(TextOf(FetchSignedManifest(root, runDirectory)), text::Utf8CodePage);
   } else {
     AppendToRunLog(runDirectory, "manifest: the hand-off file " + text::NarrowToUtf8(handOffFile));
     const std::string handOffText = ReadHandOffText(handOffFile);

@@ -19,6 +19,9 @@ inline constexpr char kManifestPath[] = "/download/2099/pro/up.txt";
 inline constexpr char kHandOffFileName[] = "\\Bin\\Config\\UP.data";
 // The longest wait for the manifest server's answer.
 inline constexpr std::uint32_t kManifestTimeoutMs = 90'000;
+// How long the update check waits before it fetches a manifest and a signature that did not match
+// once more (a publish between the two requests, or a cache that kept one longer than the other).
+inline constexpr std::uint32_t kMismatchPauseMs = 3'000;
 // The digest of empty data: what a missing local file hashes to.
 inline constexpr char kEmptyDataMd5[] = "d41d8cd98f00b204e9800998ecf8427e";
 
@@ -47,12 +50,16 @@ void ConsumeHandOffFile();
 // 2xx, an empty body, no hand-off file): notice "获取Update文件列表失败" / "错误代码：UpData数据为空".
 // Text that is not JSON, or a manifest with a `path` or `run` that would leave the run directory:
 // "获取Update文件列表失败" / "错误代码：UpData数据错误". With a required key (docs/signing.md) also a
-// bad signature ("…UpData签名错误"), an expired manifest ("…UpData已过期") and a lower serial than
+// bad signature ("…UpData签名错误"; only once the manifest and its signature, fetched again after
+// kMismatchPauseMs, still do not match: the run log says so), an expired manifest ("…UpData已过期") and a lower serial than
 // the highest accepted ("…UpData版本过旧"). Either way the run then ends with the refusal's outcome
 // (update/program_end.h; no notice in a quiet run), the reason is logged, and the program-wide
 // state is left as it was. The hand-off file is deleted once a manifest has been accepted,
 // whichever source the manifest came from, except by a --check run, which only looks, and by a
 // quiet run that lists files, which keeps it until its release is in place (ConsumeHandOffFile).
 std::int32_t LoadManifest();
+
+// Tests: `pause` is called instead of the wait of kMismatchPauseMs (null: the wait again).
+void ReplaceMismatchPause(void (*pause)(std::uint32_t milliseconds));
 
 }  // namespace velmora::update

@@ -313,6 +313,15 @@ TEST_F(ChannelRolloutTest, RolloutRefusesAManifestItsKeyDidNotSign) {
   EXPECT_EQ(Read(Manifest("beta")), bytes);
   EXPECT_EQ(Read(SignatureOf(Manifest("beta"))), signature);
   EXPECT_FALSE(fs::exists(Manifest()));
+
+  // Beta's signed manifest copied into another channel's place is not that channel's own.
+  for (const std::string other : {"rc", ""}) {
+    Write(Manifest(other), bytes);
+    Write(SignatureOf(Manifest(other)), signature);
+    EXPECT_EQ(Rollout({"--percent", "50", "--channel", other.empty() ? "default" : other}), kExitFailed);
+    EXPECT_TRUE(Found(console.err, "names the channel \"beta\", not the ")) << console.err;
+    EXPECT_EQ(Read(Manifest(other)), bytes);
+  }
 }
 
 // verify refuses members in another form (after re-signing them, so only the form is wrong), and

@@ -185,10 +185,13 @@ TEST_F(DeltaFilesTest, PublishingAgainKeepsACorrectPairAndRewritesADamagedOne) {
   // Marks that survive only if the files are not written again.
   const auto indexTime = fs::last_write_time(largeStored(".vmdi")) - std::chrono::hours(1);
   fs::last_write_time(largeStored(".vmdi"), indexTime);
+  fs::last_write_time(largeStored(), indexTime);
 
   ASSERT_EQ(Publish(), kExitSuccess) << console.err;
   EXPECT_NE(console.out.find("0 written, 2 already in place"), std::string::npos) << console.out;
+  EXPECT_NE(console.out.find("(4 files; 0 written, 4 already in place;"), std::string::npos) << console.out;
   EXPECT_EQ(fs::last_write_time(largeStored(".vmdi")), indexTime);
+  EXPECT_EQ(fs::last_write_time(largeStored()), indexTime);
   EXPECT_EQ(Read(manifestPath()), firstManifest);
 
   const struct {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <functional>
 
 #include "check_doubles.h"
 #include "platform/signature.h"
@@ -36,6 +38,8 @@ std::string Manifest(const std::string& members) {
   return members.empty() ? plain : "{" + members + "," + plain.substr(1);
 }
 
+std::function<void(std::uint32_t)> whilePaused;  // what the pause before a second fetch does in a test
+
 std::string Members(std::int64_t serial, const std::string& expires = "2027-02-05T12:00:00Z") {
   return "\"serial\":" + std::to_string(serial) + ",\"expires\":\"" + expires + "\"";
 }
@@ -47,10 +51,13 @@ class SignedManifestTest : public testing::UpdateCheckTest {
     keyText = PublicKeyText(publisher.publicKey);
     ReplaceRequiredManifestKey(&keyText);
     ReplaceUtcSecondsNow(Now);
+    whilePaused = [](std::uint32_t) {};
+    ReplaceMismatchPause([](std::uint32_t ms) { whilePaused(ms); });
     WriteProductFile("\\Bin\\core.dll", "core v1");
   }
   void TearDown() override {
     ReplaceConfiguredRootRecord(nullptr);
+    ReplaceMismatchPause(nullptr);
     ReplaceUtcSecondsNow(nullptr);
     ReplaceRequiredManifestKey(nullptr);
     UpdateCheckTest::TearDown();
@@ -117,6 +124,28 @@ TEST_F(SignedManifestTest, AnythingButTheKeysSignatureOfTheExactBytesIsRefused) 
     ExpectRefused(kBadSignature);
     EXPECT_EQ(ReadAcceptedSerial(runDirectory.Narrow()), 0);
   }
+}
+
+TEST_F(SignedManifestTest, AMismatchedPairIsFetchedAgainOnceAfterAPauseBeforeItIsRefused) {
+  // The first two requests came while a publish renamed the pair: it is done after the pause.
+  const std::string manifest = Manifest(Members(1765000001));
+  Serve(manifest, SignatureOf(Manifest(Members(1765000000)), publisher));
+  whilePaused = [&](std::uint32_t ms) { log.push_back("pause " + std::to_string(ms)); ServeSigned(manifest); };
+  EXPECT_EQ(LoadManifest(), 1);
+  const std::string get = "get " + ManifestUrl();
+  EXPECT_EQ(log, (testing::EventLog{get + " 90000", get + ".sig 90000", "pause 3000", get + " 90000",
+                                    get + ".sig 90000"}));
+  std::ifstream runLog(runDirectory.Path() / "Bin" / "Config" / "update.log");
+  EXPECT_NE(std::string(std::istreambuf_iterator<char>(runLog), {}).find("did not match; fetching both again in 3 s"),
+            std::string::npos);
+
+  // A pair that still does not match is refused after that one second fetch.
+  state::ResetState();
+  LeaveAStagingFileBehind();
+  Serve(manifest, "signed!");
+  whilePaused = [&](std::uint32_t) { log.clear(); };
+  ExpectRefused(kBadSignature);
+  EXPECT_EQ(log, (testing::EventLog{get + " 90000", get + ".sig 90000", "notice " + kBadSignature}));
 }
 
 TEST_F(SignedManifestTest, AnOlderOrExpiredManifestIsRefusedWhole) {

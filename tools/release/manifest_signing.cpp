@@ -59,13 +59,21 @@ bool WriteManifestFiles(const std::string& path, const std::string& bytes,
     DiscardStaged(path);
     return false;
   }
-  if (!ReplaceWithStaged(signaturePath, error)) {
-    DiscardStaged(path);
+  // The manifest first, the signature last: the order in which an updater fetches them. A client
+  // gets a mismatched pair when exactly one of its two requests comes after its file's rename.
+  // With r the time between its two requests and d that between the two renames, renaming in
+  // the fetching order gives a mismatch only to a client whose requests span both renames or fall
+  // between them (a window of |r - d|); the other order gives one to every client whose requests
+  // overlap the renames at all (r + d). Never worse, and far better when the two land about a
+  // round trip apart (an upload to an object store). A client that still gets one fetches both
+  // again after a pause (update/manifest.cpp).
+  if (!ReplaceWithStaged(path, error)) {
+    DiscardStaged(signaturePath);
     return false;
   }
-  if (!ReplaceWithStaged(path, error)) {
-    error += "; the signature beside it is already the new one, so updaters built with a key refuse the old "
-             "manifest until this is run again";
+  if (!ReplaceWithStaged(signaturePath, error)) {
+    error += "; the manifest beside it is already the new one, so updaters built with a key refuse it until this is "
+             "run again";
     return false;
   }
   change = SignatureFileChange::Written;

@@ -3,8 +3,8 @@
 // The signature file is the manifest's path + ".sig" (update::kSignatureSuffix), holding the
 // Base64 of an ECDSA P-256 / SHA-256 signature of the manifest file's exact bytes and a newline.
 // An updater fetches the manifest first and the signature right after; a pair that does not
-// match is refused with a signature error, so a mismatch can delay an update but never installs
-// anything.
+// match is fetched once more after a short pause and then refused with a signature error, so a
+// mismatch can delay an update but never installs anything.
 #pragma once
 
 #include <optional>
@@ -34,12 +34,13 @@ bool HasSignatureBy(const std::string& publicKey, std::string_view bytes, std::s
 enum class SignatureFileChange { Written, RemovedStale, None };
 
 // Writes the manifest `bytes` at `path` (GBK) and, with `signatureText`, its signature at
-// path + ".sig". Both are written in full under temporary names first; then the signature takes
-// its place, and the manifest right after it, so they differ only for the moment between two
+// path + ".sig". Both are written in full under temporary names first; then the manifest takes
+// its place, and the signature right after it (the order updaters fetch them in, which least
+// often hands a client a mismatched pair), so they differ only for the moment between two
 // renames. Without a signature, a signature file left beside the manifest by an earlier release
 // is removed once the new manifest is in place: it signs other bytes.
 // False with `error` (UTF-8) set when something could not be written. Nothing has changed then,
-// unless the manifest could not replace the old one after the signature had: `error` says so.
+// unless the signature could not replace the old one after the manifest had: `error` says so.
 bool WriteManifestFiles(const std::string& path, const std::string& bytes,
                         const std::optional<std::string>& signatureText, SignatureFileChange& change,
                         std::string& error);

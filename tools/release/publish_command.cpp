@@ -3,9 +3,9 @@
 //
 // OUT_DIR/download/2099/pro/up.txt and OUT_DIR/files/<md5>/<name> (the file's real name; its url
 // holds the name percent-encoded, which web servers decode): the files first, each copied
-// through a temporary name and checked against its digest on the way, with the chunk index and
-// pack of each file of 64 KiB or more beside it (delta_files.h), then the manifest, replaced
-// in one step. Whoever serves OUT_DIR meanwhile sees the old manifest with the old files (kept) or
+// through a temporary name and checked against its digest on the way (one already in place with
+// the same bytes is left untouched, stored_copies.h), with the chunk index and pack of each file
+// of 64 KiB or more beside it (delta_files.h), then the manifest, replaced in one step. Whoever serves OUT_DIR meanwhile sees the old manifest with the old files (kept) or
 // the new manifest with every new file in place. With --key the signature up.txt.sig is written
 // beside it (manifest_signing.h tells in which order). With --channel NAME the manifest is
 // OUT_DIR/download/2099/pro/NAME/up.txt instead; the files' tree is every channel's, and nothing is
@@ -26,6 +26,7 @@
 #include "release_text.h"
 #include "release_channel.h"
 #include "release_urls.h"
+#include "stored_copies.h"
 #include "rollout_arguments.h"
 #include "rollout_description.h"
 #include "signing_arguments.h"
@@ -172,35 +173,44 @@ int RunPublishCommand(const CommandLine& line, ReleaseConsole& console) {
   }
 
   // The files, each once: two files of one content and one name share their published file, and
-  // its chunk index and pack.
+  // its chunk index and pack. stored[i] is where file i lies (GBK; empty for such a repeat).
   std::uint64_t total = 0;
   for (const ReleaseFile& file : release.folder.files) total += file.size;
+  std::vector<std::string> stored(release.folder.files.size());
+  std::set<std::u16string> copied;
+  for (std::size_t i = 0; i < release.folder.files.size(); ++i) {
+    std::string target;
+    GbkOf(contentPaths[i], target);  // a release file's name has a GBK form (ListReleaseFolder)
+    if (copied.insert(contentPaths[i]).second) stored[i] = outDir + "\\" + target;
+  }
+  const bool quiet = line.flags.count("quiet") != 0;
+  // A copy already in place with the same bytes keeps its bytes and its time: a sync uploads only
+  // what is new. Every other is written through a temporary name and renamed into place.
+  const std::vector<bool> inPlace = StoredCopiesInPlace(release, stored, console, quiet);
   std::map<std::u16string, DeltaFiles> deltas;  // by published file
   std::size_t deltasWritten = 0;
-  std::set<std::u16string> copied;
+  std::size_t filesWritten = 0;
   {
-    ProgressLine progress(console, "copying", release.folder.files.size(), total, line.flags.count("quiet") == 0);
+    ProgressLine progress(console, "copying", release.folder.files.size(), total, !quiet);
     std::uint64_t bytesDone = 0;
     for (std::size_t i = 0; i < release.folder.files.size(); ++i) {
       const ReleaseFile& file = release.folder.files[i];
       // The file under its real name: a web server decodes the percent-encoded url to find it.
       const std::u16string& published = contentPaths[i];
-      if (copied.insert(published).second) {
-        std::string target;
+      if (!stored[i].empty()) {
         std::string folderPath;
-        GbkOf(published, target);  // a release file's name has a GBK form (ListReleaseFolder)
         GbkOf(WithBackslashes(std::string(kContentFolder) + "/" + release.md5[i]), folderPath);
         if (!CreateFolders(outDir + "\\" + folderPath)) {
           return Failure(console, "cannot create the folder " + outOperand + "/" + kContentFolder + "/" + release.md5[i]);
         }
-        if (!CopyFileChecked(file.localPath, outDir + "\\" + target, release.md5[i], error)) {
-          return Failure(console, error);
+        if (!inPlace[i]) {
+          if (!CopyFileChecked(file.localPath, stored[i], release.md5[i], error)) return Failure(console, error);
+          ++filesWritten;
         }
         if (HasDeltaFiles(release, i)) {
           DeltaFiles files;
           DeltaWrite how = DeltaWrite::Written;
-          if (!PublishDeltaFiles(file.localPath, outDir + "\\" + target, release.md5[i], file.size, files, how,
-                                 error)) {
+          if (!PublishDeltaFiles(file.localPath, stored[i], release.md5[i], file.size, files, how, error)) {
             return Failure(console, error);
           }
           deltasWritten += how == DeltaWrite::Written ? 1 : 0;
@@ -232,8 +242,9 @@ int RunPublishCommand(const CommandLine& line, ReleaseConsole& console) {
   console.Out("published " + CountOf(release.folder.files.size(), "file", "files") + ", " + DescribeBytes(total) +
               ", to " + outOperand + ":\n  " + shownManifest + " (the manifest" +
               (channel.empty() ? std::string() : " of " + ChannelLabel(channel)) + "; serve it uncached)\n  /" +
-              kContentFolder + "/<md5>/<name> (" + CountOf(copied.size(), "file", "files") +
-              ", never changing: cache them for good)\n" + DescribeDeltas(deltas.size(), deltasWritten) +
+              kContentFolder + "/<md5>/<name> (" + CountOf(copied.size(), "file", "files") + "; " +
+              std::to_string(filesWritten) + " written, " + std::to_string(copied.size() - filesWritten) +
+              " already in place; never changing: cache them for good)\n" + DescribeDeltas(deltas.size(), deltasWritten) +
               "every url begins with " + JoinUrl(baseUrl, kContentFolder) + "/\n" +
               DescribeSigning(shownManifest, manifest, change) +
               (rollout ? "rollout: " + DescribeRollout(*rollout) + ", places drawn from rolloutSerial " +

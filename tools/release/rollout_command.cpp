@@ -82,6 +82,18 @@ int RunRolloutCommand(const CommandLine& line, ReleaseConsole& console) {
   }
   const ManifestRecords records = ReadManifestText(bytes, ManifestEncoding::Utf8);
   if (!records.parsed) return Failure(console, shown + ": " + records.error);
+  // The manifest must be the channel's own, as the updater judges it: one copied into another
+  // channel's place would have its rollout changed for the wrong installations. Without the
+  // member it is the default channel's (publish without --channel).
+  const std::string expected = IsDefaultChannel(channel) ? kDefaultChannelName : channel;
+  const std::optional<std::string> named = ChannelOf(records);
+  if (records.channel.present ? named != expected : !IsDefaultChannel(channel)) {
+    const std::string what = !records.channel.present ? "no channel"
+                             : named                  ? "the channel \"" + *named + "\""
+                                                      : "a channel that is not a text";
+    return Failure(console, shown + " names " + what + ", not " + ChannelLabel(channel) +
+                                " (publish the release there with --channel " + expected + "); nothing was changed");
+  }
   const std::optional<std::int64_t> serial = SerialOf(records);
   if (!serial) {
     return Failure(console, shown + " has no valid `serial`, which every updater built with a key requires; publish "

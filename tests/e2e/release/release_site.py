@@ -25,14 +25,21 @@ import velmora_e2e as e2e  # noqa: E402
 MANIFEST_PATH = "/download/2099/pro/up.txt"
 HTTPS_PROBE = os.path.join(e2e.WINDOWS_BUILD_DIR, "tools", "https_probe", "https-probe.exe")
 RELEASE_EXE = os.path.join(e2e.WINDOWS_BUILD_DIR, "tools", "release", "velmora-release.exe")
+RELEASE_TOOL_DOCS = os.path.join(HERE, "..", "..", "..", "docs", "release-tool.md")
 
+
+def documented_nginx_locations():
+    """The nginx configuration that docs/release-tool.md gives under "Serving a release", as written."""
+    with open(RELEASE_TOOL_DOCS, encoding="utf-8") as docs:
+        section = docs.read().split("\n## Serving a release\n", 1)[1]
+    return section.split("```nginx\n", 1)[1].split("```", 1)[0]
 
 
 class ReleaseSite:
     """The servers of one published tree; `files_url` is the base URL to publish with.
 
     With `nginx_tree`, nginx serves the files of that folder (logs and configuration below
-    `nginx_work`), and only a tree published there can be served; otherwise the tests' file server
+    `nginx_work`) with the documented Cache-Control headers, and only a tree published there can be served; otherwise the tests' file server
     serves what serve_tree() or files.serve() sets up."""
 
     def __init__(self, nginx_tree=None, nginx_work=None):
@@ -49,7 +56,7 @@ class ReleaseSite:
             if nginx_tree is None:
                 self.files = file_server.FileServer()
             else:
-                self.files = nginx_server.NginxServer(nginx_tree, nginx_work)
+                self.files = nginx_server.NginxServer(nginx_tree, nginx_work, locations=documented_nginx_locations())
         except BaseException:
             self.stop()
             raise

@@ -8,6 +8,7 @@ import hashlib
 import os
 import subprocess
 import unittest
+import urllib.request
 
 import velmora_e2e as e2e
 from release_site import RELEASE_EXE, ReleaseSiteTestCase
@@ -51,8 +52,9 @@ class PublishAndUpdateTest(ReleaseSiteTestCase):
         e2e.write_tree(release_dir, release)
 
         # Publish with the Windows build of the tool, as a release manager on Windows would.
-        code, output = self.wine_tool("publish", e2e.windows_path(release_dir), e2e.windows_path(out_dir),
-                                      "--base-url", self.site.files_url, "--run", "Velmora.exe")
+        publish = ("publish", e2e.windows_path(release_dir), e2e.windows_path(out_dir),
+                   "--base-url", self.site.files_url, "--run", "Velmora.exe")
+        code, output = self.wine_tool(*publish)
         self.assertEqual(code, 0, output)
         published = e2e.read_tree(out_dir)
         manifest_route = "download/2099/pro/up.txt"
@@ -77,6 +79,19 @@ class PublishAndUpdateTest(ReleaseSiteTestCase):
         self.assertEqual(verified.returncode, 0, verified.stdout + verified.stderr)
         self.assertIn(f"0 problems in the manifest; {len(release)} files checked", verified.stdout)
         self.assertIn(f"chunk index and pack of {len(large)} files: {len(large)} match", verified.stdout)
+
+        # Published again: every stored file keeps its time (a sync uploads nothing); a damaged one is rewritten.
+        stored = [os.path.join(root, name) for root, _, names in os.walk(os.path.join(out_dir, "files"))
+                  for name in names]
+        for path in stored:
+            os.utime(path, ns=(10**18, 10**18))
+        damaged = os.path.join(out_dir, published_paths["readme.txt"].lstrip("/"))
+        with open(damaged, "r+b") as file:
+            file.write(b"X")
+        code, output = self.wine_tool(*publish)
+        self.assertEqual(code, 0, output)
+        self.assertEqual([path for path in stored if os.stat(path).st_mtime_ns != 10**18], [damaged], output)
+        self.assertEqual(e2e.read_tree(out_dir), published)
 
         # The older copy, updated from the served tree.
         self.site.serve_tree(out_dir)
@@ -126,6 +141,13 @@ class PublishAndUpdateTest(ReleaseSiteTestCase):
                                   capture_output=True, text=True, timeout=60)
         self.assertEqual(verified.returncode, 0, verified.stdout + verified.stderr)
         self.assertIn(f"0 problems in the manifest; {len(release)} files checked", verified.stdout)
+
+        # nginx sends the documented headers (asked last: the requests above are the updater's).
+        direct = urllib.request.build_opener(urllib.request.ProxyHandler({}))
+        for route, cache in ((published_paths["readme.txt"], "public, max-age=31536000, immutable"),
+                             ("/" + manifest_route, "no-cache")):
+            with direct.open(self.site.files.url(route)) as answer:
+                self.assertEqual(answer.headers["Cache-Control"], cache, route)
 
 
 if __name__ == "__main__":

@@ -7,7 +7,7 @@ configuration, pid file, temporary folders and logs of its own below `work`, on 
 ends it by its pid. The access log records each request as "<status> <request target as sent>";
 a second one also its Range header and the body bytes sent.
 
-    server = NginxServer("/path/to/tree", "/path/to/work")
+    server = NginxServer("/path/to/tree", "/path/to/work")   # locations="...": more of the server block
     server.url("/files/x.dll")          # "http://127.0.0.1:<port>/files/x.dll"
     server.requests()                   # [(200, "/files/说明.txt"), ...]: status and decoded path
     server.request_starts()             # [1796548800.123, ...]: when each request came
@@ -51,7 +51,7 @@ http {{
         root {root};
         location / {{
         }}
-    }}
+{locations}    }}
 }}
 """
 
@@ -83,13 +83,14 @@ def _quoted(path):
 
 
 class NginxServer:
-    def __init__(self, root, work, attempts=5, timeout=20):
+    def __init__(self, root, work, attempts=5, timeout=20, locations=""):
         if not os.path.exists(NGINX):
             raise RuntimeError("nginx is missing: scripts/setup.sh installs it")
         self.root = os.path.abspath(root)
         self.work = os.path.abspath(work)
         os.makedirs(os.path.join(self.work, "temp"), exist_ok=True)
         self.process = None
+        self.locations = locations  # more of the server block, as given
         # A port found free may be taken before nginx binds it: then nginx ends, and another is tried.
         for _ in range(attempts):
             self.port = _free_port()
@@ -107,7 +108,7 @@ class NginxServer:
         with open(configuration, "w", encoding="utf-8") as out:
             out.write(_CONFIGURATION.format(
                 user=user, port=self.port, root=_quoted(self.root),
-                pid=_quoted(os.path.join(self.work, "nginx.pid")),
+                locations=self.locations, pid=_quoted(os.path.join(self.work, "nginx.pid")),
                 error_log=_quoted(os.path.join(self.work, "error.log")),
                 access_log=_quoted(os.path.join(self.work, "access.log")),
                 timing_log=_quoted(os.path.join(self.work, "timing.log")),

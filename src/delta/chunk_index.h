@@ -14,9 +14,9 @@
 // own groups needs neither its record nor any pack bytes.
 //
 // Encoding (numbers are varint.h's unless sized):
-//   head:   "VMDI" version (one byte), minSize averageSize maxSize groupAverage groupMax, fileLength packLength
-//           groupCount, then per group: identity (8 bytes) chunkCount length packedLength
-//           recordLength
+//   head:   "VMDI" version (one byte), minSize averageSize maxSize groupAverage groupMax,
+//           fileLength packLength groupCount, then per group: identity (8 bytes) chunkCount length
+//           packedLength recordLength
 //   record: per chunk: identity (8 bytes) length code, where code is 2 * packedLength for a chunk
 //           stored at the group's place in the pack (its chunks follow each other there), or
 //           2 * packedLength + 1 followed by packOffset for a chunk stored earlier in the pack (a

@@ -3,7 +3,7 @@
 and requests, for the kinds of change a release makes; and, under Wine, the updater itself.
 
     VELMORA_FORCE_XVFB=1 scripts/with-display.sh python3 bench/delta_bench.py [--size-mb 500] [--skip-wine]
-        [--skip-tools] [--cases NAME ...]
+        [--skip-tools] [--skip-diff] [--work FOLDER] [--cases NAME ...]
 
 The file is the first SIZE MB of a tar of /usr/lib (real, mostly uncompressed data); changed bytes
 come from a tar of /usr/share, so they are real data the old file does not hold. Cases:
@@ -150,7 +150,7 @@ def case_folders(name):
     return os.path.join(folder, "old"), os.path.join(folder, "new")
 
 
-def measure_cases(size, only):
+def measure_cases(size, only, skip_diff=False):
     rows = []
     cases = make_cases(size, only)
     for name, (old, new, changed) in cases.items():
@@ -171,6 +171,8 @@ def measure_cases(size, only):
         else:
             write_release(os.path.join(folder, "old"), old)
             write_release(os.path.join(folder, "new"), new)
+        if skip_diff:
+            continue
         index, pack, requests, seconds = diff(os.path.join(folder, "old"), os.path.join(folder, "new"))
         ideal = deflated_size(changed) if changed is not None else None
         rows.append((name, len(new), index, pack, requests, gzip_size(new), ideal, seconds))
@@ -362,15 +364,19 @@ def measure_wine(windows_build, cases):
 
 
 def main():
+    global WORK
     parser = argparse.ArgumentParser()
     parser.add_argument("--size-mb", type=int, default=500)
     parser.add_argument("--windows-build", default=os.path.join(ROOT, "build", "windows"))
     parser.add_argument("--skip-wine", action="store_true")
     parser.add_argument("--skip-tools", action="store_true", help="without zsync and zchunk")
+    parser.add_argument("--skip-diff", action="store_true", help="without velmora-release diff (only the files)")
+    parser.add_argument("--work", default=WORK, help="the folder for the files, trees and logs")
     parser.add_argument("--cases", nargs="*", help="only these cases (region scattered insert rsyncable new)")
     options = parser.parse_args()
+    WORK = os.path.abspath(options.work)
     os.makedirs(WORK, exist_ok=True)
-    cases = measure_cases(options.size_mb * MB, options.cases)
+    cases = measure_cases(options.size_mb * MB, options.cases, options.skip_diff)
     if not options.skip_tools:
         measure_tools([name for name in cases if not options.cases or name in options.cases])
     if not options.skip_wine:

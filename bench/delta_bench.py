@@ -2,7 +2,8 @@
 """Delta updates on real data: what a client holding the old file fetches, in bytes (index included)
 and requests, for the kinds of change a release makes; and, under Wine, the updater itself.
 
-    VELMORA_FORCE_XVFB=1 scripts/with-display.sh python3 bench/delta_bench.py [--size-mb 500] [--skip-wine] [--cases NAME ...]
+    VELMORA_FORCE_XVFB=1 scripts/with-display.sh python3 bench/delta_bench.py [--size-mb 500] [--skip-wine]
+        [--skip-tools] [--skip-diff] [--work FOLDER] [--cases NAME ...]
 
 The file is the first SIZE MB of a tar of /usr/lib (real, mostly uncompressed data); changed bytes
 come from a tar of /usr/share, so they are real data the old file does not hold. Cases:
@@ -16,6 +17,16 @@ bytes and requests; beside them the file's size, its size by gzip -6 (zlib at le
 writes it) and a near-ideal reference: the changed bytes alone, deflated at level 6 (what a patch
 made for exactly this pair of files would need at least).
 
+Beside them (without --skip-tools), two general tools on the same files, served by nginx:
+  zsync    `zsyncmake -u new.bin -o new.bin.zsync new.bin` (with -Z for the rsyncable case) on the
+           server's side, then
+           `zsync -q -i old.bin -o out.bin URL/new.bin.zsync`: the control file and the ranges of
+           new.bin it asks for
+  zchunk   `zck -o new.zck new.bin` and `zck -o old.zck old.bin`, then
+           `zckdl -q -s old.zck URL/new.zck`: the header and the chunk ranges it asks for
+Bytes are the payload each request asked for (from the Range headers in nginx's log, or the whole
+body without one), so multipart headers count for no tool.
+
 Under Wine (without --skip-wine), the region case end to end: the release published by
 `velmora-release publish`, served by nginx, the updater started on the old copy with the hand-off
 manifest; timed from the click on the start button until the file is in place, once with the
@@ -25,6 +36,7 @@ requests are read from nginx's log. Needs the Windows build (velmora-update.exe,
 """
 
 import argparse
+import filecmp
 import json
 import os
 import random
@@ -132,7 +144,13 @@ def diff(old_folder, new_folder):
     return int(match.group(2)), int(match.group(3)), int(match.group(4)), seconds
 
 
-def measure_cases(size, only):
+def case_folders(name):
+    """The (old, new) folders of a case that measure_cases wrote."""
+    folder = os.path.join(WORK, name)
+    return os.path.join(folder, "old"), os.path.join(folder, "new")
+
+
+def measure_cases(size, only, skip_diff=False):
     rows = []
     cases = make_cases(size, only)
     for name, (old, new, changed) in cases.items():
@@ -153,6 +171,8 @@ def measure_cases(size, only):
         else:
             write_release(os.path.join(folder, "old"), old)
             write_release(os.path.join(folder, "new"), new)
+        if skip_diff:
+            continue
         index, pack, requests, seconds = diff(os.path.join(folder, "old"), os.path.join(folder, "new"))
         ideal = deflated_size(changed) if changed is not None else None
         rows.append((name, len(new), index, pack, requests, gzip_size(new), ideal, seconds))
@@ -162,6 +182,102 @@ def measure_cases(size, only):
               + (f"  changed bytes deflated {ideal / MB:.3f} MB" if ideal is not None else "")
               + f"  [diff {seconds:.1f} s]", flush=True)
     return cases
+
+
+# --- zsync and zchunk on the same files -----------------------------------------------------
+
+def requested_bytes(served, size):
+    """The payload a request asked for: its Range header's ranges (joined where they overlap),
+    clipped to the file's `size`; the body nginx sent when it had none."""
+    if served.range is None:
+        return served.bytes
+    spans = []
+    for part in served.range.split("=", 1)[1].split(","):
+        first, _, last = part.strip().partition("-")
+        if first == "":
+            start, end = max(0, size - int(last)), size
+        else:
+            start, end = int(first), size if last == "" else min(size, int(last) + 1)
+        if start < end:
+            spans.append((start, end))
+    total, reach = 0, 0
+    for start, end in sorted(spans):
+        start = max(start, reach)
+        if end > start:
+            total += end - start
+            reach = end
+    return total
+
+
+def fetched_by(server, before, sizes):
+    """(bytes, requests) of the requests nginx served since `before`; `sizes` maps a served path's
+    last part to its file's size."""
+    served = server.range_requests()[before:]
+    total = sum(requested_bytes(request, sizes.get(request.path.rsplit("/", 1)[-1], 0)) for request in served)
+    return total, len(served)
+
+
+def zck_header_size(path):
+    result = subprocess.run(["zck_read_header", path], capture_output=True, text=True, check=True)
+    return int(re.search(r"Header size: (\d+)", result.stdout).group(1))
+
+
+def measure_tools(names):
+    """zsync and zchunk fetching each case's new file with its old file at hand, side by side."""
+    tree = os.path.join(WORK, "tools-tree")
+    shutil.rmtree(tree, ignore_errors=True)
+    os.makedirs(tree)
+    server = NginxServer(tree, os.path.join(WORK, "tools-nginx"))
+    try:
+        for name in names:
+            old_folder, new_folder = case_folders(name)
+            old = os.path.join(old_folder, "data.bin")
+            new = os.path.join(new_folder, "data.bin")
+            served = os.path.join(tree, name)
+            client = os.path.join(WORK, "tools-client", name)
+            shutil.rmtree(client, ignore_errors=True)
+            os.makedirs(served)
+            os.makedirs(client)
+            shutil.copyfile(new, os.path.join(served, "new.bin"))
+            # -Z: a gzip --rsyncable file is fetched as the bytes it is (zsync's manual).
+            subprocess.run(["zsyncmake"] + (["-Z"] if name == "rsyncable" else []) +
+                           ["-u", "new.bin", "-o", "new.bin.zsync", "new.bin"], cwd=served, check=True,
+                           stdout=subprocess.DEVNULL)
+            subprocess.run(["zck", "-o", os.path.join(served, "new.zck"), new], check=True, stdout=subprocess.DEVNULL)
+            has_old = os.path.exists(old)
+            sizes = {name: os.path.getsize(os.path.join(served, name)) for name in ("new.bin", "new.bin.zsync", "new.zck")}
+
+            before = len(server.range_requests())
+            started = time.monotonic()
+            command = ["zsync", "-q"] + (["-i", old] if has_old else []) + ["-o", "out.bin",
+                                                                             server.url(f"/{name}/new.bin.zsync")]
+            subprocess.run(command, cwd=client, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            zsync_seconds = time.monotonic() - started
+            zsync_bytes, zsync_requests = fetched_by(server, before, sizes)
+            if not filecmp.cmp(new, os.path.join(client, "out.bin"), shallow=False):
+                raise RuntimeError("zsync did not give the new file")
+            os.remove(os.path.join(client, "out.bin"))
+
+            command = ["zckdl", "-q"]
+            if has_old:
+                subprocess.run(["zck", "-o", os.path.join(client, "old.zck"), old], check=True, stdout=subprocess.DEVNULL)
+                command += ["-s", os.path.join(client, "old.zck")]
+            before = len(server.range_requests())
+            started = time.monotonic()
+            subprocess.run(command + [server.url(f"/{name}/new.zck")], cwd=client, check=True,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            zck_seconds = time.monotonic() - started
+            zck_bytes, zck_requests = fetched_by(server, before, sizes)
+            if not filecmp.cmp(os.path.join(served, "new.zck"), os.path.join(client, "new.zck"), shallow=False):
+                raise RuntimeError("zckdl did not give the new file")
+            header = zck_header_size(os.path.join(served, "new.zck"))
+            print(f"{name:10} zsync {zsync_bytes / MB:9.3f} MB (control file {sizes['new.bin.zsync'] / MB:.3f} MB) "
+                  f"{zsync_requests} requests [{zsync_seconds:.1f} s]  | zchunk {zck_bytes / MB:9.3f} MB "
+                  f"(header {header / MB:.3f} MB) {zck_requests} requests [{zck_seconds:.1f} s]", flush=True)
+            shutil.rmtree(served)
+            shutil.rmtree(client)
+    finally:
+        server.stop()
 
 
 # --- the updater under Wine -------------------------------------------------------------------
@@ -248,14 +364,21 @@ def measure_wine(windows_build, cases):
 
 
 def main():
+    global WORK
     parser = argparse.ArgumentParser()
     parser.add_argument("--size-mb", type=int, default=500)
     parser.add_argument("--windows-build", default=os.path.join(ROOT, "build", "windows"))
     parser.add_argument("--skip-wine", action="store_true")
+    parser.add_argument("--skip-tools", action="store_true", help="without zsync and zchunk")
+    parser.add_argument("--skip-diff", action="store_true", help="without velmora-release diff (only the files)")
+    parser.add_argument("--work", default=WORK, help="the folder for the files, trees and logs")
     parser.add_argument("--cases", nargs="*", help="only these cases (region scattered insert rsyncable new)")
     options = parser.parse_args()
+    WORK = os.path.abspath(options.work)
     os.makedirs(WORK, exist_ok=True)
-    cases = measure_cases(options.size_mb * MB, options.cases)
+    cases = measure_cases(options.size_mb * MB, options.cases, options.skip_diff)
+    if not options.skip_tools:
+        measure_tools([name for name in cases if not options.cases or name in options.cases])
     if not options.skip_wine:
         measure_wine(options.windows_build, cases)
     return 0

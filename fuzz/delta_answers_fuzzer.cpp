@@ -2,17 +2,20 @@
 //
 // The first byte chooses the reader. Even: the rest is a chunk index: its head's length, the head
 // and every record it names are decoded, and whatever decodes must add up (the groups' lengths to
-// the file's, the records' chunks to their groups'). Odd: the rest is the body of a 206 answer to
+// the file's, the records' chunks to their groups'), and a client's walk over the file (a held
+// nothing) gives every chunk in order, each repeat's first place before it. Odd: the rest is the body of a 206 answer to
 // a request for three ranges, as multipart/byteranges, fed in pieces whose sizes the input gives:
 // every byte handed on must lie within a part that lies within a range asked for, and a part never
 // gets more bytes than its range.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <string_view>
 #include <vector>
 
 #include "delta/chunk_index.h"
+#include "delta/fetch_plan.h"
 #include "delta/multipart_ranges.h"
 
 namespace {
@@ -43,6 +46,24 @@ void ReadIndex(std::string_view index) {
     Require(record->size() == group.chunkCount && recordLength == group.length);
   }
   Require(length == head->fileLength);
+
+  const velmora::delta::RecordBytes records =
+      [index](const velmora::delta::IndexedGroup& group) -> std::optional<std::string_view> {
+    if (group.recordOffset > index.size() || group.recordLength > index.size() - group.recordOffset) return std::nullopt;
+    return index.substr(group.recordOffset, group.recordLength);
+  };
+  const velmora::delta::LocalCatalogue nothingHeld;
+  velmora::delta::NewFileWalk walk(*head, records, nothingHeld);
+  velmora::delta::ChunkPlacement chunk;
+  std::uint64_t offset = 0;
+  while (walk.Next(chunk)) {
+    Require(chunk.fileOffset == offset && chunk.local == nullptr);
+    offset += chunk.length;
+    if (!chunk.repeat) continue;
+    const auto first = velmora::delta::StoredPlace(*head, records, chunk.packOffset, chunk.packedLength);
+    Require(!first || *first < chunk.fileOffset);
+  }
+  Require(!walk.Complete() || offset == head->fileLength);
 }
 
 class CheckingSink final : public velmora::delta::RangeSink {

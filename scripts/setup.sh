@@ -22,6 +22,8 @@ packages=(
   zlib1g-dev libz-mingw-w64-dev
   # the download benchmark's reference client (bench/download_bench.py)
   curl
+  # the delta benchmark's references (bench/delta_bench.py)
+  zsync zchunk
   # peak memory of the release benchmark's programs (bench/release_bench.py)
   time
   # memory checks

@@ -7,11 +7,22 @@ namespace {
 
 constexpr int kRawDeflateWindowBits = -15;  // a 32 KiB window, no zlib header
 
+std::string_view LastBytes(std::string_view dictionary) {
+  return dictionary.size() > kDictionaryLength ? dictionary.substr(dictionary.size() - kDictionaryLength) : dictionary;
+}
+
 }  // namespace
 
-std::string DeflateChunk(std::string_view chunk) {
+std::string DeflateChunk(std::string_view chunk, std::string_view dictionary) {
   z_stream stream{};
   if (deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, kRawDeflateWindowBits, 9, Z_DEFAULT_STRATEGY) != Z_OK) {
+    return {};
+  }
+  dictionary = LastBytes(dictionary);
+  if (!dictionary.empty() &&
+      deflateSetDictionary(&stream, reinterpret_cast<const Bytef*>(dictionary.data()),
+                           static_cast<uInt>(dictionary.size())) != Z_OK) {
+    deflateEnd(&stream);
     return {};
   }
   std::string out(deflateBound(&stream, static_cast<uLong>(chunk.size())), '\0');
@@ -25,9 +36,17 @@ std::string DeflateChunk(std::string_view chunk) {
   return out;
 }
 
-std::optional<std::string> InflateChunk(std::string_view packed, std::uint32_t length) {
+std::optional<std::string> InflateChunk(std::string_view packed, std::uint32_t length, std::string_view dictionary) {
   z_stream stream{};
   if (inflateInit2(&stream, kRawDeflateWindowBits) != Z_OK) return std::nullopt;
+  dictionary = LastBytes(dictionary);
+  // A raw stream takes its dictionary before the first inflate.
+  if (!dictionary.empty() &&
+      inflateSetDictionary(&stream, reinterpret_cast<const Bytef*>(dictionary.data()),
+                           static_cast<uInt>(dictionary.size())) != Z_OK) {
+    inflateEnd(&stream);
+    return std::nullopt;
+  }
   // One byte more than expected, so that a stream that inflates to more is seen.
   std::string out(static_cast<std::size_t>(length) + 1, '\0');
   stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(packed.data()));

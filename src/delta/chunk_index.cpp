@@ -5,8 +5,8 @@
 namespace velmora::delta {
 namespace {
 
-constexpr char kMagic[] = "VMDI\x01";
-constexpr std::size_t kMagicLength = 5;
+constexpr char kMagic[] = "VMDI";
+constexpr std::size_t kMagicLength = 4;
 constexpr std::uint32_t kMaxGroupChunks = 4096;
 
 void AppendId(std::string& out, const ChunkId& id) { out.append(id.View()); }
@@ -21,6 +21,17 @@ bool ReadId(std::string_view bytes, std::size_t& position, ChunkId& id) {
 // A varint that must not exceed `limit`.
 bool ReadBounded(std::string_view bytes, std::size_t& position, std::uint64_t limit, std::uint64_t& value) {
   return ReadVarint(bytes, position, value) && value <= limit;
+}
+
+// The magic and a version this code reads: the position after them, or nothing.
+std::optional<std::uint8_t> ReadMagic(std::string_view bytes, std::size_t& position) {
+  if (bytes.size() <= kMagicLength || bytes.substr(0, kMagicLength) != std::string_view(kMagic, kMagicLength)) {
+    return std::nullopt;
+  }
+  const auto version = static_cast<std::uint8_t>(bytes[kMagicLength]);
+  if (version != kIndexVersionAlone && version != kIndexVersionDictionary) return std::nullopt;
+  position = kMagicLength + 1;
+  return version;
 }
 
 bool ReadRules(std::string_view bytes, std::size_t& position, IndexHead& head) {
@@ -46,6 +57,7 @@ GroupingRule DefaultGroupingRule() { return {}; }
 
 std::string EncodeHead(const IndexHead& head) {
   std::string out(kMagic, kMagicLength);
+  out += static_cast<char>(head.version);
   for (std::uint64_t value : {head.chunking.minSize, head.chunking.averageSize, head.chunking.maxSize,
                               head.grouping.groupAverage, head.grouping.groupMax}) {
     AppendVarint(out, value);
@@ -75,8 +87,8 @@ std::string EncodeRecord(const std::vector<IndexedChunk>& chunks) {
 }
 
 std::optional<std::uint64_t> HeadLengthOf(std::string_view index) {
-  if (index.substr(0, kMagicLength) != std::string_view(kMagic, kMagicLength)) return std::nullopt;
-  std::size_t position = kMagicLength;
+  std::size_t position = 0;
+  if (!ReadMagic(index, position)) return std::nullopt;
   std::uint64_t value = 0;
   for (int i = 0; i < 7; ++i) {  // the five rules, the file's and the pack's lengths
     if (!ReadVarint(index, position, value)) return std::nullopt;
@@ -94,9 +106,11 @@ std::optional<std::uint64_t> HeadLengthOf(std::string_view index) {
 }
 
 std::optional<IndexHead> DecodeHead(std::string_view bytes) {
-  if (bytes.substr(0, kMagicLength) != std::string_view(kMagic, kMagicLength)) return std::nullopt;
-  std::size_t position = kMagicLength;
+  std::size_t position = 0;
+  const std::optional<std::uint8_t> version = ReadMagic(bytes, position);
+  if (!version) return std::nullopt;
   IndexHead head;
+  head.version = *version;
   std::uint64_t groupCount = 0;
   constexpr std::uint64_t kMaxLength = std::uint64_t{1} << 50;  // a petabyte: far past any file
   if (!ReadRules(bytes, position, head) || !ReadBounded(bytes, position, kMaxLength, head.fileLength) ||

@@ -14,15 +14,18 @@
 // own groups needs neither its record nor any pack bytes.
 //
 // Encoding (numbers are varint.h's unless sized):
-//   head:   "VMDI" 0x01, minSize averageSize maxSize groupAverage groupMax, fileLength packLength
-//           groupCount, then per group: identity (8 bytes) chunkCount length packedLength
-//           recordLength
+//   head:   "VMDI" version (one byte), minSize averageSize maxSize groupAverage groupMax,
+//           fileLength packLength groupCount, then per group: identity (8 bytes) chunkCount length
+//           packedLength recordLength
 //   record: per chunk: identity (8 bytes) length code, where code is 2 * packedLength for a chunk
 //           stored at the group's place in the pack (its chunks follow each other there), or
 //           2 * packedLength + 1 followed by packOffset for a chunk stored earlier in the pack (a
 //           repeat within the file, stored where it first appeared)
 // A pack holds each distinct chunk once, deflated (chunk_compression.h), in the order of first
-// appearance in the file.
+// appearance in the file. The version says how: 1, each chunk alone; 2 (what IndexWriter writes),
+// each chunk with the file's bytes before its place as its dictionary. Both are read; a head of
+// any other version is refused, so a client that does not know a pack's format never reads it
+// (it fetches the file whole).
 #pragma once
 
 #include <cstdint>
@@ -69,7 +72,13 @@ struct IndexedGroup {
   std::uint64_t recordOffset = 0;
 };
 
+// The index and pack versions this code reads, and the one it writes.
+inline constexpr std::uint8_t kIndexVersionAlone = 1;       // each chunk deflated alone
+inline constexpr std::uint8_t kIndexVersionDictionary = 2;  // each with the bytes before it
+inline constexpr std::uint8_t kIndexVersion = kIndexVersionDictionary;
+
 struct IndexHead {
+  std::uint8_t version = kIndexVersion;
   ChunkingRule chunking;
   GroupingRule grouping;
   std::uint64_t fileLength = 0;
@@ -77,6 +86,9 @@ struct IndexHead {
   std::vector<IndexedGroup> groups;
   std::uint64_t headLength = 0;   // bytes of the encoded head
   std::uint64_t indexLength = 0;  // the head and every record
+
+  // Whether the pack's chunks inflate with the file's bytes before them (chunk_compression.h).
+  bool UsesDictionary() const { return version == kIndexVersionDictionary; }
 };
 
 // The largest chunk an index may name; larger rules are refused, which bounds what one chunk costs
@@ -87,12 +99,13 @@ std::string EncodeHead(const IndexHead& head);
 std::string EncodeRecord(const std::vector<IndexedChunk>& chunks);
 
 // The length of the head at the start of `index` (a whole index, or its start), read from its
-// group count and entries; nothing when `index` ends first. Nothing is checked beyond the layout:
+// group count and entries; nothing when `index` ends first or has a version this code does not
+// read. Nothing is checked beyond the layout:
 // DecodeHead checks the head.
 std::optional<std::uint64_t> HeadLengthOf(std::string_view index);
 
 // Decodes a head of exactly `bytes` and fills in the derived offsets. Nothing when it is damaged:
-// a wrong magic or version, invalid rules, numbers that overflow, groups whose lengths do not add
+// a wrong magic, a version this code does not read, invalid rules, numbers that overflow, groups whose lengths do not add
 // up to the file's and the pack's lengths, a group with no chunks or more than groupMax, or more
 // bytes than the head holds.
 std::optional<IndexHead> DecodeHead(std::string_view bytes);

@@ -1,5 +1,7 @@
 #include "delta/fetch_plan.h"
 
+#include <algorithm>
+
 namespace velmora::delta {
 namespace {
 
@@ -25,38 +27,94 @@ RecordsPlan PlanRecords(const IndexHead& head, const LocalCatalogue& local) {
   return plan;
 }
 
-std::optional<ChunkPlan> PlanChunks(const IndexHead& head,
-                                    const std::vector<std::optional<std::vector<IndexedChunk>>>& records,
-                                    const LocalCatalogue& local) {
-  if (records.size() != head.groups.size()) return std::nullopt;
-  ChunkPlan plan;
-  std::vector<ByteRange> missing;
-  std::uint64_t fileOffset = 0;
-  for (std::size_t i = 0; i < head.groups.size(); ++i) {
-    if (!records[i]) {
-      const std::span<const LocalChunk> group = local.FindGroup(head.groups[i].id);
-      if (group.empty()) return std::nullopt;
-      for (const LocalChunk& chunk : group) {
-        plan.chunks.push_back({fileOffset, chunk.length, chunk.id, &chunk, 0, 0});
-        fileOffset += chunk.length;
-        plan.localBytes += chunk.length;
-      }
+bool NewFileWalk::NextGroup() {
+  while (next_ == count_) {
+    if (group_ == head_.groups.size()) return false;
+    const IndexedGroup& group = head_.groups[group_++];
+    if (fileOffset_ != group.fileOffset) return Fail();
+    next_ = 0;
+    record_.clear();
+    held_ = local_.FindGroup(group.id);
+    if (!held_.empty()) {
+      count_ = held_.size();
       continue;
     }
-    for (const IndexedChunk& chunk : *records[i]) {
-      const LocalChunk* held = local.FindChunk(chunk.id);
-      if (held != nullptr && held->length != chunk.length) held = nullptr;
-      plan.chunks.push_back({fileOffset, chunk.length, chunk.id, held, chunk.packOffset, chunk.packedLength});
-      fileOffset += chunk.length;
-      if (held != nullptr) {
-        plan.localBytes += chunk.length;
-      } else {
-        missing.push_back({chunk.packOffset, chunk.packedLength});
-      }
+    const std::optional<std::string_view> bytes = records_(group);
+    std::optional<std::vector<IndexedChunk>> record;
+    if (bytes) record = DecodeRecord(*bytes, head_, group);
+    if (!record) return Fail();
+    record_ = std::move(*record);
+    count_ = record_.size();
+  }
+  return true;
+}
+
+bool NewFileWalk::Next(ChunkPlacement& chunk) {
+  if (failed_ || !NextGroup()) return false;
+  if (!held_.empty()) {
+    const LocalChunk& held = held_[next_++];
+    chunk = {fileOffset_, held.length, held.id, &held, 0, 0, false};
+  } else {
+    const IndexedChunk& listed = record_[next_++];
+    const LocalChunk* local = local_.FindChunk(listed.id);
+    if (local != nullptr && local->length != listed.length) local = nullptr;
+    chunk = {fileOffset_, listed.length, listed.id, local, listed.packOffset, listed.packedLength, listed.repeat};
+  }
+  fileOffset_ += chunk.length;
+  return true;
+}
+
+std::optional<std::uint64_t> StoredPlace(const IndexHead& head, const RecordBytes& records, std::uint64_t packOffset,
+                                         std::uint32_t packedLength) {
+  // The last group whose pack bytes start at or before the chunk's (groups of no pack bytes share
+  // their place with the next one, so the search steps back over them).
+  auto group = std::upper_bound(head.groups.begin(), head.groups.end(), packOffset,
+                                [](std::uint64_t offset, const IndexedGroup& g) { return offset < g.packOffset; });
+  while (group != head.groups.begin() && (group - 1)->packedLength == 0) --group;
+  if (group == head.groups.begin()) return std::nullopt;
+  --group;
+  if (packOffset >= group->packOffset + group->packedLength) return std::nullopt;
+  const std::optional<std::string_view> bytes = records(*group);
+  if (!bytes) return std::nullopt;
+  const auto record = DecodeRecord(*bytes, head, *group);
+  if (!record) return std::nullopt;
+  std::uint64_t fileOffset = group->fileOffset;
+  for (const IndexedChunk& chunk : *record) {
+    if (!chunk.repeat && chunk.packOffset == packOffset) {
+      if (chunk.packedLength != packedLength) return std::nullopt;
+      return fileOffset;
+    }
+    fileOffset += chunk.length;
+  }
+  return std::nullopt;
+}
+
+std::optional<PackPlan> PlanPack(const IndexHead& head, const RecordBytes& records, const LocalCatalogue& local,
+                                 const std::function<bool(const ChunkPlacement&)>& inPlace) {
+  PackPlan plan;
+  NewFileWalk walk(head, records, local);
+  ChunkPlacement chunk;
+  bool sorted = true;
+  while (walk.Next(chunk)) {
+    if (inPlace && inPlace(chunk)) continue;
+    if (chunk.local != nullptr) {
+      plan.localBytes += chunk.length;
+      continue;
+    }
+    if (chunk.repeat) continue;  // copied from its first place, which is fetched or in place
+    // Stored chunks come in the pack's order, so each joins the last range or follows it.
+    const ByteRange range{chunk.packOffset, chunk.packedLength};
+    if (!plan.packRanges.empty() && range.first >= plan.packRanges.back().first &&
+        range.first <= plan.packRanges.back().End() + kJoinGap) {
+      ByteRange& last = plan.packRanges.back();
+      last.length = std::max(last.End(), range.End()) - last.first;
+    } else {
+      sorted = sorted && (plan.packRanges.empty() || range.first > plan.packRanges.back().End());
+      plan.packRanges.push_back(range);
     }
   }
-  if (fileOffset != head.fileLength) return std::nullopt;
-  plan.packRanges = MergeRanges(std::move(missing), kJoinGap);  // a repeated chunk is asked for once
+  if (!walk.Complete()) return std::nullopt;
+  if (!sorted) plan.packRanges = MergeRanges(std::move(plan.packRanges), kJoinGap);
   for (const ByteRange& range : plan.packRanges) plan.missingPackBytes += range.length;
   return plan;
 }
@@ -103,13 +161,10 @@ std::optional<FetchEstimate> EstimateFetch(std::string_view index, std::uint64_t
     estimate.indexBytes += RequestedBytes(recordRequests);
     estimate.requests += recordRequests.size();
   }
-  std::vector<std::optional<std::vector<IndexedChunk>>> records(head->groups.size());
-  for (const std::size_t i : recordsPlan.groups) {
-    const IndexedGroup& group = head->groups[i];
-    records[i] = DecodeRecord(index.substr(group.recordOffset, group.recordLength), *head, group);
-    if (!records[i]) return std::nullopt;
-  }
-  const auto chunkPlan = PlanChunks(*head, records, local);
+  const RecordBytes records = [index](const IndexedGroup& group) -> std::optional<std::string_view> {
+    return index.substr(group.recordOffset, group.recordLength);
+  };
+  const auto chunkPlan = PlanPack(*head, records, local);
   if (!chunkPlan) return std::nullopt;
   const auto packRequests = ChoosePackRequests(chunkPlan->packRanges, head->packLength);
   estimate.packBytes = RequestedBytes(packRequests);

@@ -4,8 +4,10 @@
 
 namespace velmora::delta {
 
-IndexWriter::IndexWriter(PackSink packSink, const ChunkingRule& chunking, const GroupingRule& grouping)
+IndexWriter::IndexWriter(PackSink packSink, const ChunkingRule& chunking, const GroupingRule& grouping,
+                         std::uint8_t version)
     : packSink_(std::move(packSink)), grouping_(grouping), stream_(chunking) {
+  head_.version = version;
   head_.chunking = chunking;
   head_.grouping = grouping;
 }
@@ -27,7 +29,7 @@ void IndexWriter::AddChunk(std::string_view chunk) {
     entry.packOffset = found->second.packOffset;
     entry.packedLength = found->second.packedLength;
   } else {
-    const std::string packed = DeflateChunk(chunk);
+    const std::string packed = DeflateChunk(chunk, head_.UsesDictionary() ? std::string_view(before_) : std::string_view());
     if (packed.empty() || !packSink_(packed)) {
       sinkFailed_ = true;
       return;
@@ -37,6 +39,11 @@ void IndexWriter::AddChunk(std::string_view chunk) {
     stored_.emplace(entry.id, Stored{entry.packOffset, entry.packedLength});
     head_.packLength += packed.size();
     groupPackedLength_ += packed.size();
+  }
+  if (head_.UsesDictionary()) {
+    // Keeps the last kDictionaryLength bytes, trimmed only when twice that has gathered.
+    before_.append(chunk);
+    if (before_.size() >= 2 * kDictionaryLength) before_.erase(0, before_.size() - kDictionaryLength);
   }
   head_.fileLength += chunk.size();
   groupLength_ += chunk.size();
@@ -78,13 +85,13 @@ std::optional<WrittenIndex> IndexWriter::Finish() {
 }
 
 std::optional<WrittenIndex> WriteIndex(std::string_view data, std::string& pack, const ChunkingRule& chunking,
-                                       const GroupingRule& grouping) {
+                                       const GroupingRule& grouping, std::uint8_t version) {
   IndexWriter writer(
       [&pack](std::string_view bytes) {
         pack.append(bytes);
         return true;
       },
-      chunking, grouping);
+      chunking, grouping, version);
   writer.Feed(data);
   return writer.Finish();
 }

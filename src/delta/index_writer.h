@@ -1,6 +1,8 @@
 // Writes a file's chunk index and pack (chunk_index.h) in one streaming pass over its bytes: each
-// chunk is cut, identified and, the first time it appears, deflated into the pack through a sink.
-// Memory stays at one chunk in flight plus the index itself (about 0.3% of the file).
+// chunk is cut, identified and, the first time it appears, deflated into the pack through a sink
+// (with the file's last kDictionaryLength bytes before it as its dictionary, in version 2).
+// Memory stays at one chunk in flight and those bytes, plus the index itself (about 0.3% of the
+// file).
 #pragma once
 
 #include <cstdint>
@@ -31,8 +33,9 @@ class IndexWriter {
   // gives nothing).
   using PackSink = std::function<bool(std::string_view)>;
 
+  // `version`: kIndexVersion; kIndexVersionAlone writes what earlier publishers wrote.
   explicit IndexWriter(PackSink packSink, const ChunkingRule& chunking = DefaultChunkingRule(),
-                       const GroupingRule& grouping = DefaultGroupingRule());
+                       const GroupingRule& grouping = DefaultGroupingRule(), std::uint8_t version = kIndexVersion);
 
   // The next bytes of the file. False once the sink has refused bytes.
   bool Feed(std::string_view bytes);
@@ -59,11 +62,13 @@ class IndexWriter {
   IndexHead head_;
   std::string records_;
   std::uint64_t chunkCount_ = 0;
+  std::string before_;  // the file's last bytes before the next chunk, up to kDictionaryLength
 };
 
 // The index of `data` and, through `pack`, its pack.
 std::optional<WrittenIndex> WriteIndex(std::string_view data, std::string& pack,
                                        const ChunkingRule& chunking = DefaultChunkingRule(),
-                                       const GroupingRule& grouping = DefaultGroupingRule());
+                                       const GroupingRule& grouping = DefaultGroupingRule(),
+                                       std::uint8_t version = kIndexVersion);
 
 }  // namespace velmora::delta

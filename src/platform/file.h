@@ -62,8 +62,12 @@ class OutputFile {
   // Writes all `size` bytes at the current position; false when that failed (a full disk
   // included). Some of the bytes may have been written then.
   bool Write(const void* data, std::size_t size);
-  // Update mode: the next Write starts at byte `offset` (past the end, the gap reads as zeros).
+  // Update mode: the next Write (or Read) starts at byte `offset` (past the end, the gap reads as
+  // zeros).
   bool Seek(std::uint64_t offset);
+  // Update mode (the file is open for reading too): bytes read at the current position into
+  // `buffer` (at most `size`), 0 at the end of the file, -1 on a read error.
+  std::int64_t Read(void* buffer, std::size_t size);
   // Update mode: the file ends after `length` bytes (cut, or lengthened with zeros).
   bool SetLength(std::uint64_t length);
   // Makes every byte written so far reach the disk (FlushFileBuffers, fsync); false on failure.

@@ -70,7 +70,10 @@ class FingerprintRun {
       if (index >= paths_.size()) return;
       std::unique_ptr<delta::LocalFileChunks> chunks;
       if (options_.cutIntoChunks && options_.cutIntoChunks(index)) {
-        chunks = std::make_unique<delta::LocalFileChunks>(static_cast<std::uint32_t>(index));
+        // Its list of chunks is sized from the file's length at once.
+        const std::int64_t length = platform::FileLength(paths_[index]);
+        chunks = std::make_unique<delta::LocalFileChunks>(static_cast<std::uint32_t>(index),
+                                                          length > 0 ? static_cast<std::uint64_t>(length) : 0);
       }
       results_[index] = Fingerprint(paths_[index], buffer.get(), bytesRead_, std::move(chunks));
       if (done_.fetch_add(1, std::memory_order_acq_rel) + 1 == paths_.size()) {

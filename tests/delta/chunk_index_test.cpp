@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <random>
 #include <string>
 
@@ -48,12 +49,22 @@ std::optional<Decoded> DecodeAll(const WrittenIndex& index) {
 
 constexpr char kNoIdentity[] = "a chunk does not inflate to its identity";
 
-// The file the index and the pack describe, chunk by chunk, each chunk checked by its identity.
+// The file the index and the pack describe, chunk by chunk in order, each chunk checked by its
+// identity: a stored chunk inflated (in version 2 with the file's bytes before it), a repeat the
+// bytes stored at its place of the pack.
 std::string Rebuild(const Decoded& decoded, const std::string& pack) {
   std::string file;
+  std::map<std::uint64_t, std::string> stored;
   for (const auto& record : decoded.records) {
     for (const IndexedChunk& chunk : record) {
-      const auto bytes = InflateChunk(std::string_view(pack).substr(chunk.packOffset, chunk.packedLength), chunk.length);
+      std::optional<std::string> bytes;
+      if (chunk.repeat) {
+        if (stored.count(chunk.packOffset) != 0) bytes = stored[chunk.packOffset];
+      } else {
+        bytes = InflateChunk(std::string_view(pack).substr(chunk.packOffset, chunk.packedLength), chunk.length,
+                             decoded.head.UsesDictionary() ? std::string_view(file) : std::string_view());
+        if (bytes) stored[chunk.packOffset] = *bytes;
+      }
       if (!bytes || ChunkIdOf(*bytes) != chunk.id) return kNoIdentity;
       file += *bytes;
     }
@@ -95,6 +106,23 @@ TEST(ChunkIndex, WrittenIndexAndPackGiveTheFileBackAndStoreRepeatsOnce) {
   ASSERT_TRUE(piecewise);
   EXPECT_EQ(piecewise->bytes, index->bytes);
   EXPECT_TRUE(piecewisePack == pack);
+
+  // What earlier publishers wrote (each chunk deflated alone) is still read; a version this code
+  // does not know is refused, head and all, so that a client fetches the file whole.
+  EXPECT_EQ(decoded->head.version, kIndexVersionDictionary);
+  std::string packAlone;
+  const auto alone = WriteIndex(data, packAlone, DefaultChunkingRule(), DefaultGroupingRule(), kIndexVersionAlone);
+  const auto decodedAlone = DecodeAll(*alone);
+  ASSERT_TRUE(decodedAlone);
+  EXPECT_EQ(decodedAlone->head.version, kIndexVersionAlone);
+  EXPECT_TRUE(Rebuild(*decodedAlone, packAlone) == data);
+  EXPECT_LT(pack.size() * 100, packAlone.size() * 98) << "chunks deflated with the bytes before them are smaller";
+  for (const char unknown : {'\0', '\3', '\xFF'}) {
+    std::string later = index->bytes;
+    later[4] = unknown;
+    EXPECT_FALSE(HeadLengthOf(later));
+    EXPECT_FALSE(DecodeHead(std::string_view(later).substr(0, index->headLength)));
+  }
 }
 
 TEST(ChunkIndex, EmptyAndTinyFilesHaveIndexesToo) {
@@ -182,6 +210,17 @@ TEST(ChunkCompression, OnlyAWholeStreamOfTheExactLengthInflates) {
   EXPECT_FALSE(InflateChunk(packed + "x", static_cast<std::uint32_t>(chunk.size())));
   EXPECT_FALSE(InflateChunk(std::string(50, '\xFF'), 100));
   EXPECT_EQ(InflateChunk(DeflateChunk(""), 0), "");
+
+  // With the bytes before it as its dictionary: smaller, and it inflates only with that dictionary.
+  const std::string before = FileWithRepeats(50000, 6);
+  const std::string withBefore = DeflateChunk(chunk, before);
+  ASSERT_FALSE(withBefore.empty());
+  EXPECT_LT(withBefore.size(), packed.size());
+  EXPECT_EQ(InflateChunk(withBefore, static_cast<std::uint32_t>(chunk.size()), before), chunk);
+  EXPECT_EQ(InflateChunk(withBefore, static_cast<std::uint32_t>(chunk.size()), before.substr(before.size() - kDictionaryLength)), chunk)
+      << "only the last 32 KiB count";
+  EXPECT_NE(InflateChunk(withBefore, static_cast<std::uint32_t>(chunk.size())), chunk);
+  EXPECT_NE(InflateChunk(withBefore, static_cast<std::uint32_t>(chunk.size()), FileWithRepeats(50000, 8)), chunk);
 }
 
 }  // namespace

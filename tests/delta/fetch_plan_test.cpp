@@ -72,13 +72,10 @@ ClientRun RunClient(const Published& published, const std::vector<std::string>& 
     run.indexBytes += RequestedBytes(recordRequests);
     run.requests += recordRequests.size();
   }
-  std::vector<std::optional<std::vector<IndexedChunk>>> records(published.head.groups.size());
-  for (const std::size_t i : recordsPlan.groups) {
-    const IndexedGroup& group = published.head.groups[i];
-    records[i] = DecodeRecord(std::string_view(published.index).substr(group.recordOffset, group.recordLength),
-                              published.head, group);
-  }
-  const auto plan = PlanChunks(published.head, records, catalogue);
+  const RecordBytes records = [&published](const IndexedGroup& group) -> std::optional<std::string_view> {
+    return std::string_view(published.index).substr(group.recordOffset, group.recordLength);
+  };
+  const auto plan = PlanPack(published.head, records, catalogue);
   if (!plan) return run;
   const auto packRequests = ChoosePackRequests(plan->packRanges, published.head.packLength);
   run.packBytes = RequestedBytes(packRequests);
@@ -88,12 +85,22 @@ ClientRun RunClient(const Published& published, const std::vector<std::string>& 
   for (const auto& request : packRequests) {
     for (const ByteRange& range : request) fetched.replace(range.first, range.length, published.pack, range.first, range.length);
   }
-  for (const ChunkPlacement& chunk : plan->chunks) {
+  // In order: each fetched chunk inflates with the bytes before it; a repeat is its first place's bytes.
+  NewFileWalk walk(published.head, records, catalogue);
+  ChunkPlacement chunk;
+  while (walk.Next(chunk)) {
     if (chunk.local != nullptr) {
       run.built += localFiles[chunk.local->source].substr(chunk.local->offset, chunk.local->length);
       continue;
     }
-    const auto bytes = InflateChunk(std::string_view(fetched).substr(chunk.packOffset, chunk.packedLength), chunk.length);
+    if (chunk.repeat) {
+      const auto first = StoredPlace(published.head, records, chunk.packOffset, chunk.packedLength);
+      if (!first) return run;
+      run.built += run.built.substr(*first, chunk.length);
+      continue;
+    }
+    const auto bytes =
+        InflateChunk(std::string_view(fetched).substr(chunk.packOffset, chunk.packedLength), chunk.length, run.built);
     if (!bytes || ChunkIdOf(*bytes) != chunk.id) return run;
     run.built += *bytes;
   }

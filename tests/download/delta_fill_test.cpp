@@ -52,10 +52,13 @@ class DeltaFillTest : public testing::DownloadRunTest {
     newBytes.insert(100, "a few new bytes near the start");
   }
 
-  // The release's file: whole, its index and its pack on the server; the row lists it.
-  void Publish() {
+  // The release's file: whole, its index and its pack on the server; the row lists it. A
+  // `version` past the one this code writes stands for a later publisher's.
+  void Publish(std::uint8_t version = delta::kIndexVersion) {
     std::string pack;
-    const auto index = delta::WriteIndex(newBytes, pack);
+    auto index = delta::WriteIndex(newBytes, pack, delta::DefaultChunkingRule(), delta::DefaultGroupingRule(),
+                                   std::min(version, delta::kIndexVersion));
+    index->bytes[4] = static_cast<char>(version);
     server.resources = {{kFileUrl, newBytes}, {kIndexUrl, index->bytes}, {kPackUrl, pack}};
     ListRow("\\Bin\\data.pak", newBytes, kFileUrl);
     state::UpdateEntry& entry = state::State().updateList.back();
@@ -193,6 +196,24 @@ TEST_F(DeltaFillTest, AHeadThatDoesNotMatchTheSignedDigestIsNotUsed) {
   EXPECT_EQ(Run(), nullptr);
   EXPECT_TRUE(StagedBytes(1) == newBytes);
   EXPECT_EQ(RequestedUrls(), (std::vector<std::string>{kIndexUrl + " ranges", kFileUrl}));
+}
+
+TEST_F(DeltaFillTest, AnEarlierPublishersPackIsReadAndOneOfAnUnknownVersionEndsInTheWholeFile) {
+  for (const std::uint8_t version : {delta::kIndexVersionAlone, std::uint8_t{delta::kIndexVersion + 1}}) {
+    SCOPED_TRACE(version);
+    state::ResetState();
+    server.requests.clear();
+    HoldLocally({{"\\Bin\\data.pak", oldBytes}});
+    Publish(version);
+    std::filesystem::remove(velmora::testing::PathFromNarrow(StagingPath()));
+    EXPECT_EQ(Run(), nullptr);
+    EXPECT_TRUE(StagedBytes(1) == newBytes);
+    if (version == delta::kIndexVersionAlone) {
+      EXPECT_EQ(RequestedUrls(), (std::vector<std::string>{kIndexUrl + " ranges", kIndexUrl + " ranges", kPackUrl + " ranges"}));
+    } else {
+      EXPECT_EQ(RequestedUrls(), (std::vector<std::string>{kIndexUrl + " ranges", kFileUrl})) << "only the head is read";
+    }
+  }
 }
 
 TEST_F(DeltaFillTest, AnInterruptedFillKeepsTheChunksAlreadyInPlace) {

@@ -54,24 +54,12 @@ class IndexMatcher {
 
   // The file's next chunk: false when it is not the one the index lists next.
   bool Match(std::string_view chunk) {
-    if (!NextListed()) return false;
-    const delta::IndexedChunk& listed = chunks_[next_++];
-    if (listed.length != chunk.size()) return false;
-    const delta::ChunkId id = delta::ChunkIdOf(chunk);
-    if (!(id == listed.id)) return false;
-    if (listed.repeat) {
-      const auto stored = stored_.find(listed.packOffset);
-      return stored != stored_.end() && stored->second.id == id && stored->second.packedLength == listed.packedLength;
+    const bool matches = MatchListed(chunk);
+    if (matches && head_.UsesDictionary()) {
+      before_.append(chunk);
+      if (before_.size() >= 2 * delta::kDictionaryLength) before_.erase(0, before_.size() - delta::kDictionaryLength);
     }
-    // Stored chunks follow each other in the pack in the order of the file (DecodeRecord).
-    std::string packed;
-    if (listed.packOffset != packRead_ || !ReadExactly(pack_, listed.packedLength, packed)) return false;
-    packRead_ += listed.packedLength;
-    packHash_.Add(packed);
-    const std::optional<std::string> inflated = delta::InflateChunk(packed, listed.length);
-    if (!inflated || *inflated != chunk) return false;
-    stored_.emplace(listed.packOffset, Stored{id, listed.packedLength});
-    return true;
+    return matches;
   }
 
   // Every listed chunk was matched and the whole pack read; `packSha256` then receives its digest.
@@ -88,6 +76,27 @@ class IndexMatcher {
     delta::ChunkId id;
     std::uint32_t packedLength;
   };
+
+  bool MatchListed(std::string_view chunk) {
+    if (!NextListed()) return false;
+    const delta::IndexedChunk& listed = chunks_[next_++];
+    if (listed.length != chunk.size()) return false;
+    const delta::ChunkId id = delta::ChunkIdOf(chunk);
+    if (!(id == listed.id)) return false;
+    if (listed.repeat) {
+      const auto stored = stored_.find(listed.packOffset);
+      return stored != stored_.end() && stored->second.id == id && stored->second.packedLength == listed.packedLength;
+    }
+    // Stored chunks follow each other in the pack in the order of the file (DecodeRecord).
+    std::string packed;
+    if (listed.packOffset != packRead_ || !ReadExactly(pack_, listed.packedLength, packed)) return false;
+    packRead_ += listed.packedLength;
+    packHash_.Add(packed);
+    const std::optional<std::string> inflated = delta::InflateChunk(packed, listed.length, before_);
+    if (!inflated || *inflated != chunk) return false;
+    stored_.emplace(listed.packOffset, Stored{id, listed.packedLength});
+    return true;
+  }
 
   // Decodes the next group's record when this one's chunks are used up.
   bool NextListed() {
@@ -110,6 +119,7 @@ class IndexMatcher {
   std::vector<delta::IndexedChunk> chunks_;
   std::size_t next_ = 0;
   std::uint64_t packRead_ = 0;
+  std::string before_;  // version 2: the file's last bytes before the next chunk, the dictionary
   std::unordered_map<std::uint64_t, Stored> stored_;  // by place in the pack
 };
 

@@ -4,12 +4,14 @@
 //
 //   files/<md5>/<name>        the file itself
 //   files/<md5>/<name>.vmdi   its index: the head, then one record per group of chunks
-//   files/<md5>/<name>.vmdp   its pack: each distinct chunk once, deflated
+//   files/<md5>/<name>.vmdp   its pack: each distinct chunk once, deflated (index version 2: with
+//                             the file's bytes before it as its dictionary)
 //
 // Both are content-addressed like the file: their names never change meaning, so a pair already
 // in the tree that describes the file exactly is kept as it is rather than written again (a
 // newer zlib or other chunking rules would give other bytes under the same name, and a cache
-// that kept the old ones would then disagree with the manifest).
+// that kept the old ones would then disagree with the manifest). That holds for a pair of index
+// version 1, written by an earlier publisher: updaters read both versions.
 #pragma once
 
 #include <cstdint>
@@ -52,8 +54,9 @@ bool PublishDeltaFiles(const std::string& source, const std::string& stored, con
 // The index and pack at stored + kIndexSuffix / kPackSuffix when they describe the file `source`
 // exactly: the index decodes whole and gives the file's length, the pack has the head's length,
 // and cutting the file with the index's own rules gives its chunks in order, each stored chunk
-// inflating from its place in the pack to the file's bytes and each repeat naming a stored chunk
-// of the same identity; the file still has `md5`. Nothing otherwise.
+// inflating from its place in the pack to the file's bytes (with the bytes before it, in version
+// 2) and each repeat naming a stored chunk of the same identity; the file still has `md5`.
+// Nothing otherwise.
 std::optional<DeltaFiles> ExistingDeltaFiles(const std::string& source, const std::string& stored,
                                              const std::string& md5, std::uint64_t size);
 

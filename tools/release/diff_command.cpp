@@ -79,7 +79,7 @@ void EstimateDeltas(std::vector<Download>& downloads, ReleaseConsole& console, b
   for (std::size_t i = 0; i < large.size(); ++i) {
     const SideFile* old = large[i]->old;
     if (old == nullptr) continue;
-    delta::LocalFileChunks chunks(static_cast<std::uint32_t>(i));
+    delta::LocalFileChunks chunks(static_cast<std::uint32_t>(i), old->size.value_or(0));
     if (FeedFile(old->localPath, buffer, [&chunks](std::string_view piece) { chunks.Feed(piece); })) {
       chunks.Finish();
       catalogue.Add(std::move(chunks));

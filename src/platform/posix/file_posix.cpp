@@ -95,7 +95,7 @@ bool OutputFile::Open(const std::string& path, Mode mode, bool exclusive) {
   if (native.empty()) return false;
   // Cut to length 0 only once the file is known to be ours: an exclusive open of a file in use
   // must leave it as it is.
-  const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (mode == Mode::Append ? O_APPEND : 0);
+  const int flags = (mode == Mode::Update ? O_RDWR : O_WRONLY) | O_CREAT | O_CLOEXEC | (mode == Mode::Append ? O_APPEND : 0);
   state_->descriptor = ::open(native.c_str(), flags, 0644);
   if (state_->descriptor < 0) return false;
   if ((exclusive && ::flock(state_->descriptor, LOCK_EX | LOCK_NB) != 0) ||
@@ -121,6 +121,15 @@ bool OutputFile::Write(const void* data, std::size_t size) {
     size -= static_cast<std::size_t>(written);
   }
   return true;
+}
+
+std::int64_t OutputFile::Read(void* buffer, std::size_t size) {
+  if (!IsOpen()) return -1;
+  for (;;) {
+    const ssize_t got = ::read(state_->descriptor, buffer, size);
+    if (got >= 0) return got;
+    if (errno != EINTR) return -1;
+  }
 }
 
 bool OutputFile::Seek(std::uint64_t offset) {

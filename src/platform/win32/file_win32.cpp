@@ -84,7 +84,7 @@ bool OutputFile::Open(const std::string& path, Mode mode, bool exclusive) {
   const std::u16string wide = win32::FileApiPath(path);
   if (wide.empty()) return false;
   state_->handle = CreateFileW(reinterpret_cast<const wchar_t*>(wide.c_str()),
-                               GENERIC_WRITE,
+                               mode == Mode::Update ? GENERIC_READ | GENERIC_WRITE : GENERIC_WRITE,
                                exclusive ? 0 : FILE_SHARE_READ | FILE_SHARE_WRITE,  // dwShareMode
                                nullptr,                             // lpSecurityAttributes
                                mode == Mode::CreateOrTruncate ? CREATE_ALWAYS : OPEN_ALWAYS,
@@ -114,6 +114,14 @@ bool OutputFile::Write(const void* data, std::size_t size) {
     size -= written;
   }
   return true;
+}
+
+std::int64_t OutputFile::Read(void* buffer, std::size_t size) {
+  if (!IsOpen()) return -1;
+  DWORD got = 0;
+  const DWORD wanted = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
+  if (!ReadFile(state_->handle, buffer, wanted, &got, nullptr)) return -1;
+  return got;
 }
 
 bool OutputFile::Seek(std::uint64_t offset) {

@@ -7,6 +7,7 @@
 
 #include "download/progress.h"
 #include "download/staged_download.h"
+#include "download/staged_file_flush.h"
 #include "install/locked_file_release.h"
 #include "install/own_executable.h"
 #include "platform/clock.h"
@@ -17,6 +18,7 @@
 #include "text/encoding.h"
 #include "update/run_directory.h"
 #include "update/run_log.h"
+#include "update/staging_files.h"
 
 namespace velmora::download {
 namespace {
@@ -107,7 +109,10 @@ void RunWorker(std::int32_t row) {
   } else {
     // A run that may not end the product still fetches and checks a held file: the release then
     // waits for the next run, which finds it staged.
+    task.SetFlushLater(true);
     failure = DownloadAndStage(row, entry, task, target);
+    // The staged file reaches the disk while the next row downloads; the commit waits for it.
+    if (failure == nullptr) FlushInBackground(update::StagingPathOf(target, entry));
   }
 
   // Logged before the row is counted: once every row is counted the run may end, and nothing of a

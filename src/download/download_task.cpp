@@ -81,11 +81,8 @@ DownloadTask& DownloadTask::operator=(const DownloadTask& other) {
 }
 
 DownloadResult DownloadTask::Finish() {
-  // A file that is about to replace another must be on the disk before the replacement is. A
-  // small one may be left to the caller; a large one takes the disk's time here, on this worker,
-  // while the other worker goes on (a single flusher would take the large files one by one).
-  const bool flushHere = !flushLater_ || position_ >= kFlushLaterBelow;
-  if (exclusiveFile_ && flushHere && !localFile_->Flush()) return DownloadResult::LocalFileFailed;
+  // A file that is about to replace another must be on the disk before the replacement is.
+  if (exclusiveFile_ && !flushLater_ && !localFile_->Flush()) return DownloadResult::LocalFileFailed;
   return DownloadResult::Ok;
 }
 

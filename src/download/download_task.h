@@ -41,9 +41,6 @@ inline constexpr char kRequestHeaders[] =
     "Accept-Encoding: identity\r\n"
     "User-Agent: Mozilla/4.0(compatible; MSIE 6.0; Windows NT 5.0; MyIE2; .NET CLR 1.1.4322)";
 
-// Files from this length on are flushed by Download itself even with SetFlushLater.
-inline constexpr std::int64_t kFlushLaterBelow = 1 << 20;
-
 // Bytes asked for by every read of the body.
 inline constexpr std::uint32_t kChunkSize = 10240;
 
@@ -118,8 +115,8 @@ class DownloadTask {
   // download is flushed to the disk before Download returns Ok; otherwise others may read and
   // write it.
   void SetExclusiveFile(bool exclusive) { exclusiveFile_ = exclusive; }
-  // With `later`, a complete exclusive download of less than kFlushLaterBelow bytes is not flushed
-  // here: its caller has it flushed before the file replaces another (staged_file_flush.h).
+  // With `later`, a complete exclusive download is not flushed here: its caller has it flushed
+  // before the file replaces another (staged_file_flush.h).
   void SetFlushLater(bool later) { flushLater_ = later; }
 
   // Every chunk written from now on is also added to `first` and `second` (not owned; null: none),

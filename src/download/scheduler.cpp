@@ -111,8 +111,7 @@ void RunWorker(std::int32_t row) {
     // waits for the next run, which finds it staged.
     task.SetFlushLater(true);
     failure = DownloadAndStage(row, entry, task, target);
-    // A small staged file reaches the disk while the next row downloads (a large one has been
-    // flushed already, and costs the flusher only a look); the commit waits for it.
+    // The staged file reaches the disk while the next row downloads; the commit waits for it.
     if (failure == nullptr) FlushInBackground(update::StagingPathOf(target, entry));
   }
 

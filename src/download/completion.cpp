@@ -1,7 +1,12 @@
 #include "download/completion.h"
 
+#include <algorithm>
+#include <string>
+#include <vector>
+
 #include "download/progress.h"
 #include "download/scheduler.h"
+#include "download/staged_file_flush.h"
 #include "install/release_install.h"
 #include "notify/task_notice.h"
 #include "platform/shell.h"
@@ -11,6 +16,7 @@
 #include "update/program_end.h"
 #include "update/run_directory.h"
 #include "update/run_log.h"
+#include "update/staging_files.h"
 
 namespace velmora::download {
 namespace {
@@ -49,6 +55,25 @@ std::int32_t CommitRelease(state::ProgramState& state) {
   return failed;
 }
 
+// Waits until every staged file is on the disk (staged_file_flush.h): the rows whose files could
+// not be flushed fail, and the release cannot go in. Returns how many failed.
+std::int32_t FailUnflushedRows(state::ProgramState& state) {
+  const std::vector<std::string> unflushed = WaitForFlushes();
+  if (unflushed.empty()) return 0;
+  platform::UpdateWindow& window = platform::CurrentUpdateWindow();
+  std::int32_t failed = 0;
+  for (std::size_t i = 0; i < state.updateList.size(); ++i) {
+    const state::UpdateEntry& entry = state.updateList[i];
+    const std::string staging = update::StagingPathOf(update::RunDirectory() + entry.path, entry);
+    if (std::find(unflushed.begin(), unflushed.end(), staging) == unflushed.end()) continue;
+    window.SetCellText(static_cast<std::int32_t>(i) + 1, kStatusColumn, text::Utf8ToNarrow(kStatusLocalFile));
+    ++failed;
+  }
+  state.counters.succeeded.fetch_sub(failed);
+  state.counters.failed.fetch_add(failed);
+  return failed;
+}
+
 // Every row has ended: the release goes in when all of them succeeded and none waits for a file
 // that the running product holds.
 RunEnd EndOfRows(state::ProgramState& state) {
@@ -64,6 +89,11 @@ RunEnd EndOfRows(state::ProgramState& state) {
                                                        " files are held by the running product; nothing installed, "
                                                        "the verified downloads wait for the next run");
     return {RunOutcome::Deferred, 0, false};
+  }
+  if (const std::int32_t unflushed = FailUnflushedRows(state); unflushed > 0) {
+    update::AppendToRunLog(update::RunDirectory(), std::to_string(unflushed) +
+                                                       " files could not be flushed to the disk; nothing installed");
+    return {RunOutcome::FilesFailed, unflushed, false};
   }
   const std::int32_t refused = CommitRelease(state);
   if (refused == 0) return {RunOutcome::Updated, 0, false};

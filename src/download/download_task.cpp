@@ -82,7 +82,7 @@ DownloadTask& DownloadTask::operator=(const DownloadTask& other) {
 
 DownloadResult DownloadTask::Finish() {
   // A file that is about to replace another must be on the disk before the replacement is.
-  if (exclusiveFile_ && !localFile_->Flush()) return DownloadResult::LocalFileFailed;
+  if (exclusiveFile_ && !flushLater_ && !localFile_->Flush()) return DownloadResult::LocalFileFailed;
   return DownloadResult::Ok;
 }
 

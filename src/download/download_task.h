@@ -115,6 +115,9 @@ class DownloadTask {
   // download is flushed to the disk before Download returns Ok; otherwise others may read and
   // write it.
   void SetExclusiveFile(bool exclusive) { exclusiveFile_ = exclusive; }
+  // With `later`, a complete exclusive download is not flushed here: its caller has it flushed
+  // before the file replaces another (staged_file_flush.h).
+  void SetFlushLater(bool later) { flushLater_ = later; }
 
   // Every chunk written from now on is also added to `first` and `second` (not owned; null: none),
   // so that a file is checked without being read again.
@@ -151,6 +154,7 @@ class DownloadTask {
   std::int64_t expectedLength_ = -1;
   bool lengthRefused_ = false;
   bool exclusiveFile_ = false;
+  bool flushLater_ = false;
   bool openedLocalFile_ = false;
   std::int32_t lastHttpStatus_ = 0;
   std::uint32_t lastErrorCode_ = 0;

@@ -1,10 +1,13 @@
 #include "download/scheduler.h"
 
+#include <algorithm>
 #include <atomic>
+#include <memory>
 #include <vector>
 
 #include "download/progress.h"
 #include "download/staged_download.h"
+#include "download/staged_file_flush.h"
 #include "install/locked_file_release.h"
 #include "install/own_executable.h"
 #include "platform/clock.h"
@@ -15,6 +18,7 @@
 #include "text/encoding.h"
 #include "update/run_directory.h"
 #include "update/run_log.h"
+#include "update/staging_files.h"
 
 namespace velmora::download {
 namespace {
@@ -23,9 +27,6 @@ constexpr std::uint32_t kTimerIntervalMs = 500;
 // Once the last row has ended, the completion check need not wait for the next 500 ms tick: the
 // release's commit and the notice follow at once.
 constexpr std::uint32_t kLastRowTickMs = 10;
-// The longest the click handler waits before it looks at the running count again, should no worker
-// end be seen (a thread that could not be started has no handle to wait on).
-constexpr std::uint32_t kWorkerWaitMs = 500;
 
 std::atomic<bool> stopping{false};
 
@@ -108,7 +109,10 @@ void RunWorker(std::int32_t row) {
   } else {
     // A run that may not end the product still fetches and checks a held file: the release then
     // waits for the next run, which finds it staged.
+    task.SetFlushLater(true);
     failure = DownloadAndStage(row, entry, task, target);
+    // The staged file reaches the disk while the next row downloads; the commit waits for it.
+    if (failure == nullptr) FlushInBackground(update::StagingPathOf(target, entry));
   }
 
   // Logged before the row is counted: once every row is counted the run may end, and nothing of a
@@ -153,20 +157,24 @@ void FreeLaunchTarget() {
 
 void StartRows(WorkerRoutine worker) {
   state::ProgramState& state = state::State();
-  // The workers that may still run: the next row starts as soon as one of them ends, not at the
-  // next poll, so that a release of many small files costs no waiting per file.
-  std::vector<platform::ThreadHandle> active;
-  for (std::int32_t row = 1; row <= state.entryCount; ++row) {
-    if (stopping.load()) return;  // the run is being stopped while rows are still being started
-    const platform::ThreadHandle thread = platform::StartThread([worker, row] { worker(row); });
-    state.taskList[static_cast<std::size_t>(row - 1)].workerThread = thread;
-    state.counters.running.fetch_add(1);
-    active.push_back(thread);
-    while (state.counters.running.load() >= state::kMaxRunningWorkers && !stopping.load()) {
-      std::erase_if(active, [](platform::ThreadHandle started) { return !platform::IsThreadRunning(started); });
-      platform::WaitForAnyThreadProcessingMessages(active, kWorkerWaitMs);
+  // kMaxRunningWorkers runners take the rows in order, each the next one as soon as its own has
+  // ended: no thread has to wake another between two rows (under Wine a wake-up and a thread's
+  // start cost more than a small file's whole transfer).
+  const auto next = std::make_shared<std::atomic<std::int32_t>>(1);
+  const auto runRows = [worker, next] {
+    state::ProgramState& run = state::State();
+    for (std::int32_t row = next->fetch_add(1); row <= run.entryCount && !stopping.load(); row = next->fetch_add(1)) {
+      run.counters.running.fetch_add(1);
+      worker(row);
     }
+  };
+  std::vector<platform::ThreadHandle> runners;
+  for (std::int32_t i = 0; i < std::min(state.entryCount, state::kMaxRunningWorkers); ++i) {
+    if (const platform::ThreadHandle runner = platform::StartThread(runRows)) runners.push_back(runner);
   }
+  if (runners.empty()) return;  // no thread to be had: the completion check's time limit ends the run
+  // Every row's handle is one of the runners': waiting for every row's handle waits for every row.
+  for (std::size_t i = 0; i < state.taskList.size(); ++i) state.taskList[i].workerThread = runners[i % runners.size()];
 }
 
 void StartDownloads(WorkerRoutine worker) {

@@ -1,5 +1,5 @@
-// The downloads of a run: the start button starts one worker thread per grid row, at most
-// kMaxRunningWorkers at a time, while the window stays responsive; each worker frees its target,
+// The downloads of a run: the start button starts kMaxRunningWorkers runner threads that run each
+// grid row's worker in row order, while the window stays responsive; each worker frees its target,
 // downloads into a staging file, checks it, and records the outcome in its row and in the
 // program-wide counters. Nothing is put in place until every row has ended: then the completion
 // check commits the whole release (completion.h). Closing the window stops them.
@@ -30,16 +30,18 @@ using WorkerRoutine = void (*)(std::int32_t row);
 
 // The start button's click handler, on the window's thread: disables the button, starts the
 // completion timer (500 ms), resets the counters, frees the program that will be launched at the
-// end, then starts a worker per row in order, and while two run waits (processing window messages)
-// until one of them ends, and finally sets the caption "正在下载". Returns early when the window is
-// being closed.
+// end, starts the rows (StartRows) and sets the caption "正在下载". Returns early when the window
+// is being closed.
 void StartDownloads(WorkerRoutine worker);
 void StartDownloads();
 
 // The parts of StartDownloads, for a run without a window. ResetRunCounters: no stop requested,
 // every counter 0. FreeLaunchTarget: ends the running product (the program launched at the end)
-// when the run may end it. StartRows: starts a worker per row in order, at most
-// kMaxRunningWorkers at a time, returning when the last has been started or a stop was requested.
+// when the run may end it. StartRows: runs each row's worker in row order, at
+// most kMaxRunningWorkers at a time: that many runner threads take the rows in order, each the next
+// row as soon as its own has ended, until none is left or a stop is requested. Returns once the
+// runners are started; every row's `workerThread` is then one of the runners' handles, so waiting
+// for every row's handle waits for every row.
 void ResetRunCounters();
 void FreeLaunchTarget();
 void StartRows(WorkerRoutine worker);

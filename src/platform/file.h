@@ -83,6 +83,10 @@ class OutputFile {
 // read. Thread-safe.
 std::int64_t FileLength(const std::string& path);
 
+// Makes every byte of the existing file at `path` (GBK) reach the disk (opened for writing,
+// FlushFileBuffers; fsync); false when it could not be opened or flushed. Thread-safe.
+bool FlushFile(const std::string& path);
+
 // Creates the directory `path` (GBK); false when it was not created (an existing one included).
 // Thread-safe.
 bool CreateDirectoryAt(const std::string& path);

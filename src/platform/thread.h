@@ -7,7 +7,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <vector>
 
 #include "platform/handles.h"
 
@@ -30,16 +29,6 @@ bool IsThreadRunning(ThreadHandle thread);
 
 // Waits up to `timeoutMs` milliseconds for the thread to end; true when it has ended.
 bool WaitForThread(ThreadHandle thread, std::uint32_t timeoutMs);
-
-// Waits until one of `threads` ends, a window message arrives for the calling thread (it is then
-// dispatched, with every other one waiting), or `timeoutMs` milliseconds pass, whichever comes
-// first. Messages waiting when a thread has ended are dispatched too, so that what the thread
-// showed in a window of the caller is applied before the caller goes on. Returns true when one of
-// the threads has ended. 0 handles are skipped; with none to wait
-// for this is a wait of `timeoutMs` that processes messages. Used by the window's thread to start
-// the next download as soon as a worker ends while the window stays responsive
-// (MsgWaitForMultipleObjects on Windows; a wait for any thread's end in the POSIX layer).
-bool WaitForAnyThreadProcessingMessages(const std::vector<ThreadHandle>& threads, std::uint32_t timeoutMs);
 
 // Dispatches the window messages waiting in the calling thread's queue and returns without
 // waiting for more (a PeekMessage loop on Windows; nothing to do in the POSIX layer).

@@ -70,7 +70,7 @@ using UpdateList = std::vector<UpdateEntry>;
 struct TaskRecord {
   std::int32_t rowNumber = 0;  // 1-based, equal to the record's position in the TaskList
   download::DownloadTask task;
-  platform::ThreadHandle workerThread = 0;  // 0 until the row's worker has been started
+  platform::ThreadHandle workerThread = 0;  // a runner of the rows (download/scheduler.h); 0 before
 };
 
 using TaskList = std::vector<TaskRecord>;

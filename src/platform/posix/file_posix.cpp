@@ -156,6 +156,14 @@ std::int64_t FileLength(const std::string& path) {
   return static_cast<std::int64_t>(status.st_size);
 }
 
+bool FlushFile(const std::string& path) {
+  const int descriptor = ::open(posix::NativePath(path).c_str(), O_WRONLY | O_CLOEXEC);
+  if (descriptor < 0) return false;
+  const bool flushed = ::fsync(descriptor) == 0;
+  ::close(descriptor);
+  return flushed;
+}
+
 bool CreateDirectoryAt(const std::string& path) {
   const std::string native = posix::NativePath(path);
   return !native.empty() && ::mkdir(native.c_str(), 0755) == 0;

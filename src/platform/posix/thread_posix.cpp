@@ -21,7 +21,6 @@ struct ThreadState {
 
 struct Registry {
   std::mutex mutex;
-  std::condition_variable anyEnded;  // notified, under `mutex`, whenever a thread ends
   ThreadHandle next = 1;
   std::map<ThreadHandle, std::shared_ptr<ThreadState>> threads;
 };
@@ -57,9 +56,6 @@ ThreadHandle StartThread(std::function<void()> routine) {
         state->running = false;
         state->ended.notify_all();
       }
-      Registry& registry = Threads();
-      std::lock_guard lock(registry.mutex);
-      registry.anyEnded.notify_all();
     }).detach();
   } catch (const std::system_error&) {
     Registry& registry = Threads();
@@ -84,23 +80,6 @@ bool WaitForThread(ThreadHandle thread, std::uint32_t timeoutMs) {
   if (!state) return false;
   std::unique_lock lock(state->mutex);
   return state->ended.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return !state->running; });
-}
-
-bool WaitForAnyThreadProcessingMessages(const std::vector<ThreadHandle>& threads, std::uint32_t timeoutMs) {
-  std::vector<std::shared_ptr<ThreadState>> states;
-  for (ThreadHandle thread : threads) {
-    if (std::shared_ptr<ThreadState> state = Find(thread)) states.push_back(std::move(state));
-  }
-  auto anyEnded = [&states] {
-    for (const std::shared_ptr<ThreadState>& state : states) {
-      std::lock_guard lock(state->mutex);
-      if (!state->running) return true;
-    }
-    return false;
-  };
-  Registry& registry = Threads();
-  std::unique_lock lock(registry.mutex);
-  return registry.anyEnded.wait_for(lock, std::chrono::milliseconds(timeoutMs), anyEnded);
 }
 
 void ProcessPendingMessages() {}

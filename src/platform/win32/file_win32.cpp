@@ -152,6 +152,22 @@ std::int64_t FileLength(const std::string& path) {
   return static_cast<std::int64_t>((static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
 }
 
+bool FlushFile(const std::string& path) {
+  const std::u16string wide = text::NarrowToWide(path, text::NarrowCodePage);
+  if (wide.empty()) return false;
+  const HANDLE file = CreateFileW(reinterpret_cast<const wchar_t*>(wide.c_str()),
+                                  GENERIC_WRITE,                       // FlushFileBuffers needs it
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE,  // dwShareMode
+                                  nullptr,                             // lpSecurityAttributes
+                                  OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL,
+                                  nullptr);  // hTemplateFile
+  if (file == INVALID_HANDLE_VALUE) return false;
+  const bool flushed = FlushFileBuffers(file) != 0;
+  CloseHandle(file);
+  return flushed;
+}
+
 bool CreateDirectoryAt(const std::string& path) {
   const std::u16string wide = win32::FileApiPath(path);
   return !wide.empty() && CreateDirectoryW(reinterpret_cast<const wchar_t*>(wide.c_str()), nullptr) != 0;

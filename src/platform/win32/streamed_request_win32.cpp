@@ -537,7 +537,7 @@ class WinInetStreamingHttp final : public StreamingHttp {
     SystemProxy proxy;
     bool named = false;
     try {
-      named = accessType == INTERNET_OPEN_TYPE_PRECONFIG_WITH_NO_AUTOPROXY && ReadSystemProxy(proxy);
+      named = accessType == INTERNET_OPEN_TYPE_PRECONFIG_WITH_NO_AUTOPROXY && RememberedSystemProxy(proxy);
     } catch (const std::bad_alloc&) {
       return nullptr;
     }
@@ -559,11 +559,33 @@ class WinInetStreamingHttp final : public StreamingHttp {
   }
 
  private:
+  // ReadSystemProxy's answer, read again after kConnectedStateLifetimeMs: asking WinINet for the
+  // settings costs about 20 ms under Wine, several times a small file's whole transfer, and they
+  // change with the machine's set-up, not from one file to the next. Threads that ask while it is
+  // being read wait for that answer.
+  bool RememberedSystemProxy(SystemProxy& proxy) {
+    const std::lock_guard<std::mutex> lock(proxyMutex_);
+    const DWORD now = GetTickCount();
+    if (!proxyRead_ || now - proxyReadTick_ >= kConnectedStateLifetimeMs) {
+      proxyRead_ = false;
+      proxyNamed_ = ReadSystemProxy(proxy_);
+      proxyReadTick_ = now;
+      proxyRead_ = true;
+    }
+    proxy = proxy_;
+    return proxyNamed_;
+  }
+
   static constexpr std::uint32_t kConnectedStateLifetimeMs = 10'000;
   // Marks a remembered answer (no INTERNET_CONNECTION_* flag uses the top bit).
   static constexpr std::uint32_t kValidFlag = 0x80000000u;
   // The last answer: its flags | kValidFlag in the high half, the tick it was taken at in the low.
   std::atomic<std::uint64_t> remembered_{0};
+  std::mutex proxyMutex_;
+  bool proxyRead_ = false;  // proxy_ and proxyNamed_ hold an answer, read at proxyReadTick_
+  bool proxyNamed_ = false;
+  DWORD proxyReadTick_ = 0;
+  SystemProxy proxy_;
 };
 
 }  // namespace

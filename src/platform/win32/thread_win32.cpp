@@ -55,21 +55,6 @@ bool WaitForThread(ThreadHandle thread, std::uint32_t timeoutMs) {
   return thread != 0 && WaitForSingleObject(DoneEvent(thread), timeoutMs) == WAIT_OBJECT_0;
 }
 
-bool WaitForAnyThreadProcessingMessages(const std::vector<ThreadHandle>& threads, std::uint32_t timeoutMs) {
-  std::vector<HANDLE> handles;
-  for (ThreadHandle thread : threads) {
-    // MsgWaitForMultipleObjects takes at most MAXIMUM_WAIT_OBJECTS - 1 handles.
-    if (thread != 0 && handles.size() < MAXIMUM_WAIT_OBJECTS - 1) handles.push_back(DoneEvent(thread));
-  }
-  const DWORD count = static_cast<DWORD>(handles.size());
-  const DWORD woken =
-      MsgWaitForMultipleObjects(count, count == 0 ? nullptr : handles.data(), FALSE, timeoutMs, QS_ALLINPUT);
-  // Also when a thread ended: what it showed in the window before it ended (a row's final status)
-  // is then applied before the caller starts anything else.
-  if (woken <= WAIT_OBJECT_0 + count) ProcessPendingMessages();
-  return woken < WAIT_OBJECT_0 + count;
-}
-
 void ProcessPendingMessages() {
   MSG message;
   while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {

@@ -9,6 +9,10 @@ exec 9>"$WINEPREFIX.lock"
 flock 9
 
 if [ "${1:-}" = "--fresh" ]; then
+  # A session still running in the prefix (a test run that just ended or was interrupted) would
+  # keep writing into the folder while it is removed.
+  wineserver -k >/dev/null 2>&1 || true
+  wineserver -w >/dev/null 2>&1 || true
   rm -rf "$WINEPREFIX"
 fi
 if [ -f "$WINEPREFIX/.velmora-ready" ]; then

@@ -258,7 +258,9 @@ class WineTestCase(unittest.TestCase):
         process = self.wine.start(run_dir.program, *arguments)
         window = None
         if wait_for_window:
-            window = self.wine.probe("window", "--wait", str(timeout * 1000), timeout=timeout + 30)["window"]
+            answer = self.wine.probe("window", "--wait", str(timeout * 1000), timeout=timeout + 30, check=False)
+            self.assertIn("window", answer, f"no window; the program's exit code: {process.poll()} (None: it runs)")
+            window = answer["window"]
         return process, window
 
     def wait_for_filled_grid(self, updater, timeout=60):

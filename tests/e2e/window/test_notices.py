@@ -31,8 +31,10 @@ class NoticeTest(e2e.WineTestCase):
     def show(self, command, kind, *texts):
         """Starts a notice in its own ui-probe and returns (that probe, the dialog's description)."""
         shower = self.wine.start_probe(command, kind, *map(e2e.hex_text, texts), env=WESTERN_LOCALE)
-        notice = self.wine.probe("notice", "--wait", "20000", timeout=60)["notice"]
-        return shower, notice
+        answer = self.wine.probe("notice", "--wait", "20000", timeout=60, check=False)
+        if "notice" not in answer:  # the message ends the probe showing it: only once the test has failed
+            self.fail(f"no notice; the probe showing it answered {self.wine.output_of(shower, 1)} (None: it still ran)")
+        return shower, answer["notice"]
 
     def test_each_kind_shows_its_buttons_and_returns_the_pressed_one(self):
         for kind, (buttons, pressed) in KINDS.items():

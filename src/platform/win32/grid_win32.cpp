@@ -10,6 +10,8 @@ namespace {
 
 constexpr std::uint32_t kNarrowCodePage = 936;
 constexpr int kBarMargin = 3;
+// The space a list keeps between a cell's edge and its text.
+constexpr int kCellTextMargin = 6;
 
 std::wstring Wide(const std::string& gbk) {
   const std::u16string wide = MultiByteToWide(gbk, kNarrowCodePage);
@@ -201,6 +203,33 @@ void Grid::DrawProgressCell(HDC dc, int item, int column, const ProgressCellSpec
   DeleteObject(frame);
 }
 
+int Grid::TextWidth(const std::wstring& text) const {
+  return static_cast<int>(SendMessageW(list_, LVM_GETSTRINGWIDTHW, 0, reinterpret_cast<LPARAM>(text.c_str())));
+}
+
+bool Grid::DrawCutOffPath(HDC dc, int item, int column) const {
+  if (item < 0 || static_cast<std::size_t>(item) >= rows_.size()) return false;
+  const Row& row = rows_[static_cast<std::size_t>(item)];
+  if (column < 0 || static_cast<std::size_t>(column) >= row.texts.size()) return false;
+  const std::wstring& text = row.texts[static_cast<std::size_t>(column)];
+  if (text.find(L'\\') == std::wstring::npos) return false;
+  RECT cell{};
+  ListView_GetSubItemRect(list_, item, column, column == 0 ? LVIR_LABEL : LVIR_BOUNDS, &cell);
+  RECT inner = cell;
+  inner.left += kCellTextMargin;
+  inner.right -= kCellTextMargin;
+  if (inner.right <= inner.left || TextWidth(text) <= inner.right - inner.left) {
+    return false;
+  }
+  const bool selected = GetFocus() == list_ && ListView_GetItemState(list_, item, LVIS_SELECTED) != 0;
+  Fill(dc, cell, GetSysColor(selected ? COLOR_HIGHLIGHT : COLOR_WINDOW));
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, GetSysColor(selected ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT));
+  DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &inner,
+            DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_PATH_ELLIPSIS);
+  return true;
+}
+
 LRESULT Grid::OnCustomDraw(const NMLVCUSTOMDRAW& draw) {
   switch (draw.nmcd.dwDrawStage) {
     case CDDS_PREPAINT:
@@ -210,7 +239,9 @@ LRESULT Grid::OnCustomDraw(const NMLVCUSTOMDRAW& draw) {
     case CDDS_ITEMPREPAINT | CDDS_SUBITEM: {
       const int item = static_cast<int>(draw.nmcd.dwItemSpec);
       const ProgressCellSpec* cellSpec = ProgressCell(item, draw.iSubItem);
-      if (cellSpec == nullptr) return CDRF_DODEFAULT;
+      if (cellSpec == nullptr) {
+        return DrawCutOffPath(draw.nmcd.hdc, item, draw.iSubItem) ? CDRF_SKIPDEFAULT : CDRF_DODEFAULT;
+      }
       // The value stays the cell's text (automation reads it like any other cell) but is shown
       // only as the bar.
       DrawProgressCell(draw.nmcd.hdc, item, draw.iSubItem, *cellSpec);

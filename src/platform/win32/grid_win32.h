@@ -54,6 +54,11 @@ class Grid {
   const ProgressCellSpec* ProgressCell(int item, int column) const;
   void MarkChanged(int item);
   void DrawProgressCell(HDC dc, int item, int column, const ProgressCellSpec& cellSpec) const;
+  // Draws a path that its column cuts off with the ellipsis in the middle ("\Bin\...\name.dll"),
+  // so that the file's own name stays in sight; false (nothing drawn) for any other cell. The
+  // cell's text is unchanged for anyone who reads it.
+  bool DrawCutOffPath(HDC dc, int item, int column) const;
+  int TextWidth(const std::wstring& text) const;  // in the list's font, in pixels
   // Gives the rest-width columns what the others leave of the client area (again whenever a
   // vertical scroll bar comes or goes), so that no column is cut off.
   void FitRestColumns();

@@ -21,6 +21,7 @@ import os
 import shutil
 import signal
 import subprocess
+import sys
 import tempfile
 import time
 import unittest
@@ -124,12 +125,15 @@ class Wine:
         process_env = dict(self.env)
         process_env.update(env or {})
         output = tempfile.NamedTemporaryFile(prefix="velmora-out-", delete=False)
+        errors = tempfile.NamedTemporaryFile(prefix="velmora-err-", delete=False)
         try:
             process = subprocess.Popen([WINE_RUN, program, *arguments], env=process_env,
-                                       stdin=subprocess.DEVNULL, stdout=output, stderr=subprocess.DEVNULL)
+                                       stdin=subprocess.DEVNULL, stdout=output, stderr=errors)
         finally:
             output.close()
+            errors.close()
         process.output_path = output.name
+        process.errors_path = errors.name
         self.started.append(process)
         return process
 
@@ -159,9 +163,19 @@ class Wine:
                 process.wait(timeout=10)
             except subprocess.TimeoutExpired:
                 pass
-        path = getattr(process, "output_path", None)
-        if path and os.path.exists(path):
-            os.unlink(path)
+        for path in (getattr(process, "output_path", None), getattr(process, "errors_path", None)):
+            if path and os.path.exists(path):
+                os.unlink(path)
+
+    def errors_of(self, process, limit=2000):
+        """The end of what Wine wrote to the standard error of a process started here (its loader's
+        and server's complaints: why a program did not start or lost its display)."""
+        try:
+            with open(process.errors_path, "rb") as errors:
+                text = errors.read().decode("utf-8", "replace").strip()
+        except (AttributeError, OSError):
+            return ""
+        return text[-limit:]
 
     def end_all(self):
         for process in self.started:
@@ -182,7 +196,10 @@ class Wine:
             if lines:
                 break
             if attempt + 1 == attempts:
-                raise ProbeError(f"ui-probe {' '.join(arguments)} gave no answer (exit code {process.returncode})")
+                raise ProbeError(f"ui-probe {' '.join(arguments)} gave no answer (exit code {process.returncode}; "
+                                 f"Wine said: {self.errors_of(process)!r})")
+            print(f"ui-probe {' '.join(arguments)} gave no answer (exit code {process.returncode}; Wine said: "
+                  f"{self.errors_of(process)!r}); starting it once more", file=sys.stderr)
             time.sleep(0.5)
         answer = json.loads(lines[-1])
         if check and (answer.get("found") is False or answer.get("ok") is False):
@@ -200,7 +217,8 @@ class Wine:
             raise ProbeError(f"ui-probe {process.pid} did not answer within {timeout} s")
         lines = [line for line in out.decode("utf-8", "replace").splitlines() if line.startswith("{")]
         if not lines:
-            raise ProbeError(f"ui-probe {process.pid} gave no answer (exit code {process.returncode})")
+            raise ProbeError(f"ui-probe {process.pid} gave no answer (exit code {process.returncode}; "
+                             f"Wine said: {self.errors_of(process)!r})")
         return json.loads(lines[-1])
 
     def wait_for(self, condition, timeout=20, interval=0.2, message="condition"):

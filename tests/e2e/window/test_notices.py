@@ -33,7 +33,8 @@ class NoticeTest(e2e.WineTestCase):
         shower = self.wine.start_probe(command, kind, *map(e2e.hex_text, texts), env=WESTERN_LOCALE)
         answer = self.wine.probe("notice", "--wait", "20000", timeout=60, check=False)
         if "notice" not in answer:  # the message ends the probe showing it: only once the test has failed
-            self.fail(f"no notice; the probe showing it answered {self.wine.output_of(shower, 1)} (None: it still ran)")
+            self.fail(f"no notice; the probe showing it answered {self.wine.output_of(shower, 1)} (None: it still ran); "
+                      f"Wine said to it: {self.wine.errors_of(shower)!r}, to the looking probe: {answer}")
         return shower, answer["notice"]
 
     def test_each_kind_shows_its_buttons_and_returns_the_pressed_one(self):

@@ -80,6 +80,8 @@ class MessageReader {
   std::optional<ServiceMessage> Next();
   // Bytes arrived that are no message of this side: the connection must be closed.
   bool Broken() const { return broken_; }
+  // No bytes are waiting for the rest of their frame.
+  bool Empty() const { return pending_.empty(); }
   // Why it broke, for the log; empty while it is not.
   const std::string& Fault() const { return fault_; }
 

@@ -209,7 +209,12 @@ std::optional<ServiceRequest> ReadServiceRequest(platform::PipeConnection& conne
       return std::nullopt;
     }
     reader.Feed(buffer, static_cast<std::size_t>(read));
-    if (const std::optional<ServiceMessage> message = reader.Next()) return message->request;
+    if (const std::optional<ServiceMessage> message = reader.Next()) {
+      // A request is the whole of what a client says: anything after it is refused with it.
+      if (reader.Empty() && !reader.Broken()) return message->request;
+      why = "bytes after the request";
+      return std::nullopt;
+    }
     if (reader.Broken()) {
       why = reader.Fault();
       return std::nullopt;

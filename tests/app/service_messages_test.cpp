@@ -129,6 +129,10 @@ TEST(ServiceMessages, TheServiceTakesOneRequestAndClosesOnAnythingElseOrSilence)
   std::string why;
   EXPECT_EQ(ReadServiceRequest(good, why), ServiceRequest::Update);
 
+  ScriptedConnection trailing;
+  trailing.incoming = EncodeMessage(Of(MessageType::Request)) + "x";
+  EXPECT_FALSE(ReadServiceRequest(trailing, why));
+
   ScriptedConnection garbage;
   garbage.incoming = std::string(200, 'x');
   EXPECT_FALSE(ReadServiceRequest(garbage, why));

@@ -12,8 +12,13 @@ namespace velmora::platform {
 namespace {
 
 constexpr wchar_t kPipeName[] = L"\\\\.\\pipe\\VelmoraUpdate";
-// The system and administrators: everything; interactive users: read and write.
-constexpr wchar_t kPipeSecurity[] = L"D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;GRGW;;;IU)";
+// The system and administrators: everything; interactive users: read and write, but not
+// FILE_CREATE_PIPE_INSTANCE (0x4, which GENERIC_WRITE would include), so that no user can add an
+// instance of their own to the service's pipe: 0x12019B is FILE_GENERIC_READ | FILE_GENERIC_WRITE
+// without it.
+constexpr wchar_t kPipeSecurity[] = L"D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x12019b;;;IU)";
+// What a client asks for: reading, and writing data (not creating instances).
+constexpr DWORD kClientAccess = GENERIC_READ | FILE_WRITE_DATA;
 constexpr DWORD kBufferBytes = 65536;
 // A write that the other end does not take within this is given up, and the pipe with it: a
 // client that stops reading cannot hold the service's run up.
@@ -139,7 +144,7 @@ std::unique_ptr<PipeConnection> AcceptPipeClient(std::uint32_t waitMs) {
 std::unique_ptr<PipeConnection> ConnectToServicePipe(std::uint32_t waitMs) {
   const DWORD start = GetTickCount();
   for (;;) {
-    HANDLE pipe = CreateFileW(kPipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+    HANDLE pipe = CreateFileW(kPipeName, kClientAccess, 0, nullptr, OPEN_EXISTING,
                               FILE_FLAG_OVERLAPPED, nullptr);
     if (pipe != INVALID_HANDLE_VALUE) {
       auto connection = std::make_unique<OverlappedPipe>(pipe);

@@ -131,6 +131,7 @@ class ServiceTest(ServedManifestTestCase):
 
     def test_schedule_registers_the_quiet_task_and_unschedule_removes_it(self):
         run_dir = self.make_run_directory()
+        self.addCleanup(lambda: self.wine.output_of(self.wine.start(run_dir.program, "--unschedule"), 60))
         self.command(run_dir, "--schedule")
         # Wine's scheduler keeps the settings only (not the triggers, the principal or the exec
         # action's contents); the whole definition is checked natively where it is built.

@@ -1,7 +1,7 @@
 """Per-machine installs under Wine: the update service and the background task. The updater built
 with the tests' key is installed as the service; the window's update goes through it (the grid
 filled from what the service streams, the files replaced, the running product ended by the service
-and started again by the window); the service refuses garbage, a second client and an unsigned
+and started again by the window), and so does --rollback; the service refuses garbage, a second client and an unsigned
 release; the task is registered and removed; --remove-service leaves nothing. Wine's service
 manager starts the service without the test's environment, so the proxy to the release site is
 the system's setting here."""
@@ -101,6 +101,19 @@ class ServiceTest(ServedManifestTestCase):
         self.press_notice(e2e.IDOK)
         self.assertEqual(self.wine.wait(self.updater, timeout=60), 0)
         self.wine.wait_for(lambda: len(e2e.stand_in_starts(product)) > starts, timeout=30, message="the product's start")
+
+        # --rollback the same way: the question in the user's session, the restore in the service.
+        kind, notice = self.start_until_settled(run_dir, "--rollback")
+        self.assertEqual(kind, "notice", notice)
+        self.assert_notice(notice, "恢复上一版本", "[确定]恢复到上一版本 [取消]退出", [e2e.IDOK, e2e.IDCANCEL])
+        self.press_notice(e2e.IDOK)
+        self.assert_notice(self.next_notice(notice, timeout=120), "已恢复上一版本", "[确定]运行软件 [取消]退出",
+                           [e2e.IDOK, e2e.IDCANCEL])
+        self.press_notice(e2e.IDCANCEL)
+        self.assertEqual(self.wine.wait(self.updater, timeout=60), 0)
+        self.assertEqual({r: data for r, data in e2e.read_tree(run_dir.path).items() if r in v1}, v1)
+        self.assertIn("update service: a client asks for a rollback",
+                      run_log.describe(run_log.parse(run_log.log_bytes(run_dir))))
 
         self.command(run_dir, "--remove-service")
         self.assertIsNone(self.service_registered())

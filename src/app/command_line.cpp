@@ -12,7 +12,13 @@ namespace {
 // The first rule the options break, or empty. Options only make sense together in these ways:
 // --close-product and --run shape a quiet run, --check is a run of its own (with or without
 // --quiet: both run without a window), and --rollback neither checks nor runs quietly.
-std::string UsageErrorOf(const CommandLine& line) {
+std::string UsageErrorOf(const CommandLine& line, bool otherArgument) {
+  const int alone = int{line.installService} + int{line.removeService} + int{line.schedule} + int{line.unschedule} +
+                    int{line.service};
+  if (alone > 0 && (alone > 1 || otherArgument || line.elevated || line.rollback || line.handOff || line.quiet ||
+                    line.check || line.closeProduct || line.run || line.channel)) {
+    return "--install-service, --remove-service, --schedule, --unschedule and --service stand alone";
+  }
   if (line.check && (line.closeProduct || line.run || line.rollback)) {
     return "--check does not combine with --close-product, --run or --rollback";
   }
@@ -34,6 +40,9 @@ CommandLine ReadCommandLine(const std::vector<std::string>& arguments) {
       {kRollbackOption, &CommandLine::rollback}, {kHandOffOption, &CommandLine::handOff},
       {kQuietOption, &CommandLine::quiet},       {kCheckOption, &CommandLine::check},
       {kCloseProductOption, &CommandLine::closeProduct}, {kRunOption, &CommandLine::run},
+      {kInstallServiceOption, &CommandLine::installService}, {kRemoveServiceOption, &CommandLine::removeService},
+      {kScheduleOption, &CommandLine::schedule}, {kUnscheduleOption, &CommandLine::unschedule},
+      {kServiceOption, &CommandLine::service}, {kElevatedOption, &CommandLine::elevated},
   };
   bool repeated = false;
   bool otherArgument = false;
@@ -61,7 +70,7 @@ CommandLine ReadCommandLine(const std::vector<std::string>& arguments) {
     otherArgument = otherArgument || !reserved;
   }
   if (repeated && line.usageError.empty()) line.usageError = "an option is given twice";
-  if (line.usageError.empty()) line.usageError = UsageErrorOf(line);
+  if (line.usageError.empty()) line.usageError = UsageErrorOf(line, otherArgument);
   // "--check --quiet" is a check: scripts write both, and neither shows a window.
   if (line.check) line.quiet = false;
   // Any other argument is the product's request to read its hand-off file, as it always was.

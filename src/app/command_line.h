@@ -8,6 +8,12 @@
 //   --run            with --quiet: start the product after a successful update
 //   --rollback       restore the kept previous release instead of updating
 //   --channel NAME   follow the channel NAME from now on (docs/rollouts.md; "default": the default)
+// Per-machine installs (docs/managed.md), each alone on the command line:
+//   --install-service / --remove-service   the update service, for the product's folder
+//   --schedule / --unschedule              the background task "Velmora Update"
+//   --service                              the update service's own start (by the service manager)
+// and the marker of a copy started again elevated, which never asks for elevation again:
+//   --elevated
 // An unknown "--word" is an argument like any other: it still selects the hand-off file.
 #pragma once
 
@@ -24,6 +30,12 @@ inline constexpr char kCheckOption[] = "--check";
 inline constexpr char kCloseProductOption[] = "--close-product";
 inline constexpr char kRunOption[] = "--run";
 inline constexpr char kChannelOption[] = "--channel";
+inline constexpr char kInstallServiceOption[] = "--install-service";
+inline constexpr char kRemoveServiceOption[] = "--remove-service";
+inline constexpr char kScheduleOption[] = "--schedule";
+inline constexpr char kUnscheduleOption[] = "--unschedule";
+inline constexpr char kServiceOption[] = "--service";
+inline constexpr char kElevatedOption[] = "--elevated";
 
 struct CommandLine {
   bool rollback = false;
@@ -32,12 +44,20 @@ struct CommandLine {
   bool check = false;
   bool closeProduct = false;
   bool run = false;
+  bool installService = false;
+  bool removeService = false;
+  bool schedule = false;
+  bool unschedule = false;
+  bool service = false;   // started by the service manager as the update service
+  bool elevated = false;  // this copy was started again elevated
   std::optional<std::string> channel;  // --channel's name
   // Empty when the options combine; otherwise why they do not (for the log and standard output).
   std::string usageError;
 
+  // --install-service, --remove-service, --schedule or --unschedule.
+  bool MachineCommand() const { return installService || removeService || schedule || unschedule; }
   // Neither the window nor a dialog is shown.
-  bool Unattended() const { return quiet || check; }
+  bool Unattended() const { return quiet || check || service || MachineCommand(); }
 };
 
 // `arguments` excludes the program's own path.

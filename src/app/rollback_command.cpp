@@ -16,36 +16,73 @@ constexpr std::int32_t kQuestionNoticeKind = 3;
 
 std::string Gbk(const char* utf8) { return text::Utf8ToNarrow(utf8); }
 
+std::string ProductOf(const install::KeptRelease& release) {
+  return release.launchTarget.empty() ? std::string() : update::RunDirectory() + "\\" + release.launchTarget;
+}
+
 }  // namespace
 
-int RunRollback() {
+std::string KeptProduct(bool& kept) {
+  const std::optional<install::KeptRelease> release = install::ReadKeptRelease(update::RunDirectory());
+  kept = release.has_value();
+  return release ? ProductOf(*release) : std::string();
+}
+
+RollbackResult RestoreKeptRelease(std::int32_t& heldFiles) {
+  heldFiles = 0;
   const std::string runDirectory = update::RunDirectory();
   const std::optional<install::KeptRelease> release = install::ReadKeptRelease(runDirectory);
-  if (!release) {
-    notify::ShowNotice(kFailureNoticeKind, Gbk("恢复上一版本"), Gbk("没有可恢复的版本"));
-    return 0;
-  }
-  if (notify::ShowNotice(kQuestionNoticeKind, Gbk("恢复上一版本"), Gbk("[确定]恢复到上一版本 [取消]退出")) !=
-      notify::kIdOk) {
-    return 0;
-  }
-  const std::string product = release->launchTarget.empty() ? std::string() : runDirectory + "\\" + release->launchTarget;
+  if (!release) return RollbackResult::NothingKept;
+  const std::string product = ProductOf(*release);
   if (!product.empty()) install::ReleaseFile(release->launchTarget, product);
 
   const install::RollbackOutcome outcome = install::RollBackToKeptRelease(runDirectory, *release);
-  if (outcome.keptReleaseDamaged) {
-    notify::ShowNotice(kFailureNoticeKind, Gbk("恢复上一版本"), Gbk("上一版本的文件不完整，未能恢复"));
-    return 0;
-  }
+  if (outcome.keptReleaseDamaged) return RollbackResult::KeptReleaseDamaged;
   if (!outcome.commit.committed) {
-    notify::ShowNotice(kFailureNoticeKind, Gbk("恢复上一版本"),
-                       Gbk("有") + std::to_string(outcome.commit.failed.size()) + Gbk("个文件被占用，未能恢复上一版本"));
+    heldFiles = static_cast<std::int32_t>(outcome.commit.failed.size());
+    return RollbackResult::FilesHeld;
+  }
+  return RollbackResult::Restored;
+}
+
+void ShowRollbackResult(RollbackResult result, std::int32_t heldFiles, const std::string& product) {
+  switch (result) {
+    case RollbackResult::NothingKept:
+      notify::ShowNotice(kFailureNoticeKind, Gbk("恢复上一版本"), Gbk("没有可恢复的版本"));
+      return;
+    case RollbackResult::KeptReleaseDamaged:
+      notify::ShowNotice(kFailureNoticeKind, Gbk("恢复上一版本"), Gbk("上一版本的文件不完整，未能恢复"));
+      return;
+    case RollbackResult::FilesHeld:
+      notify::ShowNotice(kFailureNoticeKind, Gbk("恢复上一版本"),
+                         Gbk("有") + std::to_string(heldFiles) + Gbk("个文件被占用，未能恢复上一版本"));
+      return;
+    case RollbackResult::Restored:
+      if (notify::ShowNotice(kQuestionNoticeKind, Gbk("已恢复上一版本"), Gbk("[确定]运行软件 [取消]退出")) ==
+              notify::kIdOk &&
+          !product.empty()) {
+        download::RunElevated(product, "");
+      }
+      return;
+  }
+}
+
+bool AskToRollBack() {
+  return notify::ShowNotice(kQuestionNoticeKind, Gbk("恢复上一版本"), Gbk("[确定]恢复到上一版本 [取消]退出")) ==
+         notify::kIdOk;
+}
+
+int RunRollback() {
+  bool kept = false;
+  const std::string product = KeptProduct(kept);
+  if (!kept) {
+    ShowRollbackResult(RollbackResult::NothingKept, 0, product);
     return 0;
   }
-  if (notify::ShowNotice(kQuestionNoticeKind, Gbk("已恢复上一版本"), Gbk("[确定]运行软件 [取消]退出")) == notify::kIdOk &&
-      !product.empty()) {
-    download::RunElevated(product, "");
-  }
+  if (!AskToRollBack()) return 0;
+  std::int32_t held = 0;
+  const RollbackResult result = RestoreKeptRelease(held);
+  ShowRollbackResult(result, held, product);
   return 0;
 }
 

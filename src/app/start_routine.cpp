@@ -1,14 +1,21 @@
 #include "app/start_routine.h"
 
+#include <optional>
+
 #include "app/command_line.h"
+#include "app/machine_commands.h"
 #include "app/rollback_command.h"
+#include "app/service_client.h"
 #include "app/single_instance.h"
 #include "app/start_recovery.h"
 #include "app/unattended_run.h"
+#include "app/update_route.h"
+#include "app/update_service.h"
 #include "app/window_events.h"
 #include "notify/task_notice.h"
 #include "platform/policy.h"
 #include "platform/standard_output.h"
+#include "platform/thread.h"
 #include "state/program_state.h"
 #include "text/encoding.h"
 #include "update/channel.h"
@@ -25,6 +32,10 @@ namespace velmora::app {
 namespace {
 
 constexpr std::int32_t kFailureNoticeKind = 2;
+// A copy started again elevated waits for the copy that started it to end, at most this many
+// looks kEarlierCopyLookMs apart.
+constexpr int kEarlierCopyLooks = 100;
+constexpr std::uint32_t kEarlierCopyLookMs = 100;
 
 using update::RunOutcome;
 
@@ -39,6 +50,8 @@ state::RunMode RunModeOf(const CommandLine& line) {
 }
 
 const char* ModeName(const CommandLine& line) {
+  if (line.service) return "service";
+  if (line.MachineCommand()) return "machine command";
   if (line.rollback) return "rollback";
   if (line.check) return "check";
   return line.quiet ? "quiet" : "window";
@@ -73,6 +86,26 @@ std::string FollowChosenChannel(const platform::UpdatePolicy& policy, const Comm
   return {};
 }
 
+// What the update service does before each request: the same steps as the start of any run.
+std::optional<RunOutcome> PrepareServiceRun() {
+  if (!FinishInterruptedCommit()) return RunOutcome::Deferred;
+  const platform::UpdatePolicy policy = platform::ReadUpdatePolicy();
+  if (policy.disableUpdates.value_or(0) == 1) {
+    update::AppendToRunLog(update::RunDirectory(), "updates are disabled by the administrator's policy");
+    return RunOutcome::DisabledByPolicy;
+  }
+  if (!FollowChosenChannel(policy, CommandLine{}).empty()) return RunOutcome::UsageError;
+  return std::nullopt;
+}
+
+// The copy that started this one elevated may not have ended yet; its guard must go first.
+void WaitForEarlierCopy(const std::string& instanceName, platform::InstanceServices& system) {
+  const std::string objectName = EventObjectName(instanceName);
+  for (int i = 0; i < kEarlierCopyLooks && system.NamedEventExists(objectName); ++i) {
+    platform::WaitProcessingMessages(kEarlierCopyLookMs);
+  }
+}
+
 }  // namespace
 
 std::string InstanceName(const std::string& executablePath) {
@@ -86,8 +119,13 @@ int StartRoutine(const std::vector<std::string>& arguments, platform::InstanceSe
   update::BeginRunLog();
   LogStart(commandLine, arguments);
   if (!commandLine.usageError.empty()) return RefuseUsage(commandLine.usageError);
+  // The installer's commands and the service's own start take no guard: the service runs beside
+  // the window that asks it to update.
+  if (commandLine.MachineCommand()) return RunMachineCommand(commandLine, system.ExecutablePath());
+  if (commandLine.service) return RunUpdateService(PrepareServiceRun);
 
   std::string instanceName = InstanceName(system.ExecutablePath());
+  if (commandLine.elevated) WaitForEarlierCopy(instanceName, system);
   GuardOptions options;
   // A copy with the window brings the running one's window forward; an unattended one just ends.
   options.activateExisting = !commandLine.Unattended();
@@ -106,17 +144,26 @@ int StartRoutine(const std::vector<std::string>& arguments, platform::InstanceSe
   if (!commandLine.rollback) {
     if (const std::string error = FollowChosenChannel(policy, commandLine); !error.empty()) return RefuseUsage(error);
   }
-  if (commandLine.rollback) {
-    const int code = RunRollback();
-    update::AppendToRunLog(update::RunDirectory(), "exit: code " + std::to_string(code) + ", rollback ended");
-    return code;
-  }
   // Any other argument means the product left a hand-off file.
   state::State().fetchFromServer = !commandLine.handOff;
   if (commandLine.check) return RunCheckOnly();
-  if (commandLine.quiet) return RunQuiet();
 
-  showWindow(update::UpdateWindowDesign(), UpdateWindowEvents());
+  const UpdateRoute route = ChooseUpdateRoute(!commandLine.quiet, commandLine.elevated, update::RunDirectory(),
+                                              system.ExecutablePath(), arguments);
+  if (route == UpdateRoute::StartedElevated) {
+    update::AppendToRunLog(update::RunDirectory(), "exit: code 0, the elevated copy goes on");
+    return 0;
+  }
+  if (route == UpdateRoute::NeedsElevation) return update::FinishRun(RunOutcome::NeedsElevation);
+  const bool throughService = route == UpdateRoute::ThroughService;
+  if (commandLine.rollback) {
+    const int code = throughService ? RunRollbackThroughService() : RunRollback();
+    update::AppendToRunLog(update::RunDirectory(), "exit: code " + std::to_string(code) + ", rollback ended");
+    return code;
+  }
+  if (commandLine.quiet) return throughService ? RunQuietThroughService() : RunQuiet();
+
+  showWindow(update::UpdateWindowDesign(), throughService ? ServiceWindowEvents() : UpdateWindowEvents());
   update::AppendToRunLog(update::RunDirectory(), "exit: code 0, the window was closed");
   return 0;
 }

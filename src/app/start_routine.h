@@ -18,14 +18,18 @@ using ShowWindowFunction = std::function<bool(const platform::WindowDesign&, con
 std::string InstanceName(const std::string& executablePath);
 
 // Reads the command line (app/command_line.h; options that do not combine end the run at once with
-// the usage error code), starts the run's log, guards against a second copy (which ends here,
-// after bringing the first copy's window to the front, or at once when unattended), finishes a
-// commit that an earlier run left unfinished (app/start_recovery.h; when it cannot be finished the
-// run ends there), stops when the administrator's policy disables updates, then either restores
-// the previous release (--rollback, app/rollback_command.h) or sets FetchFromServer from the
-// arguments (none: fetch from the server; --handoff or any other than a reserved option: read the
-// hand-off file) and runs --check, --quiet (app/unattended_run.h) or the update window until it is
-// closed. `arguments` exclude the program's path.
+// the usage error code) and starts the run's log. An installer's command (app/machine_commands.h)
+// or the update service (app/update_service.h) runs then, without a guard. Otherwise it guards
+// against a second copy (which ends here, after bringing the first copy's window to the front, or
+// at once when unattended; a copy started again elevated first waits for the one that started it),
+// finishes a commit that an earlier run left unfinished (app/start_recovery.h; when it cannot be
+// finished the run ends there), stops when the administrator's policy disables updates, sets
+// FetchFromServer from the arguments (none: fetch from the server; --handoff or any other than a
+// reserved option: read the hand-off file) and runs --check. Any other run first takes its route
+// (app/update_route.h: here, through the update service, or started again elevated) and then
+// restores the previous release (--rollback, app/rollback_command.h), runs --quiet
+// (app/unattended_run.h) or shows the update window until it is closed, here or through the
+// service (app/service_client.h). `arguments` exclude the program's path.
 // Returns the exit code (docs/managed.md; always 0 with the window); a window that cannot be
 // created is not an error. Main thread only.
 int StartRoutine(const std::vector<std::string>& arguments,

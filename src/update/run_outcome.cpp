@@ -18,6 +18,8 @@ std::int32_t ExitCodeOf(RunOutcome outcome) {
     case RunOutcome::ManifestTooOld: return 23;
     case RunOutcome::ManifestExpired: return 24;
     case RunOutcome::KeysRefused: return 25;
+    case RunOutcome::NeedsElevation: return 26;
+    case RunOutcome::MachineCommandFailed: return 27;
   }
   return 4;
 }
@@ -38,6 +40,8 @@ const char* DescriptionOf(RunOutcome outcome) {
     case RunOutcome::ManifestTooOld: return "manifest older than the one accepted";
     case RunOutcome::ManifestExpired: return "manifest expired";
     case RunOutcome::KeysRefused: return "root of trust refused";
+    case RunOutcome::NeedsElevation: return "needs elevation, the product's folder cannot be written";
+    case RunOutcome::MachineCommandFailed: return "the update service or the task could not be set up";
   }
   return "unknown";
 }

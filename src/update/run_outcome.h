@@ -22,6 +22,8 @@ enum class RunOutcome {
   ManifestTooOld,        // a lower serial than the highest accepted
   ManifestExpired,       // past its expiry
   KeysRefused,           // a published root record not taken, or the newest root expired
+  NeedsElevation,        // the product's folder cannot be written and no update service serves it
+  MachineCommandFailed,  // the update service or the background task could not be set up or removed
 };
 
 // The exit code of a quiet or --check run that ended so.

@@ -83,5 +83,19 @@ TEST(CommandLine, ArgumentsAreQuotedForTheLogInUtf8) {
   EXPECT_EQ(ArgumentsForLog({"--quiet", text::Utf8ToNarrow("中文 名")}), "\"--quiet\" \"中文 名\"");
 }
 
+TEST(CommandLine, TheInstallersCommandsStandAloneAndTheElevatedMarkerKeepsTheRest) {
+  for (const char* command : {"--install-service", "--remove-service", "--schedule", "--unschedule", "--service"}) {
+    const CommandLine alone = ReadCommandLine({command});
+    EXPECT_EQ(alone.usageError, "") << command;
+    EXPECT_TRUE(alone.Unattended() && !alone.handOff) << command;
+    for (const Arguments& more : {Arguments{command, "--quiet"}, Arguments{command, "x"}, Arguments{command, "--elevated"},
+                                  Arguments{"--schedule", "--install-service"}}) {
+      EXPECT_NE(ReadCommandLine(more).usageError, "") << more[0] << " " << more[1];
+    }
+  }
+  const CommandLine relaunched = ReadCommandLine({"product-arg", "--quiet", "--elevated"});
+  EXPECT_TRUE(relaunched.elevated && relaunched.quiet && relaunched.handOff && relaunched.usageError.empty());
+}
+
 }  // namespace
 }  // namespace velmora::app

@@ -14,6 +14,8 @@
 //                                                                     seen until STOP-FILE exists
 //   ui-probe credential-dialog|credential-fill USER PASSWORD|credential-press ID [--pid N] [--wait MS]
 //                                                                     the proxy-credential dialog
+//   ui-probe pipe-send BYTES [--wait MS]                              a client of the update
+//                                                                     service's pipe (BYTES: hex:...)
 //
 // Texts on the command line and in the output are UTF-8. The window is found by its title
 // ("Update"; task dialogs: "Velmora - Update"), optionally of one process, waiting up to --wait
@@ -33,6 +35,7 @@
 #include "platform/codepage.h"
 #include "automation/window_automation.h"
 #include "credential_dialog.h"
+#include "service_pipe_probe.h"
 #include "window_watch.h"
 
 namespace {
@@ -210,6 +213,9 @@ int Run() {
     const std::string titles[] = {options->title.value_or("Update"), notify::kNoticeTitle};
     return probe::WatchWindows(options->positional[0], titles, options->title ? 1 : 2, options->processId,
                                options->waitMs != 0 ? options->waitMs : 600'000);
+  }
+  if (command == "pipe-send" && options->positional.size() == 1) {
+    return probe::PipeSend(options->positional[0], options->waitMs != 0 ? options->waitMs : 30'000);
   }
   if (command.rfind("notice", 0) == 0) return NoticeCommand(*options);
   if (command.rfind("credential-", 0) == 0) {

@@ -104,7 +104,8 @@ void ReportUnreachable(const std::string& rootFolder, std::int64_t newest, Chain
     const std::size_t dot = name.find(".json");
     if (dot == std::string::npos || dot + 5 != name.size()) continue;
     const std::optional<std::int64_t> version = update::ParseSerial(name.substr(0, dot));
-    if (version && *version > newest) beyond.push_back(*version);
+    // The one right after the newest is missing, or was refused above.
+    if (version && *version > newest + 1) beyond.push_back(*version);
   }
   std::sort(beyond.begin(), beyond.end());
   for (const std::int64_t version : beyond) {

@@ -50,8 +50,7 @@ class TrustTestCase(ReleaseSiteTestCase):
     def quiet_run(self, expected_code, release):
         code = self.wine.wait(self.wine.start(self.run_dir.program, "--quiet"), timeout=120)
         self.assertEqual(code, expected_code, self.read("Bin/Config/update.log").decode("utf-8", "replace"))
-        for relative, data in release.items():
-            self.assertEqual(self.read(relative), data, relative)
+        self.assertEqual({relative: self.read(relative) for relative in release}, release)
 
     def read(self, relative, folder=None):
         with open(os.path.join(folder or self.run_dir.path, *relative.split("/")), "rb") as source:

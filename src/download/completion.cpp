@@ -13,6 +13,7 @@
 #include "platform/update_window.h"
 #include "state/program_state.h"
 #include "text/encoding.h"
+#include "update/code_signing.h"
 #include "update/program_end.h"
 #include "update/run_directory.h"
 #include "update/run_log.h"
@@ -161,6 +162,10 @@ void LaunchProduct() {
 }
 
 bool RunElevated(const std::string& file, const std::string& parameters) {
+  if (const std::string problem = update::CodeSigningProblem(file, file); !problem.empty()) {
+    update::AppendToRunLog(update::RunDirectory(), "not started " + text::NarrowToUtf8(file) + ": " + problem);
+    return false;
+  }
   return platform::RunElevatedProgram(file, parameters);
 }
 

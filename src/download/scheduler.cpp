@@ -11,11 +11,13 @@
 #include "install/locked_file_release.h"
 #include "install/own_executable.h"
 #include "platform/clock.h"
+#include "platform/file.h"
 #include "platform/release_services.h"
 #include "platform/thread.h"
 #include "platform/update_window.h"
 #include "state/program_state.h"
 #include "text/encoding.h"
+#include "update/code_signing.h"
 #include "update/run_directory.h"
 #include "update/run_log.h"
 #include "update/staging_files.h"
@@ -100,6 +102,7 @@ void RunWorker(std::int32_t row) {
   const bool held = targetState == TargetState::Held && !install::IsOwnExecutable(target);
 
   const char* failure = nullptr;
+  std::string signingProblem;  // UTF-8, for the log: why a program file's signature was refused
   if (stopping.load()) {
     failure = kStatusReadFailed;
   } else if (held && state.mode.closeProduct) {
@@ -111,6 +114,14 @@ void RunWorker(std::int32_t row) {
     // waits for the next run, which finds it staged.
     task.SetFlushLater(true);
     failure = DownloadAndStage(row, entry, task, target);
+    if (failure == nullptr) {
+      signingProblem = update::CodeSigningProblem(update::StagingPathOf(target, entry), target);
+      if (!signingProblem.empty()) {
+        // The bytes are the listed ones, yet no program the publisher signed: never installed.
+        platform::RemoveFile(update::StagingPathOf(target, entry));
+        failure = kStatusDigestMismatch;
+      }
+    }
     // The staged file reaches the disk while the next row downloads; the commit waits for it.
     if (failure == nullptr) FlushInBackground(update::StagingPathOf(target, entry));
   }
@@ -118,6 +129,7 @@ void RunWorker(std::int32_t row) {
   // Logged before the row is counted: once every row is counted the run may end, and nothing of a
   // row may be touched after that.
   std::string outcome = failure == nullptr ? (held ? "verified, held by the product" : kStatusSucceeded) : failure;
+  if (!signingProblem.empty()) outcome += " (" + signingProblem + ")";
   if (failure != nullptr && held && state.mode.closeProduct) {
     outcome += " (still held after " + std::to_string(install::kReleaseAttempts) + " attempts to free it)";
   }

@@ -7,16 +7,20 @@
 
 #include <algorithm>
 #include <atomic>
+#include <fstream>
 #include <chrono>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "download/completion.h"
 #include "download/run_doubles.h"
+#include "platform/code_signature.h"
 #include "platform/release_services.h"
 #include "platform/thread.h"
 #include "support/held_files.h"
+#include "update/code_signing.h"
 
 namespace velmora::download {
 namespace {
@@ -138,6 +142,38 @@ TEST_F(WorkerTest, ATargetThatStaysLockedGetsFiveAttemptsEachShownAndIsNotDownlo
   EXPECT_TRUE(stream.headerBlocks.empty()) << "a file that cannot be replaced is not fetched";
   EXPECT_EQ(ProductBytes("\\App.exe"), "old");
   EXPECT_EQ(state::State().counters.failed.load(), 1);
+}
+
+// Authenticode's stand-in: "signed by NAME..." is NAME's valid signature, "changed..." a bad digest.
+platform::CodeSignature ReadStandInSignature(const std::string& path) {
+  std::ifstream in(velmora::testing::PathFromNarrow(path), std::ios::binary);
+  const std::string bytes(std::istreambuf_iterator<char>(in), {});
+  if (bytes.rfind("signed by ", 0) == 0) return {platform::CodeSignatureStatus::Valid, bytes.substr(10, 7), "ok"};
+  return {bytes.rfind("changed", 0) == 0 ? platform::CodeSignatureStatus::BadDigest : platform::CodeSignatureStatus::Unsigned, {}, "no"};
+}
+
+TEST_F(WorkerTest, APinnedSubjectRefusesEveryProgramFileItDidNotSignAndItsLaunch) {
+  const std::string subject = "Velmora";
+  update::ReplaceCodeSigningSubject(&subject);
+  platform::ReplaceCodeSignatureReader(ReadStandInSignature);
+  const char* const files[][3] = {{"\\a.dll", "signed by Velmora", "下载成功"}, {"\\b.DLL", "signed by Mallory", "文件校验失败"},
+                                  {"\\c.exe", "changed", "文件校验失败"}, {"\\d.exe", "plain", "文件校验失败"},
+                                  {"\\e.txt", "plain", "下载成功"}};
+  for (int row = 1; row <= 5; ++row) {
+    ListRow(files[row - 1][0], files[row - 1][1]);
+    Serve(files[row - 1][1]);
+    RunWorker(row);
+    EXPECT_EQ(Texts(row, 7).back(), files[row - 1][2]) << row;
+    EXPECT_EQ(StagedBytes(row) == "<none>", Texts(row, 7).back() != "下载成功") << row;  // a refused file is gone
+  }
+  EXPECT_NE(ProductBytes("\\Bin\\Config\\update.log").find("b.DLL: 文件校验失败 (signed by \"Mallory\", not by \"Velmora\" (ok))"),
+            std::string::npos);
+  WriteProductFile("\\Velmora.exe", "plain");  // the product is checked again before it starts
+  EXPECT_FALSE(RunElevated(runDirectory.Narrow() + "\\Velmora.exe", ""));
+  WriteProductFile("\\Velmora.exe", "signed by Velmora");
+  EXPECT_TRUE(RunElevated(runDirectory.Narrow() + "\\Velmora.exe", ""));
+  platform::ReplaceCodeSignatureReader(nullptr);
+  update::ReplaceCodeSigningSubject(nullptr);
 }
 
 TEST(CreateParentDirectories, OnlyDriveLetterPathsGetDirectories) {

@@ -104,7 +104,7 @@ TEST_F(ReleaseCommandsTest, UsageErrorsExitWithTwoAndSayWhy) {
       {{"manifest", folder, "--base-url", "http://h", "--run", "Velmora.exe", "--fast"}, "unknown option \"--fast\""},
       {{"manifest", folder + "/nothing", "--base-url", "http://h", "--run", "Velmora.exe"}, "no such folder: "},
       {{"manifest", folder, "--base-url", "http://h", "--run", "Gone.exe"}, "--run \"Gone.exe\" names no file"},
-      {{"verify", folder}, "verify takes 2 arguments, not 1"},
+      {{"verify"}, "verify takes 1 or 2 arguments, not 0"},
       {{"verify", folder, folder, "--base-url", "http://h/a?b"}, "invalid --base-url \"http://h/a?b\""},
       {{"verify", folder + "/up.txt", folder}, "cannot read the manifest"},
       {{"diff", folder, folder + "/nothing"}, "no such folder or manifest"},

@@ -397,5 +397,30 @@ TEST_F(SigningCommandsTest, RootInitAndRotateWriteRecordsTheUpdaterTakes) {
   EXPECT_TRUE(update::ReleaseKeysDiffer(*root1, *root2));
 }
 
+
+TEST_F(SigningCommandsTest, VerifySiteWalksThePublishedRootsAndChecksTheManifestsUnderTheNewest) {
+  const fs::path other = keys.Path() / "other.key", roots = Site() / "download" / "2099" / "pro" / "root";
+  ASSERT_EQ(Run({"keygen", "--out", Utf8(other)}) + Publish({"--key", Utf8(keyFile)}), kExitSuccess);
+  fs::create_directories(roots);
+  const auto root = [&](int version, const fs::path& releaseKey) {
+    const std::string previous = Utf8(roots / (std::to_string(version - 1) + ".json"));
+    return Run({"root", version == 1 ? "init" : "rotate", "--previous", previous, "--out",
+                Utf8(roots / (std::to_string(version) + ".json")), "--root-key", Utf8(keyFile), "--root-threshold", "1",
+                "--release-key", Utf8(releaseKey), "--release-threshold", "1", "--key", Utf8(keyFile)});
+  };
+  ASSERT_EQ(root(1, keyFile), kExitSuccess) << console.err;
+  EXPECT_EQ(Run({"verify", Utf8(Site())}), kExitSuccess) << console.out;
+  ASSERT_EQ(root(2, other), kExitSuccess) << console.err;  // the release key rotates
+  EXPECT_EQ(Run({"verify", Utf8(Site()), "--root", Utf8(roots / "1.json")}), kExitFailed);
+  EXPECT_TRUE(Found(console.out, "problem   up.txt is not signed by 1 of root 2's release keys")) << console.out;
+  ASSERT_EQ(Run({"sign", Utf8(Manifest()), "--key", Utf8(other)}), kExitSuccess);
+  EXPECT_EQ(Run({"verify", Utf8(Site())}), kExitSuccess) << console.out;
+  fs::copy_file(roots / "2.json", roots / "4.json");  // beyond a gap
+  Write(roots / "2.json.sig", "");
+  EXPECT_EQ(Run({"verify", Utf8(Site())}), kExitFailed);
+  EXPECT_TRUE(Found(console.out, "problem   root 2: not signed by 1 of root 1's root keys")) << console.out;
+  EXPECT_TRUE(Found(console.out, "problem   root/4.json lies beyond root 1, where the chain ends")) << console.out;
+}
+
 }  // namespace
 }  // namespace velmora::release

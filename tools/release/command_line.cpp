@@ -11,6 +11,7 @@ struct CommandShape {
   std::set<std::string> values;    // options with a value
   std::set<std::string> required;  // of those, the ones that must be given
   std::set<std::string> flags;
+  std::size_t fewestOperands = 0;  // below `operands`: the command also takes that many
 };
 
 const std::array<CommandShape, 8>& Shapes() {
@@ -26,7 +27,7 @@ const std::array<CommandShape, 8>& Shapes() {
        {"base-url", "run"},
        {"quiet"}},
       {"rollout", 1, {"percent", "key", "channel", "expires"}, {"percent", "key"}, {"quiet"}},
-      {"verify", 2, {"public-key", "base-url"}, {}, {"handoff", "quiet"}},
+      {"verify", 2, {"public-key", "base-url", "root"}, {}, {"handoff", "quiet"}, 1},
       {"diff", 2, {}, {}, {"handoff", "quiet"}},
       {"keygen", 0, {"out"}, {"out"}, {"force", "quiet"}},
       {"sign", 1, {"key", "signature", "public-key"}, {}, {"quiet"}},
@@ -59,16 +60,19 @@ const char kProgramHelp[] =
     "      widens, narrows or halts the staged rollout of the release published in SITE\n"
     "  velmora-release verify MANIFEST DIR [--handoff] [--public-key TEXT_OR_FILE] [--base-url URL]\n"
     "      checks a manifest with the updater's rules, and a folder or a served tree against it\n"
+    "  velmora-release verify SITE [--root FILE]\n"
+    "      checks a published tree's root chain and that every channel's manifest meets the newest\n"
+    "      root's release threshold\n"
     "  velmora-release diff OLD NEW [--handoff]\n"
     "      what an update from OLD to NEW downloads (folders or manifests)\n"
     "  velmora-release keygen --out KEY_FILE [--force]\n"
     "      a signing key: the private key file, and the public key for the updater's build\n"
     "  velmora-release sign MANIFEST --key KEY_FILE...\n"
     "  velmora-release sign FILE --signature DER_FILE --public-key KEY\n"
+    "      writes MANIFEST.sig, the signature that updaters built with the public key require\n"
     "  velmora-release root init|rotate --out FILE [--previous FILE] --root-key KEY... --root-threshold N\n"
     "                       --release-key KEY... --release-threshold N [--expires TIME] [--key KEY_FILE]...\n"
     "      a root record (docs/signing.md), signed by each --key\n"
-    "      writes MANIFEST.sig, the signature that updaters built with the public key require\n"
     "\n"
     "velmora-release COMMAND --help tells more. Every command takes --quiet (no progress line).\n"
     "Exit status: 0 success, 1 a failed check or a release that cannot be published, 2 a usage error\n"
@@ -180,7 +184,19 @@ const char kVerifyHelp[] =
     "                     \"..\" that leaves DIR is a failure. Without it, files are found by `path`.\n"
     "                     The chunk index and pack of each entry with `delta` are found the same\n"
     "                     way and checked: sizes, SHA-256, and that the index decodes whole.\n"
-    "Exit status 0 only when the manifest has no problem and every file matches.\n";
+    "Exit status 0 only when the manifest has no problem and every file matches.\n"
+    "\n"
+    "velmora-release verify SITE [--root FILE] [--quiet]\n"
+    "\n"
+    "Checks the published tree SITE (publish's OUT_DIR) as an updater built with a root record sees\n"
+    "it: download/2099/pro/root/1.json, then each next version present, every one of its own\n"
+    "version and signed (N.json.sig) by the threshold of the previous root's root keys and by that\n"
+    "of its own; records beyond a gap, which no updater reaches; the newest root not expired; and\n"
+    "every channel's manifest (up.txt, NAME/up.txt) signed by the newest root's release threshold.\n"
+    "\n"
+    "  --root FILE   the root record the builds carry: the walk starts from it, and root/1.json\n"
+    "                must be the same bytes\n"
+    "Exit status 0 only when there is no problem.\n";
 
 const char kDiffHelp[] =
     "velmora-release diff OLD NEW [--handoff] [--quiet]\n"
@@ -292,8 +308,10 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
       return line;
     }
   }
-  if (line.operands.size() != shape->operands) {
-    line.error = line.command + " takes " + std::to_string(shape->operands) + " argument" +
+  const std::size_t fewest = shape->fewestOperands != 0 ? shape->fewestOperands : shape->operands;
+  if (line.operands.size() < fewest || line.operands.size() > shape->operands) {
+    line.error = line.command + " takes " + (fewest != shape->operands ? std::to_string(fewest) + " or " : "") +
+                 std::to_string(shape->operands) + " argument" +
                  (shape->operands == 1 ? "" : "s") + ", not " + std::to_string(line.operands.size());
     return line;
   }

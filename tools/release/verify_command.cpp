@@ -1,4 +1,5 @@
 // velmora-release verify MANIFEST DIR [--handoff] [--public-key TEXT_OR_FILE] [--base-url URL]
+// (verify SITE [--root FILE], the root chain of a published tree, is chain_check.h.)
 //
 // First the manifest itself with the updater's rules (manifest_checks.h), its signature
 // (MANIFEST.sig) when given the public key, its expiry, and its channel and staged rollout
@@ -13,6 +14,7 @@
 #include <optional>
 #include <string_view>
 
+#include "chain_check.h"
 #include "command_support.h"
 #include "delta_files.h"
 #include "manifest_checks.h"
@@ -380,6 +382,15 @@ std::vector<ManifestProblem> CheckAuthenticity(const ManifestRecords& records, c
 }  // namespace
 
 int RunVerifyCommand(const CommandLine& line, ReleaseConsole& console) {
+  if (line.operands.size() == 1) {
+    if (line.values.count("public-key") != 0 || line.values.count("base-url") != 0 || line.flags.count("handoff")) {
+      return UsageError(console, line.command, "verify SITE takes --root only; a manifest: verify MANIFEST DIR");
+    }
+    return RunChainCheck(line, console);
+  }
+  if (line.values.count("root") != 0) {
+    return UsageError(console, line.command, "--root is for verify SITE; with a manifest give --public-key");
+  }
   const std::string& manifestOperand = line.operands[0];
   const std::string& folderOperand = line.operands[1];
   std::string manifestPath;

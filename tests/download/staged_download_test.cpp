@@ -330,5 +330,52 @@ TEST_F(StagedDownloadTest, AnMd5ThatIsNoDigestLeavesTheCheckToSizeAndSha256) {
   EXPECT_EQ(Ranges(), (std::vector<std::string>{""}));
 }
 
+// Mirrors: each fault sends the row on to the next mirror, which resumes the bytes staged; a
+// mirror that failed twice in the run is skipped by later rows; a row fails only when every
+// mirror failed.
+TEST_F(StagedDownloadTest, ARowGoesOnAtTheNextMirrorFromTheBytesStaged) {
+  state::ProgramState& state = state::State();
+  state.mirrors = {"http://127.0.0.1/", "http://b.example/", "http://c.example/", "http://d.example/", "http://e.example/"};
+  state.mirrorFailures = std::make_shared<state::MirrorFailures>(state.mirrors.size());
+  state.updateList[0].size = static_cast<std::int64_t>(kNewBytes.size());
+  Answer refused;
+  refused.urlOpens = false;
+  Answer unavailable;
+  unavailable.status = 503;
+  Answer notThere;
+  notThere.status = 404;
+  const auto hosts = [this] {
+    std::vector<std::string> seen;
+    for (const std::string& line : stream.log) {
+      if (line.rfind("url http://", 0) == 0) seen.push_back(line.substr(11, line.find('/', 11) - 11));
+    }
+    stream.log.clear();
+    return seen;
+  };
+  const auto nextRow = [this] {
+    platform::RemoveFile(StagingPath());
+    state::State().taskList[0].task = DownloadTask();
+    stream.headerBlocks.clear();
+  };
+
+  stream.queued = {refused, unavailable, DroppedAfter(kNewBytes, 20), notThere, Part(kNewBytes, 20)};
+  ExpectStaged(Run());
+  EXPECT_EQ(hosts(), (std::vector<std::string>{"127.0.0.1", "b.example", "c.example", "d.example", "e.example"}));
+  EXPECT_EQ(Ranges(), (std::vector<std::string>{"", "", "", "Range:bytes=20-", "Range:bytes=20-"}));
+
+  // A wrong length is a mirror without the new file too.
+  nextRow();
+  stream.queued = {refused, unavailable, notThere, Whole("an older, shorter file"), Whole(kNewBytes)};
+  ExpectStaged(Run());
+  EXPECT_EQ(hosts(), (std::vector<std::string>{"127.0.0.1", "b.example", "c.example", "d.example", "e.example"}));
+
+  // Four mirrors have failed twice: only the fifth is asked, and when it fails the row fails.
+  nextRow();
+  stream.queued = {unavailable};
+  EXPECT_STREQ(Run(), kStatusBadAddress);
+  EXPECT_EQ(hosts(), (std::vector<std::string>{"e.example"}));
+  EXPECT_EQ(ProductBytes("\\Bin\\data.pak"), "old data");
+}
+
 }  // namespace
 }  // namespace velmora::download

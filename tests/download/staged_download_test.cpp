@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <tuple>
 
 #include "download/progress.h"
 #include "download/run_doubles.h"
@@ -338,43 +339,30 @@ TEST_F(StagedDownloadTest, ARowGoesOnAtTheNextMirrorFromTheBytesStaged) {
   state.mirrors = {"http://127.0.0.1/", "http://b.example/", "http://c.example/", "http://d.example/", "http://e.example/"};
   state.mirrorFailures = std::make_shared<state::MirrorFailures>(state.mirrors.size());
   state.updateList[0].size = static_cast<std::int64_t>(kNewBytes.size());
-  Answer refused;
-  refused.urlOpens = false;
-  Answer unavailable;
-  unavailable.status = 503;
-  Answer notThere;
-  notThere.status = 404;
-  const auto hosts = [this] {
-    std::vector<std::string> seen;
-    for (const std::string& line : stream.log) {
-      if (line.rfind("url http://", 0) == 0) seen.push_back(line.substr(11, line.find('/', 11) - 11));
-    }
-    stream.log.clear();
-    return seen;
-  };
-  const auto nextRow = [this] {
+  Answer refused, unavailable, notThere;
+  std::tie(refused.urlOpens, unavailable.status, notThere.status) = std::make_tuple(false, 503, 404);
+  const auto hostsOfRow = [this](std::vector<Answer> answers) {
     platform::RemoveFile(StagingPath());
     state::State().taskList[0].task = DownloadTask();
+    stream.log.clear();
     stream.headerBlocks.clear();
+    stream.queued.assign(answers.begin(), answers.end());
+    const char* failure = Run();
+    std::string hosts = failure == nullptr ? "staged:" : std::string(failure) + ":";
+    for (const std::string& line : stream.log) {
+      if (line.rfind("url http://", 0) == 0) hosts += " " + line.substr(11, line.find('/', 11) - 11);
+    }
+    return hosts;
   };
 
-  stream.queued = {refused, unavailable, DroppedAfter(kNewBytes, 20), notThere, Part(kNewBytes, 20)};
-  ExpectStaged(Run());
-  EXPECT_EQ(hosts(), (std::vector<std::string>{"127.0.0.1", "b.example", "c.example", "d.example", "e.example"}));
+  EXPECT_EQ(hostsOfRow({refused, unavailable, DroppedAfter(kNewBytes, 20), notThere, Part(kNewBytes, 20)}),
+            "staged: 127.0.0.1 b.example c.example d.example e.example");
   EXPECT_EQ(Ranges(), (std::vector<std::string>{"", "", "", "Range:bytes=20-", "Range:bytes=20-"}));
-
   // A wrong length is a mirror without the new file too.
-  nextRow();
-  stream.queued = {refused, unavailable, notThere, Whole("an older, shorter file"), Whole(kNewBytes)};
-  ExpectStaged(Run());
-  EXPECT_EQ(hosts(), (std::vector<std::string>{"127.0.0.1", "b.example", "c.example", "d.example", "e.example"}));
-
+  EXPECT_EQ(hostsOfRow({refused, unavailable, notThere, Whole("an older, shorter file"), Whole(kNewBytes)}),
+            "staged: 127.0.0.1 b.example c.example d.example e.example");
   // Four mirrors have failed twice: only the fifth is asked, and when it fails the row fails.
-  nextRow();
-  stream.queued = {unavailable};
-  EXPECT_STREQ(Run(), kStatusBadAddress);
-  EXPECT_EQ(hosts(), (std::vector<std::string>{"e.example"}));
-  EXPECT_EQ(ProductBytes("\\Bin\\data.pak"), "old data");
+  EXPECT_EQ(hostsOfRow({unavailable}), std::string(kStatusBadAddress) + ": e.example");
 }
 
 }  // namespace

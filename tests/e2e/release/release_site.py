@@ -23,8 +23,7 @@ import tunnel_proxy  # noqa: E402
 import velmora_e2e as e2e  # noqa: E402
 
 MANIFEST_PATH = "/download/2099/pro/up.txt"
-# A company's own origin (the policy's Origin): the tunnel proxy takes it to the same HTTPS server,
-# whose certificate names it too.
+# A company's own origin (the policy's Origin), which the site's certificate names too.
 INTERNAL_HOST = "updates.internal.example"
 HTTPS_PROBE = os.path.join(e2e.WINDOWS_BUILD_DIR, "tools", "https_probe", "https-probe.exe")
 RELEASE_EXE = os.path.join(e2e.WINDOWS_BUILD_DIR, "tools", "release", "velmora-release.exe")

@@ -13,7 +13,6 @@ a second one also its Range header and the body bytes sent, a third its method.
     server.request_starts()             # [1796548800.123, ...]: when each request came
     server.range_requests()             # [Served(206, "/files/x.dll.vmdp", "bytes=0-99,200-299", 412), ...]
     server.methods()                    # [("PUT", 201, "/dav/files/x.dll"), ...]
-    NginxServer(tree, work, main="load_module ...;")   # more of the main context
     server.stop()
 """
 
@@ -175,13 +174,8 @@ class NginxServer:
 
     def methods(self):
         """Every request so far as (method, status, decoded path)."""
-        try:
-            with open(os.path.join(self.work, "methods.log"), encoding="ascii", errors="replace") as log:
-                lines = log.read().splitlines()
-        except FileNotFoundError:
-            return []
-        return [(method, int(status), _decoded(target))
-                for method, status, target in (line.split(" ", 2) for line in lines)]
+        with open(os.path.join(self.work, "methods.log"), encoding="ascii", errors="replace") as log:
+            return [(m, int(s), _decoded(t)) for m, s, t in (line.split(" ", 2) for line in log.read().splitlines())]
 
     def request_starts(self):
         """When each request so far came, in seconds since 1970 (time.time()): its end as logged

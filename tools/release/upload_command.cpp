@@ -218,7 +218,7 @@ int RunUploadCommand(const CommandLine& line, ReleaseConsole& console) {
   for (std::size_t i = 0; sent && i < plan.manifests.size(); ++i) {
     const std::string& manifest = plan.manifests[i];
     std::string localManifest;
-    PathArgument(siteOperand + "/" + manifest, localManifest, error);
+    if (!PathArgument(siteOperand + "/" + manifest, localManifest, error)) return Failure(console, error);
     const std::string signature = manifest + update::kSignatureSuffix;
     if (platform::FileLength(localManifest + update::kSignatureSuffix) >= 0) {
       sent = uploader.CopyIfChanged(signature, localManifest + update::kSignatureSuffix);

@@ -16,8 +16,11 @@ packages=(
   wine wine64 fonts-wine xvfb xauth x11-utils imagemagick fonts-wqy-microhei
   # test servers and test certificates
   python3 openssl
-  # a real web server for the published release tree (tests/e2e/release)
-  nginx
+  # a real web server for the published release tree, also as a WebDAV destination of uploads
+  # (tests/e2e/release)
+  nginx libnginx-mod-http-dav-ext
+  # velmora-release upload drives it to copy a published tree to object stores and servers
+  rclone
   # compression of the delta packs: zlib, natively and for the Windows build
   zlib1g-dev libz-mingw-w64-dev
   # the download benchmark's reference client (bench/download_bench.py)

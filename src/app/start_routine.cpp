@@ -19,6 +19,7 @@
 #include "state/program_state.h"
 #include "text/encoding.h"
 #include "update/channel.h"
+#include "update/origin.h"
 #include "update/program_end.h"
 #include "update/run_directory.h"
 #include "update/run_log.h"
@@ -143,6 +144,7 @@ int StartRoutine(const std::vector<std::string>& arguments, platform::InstanceSe
   }
   if (!commandLine.rollback) {
     if (const std::string error = FollowChosenChannel(policy, commandLine); !error.empty()) return RefuseUsage(error);
+    if (const std::string error = update::FollowPolicyOrigin(policy.origin); !error.empty()) return RefuseUsage(error);
   }
   // Any other argument means the product left a hand-off file.
   state::State().fetchFromServer = !commandLine.handOff;

@@ -20,6 +20,10 @@ int RunQuiet() {
 }
 
 int RunCheckOnly() {
+  // An origin of the administrator's is named first; the result line stays the last line.
+  if (!state::State().origin.empty()) {
+    platform::WriteStandardOutput("origin: " + state::State().origin + " (policy)\n");
+  }
   const std::int32_t listed = update::LoadManifest();
   platform::WriteStandardOutput(CheckReportLine(state::State().updateList));
   return update::FinishRun(listed > 0 ? update::RunOutcome::UpdateAvailable : update::RunOutcome::UpToDate);

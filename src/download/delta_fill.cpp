@@ -8,11 +8,13 @@
 
 #include "delta/chunk_compression.h"
 #include "delta/fetch_plan.h"
+#include "download/mirror_route.h"
 #include "download/progress.h"
 #include "download/range_fetch.h"
 #include "platform/clock.h"
 #include "platform/file.h"
 #include "platform/hash.h"
+#include "text/encoding.h"
 #include "update/fingerprint.h"
 
 namespace velmora::download {
@@ -123,6 +125,10 @@ class Fill {
                 std::uint64_t wholeLength, delta::RangeSink& sink);
   RangeFetchResult FetchOne(const std::string& url, const std::vector<ByteRange>& ranges, std::uint64_t wholeLength,
                             delta::RangeSink& sink);
+  // FetchOne at the route's mirror; a request that a mirror fails before any of its body arrived
+  // is asked of the next mirror (mirror_route.h). One that breaks off within its body fails.
+  RangeFetchResult FetchOnMirrors(MirrorRoute& route, const std::vector<ByteRange>& ranges, std::uint64_t wholeLength,
+                                  delta::RangeSink& sink);
   std::optional<delta::IndexHead> FetchHead(bool wholeIndex);
   bool FetchRecords(const delta::IndexHead& head, const delta::LocalCatalogue& catalogue);
   std::optional<delta::PackPlan> PlanFill(const delta::IndexHead& head, const delta::LocalCatalogue& catalogue);
@@ -233,12 +239,31 @@ RangeFetchResult Fill::FetchOne(const std::string& url, const std::vector<ByteRa
   return result;
 }
 
+RangeFetchResult Fill::FetchOnMirrors(MirrorRoute& route, const std::vector<ByteRange>& ranges,
+                                      std::uint64_t wholeLength, delta::RangeSink& sink) {
+  for (;;) {
+    const std::uint64_t before = network_;
+    const RangeFetchResult result = FetchOne(route.Url(), ranges, wholeLength, sink);
+    const bool mirrorFault = result == RangeFetchResult::Failed ||
+                             (result == RangeFetchResult::NotServed && IsMirrorFault(task_.LastHttpStatus()));
+    if (!mirrorFault || !route.Mirrored()) return result;
+    if (network_ != before) {
+      route.Leave("the body broke off");  // the sink has taken part of it: the fill ends here
+      return RangeFetchResult::Failed;
+    }
+    if (!route.Leave(FaultText(task_.LastHttpStatus(), task_.LastErrorCode()))) return result;
+    route.NoteRequest(std::to_string(ranges.size()) + " ranges");
+  }
+}
+
 bool Fill::FetchAll(const std::string& url, const std::vector<std::vector<ByteRange>>& requests,
                     std::uint64_t wholeLength, delta::RangeSink& sink) {
+  MirrorRoute route = MirrorRoute::OfRun(url, "row " + std::to_string(row_) + " " + text::NarrowToUtf8(entry_.path));
+  route.NoteRequest(std::to_string(requests.size()) + " range requests");
   for (const std::vector<ByteRange>& request : requests) {
     // The whole resource as one range is asked for without a Range header: any server sends that.
     const bool whole = request.size() == 1 && request[0].first == 0 && request[0].length == wholeLength;
-    RangeFetchResult result = FetchOne(url, whole ? std::vector<ByteRange>{} : request, wholeLength, sink);
+    RangeFetchResult result = FetchOnMirrors(route, whole ? std::vector<ByteRange>{} : request, wholeLength, sink);
     if (result == RangeFetchResult::NotServed && request.size() > 1) {
       // Fewer ranges per request, then one per request (joined across the smallest gaps first
       // when there would be too many requests).
@@ -249,7 +274,7 @@ bool Fill::FetchAll(const std::string& url, const std::vector<std::vector<ByteRa
         for (std::size_t at = 0; at < ranges.size() && result == RangeFetchResult::Ok; at += perRequest) {
           const std::vector<ByteRange> part(ranges.begin() + static_cast<std::ptrdiff_t>(at),
                                             ranges.begin() + static_cast<std::ptrdiff_t>(std::min(at + perRequest, ranges.size())));
-          result = FetchOne(url, part, wholeLength, sink);
+          result = FetchOnMirrors(route, part, wholeLength, sink);
         }
         if (result != RangeFetchResult::NotServed) break;
       }

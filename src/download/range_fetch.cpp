@@ -31,9 +31,13 @@ RangeFetchResult FetchRanges(const std::string& url, const std::vector<delta::By
   if (!session) return RangeFetchResult::Failed;
   const std::unique_ptr<platform::StreamedRequest> request =
       session->OpenUrl(url, RangeRequestHeaders(ranges), platform::kDownloadRequestFlags);
-  if (!request) return RangeFetchResult::Failed;
+  if (!request) {
+    task.SetLastAnswer(0, session->LastErrorCode());
+    return RangeFetchResult::Failed;
+  }
 
   const std::int32_t status = request->StatusCode();
+  task.SetLastAnswer(status, 0);
   const std::string encoding = request->ContentEncoding();
   if (!encoding.empty() && encoding != "identity") return RangeFetchResult::NotServed;
   const bool whole = ranges.empty();

@@ -33,7 +33,8 @@ using NetworkBytesCallback = std::function<void(std::uint64_t bytes)>;
 
 // Asks `url` (GBK, as the manifest gives it) for `ranges` (empty: the whole resource, of
 // `wholeLength` bytes) and feeds the answer to `sink`. Counts the body's bytes into `task`'s
-// arrived bytes and honours its stop request between pieces. Blocks; never throws.
+// arrived bytes, and the answer's status (or the error of a request that did not open) as its last
+// answer, and honours its stop request between pieces. Blocks; never throws.
 RangeFetchResult FetchRanges(const std::string& url, const std::vector<delta::ByteRange>& ranges,
                              std::uint64_t wholeLength, delta::RangeSink& sink, DownloadTask& task,
                              const NetworkBytesCallback& onBytes);

@@ -3,11 +3,13 @@
 #include <memory>
 
 #include "download/delta_fill.h"
+#include "download/mirror_route.h"
 #include "download/progress.h"
 #include "download/scheduler.h"
 #include "platform/file.h"
 #include "platform/hash.h"
 #include "platform/http_client.h"
+#include "text/encoding.h"
 #include "update/fingerprint.h"
 #include "update/manifest.h"
 #include "update/staging_files.h"
@@ -144,8 +146,8 @@ bool StagedFromChunks(std::int32_t row, const state::UpdateEntry& entry, Downloa
 
 // When the streamed request does not open, the whole resource once more through the plain client;
 // its bytes are staged and checked the same way. Nullptr: staged.
-const char* FetchWhole(const state::UpdateEntry& entry, const std::string& staging) {
-  const platform::HttpResponse response = platform::CurrentHttpClient().Get(entry.url, kFallbackWaitMs);
+const char* FetchWhole(const state::UpdateEntry& entry, const std::string& url, const std::string& staging) {
+  const platform::HttpResponse response = platform::CurrentHttpClient().Get(url, kFallbackWaitMs);
   if (!response.Succeeded() || response.body.empty()) return kStatusBadAddress;
   if (entry.size >= 0 && static_cast<std::int64_t>(response.body.size()) != entry.size) return kStatusDigestMismatch;
   platform::OutputFile file;
@@ -207,17 +209,28 @@ const char* DownloadAndStage(std::int32_t row, const state::UpdateEntry& entry, 
   bool retryLeft = true;         // one dropped transfer is resumed within the run
   bool wholeAgainLeft = true;    // one resumed file that does not match is fetched whole again
 
+  // The mirrors: a request that a mirror fails goes on at the next one, from the bytes staged.
+  MirrorRoute route = MirrorRoute::OfRun(entry.url, "row " + std::to_string(row) + " " + text::NarrowToUtf8(entry.path));
   task.SetExclusiveFile(true);
   task.SetExpectedLength(entry.size);
   for (;;) {
     task.SetDigests(digests.md5.get(), digests.sha256.get());
-    const DownloadResult result = task.Download(entry.url, staging, ReportProgress, offset, offset > 0, row);
+    route.NoteRequest("from byte " + std::to_string(offset));
+    const DownloadResult result = task.Download(route.Url(), staging, ReportProgress, offset, offset > 0, row);
     task.SetDigests(nullptr);
     if (task.StopRequested()) return kStatusReadFailed;  // the window is closing: the staging file stays
 
     switch (result) {
       case DownloadResult::Ok: {
         const DigestVerdict verdict = digests.Finish();
+        if (!verdict.Accepts() && route.Leave("wrong digest")) {
+          // Which mirror sent the wrong bytes is not known: the next one sends the whole file.
+          resumedAny = false;
+          platform::RemoveFile(staging);
+          digests.Restart();
+          offset = 0;
+          continue;
+        }
         if (!verdict.Accepts() && resumedAny && wholeAgainLeft) {
           wholeAgainLeft = false;
           resumedAny = false;
@@ -229,6 +242,10 @@ const char* DownloadAndStage(std::int32_t row, const state::UpdateEntry& entry, 
         return Verify(staging, verdict);
       }
       case DownloadResult::UrlOpenFailed:
+        if (task.LengthRefused() && route.Leave("wrong length")) continue;  // nothing was written
+        if (IsMirrorFault(task.LastHttpStatus()) && route.Leave(FaultText(task.LastHttpStatus(), task.LastErrorCode()))) {
+          continue;  // the next mirror resumes from the same byte
+        }
         if (task.LengthRefused()) {
           // The server's file is not as long as the listed one: not the file, whatever arrived.
           platform::RemoveFile(staging);
@@ -243,8 +260,13 @@ const char* DownloadAndStage(std::int32_t row, const state::UpdateEntry& entry, 
           offset = 0;
           continue;
         }
-        return FetchWhole(entry, staging);
+        return FetchWhole(entry, route.Url(), staging);
       case DownloadResult::ReadFailed:
+        if (route.Leave("the body broke off at byte " + std::to_string(task.Position()))) {
+          offset = task.Position();
+          resumedAny = resumedAny || offset > 0;
+          continue;
+        }
         if (retryLeft) {
           retryLeft = false;
           offset = task.Position();

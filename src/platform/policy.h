@@ -14,6 +14,7 @@ namespace velmora::platform {
 inline constexpr char kPolicyKey[] = "Software\\Policies\\Velmora\\Update";
 inline constexpr char kDisableUpdatesValue[] = "DisableUpdates";
 inline constexpr char kChannelValue[] = "Channel";
+inline constexpr char kOriginValue[] = "Origin";
 
 struct UpdatePolicy {
   // DisableUpdates as set (REG_DWORD); empty when the value is missing or not a DWORD.
@@ -21,6 +22,10 @@ struct UpdatePolicy {
   // Channel as set (REG_SZ, as UTF-8); empty when the value is missing. A value of another type
   // reads as empty text, which is no channel name.
   std::optional<std::string> channel;
+  // Origin as set (REG_SZ, as UTF-8): where the manifest, its signature and the roots come from
+  // instead of the build's origin; empty when the value is missing. Another type reads as empty
+  // text, which is no origin.
+  std::optional<std::string> origin;
 };
 
 class PolicySource {

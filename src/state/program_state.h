@@ -18,6 +18,7 @@
 #include "download/download_task.h"
 #include "platform/handles.h"
 #include "state/listed_digest.h"
+#include "state/mirror_failures.h"
 
 namespace velmora::state {
 
@@ -121,6 +122,12 @@ struct ProgramState {
   std::shared_ptr<const delta::LocalChunkSources> localChunks;
   bool fetchFromServer = true;          // false when the program was started with arguments
   std::string channel;                  // the channel followed (update/channel.h); empty: the default
+  std::string origin;                   // the policy's Origin (update/origin.h); empty: the build's
+  // The manifest's mirrors (update/mirrors.h): base addresses serving the same files, the one this
+  // installation prefers, and each one's failures in this run (null when none are listed).
+  std::vector<std::string> mirrors;
+  std::size_t preferredMirror = 0;
+  std::shared_ptr<MirrorFailures> mirrorFailures;
   platform::ThreadHandle checkThread = 0;  // the update-check thread, 0 until started
   std::int32_t entryCount = 0;          // the check's result: number of rows listed
   DownloadCounters counters;

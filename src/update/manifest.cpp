@@ -18,6 +18,7 @@
 #include "update/fingerprint.h"
 #include "update/manifest_freshness.h"
 #include "update/manifest_signature.h"
+#include "update/mirrors.h"
 #include "update/path_safety.h"
 #include "update/program_end.h"
 #include "update/rolled_back_release.h"
@@ -153,6 +154,7 @@ struct Manifest {
   std::optional<std::int64_t> rollout;  // the percentage of installations offered the release
   std::optional<std::int64_t> rolloutSerial;  // the seed of the installations' places in the rollout
   std::optional<std::string> channel;   // the channel the manifest was published for, when given
+  std::vector<std::string> mirrors;     // other bases of the files (update/mirrors.h); empty: none
   bool wellFormed = true;               // every optional member that is present has its form
   bool namesHeldInGbk = true;           // every path and the launch target have a GBK form
 };
@@ -227,6 +229,9 @@ void ReadOptionalMembers(const json::JsonDocument& document, Manifest& manifest)
     if (document.GetType("channel") == json::JsonKind::String) manifest.channel = document.GetText("channel");
     manifest.wellFormed = manifest.wellFormed && manifest.channel.has_value();
   }
+  std::optional<std::vector<std::string>> mirrors = ReadMirrors(document);
+  manifest.wellFormed = manifest.wellFormed && mirrors.has_value();
+  if (mirrors) manifest.mirrors = std::move(*mirrors);
   for (std::size_t i = 0; i < manifest.entries.size(); ++i) {
     state::UpdateEntry& entry = manifest.entries[i];
     const std::string element = "data[" + std::to_string(i) + "].";
@@ -430,6 +435,7 @@ std::int32_t LoadManifest() {
   state.updateList.clear();
   state.launchTarget = std::move(manifest.run);
   state.releaseIdentity = ReleaseIdentity(manifest.entries);
+  UseMirrors(std::move(manifest.mirrors), runDirectory);
   // The product writes the hand-off file for this very machine: a rollout in it means nothing.
   if (state.fetchFromServer && manifest.rollout && !IsInThisRollout(manifest, state.releaseIdentity, runDirectory)) {
     return 0;  // as if up to date; staging files of an earlier run wait for the rollout to arrive

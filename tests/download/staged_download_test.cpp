@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <tuple>
 
 #include "download/progress.h"
 #include "download/run_doubles.h"
@@ -328,6 +329,40 @@ TEST_F(StagedDownloadTest, AnMd5ThatIsNoDigestLeavesTheCheckToSizeAndSha256) {
   stream.queued = {Whole(kNewBytes)};
   ExpectStaged(Run());
   EXPECT_EQ(Ranges(), (std::vector<std::string>{""}));
+}
+
+// Mirrors: each fault sends the row on to the next mirror, which resumes the bytes staged; a
+// mirror that failed twice in the run is skipped by later rows; a row fails only when every
+// mirror failed.
+TEST_F(StagedDownloadTest, ARowGoesOnAtTheNextMirrorFromTheBytesStaged) {
+  state::ProgramState& state = state::State();
+  state.mirrors = {"http://127.0.0.1/", "http://b.example/", "http://c.example/", "http://d.example/", "http://e.example/"};
+  state.mirrorFailures = std::make_shared<state::MirrorFailures>(state.mirrors.size());
+  state.updateList[0].size = static_cast<std::int64_t>(kNewBytes.size());
+  Answer refused, unavailable, notThere;
+  std::tie(refused.urlOpens, unavailable.status, notThere.status) = std::make_tuple(false, 503, 404);
+  const auto hostsOfRow = [this](std::vector<Answer> answers) {
+    platform::RemoveFile(StagingPath());
+    state::State().taskList[0].task = DownloadTask();
+    stream.log.clear();
+    stream.headerBlocks.clear();
+    stream.queued.assign(answers.begin(), answers.end());
+    const char* failure = Run();
+    std::string hosts = failure == nullptr ? "staged:" : std::string(failure) + ":";
+    for (const std::string& line : stream.log) {
+      if (line.rfind("url http://", 0) == 0) hosts += " " + line.substr(11, line.find('/', 11) - 11);
+    }
+    return hosts;
+  };
+
+  EXPECT_EQ(hostsOfRow({refused, unavailable, DroppedAfter(kNewBytes, 20), notThere, Part(kNewBytes, 20)}),
+            "staged: 127.0.0.1 b.example c.example d.example e.example");
+  EXPECT_EQ(Ranges(), (std::vector<std::string>{"", "", "", "Range:bytes=20-", "Range:bytes=20-"}));
+  // A wrong length is a mirror without the new file too.
+  EXPECT_EQ(hostsOfRow({refused, unavailable, notThere, Whole("an older, shorter file"), Whole(kNewBytes)}),
+            "staged: 127.0.0.1 b.example c.example d.example e.example");
+  // Four mirrors have failed twice: only the fifth is asked, and when it fails the row fails.
+  EXPECT_EQ(hostsOfRow({unavailable}), std::string(kStatusBadAddress) + ": e.example");
 }
 
 }  // namespace

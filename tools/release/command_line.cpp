@@ -14,8 +14,8 @@ struct CommandShape {
   std::size_t fewestOperands = 0;  // below `operands`: the command also takes that many
 };
 
-const std::array<CommandShape, 8>& Shapes() {
-  static const std::array<CommandShape, 8> shapes{{
+const std::array<CommandShape, 9>& Shapes() {
+  static const std::array<CommandShape, 9> shapes{{
       {"manifest",
        1,
        {"base-url", "run", "out", "key", "serial", "expires"},
@@ -23,9 +23,10 @@ const std::array<CommandShape, 8>& Shapes() {
        {"handoff", "content-addressed", "quiet"}},
       {"publish",
        2,
-       {"base-url", "run", "key", "serial", "expires", "channel", "rollout"},
+       {"base-url", "run", "key", "serial", "expires", "channel", "rollout", "mirror"},
        {"base-url", "run"},
        {"quiet"}},
+      {"upload", 2, {"rclone", "public-key"}, {}, {"quiet"}},
       {"rollout", 1, {"percent", "key", "channel", "expires"}, {"percent", "key"}, {"quiet"}},
       {"verify", 2, {"public-key", "base-url", "root"}, {}, {"handoff", "quiet"}, 1},
       {"diff", 2, {}, {}, {"handoff", "quiet"}},
@@ -55,7 +56,10 @@ const char kProgramHelp[] =
     "      the manifest (up.txt) of a release folder\n"
     "  velmora-release publish RELEASE_DIR OUT_DIR --base-url URL --run FILE [--key KEY_FILE]...\n"
     "                          [--serial N] [--expires TIME] [--channel NAME] [--rollout PERCENT]\n"
+    "                          [--mirror URL]...\n"
     "      the whole static tree to serve: download/2099/pro/up.txt and the files, content-addressed\n"
+    "  velmora-release upload SITE DESTINATION [--rclone PROGRAM] [--public-key TEXT_OR_FILE]\n"
+    "      copies a published tree to an object store or server through rclone, manifests last\n"
     "  velmora-release rollout SITE --percent PERCENT --key KEY_FILE... [--channel NAME] [--expires TIME]\n"
     "      widens, narrows or halts the staged rollout of the release published in SITE\n"
     "  velmora-release verify MANIFEST DIR [--handoff] [--public-key TEXT_OR_FILE] [--base-url URL]\n"
@@ -106,10 +110,29 @@ const char kManifestHelp[] =
     "a GBK form (the updater keeps paths as GBK text), a name Windows cannot hold, two paths that\n"
     "differ only in letter case, a link to a folder, an unreadable file.\n";
 
+const char kUploadHelp[] =
+    "velmora-release upload SITE DESTINATION [--rclone PROGRAM] [--public-key TEXT_OR_FILE] [--quiet]\n"
+    "\n"
+    "Copies the tree that `publish` laid out in SITE to DESTINATION, any place rclone reaches: an\n"
+    "S3 or compatible bucket, Azure Blob, Google Cloud Storage, WebDAV, SFTP or a local folder\n"
+    "(\"remote:bucket/path\" of rclone's configuration, or a connection string). Every manifest in\n"
+    "SITE is verified first; a tree that `verify` refuses is not sent. The order keeps every client\n"
+    "consistent: the stored files, chunk indexes and packs first, then the root records, then each\n"
+    "channel's signature and manifest last. An object already at DESTINATION with the same size and\n"
+    "digest is not sent again. Where the destination keeps it, the stored files get\n"
+    "\"Cache-Control: public, max-age=31536000, immutable\" and the manifests, signatures and roots\n"
+    "\"Cache-Control: no-cache\". Reports every object sent.\n"
+    "\n"
+    "  --rclone PROGRAM        the rclone program (default: rclone, found on the PATH)\n"
+    "  --public-key KEY        also check the manifests' signatures with KEY (as verify does)\n"
+    "\n"
+    "Exit status: 0 sent (or nothing to send), 1 a tree that does not verify or a transfer that\n"
+    "failed (the manifests are then not sent), 2 a usage error.\n";
+
 const char kPublishHelp[] =
     "velmora-release publish RELEASE_DIR OUT_DIR --base-url URL --run FILE [--key KEY_FILE]...\n"
     "                        [--serial N] [--expires TIME] [--channel NAME] [--rollout PERCENT]\n"
-    "                        [--quiet]\n"
+    "                        [--mirror URL]... [--quiet]\n"
     "\n"
     "Lays out the static tree of a release in OUT_DIR, ready for any web server, object store or\n"
     "CDN:\n"
@@ -136,6 +159,10 @@ const char kPublishHelp[] =
     "  --expires TIME    2027-02-05T12:00:00Z (ISO 8601 with its offset) or days from now (45d);\n"
     "                    default with --key: 30 days. Publish again before then: updaters refuse an\n"
     "                    expired manifest\n"
+    "  --mirror URL      another address at which a copy of OUT_DIR is served (a CDN, a mirror);\n"
+    "                    more than once for several. The manifest's `mirrors` lists URL and every\n"
+    "                    mirror: each installation prefers one of them, and a file that one fails\n"
+    "                    to serve is fetched from the next\n"
     "  --channel NAME    publish to the channel NAME: its manifest is download/2099/pro/NAME/up.txt\n"
     "                    (with \"channel\":\"NAME\" in it); the files are shared with every other\n"
     "                    channel. NAME: 1 to 16 lower-case letters and digits, a letter first;\n"
@@ -247,6 +274,7 @@ std::string HelpText(const std::string& command) {
   if (command == "diff") return kDiffHelp;
   if (command == "keygen") return kKeygenHelp;
   if (command == "sign") return kSignHelp;
+  if (command == "upload") return kUploadHelp;
   return kProgramHelp;
 }
 

@@ -8,6 +8,8 @@
 //                           [--quiet]
 //   velmora-release rollout SITE --percent PERCENT --key KEY_FILE... [--channel NAME]
 //                           [--expires TIME] [--quiet]
+//                           [--mirror URL]...
+//   velmora-release upload SITE DESTINATION [--rclone PROGRAM] [--public-key TEXT_OR_FILE] [--quiet]
 //   velmora-release verify MANIFEST DIR [--handoff] [--public-key TEXT_OR_FILE] [--quiet]
 //   velmora-release diff OLD NEW [--handoff] [--quiet]
 //   velmora-release keygen --out KEY_FILE [--force] [--quiet]

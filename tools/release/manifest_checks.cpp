@@ -6,6 +6,7 @@
 #include "release_text.h"
 #include "update/fingerprint.h"
 #include "update/manifest_freshness.h"
+#include "update/mirrors.h"
 #include "update/channel_name.h"
 #include "update/path_safety.h"
 
@@ -121,6 +122,10 @@ std::vector<ManifestProblem> CheckManifest(const ManifestRecords& records) {
     whole("`channel` " + Written(records.channel) +
           " is not a channel name (1 to 16 lower-case letters and digits, a letter first): no installation follows "
           "it, so every updater refuses the manifest");
+  }
+  if (records.mirrorsMember.present && records.mirrors.empty()) {
+    whole("`mirrors` is not a list of 1 to " + std::to_string(update::kMostMirrors) +
+          " http:// or https:// addresses, each ending with \"/\"" + kRefused);
   }
   if (records.entries.empty()) whole("`data` lists no files: the updater would report that nothing needs updating");
 

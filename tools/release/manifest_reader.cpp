@@ -6,6 +6,7 @@
 #include "release_text.h"
 #include "text/encoding.h"
 #include "update/manifest_freshness.h"
+#include "update/mirrors.h"
 
 namespace velmora::release {
 namespace {
@@ -128,6 +129,8 @@ ManifestRecords ReadManifestText(const std::string& bytes, ManifestEncoding enco
   records.channel = MemberOf(document, u"channel");
   records.rollout = MemberOf(document, u"rollout");
   records.rolloutSerial = MemberOf(document, u"rolloutSerial");
+  records.mirrorsMember = MemberOf(document, u"mirrors");
+  records.mirrors = update::ReadMirrors(document).value_or(std::vector<std::string>{});
   const std::int32_t count = document.GetCountWide(u"data");
   records.entries.reserve(static_cast<std::size_t>(count > 0 ? count : 0));
   for (std::int32_t i = 0; i < count; ++i) {

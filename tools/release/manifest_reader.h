@@ -61,6 +61,8 @@ struct ManifestRecords {
   OptionalMember channel;
   OptionalMember rollout;
   OptionalMember rolloutSerial;
+  OptionalMember mirrorsMember;      // `mirrors` as written
+  std::vector<std::string> mirrors;  // its bases, when it has the updater's form (update/mirrors.h)
   std::vector<ManifestRecord> entries;
 };
 

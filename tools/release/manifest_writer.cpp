@@ -20,6 +20,12 @@ std::string WriteManifest(const ManifestContent& content, ManifestEncoding encod
   if (!content.channel.empty()) document.SetTextWide(u"channel", Ascii(content.channel));
   if (content.rollout) document.SetInt64Wide(u"rollout", *content.rollout);
   if (content.rolloutSerial) document.SetInt64Wide(u"rolloutSerial", *content.rolloutSerial);
+  if (!content.mirrors.empty()) {
+    document.SetArrayWide(u"mirrors");
+    for (std::size_t i = 0; i < content.mirrors.size(); ++i) {
+      document.SetTextWide(u"mirrors[" + Ascii(std::to_string(i)) + u"]", Ascii(content.mirrors[i]));
+    }
+  }
   document.SetArrayWide(u"data");
   for (std::size_t i = 0; i < content.entries.size(); ++i) {
     const ManifestEntry& entry = content.entries[i];

@@ -17,7 +17,9 @@
 // `velmora-release diff` reads `size` to tell what an update costs. Updaters before these members
 // ignore them, as they ignore every member they do not know. `delta` (only for files that have a
 // chunk index and pack, delta_files.h) tells a client holding an older copy where to fetch just
-// the chunks it lacks; an updater that cannot use it fetches the whole file.
+// the chunks it lacks; an updater that cannot use it fetches the whole file. `mirrors` (top level,
+// only when given) lists the base addresses that serve the same files, each ending with "/":
+// "mirrors":["https://cdn-a.example/velmora/","https://cdn-b.example/velmora/"].
 // The serialiser escapes "/" as "\/", which every JSON reader reads back as "/".
 #pragma once
 
@@ -65,6 +67,7 @@ struct ManifestContent {
   std::string channel;                  // the channel it names ("beta", "default"); empty: none, not written
   std::optional<std::int64_t> rollout;  // 0 to 100
   std::optional<std::int64_t> rolloutSerial;
+  std::vector<std::string> mirrors;     // base addresses serving the same files; empty: not written
   std::vector<ManifestEntry> entries;   // written in this order
 };
 

@@ -11,6 +11,7 @@
 // OUT_DIR/download/2099/pro/NAME/up.txt instead; the files' tree is every channel's, and nothing is
 // ever removed from it, so each channel's manifest keeps finding its files. --rollout stages the
 // release (`rollout`, and `rolloutSerial` = its serial).
+#include <algorithm>
 #include <map>
 #include <set>
 #include <utility>
@@ -32,6 +33,7 @@
 #include "signing_arguments.h"
 #include "text/encoding.h"
 #include "update/manifest_freshness.h"
+#include "update/mirrors.h"
 
 namespace velmora::release {
 namespace {
@@ -103,6 +105,30 @@ std::string DescribeDeltas(std::size_t count, std::size_t written) {
          std::to_string(count - written) + " already in place)\n";
 }
 
+// The manifest's `mirrors` from --mirror: the base URL first, then each mirror, every one ending
+// with "/" (update/mirrors.h); none without --mirror. False after a usage error.
+bool MirrorArguments(const CommandLine& line, const std::string& baseUrl, ReleaseConsole& console,
+                     std::vector<std::string>& mirrors, int& exitStatus) {
+  const auto given = line.repeated.find("mirror");
+  if (given == line.repeated.end() || given->second.empty()) return true;
+  const auto withSlash = [](const std::string& url) { return url.back() == '/' ? url : url + "/"; };
+  mirrors.push_back(withSlash(baseUrl));
+  for (const std::string& mirror : given->second) {
+    std::string problem = BaseUrlProblem(mirror);
+    if (problem.empty() && !update::IsMirrorBase(withSlash(mirror))) problem = "it cannot hold a query or fragment";
+    if (!problem.empty()) {
+      exitStatus = UsageError(console, line.command, "invalid --mirror \"" + mirror + "\": " + problem);
+      return false;
+    }
+    if (std::find(mirrors.begin(), mirrors.end(), withSlash(mirror)) == mirrors.end()) mirrors.push_back(withSlash(mirror));
+  }
+  if (mirrors.size() > update::kMostMirrors) {
+    exitStatus = UsageError(console, line.command, "at most " + std::to_string(update::kMostMirrors - 1) + " mirrors");
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 int RunPublishCommand(const CommandLine& line, ReleaseConsole& console) {
@@ -123,6 +149,8 @@ int RunPublishCommand(const CommandLine& line, ReleaseConsole& console) {
   if (!ChannelArgument(line, console, channel, status)) return status;
   std::optional<std::int64_t> rollout;
   if (!PercentArgument(line, "rollout", console, rollout, status)) return status;
+  std::vector<std::string> mirrors;
+  if (!MirrorArguments(line, baseUrl, console, mirrors, status)) return status;
   if (rollout && !signing.serial) {
     // The installations' places are drawn from rolloutSerial, the release's serial: without one,
     // `velmora-release rollout` could not keep them.
@@ -157,6 +185,7 @@ int RunPublishCommand(const CommandLine& line, ReleaseConsole& console) {
   manifest.channel = channel;
   manifest.rollout = rollout;
   if (rollout) manifest.rolloutSerial = signing.serial;
+  manifest.mirrors = mirrors;
   const std::vector<std::u16string> contentPaths = ContentAddressedPaths(release);
   if (const std::vector<std::string> collisions = DeltaNameCollisions(release, contentPaths); !collisions.empty()) {
     return Failures(console, releaseOperand + " cannot be published as it is:", collisions);

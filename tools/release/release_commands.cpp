@@ -18,6 +18,7 @@ int RunRelease(const std::vector<std::string>& arguments, ReleaseConsole& consol
   if (line.command == "keygen") return RunKeygenCommand(line, console);
   if (line.command == "root") return RunRootCommand(line, console);
   if (line.command == "sign") return RunSignCommand(line, console);
+  if (line.command == "upload") return RunUploadCommand(line, console);
   return RunDiffCommand(line, console);
 }
 

@@ -22,5 +22,6 @@ int RunDiffCommand(const CommandLine& line, ReleaseConsole& console);
 int RunKeygenCommand(const CommandLine& line, ReleaseConsole& console);
 int RunSignCommand(const CommandLine& line, ReleaseConsole& console);
 int RunRootCommand(const CommandLine& line, ReleaseConsole& console);
+int RunUploadCommand(const CommandLine& line, ReleaseConsole& console);
 
 }  // namespace velmora::release

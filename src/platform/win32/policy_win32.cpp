@@ -58,6 +58,7 @@ UpdatePolicy PlatformUpdatePolicy() {
   UpdatePolicy policy;
   policy.disableUpdates = DwordValue(kPolicyKey, kDisableUpdatesValue);
   policy.channel = TextValue(kPolicyKey, kChannelValue);
+  policy.origin = TextValue(kPolicyKey, kOriginValue);
   return policy;
 }
 

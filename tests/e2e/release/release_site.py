@@ -23,6 +23,8 @@ import tunnel_proxy  # noqa: E402
 import velmora_e2e as e2e  # noqa: E402
 
 MANIFEST_PATH = "/download/2099/pro/up.txt"
+# A company's own origin (the policy's Origin), which the site's certificate names too.
+INTERNAL_HOST = "updates.internal.example"
 HTTPS_PROBE = os.path.join(e2e.WINDOWS_BUILD_DIR, "tools", "https_probe", "https-probe.exe")
 RELEASE_EXE = os.path.join(e2e.WINDOWS_BUILD_DIR, "tools", "release", "velmora-release.exe")
 RELEASE_TOOL_DOCS = os.path.join(HERE, "..", "..", "..", "docs", "release-tool.md")
@@ -50,7 +52,7 @@ class ReleaseSite:
         try:
             host = urllib.parse.urlsplit(e2e.manifest_origin()).hostname
             self.authority = test_ca.TestAuthority(os.path.join(self.directory, "ca"),
-                                                   names=("127.0.0.1", "localhost", host))
+                                                   names=("127.0.0.1", "localhost", host, INTERNAL_HOST))
             self.manifest_server = https_server.HttpsServer(self.authority.server_cert, self.authority.server_key)
             self.proxy = tunnel_proxy.TunnelProxy("127.0.0.1", self.manifest_server.port)
             if nginx_tree is None:

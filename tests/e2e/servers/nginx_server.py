@@ -5,13 +5,14 @@ and looks for the file of that name below the folder.
 It runs in the foreground (`daemon off;`) as a child of the test, as the current user, with a
 configuration, pid file, temporary folders and logs of its own below `work`, on a free port; stop()
 ends it by its pid. The access log records each request as "<status> <request target as sent>";
-a second one also its Range header and the body bytes sent.
+a second one also its Range header and the body bytes sent, a third its method.
 
     server = NginxServer("/path/to/tree", "/path/to/work")   # locations="...": more of the server block
     server.url("/files/x.dll")          # "http://127.0.0.1:<port>/files/x.dll"
     server.requests()                   # [(200, "/files/说明.txt"), ...]: status and decoded path
     server.request_starts()             # [1796548800.123, ...]: when each request came
     server.range_requests()             # [Served(206, "/files/x.dll.vmdp", "bytes=0-99,200-299", 412), ...]
+    server.methods()                    # [("PUT", 201, "/dav/files/x.dll"), ...]
     server.stop()
 """
 
@@ -29,7 +30,7 @@ from collections import namedtuple
 NGINX = shutil.which("nginx") or "/usr/sbin/nginx"
 
 _CONFIGURATION = """\
-{user}daemon off;
+{main}{user}daemon off;
 master_process on;
 worker_processes 1;
 pid {pid};
@@ -43,9 +44,11 @@ http {{
     log_format requests '$status $request_uri';
     log_format timing '$msec $request_time $connection';
     log_format ranges '$status $body_bytes_sent $request_uri "$http_range"';
+    log_format methods '$request_method $status $request_uri';
     access_log {access_log} requests;
     access_log {timing_log} timing;
     access_log {ranges_log} ranges;
+    access_log {methods_log} methods;
 {temp_paths}    server {{
         listen 127.0.0.1:{port};
         root {root};
@@ -83,7 +86,7 @@ def _quoted(path):
 
 
 class NginxServer:
-    def __init__(self, root, work, attempts=5, timeout=20, locations=""):
+    def __init__(self, root, work, attempts=5, timeout=20, locations="", main=""):
         if not os.path.exists(NGINX):
             raise RuntimeError("nginx is missing: scripts/setup.sh installs it")
         self.root = os.path.abspath(root)
@@ -91,6 +94,7 @@ class NginxServer:
         os.makedirs(os.path.join(self.work, "temp"), exist_ok=True)
         self.process = None
         self.locations = locations  # more of the server block, as given
+        self.main = main  # more of the main context (load_module), as given
         # A port found free may be taken before nginx binds it: then nginx ends, and another is tried.
         for _ in range(attempts):
             self.port = _free_port()
@@ -107,12 +111,13 @@ class NginxServer:
             user = "user %s %s;\n" % (pwd.getpwuid(os.geteuid()).pw_name, grp.getgrgid(os.getegid()).gr_name)
         with open(configuration, "w", encoding="utf-8") as out:
             out.write(_CONFIGURATION.format(
-                user=user, port=self.port, root=_quoted(self.root),
+                main=self.main, user=user, port=self.port, root=_quoted(self.root),
                 locations=self.locations, pid=_quoted(os.path.join(self.work, "nginx.pid")),
                 error_log=_quoted(os.path.join(self.work, "error.log")),
                 access_log=_quoted(os.path.join(self.work, "access.log")),
                 timing_log=_quoted(os.path.join(self.work, "timing.log")),
                 ranges_log=_quoted(os.path.join(self.work, "ranges.log")),
+                methods_log=_quoted(os.path.join(self.work, "methods.log")),
                 temp_paths="".join("    %s_temp_path %s;\n" % (kind, _quoted(os.path.join(self.work, "temp", kind)))
                                    for kind in ("client_body", "proxy", "fastcgi", "uwsgi", "scgi"))))
         self.process = subprocess.Popen(
@@ -166,6 +171,11 @@ class NginxServer:
             value = quoted_range[1:-1]
             served.append(Served(int(status), _decoded(target), None if value == "-" else value, int(sent)))
         return served
+
+    def methods(self):
+        """Every request so far as (method, status, decoded path)."""
+        with open(os.path.join(self.work, "methods.log"), encoding="ascii", errors="replace") as log:
+            return [(m, int(s), _decoded(t)) for m, s, t in (line.split(" ", 2) for line in log.read().splitlines())]
 
     def request_starts(self):
         """When each request so far came, in seconds since 1970 (time.time()): its end as logged

@@ -74,7 +74,8 @@ class MirrorsAndUploadTest(ReleaseSiteTestCase):
         process = self.wine.start(run_dir.program, *arguments)
         output = self.wine.output_of(process, timeout=120)
         log = e2e.local_path(run_dir.path, e2e.UPDATE_LOG)
-        self.assertTrue(output is not None and os.path.exists(log), (process.returncode, output))
+        self.assertTrue(output is not None and os.path.exists(log),
+                        (process.returncode, output, self.wine.errors_of(process)))
         with open(log, encoding="utf-8", errors="replace") as text:
             log = text.read()
         self.assertEqual(process.returncode, code, log)

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <vector>
 
 #include "download/progress.h"
@@ -48,6 +50,30 @@ bool ParentFolderExists(const std::string& path) {
   bool isDirectory = false;
   return platform::CurrentReleaseServices().Find(path.substr(0, path.size() - nameLength - 1), isDirectory) &&
          isDirectory;
+}
+
+// The folders of this run's targets known to exist: each is looked for (and made when missing)
+// once per run, not once per file. Under Wine a look costs a folder read, and a release of 1,000
+// new files in one folder would look for that folder 1,000 times. Cleared when a run starts.
+std::mutex knownFoldersMutex;
+std::set<std::string> knownFolders;
+
+// Makes sure the folder of `target` exists (a target the update check did not find may be the
+// first file of a folder new to the release).
+void MakeParentFolder(const std::string& target) {
+  const std::size_t nameLength = install::FileNameOfPath(target, true).size();
+  const std::string folder = target.substr(0, target.size() - std::min(nameLength, target.size()));
+  {
+    const std::lock_guard lock(knownFoldersMutex);
+    if (knownFolders.count(folder) != 0) return;
+  }
+  if (!ParentFolderExists(target)) {
+    CreateParentDirectories(target);
+    // Not remembered when it could not be made: the next file of the folder tries again.
+    if (!ParentFolderExists(target)) return;
+  }
+  const std::lock_guard lock(knownFoldersMutex);
+  knownFolders.insert(folder);
 }
 
 // "row 3 \Bin\x.dll: 下载成功, 1048576 bytes in 532 ms, HTTP 200" (and ", error 12029" when a
@@ -98,7 +124,7 @@ void RunWorker(std::int32_t row) {
       entry.targetNotFound ? TargetState::Missing : install::FreeTarget(target, [row](int attempt) {
         SetStatus(row, Gbk(kStatusLockedPrefix) + std::to_string(attempt));
       });
-  if (targetState == TargetState::Missing && !ParentFolderExists(target)) CreateParentDirectories(target);
+  if (targetState == TargetState::Missing) MakeParentFolder(target);
   const bool held = targetState == TargetState::Held && !install::IsOwnExecutable(target);
 
   const char* failure = nullptr;
@@ -156,6 +182,10 @@ void ResetRunCounters() {
   state.counters.failed.store(0);
   state.counters.running.store(0);
   state.counters.deferred.store(0);
+  {
+    const std::lock_guard lock(knownFoldersMutex);
+    knownFolders.clear();
+  }
   state.arrivedAtLastCheck = 0;
   for (const state::TaskRecord& record : state.taskList) state.arrivedAtLastCheck += record.task.ArrivedBytes();
 }

@@ -64,7 +64,13 @@ void PendingWindowChanges::PushOrdered(std::unique_ptr<OrderedChange> change) {
   node->next = ordered_.load();
   while (!ordered_.compare_exchange_weak(node->next, node)) {
   }
-  Wake();
+  // Woken even when a wake-up for cells is pending: the window may be putting that one off.
+  if (orderedWakePending_.exchange(true)) return;
+  wakePending_.store(true);
+  if (wake_ == nullptr || !wake_()) {
+    orderedWakePending_.store(false);
+    wakePending_.store(false);
+  }
 }
 
 std::uint32_t PendingWindowChanges::NextStamp() {
@@ -179,6 +185,7 @@ void PendingWindowChanges::ApplyWaitingRows(WindowChangeTarget& target) {
 std::size_t PendingWindowChanges::Apply(WindowChangeTarget& target) {
   // Cleared before anything is taken: a change made from here on wakes the window again.
   wakePending_.store(false);
+  orderedWakePending_.store(false);
   std::size_t applied = 0;
 
   OrderedChange* newestFirst = ordered_.exchange(nullptr);
@@ -218,6 +225,7 @@ std::size_t PendingWindowChanges::Apply(WindowChangeTarget& target) {
 
 void PendingWindowChanges::DropEverything() {
   wakePending_.store(false);
+  orderedWakePending_.store(false);
   for (OrderedChange* node = ordered_.exchange(nullptr); node != nullptr;) {
     std::unique_ptr<OrderedChange> change(node);
     node = node->next;

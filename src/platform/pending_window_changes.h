@@ -15,6 +15,10 @@
 //   most once until the window has taken its cells, and the window is woken at most once until it
 //   has applied what it was woken for, so a fast download cannot flood the window's message queue
 //   (which holds at most 10,000 posted messages on Windows).
+// - Insertions, button and timer changes wake the window even while a wake-up for cells is
+//   pending (at most one more until the next Apply), so that a window that puts off applying
+//   cells (see OrderedChangesPending) still applies them at its next message: a disabled button
+//   or a stopped timer takes effect before the next click or tick.
 // - Within one row the window applies its cells in column order, so one progress report (columns
 //   2 to 7) appears in the order it was written. Insertions, button and timer changes of one
 //   visit are applied before its cell changes; cell changes of rows that do not exist yet wait
@@ -74,6 +78,9 @@ class PendingWindowChanges final : public UpdateWindow {
   void SetButtonCaption(const std::string& caption) override;
   void SetTimerInterval(std::uint32_t milliseconds) override;
 
+  // Any thread: whether insertions, button or timer changes wait to be applied.
+  bool OrderedChangesPending() const { return ordered_.load() != nullptr; }
+
   // The window's thread: applies everything pending to `target`. Returns the number of
   // insertions, button and timer changes and rows applied (0 when there was nothing to do).
   std::size_t Apply(WindowChangeTarget& target);
@@ -128,6 +135,7 @@ class PendingWindowChanges final : public UpdateWindow {
   WakeFunction wake_;
   std::atomic<bool> accepting_{false};
   std::atomic<bool> wakePending_{false};
+  std::atomic<bool> orderedWakePending_{false};
   std::atomic<std::uint32_t> stamps_{0};
   std::atomic<OrderedChange*> ordered_{nullptr};
   std::atomic<RowSlots*> queuedRows_{nullptr};

@@ -189,6 +189,24 @@ TEST_F(PendingWindowChangesTest, AnOrderThatMattersWithinACellIsKept) {
   EXPECT_EQ(grid.Text(1, 4), "42");
 }
 
+// A window may put off cells after a wake-up; a button or timer change must still reach it.
+TEST_F(PendingWindowChangesTest, AButtonOrTimerChangeWakesTheWindowAgainWhileCellsWait) {
+  changes.InsertRow(1, "1");
+  changes.Apply(grid);
+  wakes.store(0);
+  changes.SetCellText(1, 7, "a");
+  EXPECT_FALSE(changes.OrderedChangesPending());
+  changes.EnableButton(false);
+  changes.SetTimerInterval(0);
+  changes.SetCellText(1, 7, "b");
+  EXPECT_EQ(wakes.load(), 2) << "one wake-up for the cells, one more for the button and the timer";
+  EXPECT_TRUE(changes.OrderedChangesPending());
+  changes.Apply(grid);
+  EXPECT_FALSE(changes.OrderedChangesPending());
+  changes.SetTimerInterval(500);
+  EXPECT_EQ(wakes.load(), 3);
+}
+
 TEST_F(PendingWindowChangesTest, ChangesWhileClosedAreDroppedAndAFailedWakeIsTriedAgain) {
   changes.Close();
   changes.InsertRow(1, "1");

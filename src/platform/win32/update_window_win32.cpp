@@ -39,6 +39,8 @@ void CloseUpdateWindowChanges() {
 
 std::size_t ApplyUpdateWindowChanges(WindowChangeTarget& windowTarget) { return Changes().Apply(windowTarget); }
 
+bool UpdateWindowOrderedChangesPending() { return Changes().OrderedChangesPending(); }
+
 }  // namespace win32
 
 UpdateWindow& PlatformUpdateWindow() { return win32::Changes(); }

@@ -25,6 +25,12 @@ constexpr UINT_PTR kTimerId = 1;
 // queueing a change and posting, or a full message queue).
 constexpr UINT_PTR kApplyTimerId = 2;
 constexpr UINT kApplyTimerMs = 250;
+// A wake-up applies what is pending at most this often; one that comes sooner is answered by a
+// one-shot timer at the end of the interval. Under Wine each visit of the window's thread (the
+// message, the texts converted, the grid redrawn) costs about as much as a small file's whole
+// transfer, and a release of 1,000 small files would otherwise redraw the grid for every file.
+constexpr UINT_PTR kDeferredApplyTimerId = 3;
+constexpr DWORD kApplyIntervalMs = 60;
 constexpr DWORD kWindowStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | DS_MODALFRAME;
 
 std::wstring Wide(const std::string& gbk) {
@@ -39,6 +45,8 @@ struct WindowContext {
   HFONT font = nullptr;
   HWND strip = nullptr;
   HWND button = nullptr;
+  DWORD lastApplyTick = 0;      // when pending changes were last applied
+  bool applyDeferred = false;   // the one-shot timer of kDeferredApplyTimerId is set
 
   WindowContext(const WindowDesign& d, const WindowEvents& e) : design(d), events(e) {}
   ~WindowContext() {
@@ -98,8 +106,32 @@ void CreateComponents(HWND window, WindowContext& context) {
 }
 
 void ApplyPendingChanges(HWND window, WindowContext& context) {
+  if (context.applyDeferred) {
+    KillTimer(window, kDeferredApplyTimerId);
+    context.applyDeferred = false;
+  }
+  context.lastApplyTick = GetTickCount();
   win32::WindowTarget target(window, context.grid, context.button, kTimerId);
   if (win32::ApplyUpdateWindowChanges(target) > 0) context.grid.ShowChanges();
+}
+
+// A wake-up. Cell changes are put off until the interval has passed; until then no writer posts
+// another wake-up for cells (the pending changes remember that the window was woken), so a
+// deferred one costs nothing more. Insertions, button and timer changes are applied at once, with
+// whatever else is pending: the button disabled by a click, or the timer stopped before the
+// release is committed, must not wait behind a timer while another click or tick comes in.
+void OnApplyWake(HWND window, WindowContext& context) {
+  if (win32::UpdateWindowOrderedChangesPending()) {
+    ApplyPendingChanges(window, context);
+    return;
+  }
+  if (context.applyDeferred) return;
+  const DWORD since = GetTickCount() - context.lastApplyTick;
+  if (since < kApplyIntervalMs && SetTimer(window, kDeferredApplyTimerId, kApplyIntervalMs - since, nullptr) != 0) {
+    context.applyDeferred = true;
+    return;
+  }
+  ApplyPendingChanges(window, context);
 }
 
 INT_PTR CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -117,7 +149,7 @@ INT_PTR CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 
   switch (message) {
     case win32::kApplyChangesMessage:
-      ApplyPendingChanges(window, *context);
+      OnApplyWake(window, *context);
       return TRUE;
     case WM_COMMAND:
       if (LOWORD(wParam) == kButtonId && HIWORD(wParam) == BN_CLICKED) {
@@ -135,7 +167,7 @@ INT_PTR CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
       EndDialog(window, 0);
       return TRUE;
     case WM_TIMER:
-      if (wParam == kApplyTimerId) {
+      if (wParam == kApplyTimerId || wParam == kDeferredApplyTimerId) {
         ApplyPendingChanges(window, *context);
       } else if (wParam == kTimerId && context->events.timerTick) {
         context->events.timerTick();
@@ -159,6 +191,7 @@ INT_PTR CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
       win32::CloseUpdateWindowChanges();
       KillTimer(window, kTimerId);
       KillTimer(window, kApplyTimerId);
+      KillTimer(window, kDeferredApplyTimerId);
       if (context->events.destroying) context->events.destroying();
       return TRUE;
     default:

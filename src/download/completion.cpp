@@ -133,10 +133,14 @@ void CheckCompletion() {
   // Once every row has ended, the tick commits the release on this thread, which processes the
   // window's messages while it waits for a held file: the timer stops first, so that no tick comes
   // back in and commits again.
-  const state::ProgramState& state = state::State();
+  // A tick that comes in anyway while the run ends (the commit and the notices process the window's
+  // messages) must not end it again: it would commit a second time and find nothing staged.
+  state::ProgramState& state = state::State();
+  if (state.runEnding) return;
   if (state.counters.succeeded.load() + state.counters.failed.load() == state.entryCount) StopTimer("更新完成");
   const std::optional<RunEnd> end = CompletionTick();
   if (!end) return;
+  state.runEnding = true;
   if (end->timedOut) {
     StopTimer(nullptr);
     notify::ShowNotice(kTimeOutNoticeKind, text::Utf8ToNarrow("更新失败"), text::Utf8ToNarrow("更新失败，连接超时"));

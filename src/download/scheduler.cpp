@@ -186,6 +186,7 @@ void ResetRunCounters() {
     const std::lock_guard lock(knownFoldersMutex);
     knownFolders.clear();
   }
+  state.runEnding = false;
   state.arrivedAtLastCheck = 0;
   for (const state::TaskRecord& record : state.taskList) state.arrivedAtLastCheck += record.task.ArrivedBytes();
 }

@@ -132,6 +132,7 @@ struct ProgramState {
   std::int32_t entryCount = 0;          // the check's result: number of rows listed
   DownloadCounters counters;
   std::int64_t arrivedAtLastCheck = 0;  // the window's thread: bytes arrived by the last timer tick
+  bool runEnding = false;               // the window's thread: the run's end (commit, notices) has begun
 };
 
 // The one instance. Not synchronised: see the file comment for who may touch it when.

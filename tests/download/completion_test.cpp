@@ -62,6 +62,9 @@ TEST_F(CompletionTest, AFullSuccessOffersTheProductAndOkStartsItElevated) {
   EXPECT_NE(std::find(log.begin(), log.end(), "caption 更新完成"), log.end());
   ASSERT_EQ(presenter.shown.size(), 1u);
   EXPECT_EQ(update::testing::RecordingPresenter::Utf8(presenter.shown[0].windowTitle), "Velmora - Update");
+  // A tick that was already queued when the run began to end commits nothing and shows nothing.
+  EXPECT_NO_THROW(CheckCompletion());
+  EXPECT_EQ(Notices().size(), 1u);
 }
 
 TEST_F(CompletionTest, AfterTheWindowIsClosedNothingIsShown) {

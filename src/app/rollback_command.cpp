@@ -22,12 +22,6 @@ std::string ProductOf(const install::KeptRelease& release) {
 
 }  // namespace
 
-std::string KeptProduct(bool& kept) {
-  const std::optional<install::KeptRelease> release = install::ReadKeptRelease(update::RunDirectory());
-  kept = release.has_value();
-  return release ? ProductOf(*release) : std::string();
-}
-
 RollbackResult RestoreKeptRelease(std::int32_t& heldFiles) {
   heldFiles = 0;
   const std::string runDirectory = update::RunDirectory();
@@ -67,19 +61,20 @@ void ShowRollbackResult(RollbackResult result, std::int32_t heldFiles, const std
   }
 }
 
-bool AskToRollBack() {
+bool ConfirmRollback(std::string& product) {
+  const std::optional<install::KeptRelease> release = install::ReadKeptRelease(update::RunDirectory());
+  product = release ? ProductOf(*release) : std::string();
+  if (!release) {
+    ShowRollbackResult(RollbackResult::NothingKept, 0, product);
+    return false;
+  }
   return notify::ShowNotice(kQuestionNoticeKind, Gbk("恢复上一版本"), Gbk("[确定]恢复到上一版本 [取消]退出")) ==
          notify::kIdOk;
 }
 
 int RunRollback() {
-  bool kept = false;
-  const std::string product = KeptProduct(kept);
-  if (!kept) {
-    ShowRollbackResult(RollbackResult::NothingKept, 0, product);
-    return 0;
-  }
-  if (!AskToRollBack()) return 0;
+  std::string product;
+  if (!ConfirmRollback(product)) return 0;
   std::int32_t held = 0;
   const RollbackResult result = RestoreKeptRelease(held);
   ShowRollbackResult(result, held, product);

@@ -22,11 +22,9 @@ RollbackResult RestoreKeptRelease(std::int32_t& heldFiles);
 // path, empty: none).
 void ShowRollbackResult(RollbackResult result, std::int32_t heldFiles, const std::string& product);
 
-// The product of the kept release as a full path (empty when it names none); `kept` says whether
-// a release is kept at all.
-std::string KeptProduct(bool& kept);
-
-// The question before a rollback ("[确定]恢复到上一版本 [取消]退出"); true when the user said yes.
-bool AskToRollBack();
+// Before a rollback: with no release kept, the notice that says so; otherwise the question
+// ("[确定]恢复到上一版本 [取消]退出"). True when the user said yes; `product` gets the kept release's
+// product as a full path (empty when it names none).
+bool ConfirmRollback(std::string& product);
 
 }  // namespace velmora::app

@@ -225,13 +225,8 @@ int RunQuietThroughService() {
 }
 
 int RunRollbackThroughService() {
-  bool kept = false;
-  const std::string product = KeptProduct(kept);
-  if (!kept) {
-    ShowRollbackResult(RollbackResult::NothingKept, 0, product);
-    return 0;
-  }
-  if (!AskToRollBack()) return 0;
+  std::string product;
+  if (!ConfirmRollback(product)) return 0;
   const std::atomic<bool> never{false};
   const ServiceAnswer answer = RunThroughService(ServiceRequest::Rollback, never);
   if (!answer.finished) {

@@ -84,31 +84,30 @@ class ClientStream {
 // The grid of the service's run: every cell change goes to the client; rows, the button and the
 // timer belong to the client's own window.
 class StreamedWindow : public platform::UpdateWindow {
+  static ServiceMessage CellMessage(MessageType type, int row, int column) {
+    ServiceMessage m;
+    m.type = type;
+    m.row = row;
+    m.column = column;
+    return m;
+  }
+
  public:
   explicit StreamedWindow(ClientStream& stream) : stream_(stream) {}
 
   void InsertRow(int, const std::string&) override {}
   void SetCellText(int row, int column, const std::string& text) override {
-    ServiceMessage m;
-    m.type = MessageType::CellText;
-    m.row = row;
-    m.column = column;
+    ServiceMessage m = CellMessage(MessageType::CellText, row, column);
     m.text = text.substr(0, kLongestText);
     stream_.Send(m);
   }
   void MakeProgressCell(int row, int column, const platform::ProgressCellSpec& cellSpec) override {
-    ServiceMessage m;
-    m.type = MessageType::ProgressCell;
-    m.row = row;
-    m.column = column;
+    ServiceMessage m = CellMessage(MessageType::ProgressCell, row, column);
     m.cell = cellSpec;
     stream_.Send(m);
   }
   void SetProgressValue(int row, int column, std::int32_t value) override {
-    ServiceMessage m;
-    m.type = MessageType::ProgressValue;
-    m.row = row;
-    m.column = column;
+    ServiceMessage m = CellMessage(MessageType::ProgressValue, row, column);
     m.value = value;
     stream_.Send(m);
   }

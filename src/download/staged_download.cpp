@@ -184,6 +184,7 @@ const char* StageEmptyFile(const std::string& staging, const state::UpdateEntry&
 const char* DownloadAndStage(std::int32_t row, const state::UpdateEntry& entry, DownloadTask& task,
                              const std::string& target) {
   const std::string staging = update::StagingPathOf(target, entry);
+  update::MakeStagingFolders(staging);
   if (entry.md5.Names(update::kEmptyDataMd5) && entry.size <= 0) {
     return StageEmptyFile(staging, entry);
   }

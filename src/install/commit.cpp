@@ -15,6 +15,7 @@
 #include "platform/file.h"
 #include "update/durable_file.h"
 #include "update/rolled_back_release.h"
+#include "update/staging_files.h"
 #include "update/state_paths.h"
 
 namespace velmora::install {
@@ -77,13 +78,17 @@ std::size_t GoBack(const std::string& runDirectory, const Journal& journal) {
     if (change->kept.empty()) {
       // A target new to the release goes again; its bytes go back to the staging name.
       if (applied && !change->source.empty()) {
+        update::MakeStagingFolders(runDirectory + change->source);
         done = platform::MoveFileReplacing(target, runDirectory + change->source) || RemoveTarget(target);
       }
     } else if ((applied || !Exists(target)) && Exists(runDirectory + change->kept)) {
       const std::string kept = runDirectory + change->kept;
       // The new file's bytes get their staging name back, so that the next run need not fetch
       // them again; the target stays in place meanwhile.
-      if (applied && !change->source.empty()) LinkOrCopy(target, runDirectory + change->source);
+      if (applied && !change->source.empty()) {
+        update::MakeStagingFolders(runDirectory + change->source);
+        LinkOrCopy(target, runDirectory + change->source);
+      }
       done = PutInPlace(kept, target) || (FreeTarget(target) != TargetState::Held && PutInPlace(kept, target));
     }
     if (!done) ++held;
@@ -135,6 +140,12 @@ void Finish(const std::string& runDirectory, const Journal& journal) {
   }
   platform::RemoveFile(runDirectory + update::kJournalPath);
   Step();
+  // The staging folders the release's files came from, now empty.
+  std::vector<std::string> sources;
+  for (const JournalChange& change : journal.changes) {
+    if (!change.source.empty()) sources.push_back(runDirectory + change.source);
+  }
+  update::RemoveEmptyStagingFolders(sources);
 }
 
 // Leftovers of a preparation that never wrote its journal, or of a finished commit.

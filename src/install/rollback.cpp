@@ -15,7 +15,9 @@ std::string StagingOf(const std::string& runDirectory, const KeptFile& file) {
   state::UpdateEntry entry;
   entry.md5 = file.md5;
   entry.size = file.size;
-  return update::StagingPathOf(runDirectory + file.path, entry);
+  const std::string staging = update::StagingPathOf(runDirectory + file.path, entry);
+  update::MakeStagingFolders(staging);
+  return staging;
 }
 
 void RemoveStaged(const std::vector<std::string>& staged) {

@@ -91,6 +91,10 @@ bool FlushFile(const std::string& path);
 // Thread-safe.
 bool CreateDirectoryAt(const std::string& path);
 
+// Removes the directory `path` (GBK) when it is empty; false when it was not removed (a directory
+// that holds anything included). Thread-safe.
+bool RemoveEmptyDirectory(const std::string& path);
+
 // Puts the file `from` in the place of `to`, replacing a file that is there, in one step on the
 // same volume, and returns only when the change has reached the disk (MoveFileExW with
 // MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH on Windows, rename elsewhere). False when

@@ -75,7 +75,7 @@ TEST_F(WorkerTest, EveryFailureLeavesTheOldFile) {
     const std::vector<std::string> files = Files();
     ASSERT_EQ(files.size(), c.leavesWhatArrived ? 2u : 1u) << c.what;
     if (c.leavesWhatArrived) {
-      EXPECT_TRUE(files[1].ends_with(".velmora-part")) << files[1];
+      EXPECT_TRUE(files[0].ends_with(".velmora-part")) << files[0];
     }
     EXPECT_EQ(Texts(1, 7).back(), c.status) << c.what;
     EXPECT_EQ(state::State().counters.failed.load(), 1) << c.what;

@@ -109,6 +109,7 @@ TEST_F(LoadManifestTest, KeepsOnlyTheStagingFilesOfEntriesStillToBeDownloaded) {
   staging("\\Bin\\core.dll", Md5Hex("core v2"), "core");         // up to date already
   staging("\\Plugins\\Deep\\gone.dll", Md5Hex("gone"), "gone");  // no longer listed
   WriteProductFile("\\Bin\\notes.velmora-part.txt", "not a staging file");
+  WriteProductFile("\\Bin\\新.dll.0123456789abcdef.velmora-part", "part");  // beside its target, as earlier versions put it
   ServerAnswers(ManifestJson("App.exe", {
       {"App", Md5Hex("app v2"), "\\bin\\app.exe"},
       {"core", Md5Hex("core v2"), "\\Bin\\core.dll"},
@@ -127,6 +128,7 @@ TEST_F(LoadManifestTest, KeepsOnlyTheStagingFilesOfEntriesStillToBeDownloaded) {
   for (std::string& name : expected) std::replace(name.begin(), name.end(), '\\', '/');
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(left, expected);
+  EXPECT_FALSE(std::filesystem::exists(runDirectory.Path() / "Plugins" / "Deep" / ".velmora-staging"));
 }
 
 TEST_F(LoadManifestTest, TheManifestAddressIsAnHttpsOriginWithTheFixedPath) {

@@ -169,6 +169,11 @@ bool CreateDirectoryAt(const std::string& path) {
   return !native.empty() && ::mkdir(native.c_str(), 0755) == 0;
 }
 
+bool RemoveEmptyDirectory(const std::string& path) {
+  const std::string native = posix::NativePath(path);
+  return !native.empty() && ::rmdir(native.c_str()) == 0;
+}
+
 bool MakeHardLink(const std::string& existing, const std::string& link) {
   const std::string nativeExisting = posix::NativePath(existing);
   const std::string nativeLink = posix::NativePath(link);

@@ -173,6 +173,11 @@ bool CreateDirectoryAt(const std::string& path) {
   return !wide.empty() && CreateDirectoryW(reinterpret_cast<const wchar_t*>(wide.c_str()), nullptr) != 0;
 }
 
+bool RemoveEmptyDirectory(const std::string& path) {
+  const std::u16string wide = win32::FileApiPath(path);
+  return !wide.empty() && RemoveDirectoryW(reinterpret_cast<const wchar_t*>(wide.c_str())) != 0;
+}
+
 bool MoveFileReplacing(const std::string& from, const std::string& to) {
   const std::u16string wideFrom = win32::FileApiPath(from);
   const std::u16string wideTo = win32::FileApiPath(to);

@@ -311,6 +311,7 @@ STATUS_DIGEST_MISMATCH = "文件校验失败"
 COLUMN_ROW, COLUMN_PATH, COLUMN_PROGRESS, COLUMN_SPEED, COLUMN_SIZE, COLUMN_DOWNLOADED, COLUMN_MS, COLUMN_STATUS = range(8)
 
 STAGING_SUFFIX = ".velmora-part"
+STAGING_FOLDER = ".velmora-staging"
 
 
 def windows_path(path):
@@ -363,12 +364,14 @@ def staging_leftovers(directory):
 
 
 def staging_path(entry):
-    """Where the updater stages `entry` (a dict with "local", its file's path, and "md5"): the file's
-    path, "." and 16 hex digits of the MD5 of the entry's content (its digest in lower case, and its
-    SHA-256 and size, which the hand-off entries of these tests do not list), and the staging suffix.
-    The URL plays no part."""
+    """Where the updater stages `entry` (a dict with "local", its file's path, and "md5"): in the
+    file's folder, .velmora-staging/<the key's first 2 digits>/ and the file's name, "." and the key
+    (16 hex digits of the MD5 of the entry's content: its digest in lower case, and its SHA-256 and
+    size, which the hand-off entries of these tests do not list), and the staging suffix. The URL
+    plays no part."""
     key = hashlib.md5((entry["md5"].lower() + "\n\n").encode("utf-8")).hexdigest()[:16]
-    return entry["local"] + "." + key + STAGING_SUFFIX
+    folder, name = os.path.split(entry["local"])
+    return os.path.join(folder, STAGING_FOLDER, key[:2], name + "." + key + STAGING_SUFFIX)
 
 
 # --- What an update keeps below Bin\Config of the run directory ----------------------------------

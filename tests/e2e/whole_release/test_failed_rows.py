@@ -52,6 +52,7 @@ class FailedRowsTest(WholeReleaseTestCase):
         # checked again, not trusted for being whole.
         spoiled = bytearray(readme["new"])
         spoiled[100] ^= 0xFF
+        os.makedirs(os.path.dirname(e2e.staging_path(readme)), exist_ok=True)
         with open(e2e.staging_path(readme), "wb") as out:
             out.write(spoiled)
 

@@ -189,6 +189,7 @@ class KillsTest(WholeReleaseTestCase):
             spoiled = staged[len(staged) // 2]
             data = bytearray(self.staged(spoiled))
             data[30] ^= 0xFF
+            os.makedirs(os.path.dirname(e2e.staging_path(spoiled)), exist_ok=True)
             with open(e2e.staging_path(spoiled), "wb") as out:
                 out.write(data)
 

@@ -159,8 +159,8 @@ class SignedManifestsTest(ReleaseSiteTestCase):
         for relative, data in v2.items():
             self.assertEqual(after[relative.replace("/", os.sep)], data, relative)
         self.assertEqual(after[SERIAL_FILE].strip(), b"300")
-        staged = {os.path.relpath(path, run_dir.path).replace(os.sep, "/").split(".")[0]: after[os.path.relpath(
-            path, run_dir.path)] for path in e2e.staging_leftovers(run_dir.path)}
+        staged = {os.path.basename(path).split(".")[0]: after[os.path.relpath(path, run_dir.path)]
+                  for path in e2e.staging_leftovers(run_dir.path)}
         self.assertEqual(staged, {"Velmora": v3["Velmora.exe"], "readme": v3["readme.txt"]})
         self.assertEqual(e2e.commit_state_left(run_dir.path), [])
 

@@ -26,6 +26,9 @@ wine regedit /S "$(winepath -w "$WINEPREFIX/velmora-fonts.reg")" >/dev/null 2>&1
 # Wine draws the window frames itself, so that title bars and their buttons show (and window
 # rectangles are the same) on a display without a window manager, such as Xvfb.
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f >/dev/null 2>&1
+# Nor are they left to a window manager: there is none on Xvfb, and Wine waits up to 2 s for one to
+# withdraw each window that is hidden or closed (every answered notice would cost 2 s).
+wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
 # Wine's own fonts (Debian's fonts-wine), among them Marlett for the title-bar buttons.
 for font in /usr/share/wine/fonts/*.ttf; do
   [ -e "$font" ] && ln -sf "$font" "$WINEPREFIX/drive_c/windows/Fonts/$(basename "$font")"

@@ -8,6 +8,7 @@
 #include "automation/json_output.h"
 #include "automation/window_automation.h"
 #include "platform/codepage.h"
+#include "probe_answer.h"
 
 namespace velmora::probe {
 namespace {
@@ -111,9 +112,7 @@ HWND WaitForDialog(std::uint32_t processId, std::uint32_t waitMs) {
 }
 
 int Print(const std::string& json, int exitCode) {
-  const std::string line = json + "\n";
-  std::fwrite(line.data(), 1, line.size(), stdout);
-  std::fflush(stdout);
+  WriteAnswerLine(json);
   return exitCode;
 }
 

@@ -16,6 +16,8 @@
 //                                                                     the proxy-credential dialog
 //   ui-probe pipe-send BYTES [--wait MS]                              a client of the update
 //                                                                     service's pipe (BYTES: hex:...)
+//   ui-probe serve                                                    answer requests over a
+//                                                                     loopback socket (probe_server.h)
 //
 // Texts on the command line and in the output are UTF-8. The window is found by its title
 // ("Update"; task dialogs: "Velmora - Update"), optionally of one process, waiting up to --wait
@@ -35,6 +37,8 @@
 #include "platform/codepage.h"
 #include "automation/window_automation.h"
 #include "credential_dialog.h"
+#include "probe_answer.h"
+#include "probe_server.h"
 #include "service_pipe_probe.h"
 #include "window_watch.h"
 
@@ -71,9 +75,7 @@ std::string Gbk(const std::string& utf8) {
 }
 
 int Print(const std::string& json, int exitCode) {
-  const std::string line = json + "\n";
-  std::fwrite(line.data(), 1, line.size(), stdout);
-  std::fflush(stdout);
+  probe::WriteAnswerLine(json);
   return exitCode;
 }
 
@@ -82,13 +84,20 @@ int Usage() {
   return 2;
 }
 
-std::optional<Options> ParseArguments() {
+// The command line's words after the program's name, UTF-8.
+std::vector<std::string> CommandLineWords() {
   int count = 0;
   LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
-  if (arguments == nullptr) return std::nullopt;
+  if (arguments == nullptr) return {};
   std::vector<std::string> words;
-  for (int i = 1; i < count; ++i) words.push_back(DecodeArgument(Utf8(arguments[i])));
+  for (int i = 1; i < count; ++i) words.push_back(Utf8(arguments[i]));
   LocalFree(arguments);
+  return words;
+}
+
+std::optional<Options> ParseWords(const std::vector<std::string>& encodedWords) {
+  std::vector<std::string> words;
+  for (const std::string& word : encodedWords) words.push_back(DecodeArgument(word));
   if (words.empty()) return std::nullopt;
 
   Options options;
@@ -164,11 +173,23 @@ int WindowCommand(const Options& options) {
   return Usage();
 }
 
+// A task dialog being built or taken down can be visible without its texts or its buttons: such a
+// dialog is not there yet (or any more), and is looked for again until the wait is over.
+bool IsWhole(const TaskDialogInfo& dialog) {
+  return !dialog.buttons.empty() && !(dialog.mainInstruction.empty() && dialog.content.empty());
+}
+
 int NoticeCommand(const Options& options) {
-  const platform::WindowHandle window = WaitForWindow(options.title.value_or(notify::kNoticeTitle), options);
-  if (window == 0) return NotFound();
-  const auto dialog = ReadTaskDialog(window);
-  if (!dialog) return NotFound();
+  const DWORD start = GetTickCount();
+  platform::WindowHandle window = 0;
+  std::optional<TaskDialogInfo> dialog;
+  for (;;) {
+    window = WaitForWindow(options.title.value_or(notify::kNoticeTitle), options);
+    if (window != 0) dialog = ReadTaskDialog(window);
+    if (dialog && IsWhole(*dialog)) break;
+    if (GetTickCount() - start >= options.waitMs) return NotFound();
+    Sleep(50);
+  }
   const std::string& command = options.command;
   if (command == "notice") {
     return Print(JsonObject().Add("found", true).AddRaw("notice", probe::TaskDialogJson(*dialog)).Text(), 0);
@@ -201,8 +222,8 @@ int ShowNoticeCommand(const Options& options) {
   return Print(JsonObject().Add("result", static_cast<long long>(result)).Add("checked", checked).Text(), 0);
 }
 
-int Run() {
-  const std::optional<Options> options = ParseArguments();
+int Run(const std::vector<std::string>& words) {
+  const std::optional<Options> options = ParseWords(words);
   if (!options) return Usage();
   const std::string& command = options->command;
   if (command == "code-pages") {
@@ -224,12 +245,18 @@ int Run() {
   return WindowCommand(*options);
 }
 
-}  // namespace
-
-int main() {
+int RunGuarded(const std::vector<std::string>& words) {
   try {
-    return Run();
+    return Run(words);
   } catch (const std::exception&) {  // a number or hex text that does not parse
     return Usage();
   }
+}
+
+}  // namespace
+
+int main() {
+  const std::vector<std::string> words = CommandLineWords();
+  if (words.size() == 1 && words[0] == "serve") return velmora::probe::Serve(RunGuarded);
+  return RunGuarded(words);
 }

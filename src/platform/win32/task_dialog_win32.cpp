@@ -6,6 +6,8 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "platform/win32/window_messages.h"
+
 namespace velmora::platform {
 namespace {
 
@@ -27,6 +29,10 @@ class SystemTaskDialogs final : public TaskDialogPresenter {
     TaskDialogResult result;
     const TaskDialogIndirectFunction taskDialogIndirect = FindTaskDialogIndirect();
     if (taskDialogIndirect == nullptr) return result;
+
+    // The grid shows the run's end before a notice about it opens (its cells are otherwise
+    // applied at most every 60 ms).
+    win32::ApplyUpdateWindowChangesNowOnItsThread();
 
     TASKDIALOGCONFIG config{};
     config.cbSize = sizeof(config);

@@ -41,6 +41,13 @@ std::size_t ApplyUpdateWindowChanges(WindowChangeTarget& windowTarget) { return 
 
 bool UpdateWindowOrderedChangesPending() { return Changes().OrderedChangesPending(); }
 
+void ApplyUpdateWindowChangesNowOnItsThread() {
+  const HWND window = target.load();
+  if (window != nullptr && GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId()) {
+    SendMessageW(window, kApplyChangesNowMessage, 0, 0);
+  }
+}
+
 }  // namespace win32
 
 UpdateWindow& PlatformUpdateWindow() { return win32::Changes(); }

@@ -151,6 +151,10 @@ INT_PTR CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     case win32::kApplyChangesMessage:
       OnApplyWake(window, *context);
       return TRUE;
+    case win32::kApplyChangesNowMessage:
+      ApplyPendingChanges(window, *context);
+      ::UpdateWindow(window);
+      return TRUE;
     case WM_COMMAND:
       if (LOWORD(wParam) == kButtonId && HIWORD(wParam) == BN_CLICKED) {
         if (context->events.buttonClicked) context->events.buttonClicked();

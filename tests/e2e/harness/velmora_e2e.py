@@ -20,6 +20,7 @@ import json
 import os
 import shutil
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
@@ -37,6 +38,13 @@ WINE_RUN = os.path.join(SOURCE_DIR, "scripts", "wine-run.sh")
 
 WINDOW_TITLE = "Update"
 NOTICE_TITLE = "Velmora - Update"
+
+# The probe commands that one serving probe answers (`ui-probe serve`): they only read or act on
+# windows of other programs and end at once. The others (a notice the probe shows itself, a watch,
+# a pipe client) run in a probe process of their own.
+SERVED_PROBE_COMMANDS = {"windows", "window", "grid", "button", "press-button", "click-button", "minimise", "close",
+                         "set-column-width", "notice", "notice-press", "notice-close", "notice-check", "code-pages",
+                         "credential-dialog", "credential-fill", "credential-press"}
 
 # Button identifiers of task dialogs.
 IDOK, IDCANCEL, IDYES, IDNO = 1, 2, 6, 7
@@ -115,6 +123,7 @@ class Wine:
         self.env = dict(os.environ)
         self.env.update(extra_env or {})
         self.started = []
+        self.probe_server = None
 
     def start(self, program, *arguments, env=None):
         """Starts `program` (a Windows .exe) and returns its Popen.
@@ -181,12 +190,82 @@ class Wine:
         for process in self.started:
             self.end(process)
         self.started = []
+        self.probe_server = None
 
     def probe(self, *arguments, env=None, timeout=60, check=True, attempts=2):
         """Runs ui-probe.exe with `arguments` and returns its JSON answer (a dict).
 
-        A probe that ends without printing anything never got to run its command (Wine failed to
-        start it, which happens now and then on a loaded machine): it is started once more."""
+        The commands that only look at or act on other programs' windows go to one probe process
+        that serves them all (starting a Wine process costs more than most looks); the others start
+        a probe of their own. A probe that ends without printing anything never got to run its
+        command (Wine failed to start it, which happens now and then on a loaded machine): it is
+        started once more."""
+        if env is None and arguments and arguments[0] in SERVED_PROBE_COMMANDS:
+            lines = self.served_probe_lines(arguments, timeout)
+        else:
+            lines = self.probe_process_lines(arguments, env, timeout, attempts)
+        answer = json.loads(lines[-1])
+        if check and (answer.get("found") is False or answer.get("ok") is False):
+            raise ProbeError(f"ui-probe {' '.join(arguments)}: {answer}")
+        return answer
+
+    def served_probe_lines(self, arguments, timeout):
+        """The JSON lines the serving probe answers to `arguments`. A server that is gone (ended with
+        the test's programs) is started again; one that does not answer in time is ended, and the
+        next request starts another."""
+        request = (" ".join(word.encode("utf-8").hex() for word in arguments) + "\n").encode("ascii")
+        for attempt in range(2):
+            server = self.serving_probe()
+            try:
+                with socket.create_connection(("127.0.0.1", server.port), timeout=timeout) as connection:
+                    connection.sendall(request)
+                    reply = b""
+                    while chunk := connection.recv(65536):
+                        reply += chunk
+                break
+            except socket.timeout:
+                self.end(server)
+                raise ProbeError(f"ui-probe {' '.join(arguments)} did not answer within {timeout} s")
+            except OSError as error:
+                # Refused or reset: the server ended (a test ended every program, or Wine's session).
+                message = (f"ui-probe {' '.join(arguments)}: the serving probe is gone ({error}; "
+                           f"Wine said: {self.errors_of(server)!r})")
+                self.end(server)
+                if attempt == 1:
+                    raise ProbeError(message)
+        exit_code, _, answer = reply.decode("utf-8", "replace").partition("\n")
+        lines = [line for line in answer.splitlines() if line.startswith("{")]
+        if not lines:
+            raise ProbeError(f"ui-probe {' '.join(arguments)} gave no answer (exit code {exit_code})")
+        return lines
+
+    def serving_probe(self, timeout=60):
+        """The serving probe (`ui-probe serve`), started when there is none; its `port` is where
+        it listens."""
+        server = self.probe_server
+        if server is not None and server.poll() is None:
+            return server
+        for attempt in range(2):
+            server = self.start(PROBE, "serve")
+            deadline = time.monotonic() + timeout
+            line = b""
+            while not line.endswith(b"\n") and server.poll() is None and time.monotonic() < deadline:
+                time.sleep(0.01)
+                with open(server.output_path, "rb") as output:
+                    line = output.readline()
+            if line.endswith(b"\n") and json.loads(line).get("serving"):
+                server.port = json.loads(line)["port"]
+                self.probe_server = server
+                return server
+            message = (f"ui-probe serve did not start (exit code {server.poll()}; Wine said: "
+                       f"{self.errors_of(server)!r})")
+            self.end(server)
+            if attempt == 1:
+                raise ProbeError(message)
+            print(message + "; starting it once more", file=sys.stderr)
+
+    def probe_process_lines(self, arguments, env, timeout, attempts):
+        """The JSON lines of a probe process of its own run with `arguments`."""
         for attempt in range(attempts):
             process = self.start(PROBE, *arguments, env=env)
             out = self.output_of(process, timeout=timeout)
@@ -201,10 +280,7 @@ class Wine:
             print(f"ui-probe {' '.join(arguments)} gave no answer (exit code {process.returncode}; Wine said: "
                   f"{self.errors_of(process)!r}); starting it once more", file=sys.stderr)
             time.sleep(0.5)
-        answer = json.loads(lines[-1])
-        if check and (answer.get("found") is False or answer.get("ok") is False):
-            raise ProbeError(f"ui-probe {' '.join(arguments)}: {answer}")
-        return answer
+        return lines
 
     def start_probe(self, *arguments, env=None):
         """Starts ui-probe.exe without waiting (for commands that block, such as show-notice)."""

@@ -11,9 +11,6 @@
 namespace velmora::app {
 namespace {
 
-constexpr std::int32_t kFailureNoticeKind = 2;
-constexpr std::int32_t kQuestionNoticeKind = 3;
-
 std::string Gbk(const char* utf8) { return text::Utf8ToNarrow(utf8); }
 
 std::string ProductOf(const install::KeptRelease& release) {
@@ -42,17 +39,17 @@ RollbackResult RestoreKeptRelease(std::int32_t& heldFiles) {
 void ShowRollbackResult(RollbackResult result, std::int32_t heldFiles, const std::string& product) {
   switch (result) {
     case RollbackResult::NothingKept:
-      notify::ShowNotice(kFailureNoticeKind, Gbk("恢复上一版本"), Gbk("没有可恢复的版本"));
+      notify::ShowNotice(notify::kFailureNoticeKind, Gbk("恢复上一版本"), Gbk("没有可恢复的版本"));
       return;
     case RollbackResult::KeptReleaseDamaged:
-      notify::ShowNotice(kFailureNoticeKind, Gbk("恢复上一版本"), Gbk("上一版本的文件不完整，未能恢复"));
+      notify::ShowNotice(notify::kFailureNoticeKind, Gbk("恢复上一版本"), Gbk("上一版本的文件不完整，未能恢复"));
       return;
     case RollbackResult::FilesHeld:
-      notify::ShowNotice(kFailureNoticeKind, Gbk("恢复上一版本"),
+      notify::ShowNotice(notify::kFailureNoticeKind, Gbk("恢复上一版本"),
                          Gbk("有") + std::to_string(heldFiles) + Gbk("个文件被占用，未能恢复上一版本"));
       return;
     case RollbackResult::Restored:
-      if (notify::ShowNotice(kQuestionNoticeKind, Gbk("已恢复上一版本"), Gbk("[确定]运行软件 [取消]退出")) ==
+      if (notify::ShowNotice(notify::kQuestionNoticeKind, Gbk("已恢复上一版本"), Gbk("[确定]运行软件 [取消]退出")) ==
               notify::kIdOk &&
           !product.empty()) {
         download::RunElevated(product, "");
@@ -68,7 +65,7 @@ bool ConfirmRollback(std::string& product) {
     ShowRollbackResult(RollbackResult::NothingKept, 0, product);
     return false;
   }
-  return notify::ShowNotice(kQuestionNoticeKind, Gbk("恢复上一版本"), Gbk("[确定]恢复到上一版本 [取消]退出")) ==
+  return notify::ShowNotice(notify::kQuestionNoticeKind, Gbk("恢复上一版本"), Gbk("[确定]恢复到上一版本 [取消]退出")) ==
          notify::kIdOk;
 }
 

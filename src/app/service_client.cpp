@@ -24,9 +24,6 @@ namespace {
 
 using update::RunOutcome;
 
-constexpr std::int32_t kFailureNoticeKind = 2;
-constexpr std::int32_t kSuccessNoticeKind = 3;
-constexpr std::int32_t kPartialNoticeKind = 5;
 // Tries to reach the pipe: each waits at most kConnectWaitMs, then asks the service manager to start the service.
 constexpr int kConnectTries = 30;
 constexpr std::uint32_t kConnectWaitMs = 1000;
@@ -109,7 +106,7 @@ void StartServiceRun() {
 }
 
 [[noreturn]] void EndWithFailure(const std::string& content, RunOutcome outcome) {
-  notify::ShowNotice(kFailureNoticeKind, Gbk("更新失败"), content);
+  notify::ShowNotice(notify::kFailureNoticeKind, Gbk("更新失败"), content);
   update::EndProgram(outcome);
 }
 
@@ -133,12 +130,12 @@ void CheckServiceEnd() {
   Log("the update service ended with code " + std::to_string(end.exitCode));
   if (end.timedOut) EndWithFailure(Gbk("更新失败，连接超时"), RunOutcome::FilesFailed);
   if (end.exitCode == 0) {
-    const std::int32_t choice = notify::ShowNotice(kSuccessNoticeKind, Gbk("更新完成"), Gbk("[确定]运行软件 [取消]退出更新"));
+    const std::int32_t choice = notify::ShowNotice(notify::kQuestionNoticeKind, Gbk("更新完成"), Gbk("[确定]运行软件 [取消]退出更新"));
     if (choice == notify::kIdOk) download::LaunchProduct();
     update::EndProgram(RunOutcome::Updated);
   }
   if (end.failedRows > 0) {
-    notify::ShowNotice(kPartialNoticeKind, Gbk("更新完成"),
+    notify::ShowNotice(notify::kPartialNoticeKind, Gbk("更新完成"),
                        Gbk("有") + std::to_string(end.failedRows) + Gbk("个文件下载失败"));
     update::EndProgram(RunOutcome::FilesFailed);
   }
@@ -231,7 +228,7 @@ int RunRollbackThroughService() {
   const ServiceAnswer answer = RunThroughService(ServiceRequest::Rollback, never);
   if (!answer.finished) {
     Log("the update service did not finish the rollback: " + answer.fault);
-    notify::ShowNotice(kFailureNoticeKind, Gbk("恢复上一版本"), Gbk("无法连接更新服务"));
+    notify::ShowNotice(notify::kFailureNoticeKind, Gbk("恢复上一版本"), Gbk("无法连接更新服务"));
     return 0;
   }
   ShowRollbackResult(answer.end.rollback, answer.end.failedRows, product);

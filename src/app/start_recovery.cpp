@@ -8,12 +8,6 @@
 #include "update/run_log.h"
 
 namespace velmora::app {
-namespace {
-
-constexpr std::int32_t kFailureNoticeKind = 2;
-
-}  // namespace
-
 bool FinishInterruptedCommit() {
   const std::string runDirectory = update::RunDirectory();
   const install::Recovery recovery = install::RecoverInterruptedCommit(runDirectory);
@@ -31,7 +25,7 @@ bool FinishInterruptedCommit() {
     case install::RecoveryResult::Unfinished:
       update::AppendToRunLog(runDirectory, "recovery: " + std::to_string(recovery.heldTargets) +
                                                " files are held by other programs; the interrupted commit waits");
-      notify::ShowNotice(kFailureNoticeKind, text::Utf8ToNarrow("更新失败"),
+      notify::ShowNotice(notify::kFailureNoticeKind, text::Utf8ToNarrow("更新失败"),
                          text::Utf8ToNarrow("上次更新未能完成：有") + std::to_string(recovery.heldTargets) +
                              text::Utf8ToNarrow("个文件被占用，请关闭占用它们的程序后重试"));
       return false;

@@ -32,7 +32,6 @@
 namespace velmora::app {
 namespace {
 
-constexpr std::int32_t kFailureNoticeKind = 2;
 // A copy started again elevated waits for the copy that started it to end, at most this many
 // looks kEarlierCopyLookMs apart.
 constexpr int kEarlierCopyLooks = 100;
@@ -139,7 +138,7 @@ int StartRoutine(const std::vector<std::string>& arguments, platform::InstanceSe
   const platform::UpdatePolicy policy = platform::ReadUpdatePolicy();
   if (policy.disableUpdates.value_or(0) == 1) {
     update::AppendToRunLog(update::RunDirectory(), "updates are disabled by the administrator's policy");
-    notify::ShowNotice(kFailureNoticeKind, text::Utf8ToNarrow("更新已被管理员禁用"), std::string());
+    notify::ShowNotice(notify::kFailureNoticeKind, text::Utf8ToNarrow("更新已被管理员禁用"), std::string());
     return update::FinishRun(RunOutcome::DisabledByPolicy);
   }
   if (!commandLine.rollback) {

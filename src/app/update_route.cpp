@@ -10,8 +10,6 @@
 namespace velmora::app {
 namespace {
 
-constexpr std::int32_t kFailureNoticeKind = 2;
-
 // A name that no other run uses at the same moment: two copies probing at once never remove each
 // other's file.
 std::string ProbeFileName(const std::string& runDirectory) {
@@ -90,7 +88,7 @@ UpdateRoute ChooseUpdateRoute(bool withWindow, bool alreadyElevated, const std::
                                            (facts.serviceInstalled ? "" : "not ") + "installed for this updater)");
   }
   if (route == UpdateRoute::NeedsElevation) {
-    notify::ShowNotice(kFailureNoticeKind, text::Utf8ToNarrow("更新失败"), text::Utf8ToNarrow("需要管理员权限才能更新"));
+    notify::ShowNotice(notify::kFailureNoticeKind, text::Utf8ToNarrow("更新失败"), text::Utf8ToNarrow("需要管理员权限才能更新"));
   }
   return route;
 }

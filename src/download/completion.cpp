@@ -22,10 +22,6 @@
 namespace velmora::download {
 namespace {
 
-constexpr std::int32_t kSuccessNoticeKind = 3;
-constexpr std::int32_t kPartialNoticeKind = 5;
-constexpr std::int32_t kTimeOutNoticeKind = 2;
-
 using update::RunOutcome;
 
 // Bytes that have arrived through every row's task so far; read each tick.
@@ -143,16 +139,16 @@ void CheckCompletion() {
   state.runEnding = true;
   if (end->timedOut) {
     StopTimer(nullptr);
-    notify::ShowNotice(kTimeOutNoticeKind, text::Utf8ToNarrow("更新失败"), text::Utf8ToNarrow("更新失败，连接超时"));
+    notify::ShowNotice(notify::kFailureNoticeKind, text::Utf8ToNarrow("更新失败"), text::Utf8ToNarrow("更新失败，连接超时"));
     update::EndProgram(end->outcome);
   }
   if (end->outcome == RunOutcome::Updated) {
-    const std::int32_t answer = notify::ShowNotice(kSuccessNoticeKind, text::Utf8ToNarrow("更新完成"),
+    const std::int32_t answer = notify::ShowNotice(notify::kQuestionNoticeKind, text::Utf8ToNarrow("更新完成"),
                                                    text::Utf8ToNarrow("[确定]运行软件 [取消]退出更新"));
     if (answer == notify::kIdOk) LaunchProduct();
     update::EndProgram(end->outcome);
   }
-  notify::ShowNotice(kPartialNoticeKind, text::Utf8ToNarrow("更新完成"),
+  notify::ShowNotice(notify::kPartialNoticeKind, text::Utf8ToNarrow("更新完成"),
                      text::Utf8ToNarrow("有") + std::to_string(end->failedRows) + text::Utf8ToNarrow("个文件下载失败"));
   update::EndProgram(end->outcome);
 }

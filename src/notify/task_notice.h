@@ -19,6 +19,11 @@ namespace velmora::notify {
 // The window title of every notice the program shows.
 inline constexpr char kNoticeTitle[] = "Velmora - Update";
 
+// The kinds the program's own notices use.
+inline constexpr std::int32_t kFailureNoticeKind = 2;   // OK only: something could not be done
+inline constexpr std::int32_t kQuestionNoticeKind = 3;  // OK and Cancel: a question, or a success that offers the product
+inline constexpr std::int32_t kPartialNoticeKind = 5;   // OK only: the run ended with rows that failed
+
 // Identifiers of the buttons that close a notice.
 inline constexpr std::int32_t kIdOk = 1;
 inline constexpr std::int32_t kIdCancel = 2;

@@ -34,7 +34,6 @@
 namespace velmora::update {
 namespace {
 
-constexpr std::int32_t kFailureNoticeKind = 2;
 constexpr std::int32_t kProxyAuthenticationRequired = 407;
 
 const std::string& NoticeCaption() {
@@ -75,7 +74,7 @@ const std::string& KeysRefusedContent() {
 // Shows the refusal's notice (none in a quiet run), logs why and ends the run with `outcome`.
 [[noreturn]] void RefuseManifest(const std::string& content, RunOutcome outcome, const std::string& why) {
   AppendToRunLog(RunDirectory(), "manifest refused: " + std::string(DescriptionOf(outcome)) + " (" + why + ")");
-  notify::ShowNotice(kFailureNoticeKind, NoticeCaption(), content);
+  notify::ShowNotice(notify::kFailureNoticeKind, NoticeCaption(), content);
   EndProgram(outcome);
 }
 

@@ -10,8 +10,6 @@
 namespace velmora::update {
 namespace {
 
-constexpr std::int32_t kFailureNoticeKind = 2;
-
 // Grid columns the check fills besides column 0, the row number (see the update window's column table).
 constexpr int kFileNameColumn = 1;
 constexpr int kProgressColumn = 2;
@@ -45,7 +43,7 @@ void UpdateCheck() {
   state.entryCount = LoadManifest();
   if (state.entryCount < 1) {
     // The empty list is never offered for download.
-    notify::TaskNotice(kFailureNoticeKind, notify::kNoticeTitle, NothingToUpdateCaption(), NothingToUpdateContent());
+    notify::TaskNotice(notify::kFailureNoticeKind, notify::kNoticeTitle, NothingToUpdateCaption(), NothingToUpdateContent());
     EndProgram(RunOutcome::UpToDate);
   }
 

@@ -15,6 +15,9 @@ build_root=${VELMORA_BUILD_ROOT:-$root/build}
 # More CMake options for every build, such as -DVELMORA_MANIFEST_PUBLIC_KEY=<key> (docs/signing.md).
 read -r -a extra_options <<< "${VELMORA_CMAKE_OPTIONS:-}"
 build_type=${VELMORA_BUILD_TYPE:-RelWithDebInfo}
+# The benchmarks (bench/ natively, download-bench.exe for Windows); VELMORA_BUILD_BENCHMARKS=OFF
+# leaves them out, as the test command does, since no test runs them.
+benchmarks=${VELMORA_BUILD_BENCHMARKS:-ON}
 
 configure_and_build() {
   local dir=$1
@@ -29,9 +32,10 @@ targets=("$@")
 for target in "${targets[@]}"; do
   case "$target" in
     windows)
-      configure_and_build windows -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/mingw-w64-x86_64.cmake" ;;
+      configure_and_build windows -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/mingw-w64-x86_64.cmake" \
+        -DVELMORA_BUILD_BENCHMARKS="$benchmarks" ;;
     native)
-      configure_and_build native -DVELMORA_BUILD_BENCHMARKS=ON -DVELMORA_WINDOWS_BUILD_DIR="$build_root/windows" \
+      configure_and_build native -DVELMORA_BUILD_BENCHMARKS="$benchmarks" -DVELMORA_WINDOWS_BUILD_DIR="$build_root/windows" \
         -DVELMORA_FUZZ_BUILD_DIR="$build_root/fuzz" ;;
     fuzz)
       configure_and_build fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \

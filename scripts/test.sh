@@ -7,7 +7,8 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
 
 "$root/scripts/setup.sh"
-"$root/scripts/build.sh" windows native fuzz
+# No test runs the benchmarks: they are left out of these builds.
+VELMORA_BUILD_BENCHMARKS=OFF "$root/scripts/build.sh" windows native fuzz
 "$root/scripts/wine-prefix.sh" --fresh
 
 # The display is for the end-to-end tests; a private one, so that nothing pops up on the user's.

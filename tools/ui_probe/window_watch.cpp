@@ -37,7 +37,11 @@ int WatchWindows(const std::string& stopFile, const std::string titles[], int ti
     for (int i = 0; i < titleCount; ++i) {
       for (const platform::WindowHandle window : FindTopWindows(titles[i], processId)) {
         if (!known.insert(window).second) continue;
-        if (const auto info = DescribeWindow(window)) seen.push_back(WindowJson(*info));
+        if (const auto info = DescribeWindow(window)) {
+          seen.push_back(WindowJson(*info));
+          // Said at once, so that a test can wait until a window it is about to close was seen.
+          PrintLine(JsonObject().AddRaw("seen", seen.back()).Text());
+        }
       }
     }
     if (++looks == 1) PrintLine(JsonObject().Add("watching", true).Text());

@@ -145,6 +145,15 @@ class ManagedTestCase(WholeReleaseTestCase):
         process = self.wine.start(run_dir.program, *arguments, env=env)
         return PendingRun(arguments, process, watcher, stop_file, log_before)
 
+    def wait_until_watched(self, pending, title):
+        """Waits until the watcher of `pending` has seen a window titled `title`: one that the test
+        is about to close may otherwise come and go between two of the watcher's looks."""
+        def seen():
+            with open(pending.watcher.output_path, "rb") as output:
+                lines = [json.loads(line) for line in output.read().splitlines() if line.startswith(b'{"seen"')]
+            return any(line["seen"]["title"] == title for line in lines)
+        self.wine.wait_for(seen, timeout=30, interval=0.05, message=f"the watcher to see {title!r}")
+
     def finish_run(self, run_dir, pending, bound=RUN_BOUND):
         """Waits for a started run to end by itself (at most `bound` seconds: then it is ended and
         the test fails); returns its Run."""

@@ -63,6 +63,7 @@ class PolicyTest(ManagedTestCase):
                     print(f"\nthe policy notice: {notice['texts']}, saved as "
                           f"{e2e.screenshot('e2e-policy-notice.png', notice['window']['frame'])}")
                 self.assertFalse(self.wine.probe("windows")["windows"], "the update window is open")
+                self.wait_until_watched(pending, e2e.NOTICE_TITLE)
                 self.wine.probe("notice-press", str(e2e.IDOK))
                 run = self.finish_run(run_dir, pending, bound=30)
                 self.assert_exit(run, 0)

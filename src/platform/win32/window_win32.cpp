@@ -96,7 +96,10 @@ void CreateComponents(HWND window, WindowContext& context) {
   SetWindowSubclass(context.strip, StripProc, 0, 0);
 
   const std::wstring caption = Wide(design.buttonCaption);
-  context.button = CreateWindowExW(0, L"BUTTON", caption.c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON,
+  // Disabled until the update check has listed the files and enables it: a click before that,
+  // while the list is still empty, would start a run of nothing.
+  context.button = CreateWindowExW(0, L"BUTTON", caption.c_str(),
+                                   WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_DISABLED | BS_PUSHBUTTON,
                                    design.button.x, design.button.y, design.button.width, design.button.height,
                                    context.strip, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kButtonId)), instance,
                                    nullptr);

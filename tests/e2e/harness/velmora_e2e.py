@@ -200,9 +200,14 @@ class Wine:
         a probe of their own. A probe that ends without printing anything never got to run its
         command (Wine failed to start it, which happens now and then on a loaded machine): it is
         started once more."""
+        lines = None
         if env is None and arguments and arguments[0] in SERVED_PROBE_COMMANDS:
-            lines = self.served_probe_lines(arguments, timeout)
-        else:
+            try:
+                lines = self.served_probe_lines(arguments, timeout)
+            except ProbeError as error:
+                # The serving probe is ended; the request is made once more by a probe of its own.
+                print(f"{error}; asking a probe of its own", file=sys.stderr)
+        if lines is None:
             lines = self.probe_process_lines(arguments, env, timeout, attempts)
         answer = json.loads(lines[-1])
         if check and (answer.get("found") is False or answer.get("ok") is False):

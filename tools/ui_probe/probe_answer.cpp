@@ -6,28 +6,21 @@ namespace velmora::probe {
 namespace {
 
 AnswerCapture* openCapture = nullptr;
-std::string* openLines = nullptr;
 
 }  // namespace
 
 void WriteAnswerLine(const std::string& json) {
   const std::string line = json + "\n";
-  if (openLines != nullptr) {
-    *openLines += line;
+  if (openCapture != nullptr) {
+    openCapture->lines_ += line;
     return;
   }
   std::fwrite(line.data(), 1, line.size(), stdout);
   std::fflush(stdout);
 }
 
-AnswerCapture::AnswerCapture() : previous_(openCapture) {
-  openCapture = this;
-  openLines = &lines_;
-}
+AnswerCapture::AnswerCapture() : previous_(openCapture) { openCapture = this; }
 
-AnswerCapture::~AnswerCapture() {
-  openCapture = previous_;
-  openLines = previous_ != nullptr ? &previous_->lines_ : nullptr;
-}
+AnswerCapture::~AnswerCapture() { openCapture = previous_; }
 
 }  // namespace velmora::probe

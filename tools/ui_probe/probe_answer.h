@@ -21,6 +21,8 @@ class AnswerCapture {
   const std::string& Lines() const { return lines_; }
 
  private:
+  friend void WriteAnswerLine(const std::string& json);
+
   std::string lines_;
   AnswerCapture* previous_;
 };

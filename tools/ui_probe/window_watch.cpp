@@ -2,22 +2,16 @@
 
 #include <windows.h>
 
-#include <cstdio>
 #include <set>
 #include <vector>
 
 #include "automation/json_output.h"
 #include "automation/window_automation.h"
 #include "platform/codepage.h"
+#include "probe_answer.h"
 
 namespace velmora::probe {
 namespace {
-
-void PrintLine(const std::string& json) {
-  const std::string line = json + "\n";
-  std::fwrite(line.data(), 1, line.size(), stdout);
-  std::fflush(stdout);
-}
 
 bool FileExists(const std::string& utf8Path) {
   const std::u16string wide = platform::MultiByteToWide(utf8Path, CP_UTF8);
@@ -40,15 +34,15 @@ int WatchWindows(const std::string& stopFile, const std::string titles[], int ti
         if (const auto info = DescribeWindow(window)) {
           seen.push_back(WindowJson(*info));
           // Said at once, so that a test can wait until a window it is about to close was seen.
-          PrintLine(JsonObject().AddRaw("seen", seen.back()).Text());
+          WriteAnswerLine(JsonObject().AddRaw("seen", seen.back()).Text());
         }
       }
     }
-    if (++looks == 1) PrintLine(JsonObject().Add("watching", true).Text());
+    if (++looks == 1) WriteAnswerLine(JsonObject().Add("watching", true).Text());
     if (FileExists(stopFile) || GetTickCount() - start >= limitMs) break;
     Sleep(20);
   }
-  PrintLine(JsonObject().Add("ok", true).Add("looks", looks).AddRaw("windows", JsonArray(seen)).Text());
+  WriteAnswerLine(JsonObject().Add("ok", true).Add("looks", looks).AddRaw("windows", JsonArray(seen)).Text());
   return 0;
 }
 

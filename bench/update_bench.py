@@ -171,6 +171,43 @@ def cpu_seconds(pid, thread=None):
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
+def is_complete(path, size):
+    try:
+        return os.stat(path).st_size == size
+    except OSError:
+        return False
+
+
+def wineserver_pid():
+    """The process id of the wineserver of the benchmark's prefix, or None."""
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open("/proc/%s/comm" % entry) as comm:
+                if not comm.read().startswith("wineserver"):  # wineserver64 on 64-bit Debian
+                    continue
+            with open("/proc/%s/environ" % entry, "rb") as environ:
+                if ("WINEPREFIX=" + PREFIX).encode() in environ.read().split(b"\0"):
+                    return int(entry)
+        except OSError:
+            continue
+    return None
+
+
+class WineserverTime:
+    """The processor time the prefix's wineserver spends between start() and stop(): every file
+    operation, wait and thread hand-off of a Wine program is a request to it."""
+
+    def start(self):
+        self._pid = wineserver_pid()
+        self._before = cpu_seconds(self._pid) if self._pid else None
+
+    def stop(self):
+        after = cpu_seconds(self._pid) if self._pid else None
+        return after - self._before if None not in (self._before, after) else None
+
+
 def vm_hwm_kib(pid):
     try:
         with open("/proc/%d/status" % pid) as status:
@@ -226,6 +263,8 @@ def run_updater(windows_build, server, digests, work, old_files=False):
         memory_before = vm_hwm_kib(process.pid)
         server.reset()
         cpu_before = cpu_seconds(process.pid), cpu_seconds(process.pid, process.pid)
+        wineserver = WineserverTime()
+        wineserver.start()
         clicked = time.monotonic()
         # A click that comes while the window is still settling can be lost: click until the
         # button is disabled (the click handler's first step).
@@ -235,17 +274,20 @@ def run_updater(windows_build, server, digests, work, old_files=False):
                 break
             time.sleep(0.2)
         targets = [os.path.join(run, "Data", name) for name in sorted(digests)]
-        targets_left = list(targets)
         expected = os.path.getsize(os.path.join(work, "release", sorted(digests)[0]))
+        waiting = 0
         while time.monotonic() < deadline + 600:
-            # Only the files not seen complete yet are looked at again (the targets change by
-            # renames when the whole release is committed).
-            targets_left = [t for t in targets_left if not (os.path.exists(t) and os.path.getsize(t) == expected)]
-            if not targets_left:
+            # The files are looked at in order, and only the first one not yet seen complete is
+            # looked at again: a watcher that stats 1,000 missing files every 20 ms takes a
+            # tenth of a core from the two the updater runs on.
+            while waiting < len(targets) and is_complete(targets[waiting], expected):
+                waiting += 1
+            if waiting == len(targets):
                 break
             time.sleep(0.02)
         finished = time.monotonic()
         cpu_after = cpu_seconds(process.pid), cpu_seconds(process.pid, process.pid)
+        wineserver_cpu = wineserver.stop()
         notice = {}
         for _ in range(50):
             notice = probe(windows_build, "notice", "--wait", "5000")
@@ -266,7 +308,8 @@ def run_updater(windows_build, server, digests, work, old_files=False):
         log_path = os.path.join(run, "Bin", "Config", "update.log")
         if os.path.exists(log_path):
             commit = "".join(line.split(" ", 1)[1] for line in open(log_path, encoding="utf-8") if " commit: " in line).strip()
-        return {"seconds": seconds, "requests_seconds": requests_seconds, "click_to_notice": noticed - clicked, "cpu": cpu, "intact": intact, "commit": commit,
+        return {"seconds": seconds, "requests_seconds": requests_seconds, "click_to_notice": noticed - clicked, "cpu": cpu,
+                "wineserver_cpu": wineserver_cpu, "intact": intact, "commit": commit,
                 "notice": notice.get("notice", {}).get("content"),
                 "memory_before_kib": memory_before, "memory_peak_kib": memory_peak, "exit": process.returncode}
     finally:
@@ -335,11 +378,19 @@ def run_wininet(windows_build, base_url, digests, work):
             out.write("%s %s\n" % (base_url + name, windows_path(os.path.join(out_dir, name))))
     result = os.path.join(work, "wininet.json")
     tool = os.path.join(windows_build, "tools", "download_bench", "download-bench.exe")
+    wineserver = WineserverTime()
+    wineserver.start()
     with open(os.path.join(work, "wininet.out"), "wb") as log:
-        subprocess.run([WINE_RUN, tool, "--mode", "wininet-set", windows_path(listing), "--result", windows_path(result)],
-                       stdout=log, stderr=subprocess.STDOUT, env=clean_environment(), timeout=900)
+        process = subprocess.Popen([WINE_RUN, tool, "--mode", "wininet-set", windows_path(listing),
+                                    "--result", windows_path(result)],
+                                   stdout=log, stderr=subprocess.STDOUT, env=clean_environment())
+        _, status, usage = os.wait4(process.pid, 0)
+        process.returncode = os.waitstatus_to_exitcode(status)
     with open(result) as answer:
         outcome = json.load(answer)
+    # The whole process's time (its start and end included), against the updater's from the click.
+    outcome["cpu"] = usage.ru_utime + usage.ru_stime
+    outcome["wineserver_cpu"] = wineserver.stop()
     shutil.rmtree(out_dir, ignore_errors=True)
     return outcome
 
@@ -358,6 +409,10 @@ def run_curl(base_url, digests, work):
     return seconds
 
 
+def seconds_or_unknown(value):
+    return "%.2f s" % value if value is not None else "unknown"
+
+
 def report(mb, wininet, updater):
     print("wininet  %7.1f MB/s  %.2f s  ok=%s" % (mb / wininet["seconds"], wininet["seconds"], wininet.get("ok")))
     print("updater  %7.1f MB/s  %.2f s  intact=%s  notice=%s  exit=%s  (click to notice %.2f s)" % (
@@ -366,6 +421,8 @@ def report(mb, wininet, updater):
     if updater["cpu"]:
         print("updater CPU from the click until the files were in place: %.2f s, of which the window's thread %.2f s" %
               updater["cpu"])
+    print("processor time: wininet %.2f s (its whole process), its wineserver %s; updater's wineserver %s" % (
+        wininet["cpu"], seconds_or_unknown(wininet["wineserver_cpu"]), seconds_or_unknown(updater["wineserver_cpu"])))
     print("updater / wininet: %.3f" % (wininet["seconds"] / updater["seconds"]))
     if updater.get("requests_seconds") is not None:
         print("updater: %.2f s from the first request to the last one; %.2f s from then until every file was in place"
@@ -416,6 +473,12 @@ def main():
     PREFIX = os.path.join(work, "wine-prefix")
     os.makedirs(work, exist_ok=True)
     subprocess.run([os.path.join(ROOT, "scripts", "wine-prefix.sh")], env=clean_environment(), check=True)
+    # One wineserver for the whole benchmark, so that its processor time can be read around each
+    # client (it would otherwise end a few seconds after each program and start with the next).
+    # It ends by itself after 5 idle minutes; one still running from an earlier run is kept.
+    subprocess.run(["bash", "-c", 'source "$1"; wineserver -p300', "wineserver",
+                    os.path.join(ROOT, "scripts", "wine-env.sh")], env=clean_environment(),
+                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     if options.file_kib:
         size = options.file_kib * 1024
     else:

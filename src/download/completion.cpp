@@ -108,6 +108,7 @@ RunEnd EndOfRows(state::ProgramState& state) {
 std::optional<RunEnd> CompletionTick() {
   state::ProgramState& state = state::State();
   state::DownloadCounters& counters = state.counters;
+  update::FlushRunLog();  // the rows' lines, which the runners write in batches
 
   // Only ticks in which the downloads together advanced by less than 1 KiB/s count towards the time
   // limit: a large file on a slow link is never cut off while it is arriving.

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -119,6 +120,11 @@ class DownloadTask {
   // before the file replaces another (staged_file_flush.h).
   void SetFlushLater(bool later) { flushLater_ = later; }
 
+  // Work that the next Download does on its thread while its request travels to the server and
+  // back (a finished row's ending, scheduler.h), or before it returns when no request goes out:
+  // run exactly once, then forgotten. Empty: none.
+  void SetInFlightWork(std::function<void()> work) { inFlightWork_ = std::move(work); }
+
   // Every chunk written from now on is also added to `first` and `second` (not owned; null: none),
   // so that a file is checked without being read again.
   void SetDigests(platform::HashComputation* first, platform::HashComputation* second = nullptr) {
@@ -141,6 +147,9 @@ class DownloadTask {
 
  private:
   DownloadResult Finish();
+  void RunInFlightWork();
+  bool OpenLocalFileEarly(const std::string& localPath);
+  void ForgetEarlyFile(const std::string& localPath);
 
   std::int64_t contentLength_ = 0;  // the announced length (of the remaining part when resuming)
   std::int32_t elapsedMs_ = 0;      // since the body began; 10 before the first chunk and for 0
@@ -159,6 +168,8 @@ class DownloadTask {
   std::int32_t lastHttpStatus_ = 0;
   std::uint32_t lastErrorCode_ = 0;
   std::atomic<std::int64_t> arrived_{0};
+  std::function<void()> inFlightWork_;
+  bool openedEarly_ = false;  // the local file was opened while the request travelled
 };
 
 }  // namespace velmora::download

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <string_view>
+#include <utility>
 
 #include "download/download_session.h"
 #include "platform/clock.h"
@@ -84,7 +85,14 @@ DownloadTask& DownloadTask::operator=(const DownloadTask& other) {
 DownloadResult DownloadTask::Finish() {
   // A file that is about to replace another must be on the disk before the replacement is.
   if (exclusiveFile_ && !flushLater_ && !localFile_->Flush()) return DownloadResult::LocalFileFailed;
+  keptOpen_ = exclusiveFile_ && flushLater_;
   return DownloadResult::Ok;
+}
+
+std::unique_ptr<platform::OutputFile> DownloadTask::TakeFinishedFile() {
+  if (!keptOpen_) return nullptr;
+  keptOpen_ = false;
+  return std::exchange(localFile_, nullptr);
 }
 
 void DownloadTask::RunInFlightWork() {
@@ -125,12 +133,14 @@ void DownloadTask::SetPlacedProgress(std::int64_t fileLength, std::int64_t place
 }
 
 void DownloadTask::CloseFile() {
+  keptOpen_ = false;
   if (localFile_) localFile_->Close();
 }
 
 DownloadResult DownloadTask::Download(const std::string& url, const std::string& localPath,
                                       ProgressCallback progress, std::int64_t startOffset, bool resume,
                                       std::int32_t userData) {
+  CloseFile();
   openedLocalFile_ = false;
   openedEarly_ = false;
   lengthRefused_ = false;
@@ -187,10 +197,13 @@ DownloadResult DownloadTask::Download(const std::string& url, const std::string&
   }
 
   if (!localFile_) localFile_ = std::make_unique<platform::OutputFile>();
+  // Closed when this returns, unless Finish keeps the finished file open for its flush.
   struct FileCloser {
-    platform::OutputFile& file;
-    ~FileCloser() { file.Close(); }
-  } closer{*localFile_};
+    DownloadTask& task;
+    ~FileCloser() {
+      if (!task.keptOpen_) task.localFile_->Close();
+    }
+  } closer{*this};
   if (openedEarly_) {
     // Opened at its end: a download from the first byte cuts it now that the answer is the file.
     if (!resume && !localFile_->SetLength(0)) return DownloadResult::LocalFileFailed;

@@ -108,7 +108,7 @@ class DownloadTask {
   // The last Download opened (and so created or changed) its local file.
   bool OpenedLocalFile() const { return openedLocalFile_; }
 
-  // Closes the local file if a download left it open (Download itself always closes it).
+  // Closes the local file if a download left it open (a finished file kept for its flush).
   void CloseFile();
 
   // With `exclusive`, the local file is opened so that no one else may open it meanwhile (a
@@ -117,8 +117,12 @@ class DownloadTask {
   // write it.
   void SetExclusiveFile(bool exclusive) { exclusiveFile_ = exclusive; }
   // With `later`, a complete exclusive download is not flushed here: its caller has it flushed
-  // before the file replaces another (staged_file_flush.h).
+  // before the file replaces another (staged_file_flush.h). Its file then stays open (and so in
+  // this process's hands alone) after an Ok, until TakeFinishedFile or CloseFile, so that the
+  // flush needs no second opening.
   void SetFlushLater(bool later) { flushLater_ = later; }
+  // The file that the last Download finished and kept open (see SetFlushLater); null when none.
+  std::unique_ptr<platform::OutputFile> TakeFinishedFile();
 
   // Work that the next Download does on its thread while its request travels to the server and
   // back (a finished row's ending, scheduler.h), or before it returns when no request goes out:
@@ -170,6 +174,7 @@ class DownloadTask {
   std::atomic<std::int64_t> arrived_{0};
   std::function<void()> inFlightWork_;
   bool openedEarly_ = false;  // the local file was opened while the request travelled
+  bool keptOpen_ = false;     // the last Download finished its file and kept it open
 };
 
 }  // namespace velmora::download

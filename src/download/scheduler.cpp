@@ -120,16 +120,19 @@ void EndRow(const RowEnding& ending) {
   platform::UpdateWindow& window = platform::CurrentUpdateWindow();
   const std::int32_t row = ending.row;
   const state::UpdateEntry& entry = state.updateList[static_cast<std::size_t>(row - 1)];
-  const DownloadTask& task = state.taskList[static_cast<std::size_t>(row - 1)].task;
+  DownloadTask& task = state.taskList[static_cast<std::size_t>(row - 1)].task;
   const char* failure = ending.failure;
   std::string signingProblem;  // UTF-8, for the log: why a program file's signature was refused
   if (ending.staged) {
     const std::string target = update::RunDirectory() + entry.path;
     const std::string staging = update::StagingPathOf(target, entry);
+    // The downloaded file is still open (no one else may open it then): the signing check reads it.
+    std::unique_ptr<platform::OutputFile> file = task.TakeFinishedFile();
+    if (file && !update::CodeSigningSubject().empty() && update::IsProgramFile(target)) file.reset();
     signingProblem = update::CodeSigningProblem(staging, target);
     if (signingProblem.empty()) {
       // The staged file reaches the disk while the next rows download; the commit waits for it.
-      FlushInBackground(staging);
+      FlushInBackground(staging, std::move(file));
     } else {
       // The bytes are the listed ones, yet no program the publisher signed: never installed.
       platform::RemoveFile(staging);
@@ -224,6 +227,7 @@ void RunWorker(std::int32_t row) {
     failure = DownloadAndStage(row, entry, task, target);
     task.SetInFlightWork(nullptr);
     staged = failure == nullptr;
+    if (!staged) task.CloseFile();  // a stop may come after the file was finished
   }
   RunDeferredEnding();  // when no request went out
 
@@ -247,6 +251,7 @@ void ResetRunCounters() {
     const std::lock_guard lock(knownFoldersMutex);
     knownFolders.clear();
   }
+  ForgetMadeStagingFolders();
   state.runEnding = false;
   state.arrivedAtLastCheck = 0;
   for (const state::TaskRecord& record : state.taskList) state.arrivedAtLastCheck += record.task.ArrivedBytes();

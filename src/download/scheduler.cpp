@@ -126,9 +126,13 @@ void EndRow(const RowEnding& ending) {
   if (ending.staged) {
     const std::string target = update::RunDirectory() + entry.path;
     const std::string staging = update::StagingPathOf(target, entry);
-    // The downloaded file is still open (no one else may open it then): the signing check reads it.
+    // The downloaded file is still open, and no one else may open it meanwhile: a runner hands it
+    // to the flusher as it is, unless the signing check must read it. A row run on its own closes
+    // it, so that it can be read as soon as the row has ended.
     std::unique_ptr<platform::OutputFile> file = task.TakeFinishedFile();
-    if (file && !update::CodeSigningSubject().empty() && update::IsProgramFile(target)) file.reset();
+    if (file && (runnerEnding == nullptr || (!update::CodeSigningSubject().empty() && update::IsProgramFile(target)))) {
+      file.reset();
+    }
     signingProblem = update::CodeSigningProblem(staging, target);
     if (signingProblem.empty()) {
       // The staged file reaches the disk while the next rows download; the commit waits for it.

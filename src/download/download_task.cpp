@@ -158,8 +158,6 @@ DownloadResult DownloadTask::Download(const std::string& url, const std::string&
   const std::string headers = RequestHeaderBlock(resume, startOffset);
   std::array<char, kChunkSize> buffer;
 
-  // Declared after the session so that it is closed before it, and before the file is opened so
-  // that the file is closed first: every return below releases all three in that order.
   // A file opened early and not taken (the answer is not the file, or no answer) is let go of
   // when this returns, before the request and the session are closed.
   struct EarlyFileGuard {
@@ -169,6 +167,8 @@ DownloadResult DownloadTask::Download(const std::string& url, const std::string&
       if (!task.openedLocalFile_) task.ForgetEarlyFile(path);
     }
   };
+  // Declared after the session so that it is closed before it, and before the file is opened so
+  // that the file is closed first: every return below releases all three in that order.
   const std::unique_ptr<platform::StreamedRequest> request =
       session->OpenUrlWhileWaiting(url, headers, platform::kDownloadRequestFlags, [this, &localPath] {
         openedEarly_ = OpenLocalFileEarly(localPath);

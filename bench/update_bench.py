@@ -208,6 +208,20 @@ class WineserverTime:
         return after - self._before if None not in (self._before, after) else None
 
 
+def thread_cpu_seconds(pid):
+    """{thread id: CPU seconds} of every living thread of process `pid`."""
+    seconds = {}
+    try:
+        threads = os.listdir("/proc/%d/task" % pid)
+    except OSError:
+        return seconds
+    for thread in threads:
+        value = cpu_seconds(pid, int(thread))
+        if value is not None:
+            seconds[int(thread)] = value
+    return seconds
+
+
 def vm_hwm_kib(pid):
     try:
         with open("/proc/%d/status" % pid) as status:
@@ -265,6 +279,7 @@ def run_updater(windows_build, server, digests, work, old_files=False):
         cpu_before = cpu_seconds(process.pid), cpu_seconds(process.pid, process.pid)
         wineserver = WineserverTime()
         wineserver.start()
+        threads_before = thread_cpu_seconds(process.pid)
         clicked = time.monotonic()
         # A click that comes while the window is still settling can be lost: click until the
         # button is disabled (the click handler's first step).
@@ -288,6 +303,11 @@ def run_updater(windows_build, server, digests, work, old_files=False):
         finished = time.monotonic()
         cpu_after = cpu_seconds(process.pid), cpu_seconds(process.pid, process.pid)
         wineserver_cpu = wineserver.stop()
+        threads_after = thread_cpu_seconds(process.pid)
+        # By thread, in the order the threads started (the window's first, then the runners,
+        # request threads and the flusher as they came); those that used under 10 ms are left out.
+        by_thread = [(thread, seconds - threads_before.get(thread, 0.0)) for thread, seconds in sorted(threads_after.items())]
+        by_thread = [(thread, seconds) for thread, seconds in by_thread if seconds >= 0.01]
         notice = {}
         for _ in range(50):
             notice = probe(windows_build, "notice", "--wait", "5000")
@@ -309,7 +329,7 @@ def run_updater(windows_build, server, digests, work, old_files=False):
         if os.path.exists(log_path):
             commit = "".join(line.split(" ", 1)[1] for line in open(log_path, encoding="utf-8") if " commit: " in line).strip()
         return {"seconds": seconds, "requests_seconds": requests_seconds, "click_to_notice": noticed - clicked, "cpu": cpu,
-                "wineserver_cpu": wineserver_cpu, "intact": intact, "commit": commit,
+                "wineserver_cpu": wineserver_cpu, "by_thread": by_thread, "intact": intact, "commit": commit,
                 "notice": notice.get("notice", {}).get("content"),
                 "memory_before_kib": memory_before, "memory_peak_kib": memory_peak, "exit": process.returncode}
     finally:
@@ -423,6 +443,9 @@ def report(mb, wininet, updater):
               updater["cpu"])
     print("processor time: wininet %.2f s (its whole process), its wineserver %s; updater's wineserver %s" % (
         wininet["cpu"], seconds_or_unknown(wininet["wineserver_cpu"]), seconds_or_unknown(updater["wineserver_cpu"])))
+    if updater.get("by_thread"):
+        print("updater CPU by thread, in the order they started: %s" %
+              " ".join("%.2f" % seconds for _, seconds in updater["by_thread"]))
     print("updater / wininet: %.3f" % (wininet["seconds"] / updater["seconds"]))
     if updater.get("requests_seconds") is not None:
         print("updater: %.2f s from the first request to the last one; %.2f s from then until every file was in place"

@@ -52,10 +52,9 @@ std::int32_t CommitRelease(state::ProgramState& state) {
   return failed;
 }
 
-// Waits until every staged file is on the disk (staged_file_flush.h): the rows whose files could
-// not be flushed fail, and the release cannot go in. Returns how many failed.
-std::int32_t FailUnflushedRows(state::ProgramState& state) {
-  const std::vector<std::string> unflushed = WaitForFlushes();
+// The rows whose staged files could not be flushed (`unflushed`, staged_file_flush.h) fail, and
+// the release cannot go in. Returns how many failed.
+std::int32_t FailUnflushedRows(state::ProgramState& state, const std::vector<std::string>& unflushed) {
   if (unflushed.empty()) return 0;
   platform::UpdateWindow& window = platform::CurrentUpdateWindow();
   std::int32_t failed = 0;
@@ -74,6 +73,8 @@ std::int32_t FailUnflushedRows(state::ProgramState& state) {
 // Every row has ended: the release goes in when all of them succeeded and none waits for a file
 // that the running product holds.
 RunEnd EndOfRows(state::ProgramState& state) {
+  // Whatever the outcome, every staged file is on the disk, and closed, before the run ends.
+  const std::vector<std::string> unflushed = WaitForFlushes();
   const std::int32_t failed = state.counters.failed.load();
   const std::int32_t deferred = state.counters.deferred.load();
   if (failed > 0) {
@@ -87,10 +88,10 @@ RunEnd EndOfRows(state::ProgramState& state) {
                                                        "the verified downloads wait for the next run");
     return {RunOutcome::Deferred, 0, false};
   }
-  if (const std::int32_t unflushed = FailUnflushedRows(state); unflushed > 0) {
-    update::AppendToRunLog(update::RunDirectory(), std::to_string(unflushed) +
+  if (const std::int32_t notFlushed = FailUnflushedRows(state, unflushed); notFlushed > 0) {
+    update::AppendToRunLog(update::RunDirectory(), std::to_string(notFlushed) +
                                                        " files could not be flushed to the disk; nothing installed");
-    return {RunOutcome::FilesFailed, unflushed, false};
+    return {RunOutcome::FilesFailed, notFlushed, false};
   }
   const std::int32_t refused = CommitRelease(state);
   if (refused == 0) return {RunOutcome::Updated, 0, false};
@@ -104,6 +105,7 @@ RunEnd EndOfRows(state::ProgramState& state) {
 std::optional<RunEnd> CompletionTick() {
   state::ProgramState& state = state::State();
   state::DownloadCounters& counters = state.counters;
+  update::FlushRunLog();  // the rows' lines, which the runners write in batches
 
   // Only ticks in which the downloads together advanced by less than 1 KiB/s count towards the time
   // limit: a large file on a slow link is never cut off while it is arriving.

@@ -3,9 +3,11 @@
 #include <array>
 #include <cstdint>
 #include <string_view>
+#include <utility>
 
 #include "download/download_session.h"
 #include "platform/clock.h"
+#include "platform/file.h"
 #include "platform/streamed_request.h"
 #include "platform/thread.h"
 
@@ -83,7 +85,41 @@ DownloadTask& DownloadTask::operator=(const DownloadTask& other) {
 DownloadResult DownloadTask::Finish() {
   // A file that is about to replace another must be on the disk before the replacement is.
   if (exclusiveFile_ && !flushLater_ && !localFile_->Flush()) return DownloadResult::LocalFileFailed;
+  keptOpen_ = exclusiveFile_ && flushLater_;
   return DownloadResult::Ok;
+}
+
+std::unique_ptr<platform::OutputFile> DownloadTask::TakeFinishedFile() {
+  if (!keptOpen_) return nullptr;
+  keptOpen_ = false;
+  return std::exchange(localFile_, nullptr);
+}
+
+void DownloadTask::RunInFlightWork() {
+  if (!inFlightWork_) return;
+  const std::function<void()> work = std::move(inFlightWork_);
+  inFlightWork_ = nullptr;
+  work();
+}
+
+// A staging file is opened while the request travels: under Wine a name new to its folder costs a
+// read of the folder, which then overlaps the server's answer. It is opened without being cut, so
+// that an answer that is not the file leaves it as it was; an open that fails here (the file in
+// use by another row) is simply made again, as usual, once the answer is known.
+bool DownloadTask::OpenLocalFileEarly(const std::string& localPath) {
+  if (!exclusiveFile_) return false;
+  if (!localFile_) localFile_ = std::make_unique<platform::OutputFile>();
+  return localFile_->Open(localPath, platform::OutputFile::Mode::Append, true);
+}
+
+// The answer was not the file: the file opened early is closed, and removed when it is empty (it
+// holds nothing to resume; the next run's check and resume treat a missing and an empty staging
+// file alike).
+void DownloadTask::ForgetEarlyFile(const std::string& localPath) {
+  if (!openedEarly_) return;
+  openedEarly_ = false;
+  localFile_->Close();
+  if (platform::FileLength(localPath) == 0) platform::RemoveFile(localPath);
 }
 
 void DownloadTask::SetPlacedProgress(std::int64_t fileLength, std::int64_t placed, std::int64_t networkBytes,
@@ -97,26 +133,48 @@ void DownloadTask::SetPlacedProgress(std::int64_t fileLength, std::int64_t place
 }
 
 void DownloadTask::CloseFile() {
+  keptOpen_ = false;
   if (localFile_) localFile_->Close();
 }
 
 DownloadResult DownloadTask::Download(const std::string& url, const std::string& localPath,
                                       ProgressCallback progress, std::int64_t startOffset, bool resume,
                                       std::int32_t userData) {
+  CloseFile();
   openedLocalFile_ = false;
+  openedEarly_ = false;
   lengthRefused_ = false;
   networkBytes_ = -1;
   SetLastAnswer(0, 0);
+  // The in-flight work runs before this returns, whatever happens; normally while the request
+  // travels. Declared first, so that it runs after everything below has been closed.
+  struct InFlightWorkGuard {
+    DownloadTask& task;
+    ~InFlightWorkGuard() { task.RunInFlightWork(); }
+  } inFlightWorkGuard{*this};
   const std::unique_ptr<platform::InternetSession> session = OpenDownloadSession();
   if (!session) return DownloadResult::InternetOpenFailed;
 
   const std::string headers = RequestHeaderBlock(resume, startOffset);
   std::array<char, kChunkSize> buffer;
 
+  // A file opened early and not taken (the answer is not the file, or no answer) is let go of
+  // when this returns, before the request and the session are closed.
+  struct EarlyFileGuard {
+    DownloadTask& task;
+    const std::string& path;
+    ~EarlyFileGuard() {
+      if (!task.openedLocalFile_) task.ForgetEarlyFile(path);
+    }
+  };
   // Declared after the session so that it is closed before it, and before the file is opened so
   // that the file is closed first: every return below releases all three in that order.
   const std::unique_ptr<platform::StreamedRequest> request =
-      session->OpenUrl(url, headers, platform::kDownloadRequestFlags);
+      session->OpenUrlWhileWaiting(url, headers, platform::kDownloadRequestFlags, [this, &localPath] {
+        openedEarly_ = OpenLocalFileEarly(localPath);
+        RunInFlightWork();
+      });
+  const EarlyFileGuard earlyFileGuard{*this, localPath};
   if (!request) {
     SetLastAnswer(0, session->LastErrorCode());
     return DownloadResult::UrlOpenFailed;
@@ -139,13 +197,19 @@ DownloadResult DownloadTask::Download(const std::string& url, const std::string&
   }
 
   if (!localFile_) localFile_ = std::make_unique<platform::OutputFile>();
+  // Closed when this returns, unless Finish keeps the finished file open for its flush.
   struct FileCloser {
-    platform::OutputFile& file;
-    ~FileCloser() { file.Close(); }
-  } closer{*localFile_};
-  if (!localFile_->Open(localPath,
-                        resume ? platform::OutputFile::Mode::Append : platform::OutputFile::Mode::CreateOrTruncate,
-                        exclusiveFile_)) {
+    DownloadTask& task;
+    ~FileCloser() {
+      if (!task.keptOpen_) task.localFile_->Close();
+    }
+  } closer{*this};
+  if (openedEarly_) {
+    // Opened at its end: a download from the first byte cuts it now that the answer is the file.
+    if (!resume && !localFile_->SetLength(0)) return DownloadResult::LocalFileFailed;
+  } else if (!localFile_->Open(localPath,
+                               resume ? platform::OutputFile::Mode::Append : platform::OutputFile::Mode::CreateOrTruncate,
+                               exclusiveFile_)) {
     return DownloadResult::LocalFileFailed;
   }
   openedLocalFile_ = true;

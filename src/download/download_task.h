@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -107,7 +108,7 @@ class DownloadTask {
   // The last Download opened (and so created or changed) its local file.
   bool OpenedLocalFile() const { return openedLocalFile_; }
 
-  // Closes the local file if a download left it open (Download itself always closes it).
+  // Closes the local file if a download left it open (a finished file kept for its flush).
   void CloseFile();
 
   // With `exclusive`, the local file is opened so that no one else may open it meanwhile (a
@@ -116,8 +117,17 @@ class DownloadTask {
   // write it.
   void SetExclusiveFile(bool exclusive) { exclusiveFile_ = exclusive; }
   // With `later`, a complete exclusive download is not flushed here: its caller has it flushed
-  // before the file replaces another (staged_file_flush.h).
+  // before the file replaces another (staged_file_flush.h). Its file then stays open (and so in
+  // this process's hands alone) after an Ok, until TakeFinishedFile or CloseFile, so that the
+  // flush needs no second opening.
   void SetFlushLater(bool later) { flushLater_ = later; }
+  // The file that the last Download finished and kept open (see SetFlushLater); null when none.
+  std::unique_ptr<platform::OutputFile> TakeFinishedFile();
+
+  // Work that the next Download does on its thread while its request travels to the server and
+  // back (a finished row's ending, scheduler.h), or before it returns when no request goes out:
+  // run exactly once, then forgotten. Empty: none.
+  void SetInFlightWork(std::function<void()> work) { inFlightWork_ = std::move(work); }
 
   // Every chunk written from now on is also added to `first` and `second` (not owned; null: none),
   // so that a file is checked without being read again.
@@ -141,6 +151,9 @@ class DownloadTask {
 
  private:
   DownloadResult Finish();
+  void RunInFlightWork();
+  bool OpenLocalFileEarly(const std::string& localPath);
+  void ForgetEarlyFile(const std::string& localPath);
 
   std::int64_t contentLength_ = 0;  // the announced length (of the remaining part when resuming)
   std::int32_t elapsedMs_ = 0;      // since the body began; 10 before the first chunk and for 0
@@ -159,6 +172,9 @@ class DownloadTask {
   std::int32_t lastHttpStatus_ = 0;
   std::uint32_t lastErrorCode_ = 0;
   std::atomic<std::int64_t> arrived_{0};
+  std::function<void()> inFlightWork_;
+  bool openedEarly_ = false;  // the local file was opened while the request travelled
+  bool keptOpen_ = false;     // the last Download finished its file and kept it open
 };
 
 }  // namespace velmora::download

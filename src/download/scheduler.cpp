@@ -5,6 +5,7 @@
 #include <memory>
 #include <mutex>
 #include <set>
+#include <utility>
 #include <vector>
 
 #include "download/progress.h"
@@ -79,12 +80,95 @@ void MakeParentFolder(const std::string& target) {
 // "row 3 \Bin\x.dll: 下载成功, 1048576 bytes in 532 ms, HTTP 200" (and ", error 12029" when a
 // request could not be opened).
 void LogRowOutcome(std::int32_t row, const state::UpdateEntry& entry, const DownloadTask& task,
-                   const std::string& outcome, std::uint32_t elapsedMs) {
+                   const std::string& outcome, std::uint32_t elapsedMs, bool onRunner) {
   std::string line = "row " + std::to_string(row) + " " + text::NarrowToUtf8(entry.path) + ": " + outcome + ", " +
                      std::to_string(task.ArrivedBytes()) + " bytes in " + std::to_string(elapsedMs) + " ms";
   if (task.LastHttpStatus() != 0) line += ", HTTP " + std::to_string(task.LastHttpStatus());
   if (task.LastErrorCode() != 0) line += ", error " + std::to_string(task.LastErrorCode());
-  update::AppendToRunLog(update::RunDirectory(), line);
+  if (onRunner) {
+    // Written with the lines around it (the runner writes what is left when it ends).
+    update::AppendToRunLogSoon(update::RunDirectory(), line);
+  } else {
+    update::AppendToRunLog(update::RunDirectory(), line);
+  }
+}
+
+// What is left of a row once its file has been fetched and checked.
+struct RowEnding {
+  std::int32_t row = 0;            // 0: none
+  bool held = false;               // the target is held by the running product
+  const char* failure = nullptr;   // the row's failure status (UTF-8), nullptr when it succeeded
+  bool staged = false;             // its staging file was fetched (or found) and checked
+  std::uint32_t elapsedMs = 0;     // from the row's start until its file was checked
+};
+
+// A runner's row whose ending waits for the runner's next row: it runs while that row's request
+// travels (DownloadTask::SetInFlightWork), so that the runner's local work overlaps the server's
+// answer instead of delaying the next request. Each runner keeps one on its stack; the row is not
+// counted until its ending has run, so the completion check never sees it ended before that.
+struct DeferredEnding {
+  RowEnding pending;
+};
+// The calling runner's deferred ending; null on any other thread (a row run there ends at once).
+thread_local DeferredEnding* runnerEnding = nullptr;
+
+// A row's ending: the signing check of a program file, the staged file queued for its flush, the
+// log line, the row's cells and the counters. Counted last: once every row is counted the run may
+// end, and nothing of a row may be touched after that.
+void EndRow(const RowEnding& ending) {
+  state::ProgramState& state = state::State();
+  platform::UpdateWindow& window = platform::CurrentUpdateWindow();
+  const std::int32_t row = ending.row;
+  const state::UpdateEntry& entry = state.updateList[static_cast<std::size_t>(row - 1)];
+  DownloadTask& task = state.taskList[static_cast<std::size_t>(row - 1)].task;
+  const char* failure = ending.failure;
+  std::string signingProblem;  // UTF-8, for the log: why a program file's signature was refused
+  if (ending.staged) {
+    const std::string target = update::RunDirectory() + entry.path;
+    const std::string staging = update::StagingPathOf(target, entry);
+    // The downloaded file is still open, and no one else may open it meanwhile: a runner hands it
+    // to the flusher as it is, unless the signing check must read it. A row run on its own closes
+    // it, so that it can be read as soon as the row has ended.
+    std::unique_ptr<platform::OutputFile> file = task.TakeFinishedFile();
+    if (file && (runnerEnding == nullptr || (!update::CodeSigningSubject().empty() && update::IsProgramFile(target)))) {
+      file.reset();
+    }
+    signingProblem = update::CodeSigningProblem(staging, target);
+    if (signingProblem.empty()) {
+      // The staged file reaches the disk while the next rows download; the commit waits for it.
+      FlushInBackground(staging, std::move(file));
+    } else {
+      // The bytes are the listed ones, yet no program the publisher signed: never installed.
+      platform::RemoveFile(staging);
+      failure = kStatusDigestMismatch;
+    }
+  }
+
+  std::string outcome = failure == nullptr ? (ending.held ? "verified, held by the product" : kStatusSucceeded) : failure;
+  if (!signingProblem.empty()) outcome += " (" + signingProblem + ")";
+  if (failure != nullptr && ending.held && state.mode.closeProduct) {
+    outcome += " (still held after " + std::to_string(install::kReleaseAttempts) + " attempts to free it)";
+  }
+  LogRowOutcome(row, entry, task, outcome, ending.elapsedMs, runnerEnding != nullptr);
+  std::int32_t ended = 0;
+  if (failure == nullptr) {
+    if (ending.held) state.counters.deferred.fetch_add(1);
+    window.SetProgressValue(row, kProgressColumn, 100);
+    SetStatus(row, Gbk(kStatusSucceeded));
+    ended = state.counters.succeeded.fetch_add(1) + 1 + state.counters.failed.load();
+  } else {
+    SetStatus(row, Gbk(failure));
+    ended = state.counters.failed.fetch_add(1) + 1 + state.counters.succeeded.load();
+  }
+  if (ended == state.entryCount && !stopping.load()) window.SetTimerInterval(kLastRowTickMs);
+  state.counters.running.fetch_sub(1);
+}
+
+// Ends the calling runner's deferred row, if one waits. Any number of calls: each row ends once.
+void RunDeferredEnding() {
+  if (runnerEnding == nullptr || runnerEnding->pending.row == 0) return;
+  const RowEnding ending = std::exchange(runnerEnding->pending, RowEnding{});
+  EndRow(ending);
 }
 
 }  // namespace
@@ -110,12 +194,16 @@ bool CreateParentDirectories(const std::string& path) {
 }
 
 void RunWorker(std::int32_t row) {
-  state::ProgramState& state = state::State();
-  platform::UpdateWindow& window = platform::CurrentUpdateWindow();
+  const state::ProgramState& state = state::State();
   const state::UpdateEntry& entry = state.updateList[static_cast<std::size_t>(row - 1)];
-  DownloadTask& task = state.taskList[static_cast<std::size_t>(row - 1)].task;
+  DownloadTask& task = state::State().taskList[static_cast<std::size_t>(row - 1)].task;
   const std::string target = update::RunDirectory() + entry.path;
   const std::uint32_t startTick = platform::TickCount();
+
+  // The runner's previous row ends while this row's request travels, unless something that may
+  // take long comes first (a target to free, staged bytes to hash, chunks to place, a stop).
+  const bool requestFirst = entry.targetNotFound && entry.noStagingFile && !entry.delta.Present() && !stopping.load();
+  if (!requestFirst) RunDeferredEnding();
 
   // A target the update check did not find is not looked for again: nothing can hold it, and
   // should it have appeared since, putting the new file in place replaces it or fails the row.
@@ -128,7 +216,7 @@ void RunWorker(std::int32_t row) {
   const bool held = targetState == TargetState::Held && !install::IsOwnExecutable(target);
 
   const char* failure = nullptr;
-  std::string signingProblem;  // UTF-8, for the log: why a program file's signature was refused
+  bool staged = false;  // the file was fetched (or found staged) and checked
   if (stopping.load()) {
     failure = kStatusReadFailed;
   } else if (held && state.mode.closeProduct) {
@@ -139,39 +227,20 @@ void RunWorker(std::int32_t row) {
     // A run that may not end the product still fetches and checks a held file: the release then
     // waits for the next run, which finds it staged.
     task.SetFlushLater(true);
+    if (requestFirst) task.SetInFlightWork(RunDeferredEnding);
     failure = DownloadAndStage(row, entry, task, target);
-    if (failure == nullptr) {
-      signingProblem = update::CodeSigningProblem(update::StagingPathOf(target, entry), target);
-      if (!signingProblem.empty()) {
-        // The bytes are the listed ones, yet no program the publisher signed: never installed.
-        platform::RemoveFile(update::StagingPathOf(target, entry));
-        failure = kStatusDigestMismatch;
-      }
-    }
-    // The staged file reaches the disk while the next row downloads; the commit waits for it.
-    if (failure == nullptr) FlushInBackground(update::StagingPathOf(target, entry));
+    task.SetInFlightWork(nullptr);
+    staged = failure == nullptr;
+    if (!staged) task.CloseFile();  // a stop may come after the file was finished
   }
+  RunDeferredEnding();  // when no request went out
 
-  // Logged before the row is counted: once every row is counted the run may end, and nothing of a
-  // row may be touched after that.
-  std::string outcome = failure == nullptr ? (held ? "verified, held by the product" : kStatusSucceeded) : failure;
-  if (!signingProblem.empty()) outcome += " (" + signingProblem + ")";
-  if (failure != nullptr && held && state.mode.closeProduct) {
-    outcome += " (still held after " + std::to_string(install::kReleaseAttempts) + " attempts to free it)";
-  }
-  LogRowOutcome(row, entry, task, outcome, platform::TickCount() - startTick);
-  std::int32_t ended = 0;
-  if (failure == nullptr) {
-    if (held) state.counters.deferred.fetch_add(1);
-    window.SetProgressValue(row, kProgressColumn, 100);
-    SetStatus(row, Gbk(kStatusSucceeded));
-    ended = state.counters.succeeded.fetch_add(1) + 1 + state.counters.failed.load();
+  const RowEnding ending{row, held, failure, staged, platform::TickCount() - startTick};
+  if (runnerEnding != nullptr) {
+    runnerEnding->pending = ending;
   } else {
-    SetStatus(row, Gbk(failure));
-    ended = state.counters.failed.fetch_add(1) + 1 + state.counters.succeeded.load();
+    EndRow(ending);
   }
-  if (ended == state.entryCount && !stopping.load()) window.SetTimerInterval(kLastRowTickMs);
-  state.counters.running.fetch_sub(1);
 }
 
 void ResetRunCounters() {
@@ -186,6 +255,7 @@ void ResetRunCounters() {
     const std::lock_guard lock(knownFoldersMutex);
     knownFolders.clear();
   }
+  ForgetMadeStagingFolders();
   state.runEnding = false;
   state.arrivedAtLastCheck = 0;
   for (const state::TaskRecord& record : state.taskList) state.arrivedAtLastCheck += record.task.ArrivedBytes();
@@ -206,10 +276,15 @@ void StartRows(WorkerRoutine worker) {
   const auto next = std::make_shared<std::atomic<std::int32_t>>(1);
   const auto runRows = [worker, next] {
     state::ProgramState& run = state::State();
+    DeferredEnding ending;
+    runnerEnding = &ending;
     for (std::int32_t row = next->fetch_add(1); row <= run.entryCount && !stopping.load(); row = next->fetch_add(1)) {
       run.counters.running.fetch_add(1);
       worker(row);
     }
+    RunDeferredEnding();
+    runnerEnding = nullptr;
+    update::FlushRunLog();
   };
   std::vector<platform::ThreadHandle> runners;
   for (std::int32_t i = 0; i < std::min(state.entryCount, state::kMaxRunningWorkers); ++i) {

@@ -1,11 +1,14 @@
 #include "download/staged_download.h"
 
 #include <memory>
+#include <mutex>
+#include <set>
 
 #include "download/delta_fill.h"
 #include "download/mirror_route.h"
 #include "download/progress.h"
 #include "download/scheduler.h"
+#include "install/locked_file_release.h"
 #include "platform/file.h"
 #include "platform/hash.h"
 #include "platform/http_client.h"
@@ -179,12 +182,52 @@ const char* StageEmptyFile(const std::string& staging, const state::UpdateEntry&
   return Verify(staging, digests.Finish());
 }
 
+// The staging folders made (or found) in this run: each is made once per run, not once per file.
+// Making a folder that exists is a call to the wineserver under Wine, two per file otherwise.
+std::mutex madeFoldersMutex;
+std::set<std::string> madeFolders;
+
+// "C:\App\.velmora-staging\3f\": the folder of a staging file, found GBK-aware (the second byte of a
+// character such as "淺" is a backslash).
+std::string StagingFolderOf(const std::string& staging) {
+  return staging.substr(0, staging.size() - install::FileNameOfPath(staging, true).size());
+}
+
+// Makes the folders of `staging` unless this run has made them already.
+void MakeStagingFoldersOnce(const std::string& staging) {
+  const std::string folder = StagingFolderOf(staging);
+  {
+    const std::lock_guard lock(madeFoldersMutex);
+    if (madeFolders.count(folder) != 0) return;
+  }
+  update::MakeStagingFolders(staging);
+  const std::lock_guard lock(madeFoldersMutex);
+  madeFolders.insert(folder);
+}
+
+// The staging file could not be opened: its folders are made again (something removed them since
+// this run made them). True when they were remembered as made, so that another try may succeed.
+bool RemakeStagingFolders(const std::string& staging) {
+  const std::string folder = StagingFolderOf(staging);
+  {
+    const std::lock_guard lock(madeFoldersMutex);
+    if (madeFolders.erase(folder) == 0) return false;
+  }
+  update::MakeStagingFolders(staging);
+  return true;
+}
+
 }  // namespace
+
+void ForgetMadeStagingFolders() {
+  const std::lock_guard lock(madeFoldersMutex);
+  madeFolders.clear();
+}
 
 const char* DownloadAndStage(std::int32_t row, const state::UpdateEntry& entry, DownloadTask& task,
                              const std::string& target) {
   const std::string staging = update::StagingPathOf(target, entry);
-  update::MakeStagingFolders(staging);
+  MakeStagingFoldersOnce(staging);
   if (entry.md5.Names(update::kEmptyDataMd5) && entry.size <= 0) {
     return StageEmptyFile(staging, entry);
   }
@@ -224,6 +267,9 @@ const char* DownloadAndStage(std::int32_t row, const state::UpdateEntry& entry, 
     switch (result) {
       case DownloadResult::Ok: {
         const DigestVerdict verdict = digests.Finish();
+        // A file that is not the entry's is let go of before it is removed; the entry's stays
+        // open for its flush (DownloadTask::SetFlushLater).
+        if (!verdict.Accepts()) task.CloseFile();
         if (!verdict.Accepts() && route.Leave("wrong digest")) {
           // Which mirror sent the wrong bytes is not known: the next one sends the whole file.
           resumedAny = false;
@@ -278,6 +324,7 @@ const char* DownloadAndStage(std::int32_t row, const state::UpdateEntry& entry, 
         if (task.OpenedLocalFile() && task.Position() == 0) platform::RemoveFile(staging);
         return kStatusReadFailed;
       case DownloadResult::LocalFileFailed:
+        if (!task.OpenedLocalFile() && RemakeStagingFolders(staging)) continue;
         // A staging file that another row of the same file holds open is that row's, not ours.
         if (task.OpenedLocalFile()) platform::RemoveFile(staging);
         return kStatusLocalFile;

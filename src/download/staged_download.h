@@ -27,4 +27,8 @@ namespace velmora::download {
 const char* DownloadAndStage(std::int32_t row, const state::UpdateEntry& entry, DownloadTask& task,
                              const std::string& target);
 
+// Forgets which staging folders this run has made: the next run makes them again where they are
+// missing. Called when a run starts.
+void ForgetMadeStagingFolders();
+
 }  // namespace velmora::download

@@ -15,10 +15,25 @@ namespace {
 // How long the flusher waits for another file before its thread goes back to the pool.
 constexpr auto kIdleEnd = std::chrono::seconds(1);
 
+// A staged file to flush: its path, and the file itself when it is still open.
+struct QueuedFile {
+  std::string path;
+  std::unique_ptr<platform::OutputFile> open;
+};
+
+// Flushes the file, through its open handle when it has one (then closed); true when it reached
+// the disk.
+bool FlushQueuedFile(QueuedFile& file) {
+  if (!file.open) return platform::FlushFile(file.path);
+  const bool flushed = file.open->Flush();
+  file.open->Close();
+  return flushed;
+}
+
 struct Flusher {
   std::mutex mutex;
   std::condition_variable changed;
-  std::deque<std::string> queue;  // queued, not taken yet
+  std::deque<QueuedFile> queue;  // queued, not taken yet
   std::size_t inFlight = 0;       // taken by the flusher, not flushed yet
   std::vector<std::string> failed;
   bool running = false;  // a flusher job runs
@@ -51,37 +66,38 @@ void FlushQueued() {
         return;
       }
     }
-    std::string path = std::move(flusher.queue.front());
+    QueuedFile file = std::move(flusher.queue.front());
     flusher.queue.pop_front();
     ++flusher.inFlight;
     lock.unlock();
-    const bool flushed = platform::FlushFile(path);
+    const bool flushed = FlushQueuedFile(file);
     lock.lock();
-    Done(flusher, std::move(path), flushed);
+    Done(flusher, std::move(file.path), flushed);
   }
 }
 
 }  // namespace
 
-void FlushInBackground(const std::string& staging) {
+void FlushInBackground(const std::string& staging, std::unique_ptr<platform::OutputFile> open) {
+  QueuedFile file{staging, std::move(open)};
   Flusher& flusher = TheFlusher();
   std::unique_lock<std::mutex> lock(flusher.mutex);
   if (flusher.running) {
-    flusher.queue.push_back(staging);
+    flusher.queue.push_back(std::move(file));
     if (flusher.idle) flusher.changed.notify_all();
     return;
   }
   flusher.running = platform::StartThread(FlushQueued) != 0;
   if (flusher.running) {
-    flusher.queue.push_back(staging);
+    flusher.queue.push_back(std::move(file));
     return;
   }
   // No thread to be had: flushed on this one.
   ++flusher.inFlight;
   lock.unlock();
-  const bool flushed = platform::FlushFile(staging);
+  const bool flushed = FlushQueuedFile(file);
   lock.lock();
-  Done(flusher, std::string(staging), flushed);
+  Done(flusher, std::move(file.path), flushed);
 }
 
 std::vector<std::string> WaitForFlushes() {

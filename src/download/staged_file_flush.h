@@ -8,14 +8,18 @@
 // none runs, and ending after a second without work. Its state lives for the whole process.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "platform/file.h"
 
 namespace velmora::download {
 
 // Queues the staged file `staging` (GBK path) to be flushed and returns at once; when no thread
-// can be started, flushes it here. Any thread.
-void FlushInBackground(const std::string& staging);
+// can be started, flushes it here. `open` (may be null) is the file still open for writing: it is
+// flushed and closed through that handle, without opening the file again. Any thread.
+void FlushInBackground(const std::string& staging, std::unique_ptr<platform::OutputFile> open = nullptr);
 
 // Waits until every file queued so far has been flushed; returns the paths of those that could not
 // be (opened and) flushed, and forgets them. Any thread.

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -57,6 +58,17 @@ class InternetSession {
   // connection, a refused certificate, an invalid address).
   virtual std::unique_ptr<StreamedRequest> OpenUrl(const std::string& url, const std::string& headers,
                                                    std::uint32_t flags) = 0;
+  // OpenUrl, with `whileWaiting` (may be empty) called on the calling thread while the request
+  // travels: after it has been handed to the thread that makes it, before its answer is awaited.
+  // An implementation that makes the request on the calling thread calls it first. It is called
+  // at most once, and not at all when the request could not even be started: a caller that needs
+  // it run in any case runs it afterwards itself.
+  virtual std::unique_ptr<StreamedRequest> OpenUrlWhileWaiting(const std::string& url, const std::string& headers,
+                                                               std::uint32_t flags,
+                                                               const std::function<void()>& whileWaiting) {
+    if (whileWaiting) whileWaiting();
+    return OpenUrl(url, headers, flags);
+  }
   // The system's error code (WinINet's on Windows) of the last OpenUrl that returned null; 0 when
   // not known.
   virtual std::uint32_t LastErrorCode() { return 0; }

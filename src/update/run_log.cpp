@@ -23,6 +23,60 @@ std::string& CurrentRunId() {
   return id;
 }
 
+// The lines AppendToRunLogSoon keeps, whole and with their line ends, for the log of `directory`.
+// Under LogMutex.
+struct KeptLines {
+  std::string directory;
+  std::string text;
+  std::size_t lines = 0;
+  std::uint32_t firstTick = 0;  // when the oldest was kept
+};
+
+KeptLines& Kept() {
+  static KeptLines kept;
+  return kept;
+}
+
+// "<prefix><line>\n" for each line, each kept on one line: a text never breaks the line structure
+// that readers rely on.
+void AddLines(std::string& text, const std::string& prefix, const std::vector<std::string>& utf8Lines) {
+  for (const std::string& line : utf8Lines) {
+    const std::size_t start = text.size();
+    text += prefix + line;
+    for (std::size_t i = start; i < text.size(); ++i) {
+      if (text[i] == '\n' || text[i] == '\r') text[i] = ' ';
+    }
+    text += '\n';
+  }
+}
+
+// Appends whole lines to the log of `runDirectory`, setting the full log aside first. Under
+// LogMutex.
+void WriteLines(const std::string& runDirectory, const std::string& text) {
+  if (text.empty()) return;
+  const std::string path = runDirectory + kRunLogPath;
+  // A log that has reached its limit is set aside whole, so that no line is ever cut in two and the
+  // newest lines are always in update.log.
+  if (platform::FileLength(path) >= kRunLogLimit) platform::MoveFileReplacing(path, path + kPreviousLogSuffix);
+  platform::OutputFile file;
+  if (!file.Open(path, platform::OutputFile::Mode::Append)) {
+    // A product folder without its Bin\Config yet still gets its log.
+    platform::CreateDirectoryAt(runDirectory + "\\Bin");
+    platform::CreateDirectoryAt(runDirectory + "\\Bin\\Config");
+    if (!file.Open(path, platform::OutputFile::Mode::Append)) return;
+  }
+  file.Write(text.data(), text.size());
+}
+
+// Writes the kept lines. Under LogMutex.
+void WriteKeptLines() {
+  KeptLines& kept = Kept();
+  if (kept.lines == 0) return;
+  WriteLines(kept.directory, kept.text);
+  kept.text.clear();
+  kept.lines = 0;
+}
+
 }  // namespace
 
 void BeginRunLog() {
@@ -74,30 +128,31 @@ std::string UtcTimeText(std::int64_t seconds) {
 
 void AppendLinesToRunLog(const std::string& runDirectory, const std::vector<std::string>& utf8Lines) {
   if (utf8Lines.empty()) return;
-  const std::string path = runDirectory + kRunLogPath;
   const std::lock_guard lock(LogMutex());
-  // A log that has reached its limit is set aside whole, so that no line is ever cut in two and the
-  // newest lines are always in update.log.
-  if (platform::FileLength(path) >= kRunLogLimit) platform::MoveFileReplacing(path, path + kPreviousLogSuffix);
-  platform::OutputFile file;
-  if (!file.Open(path, platform::OutputFile::Mode::Append)) {
-    // A product folder without its Bin\Config yet still gets its log.
-    platform::CreateDirectoryAt(runDirectory + "\\Bin");
-    platform::CreateDirectoryAt(runDirectory + "\\Bin\\Config");
-    if (!file.Open(path, platform::OutputFile::Mode::Append)) return;
-  }
-  const std::string prefix = LogLinePrefix(platform::LocalTimeNow(), CurrentRunId());
+  WriteKeptLines();
   std::string text;
-  for (const std::string& line : utf8Lines) {
-    const std::size_t start = text.size();
-    text += prefix + line;
-    // One event, one line: a text never breaks the line structure that readers rely on.
-    for (std::size_t i = start; i < text.size(); ++i) {
-      if (text[i] == '\n' || text[i] == '\r') text[i] = ' ';
-    }
-    text += '\n';
+  AddLines(text, LogLinePrefix(platform::LocalTimeNow(), CurrentRunId()), utf8Lines);
+  WriteLines(runDirectory, text);
+}
+
+void AppendToRunLogSoon(const std::string& runDirectory, const std::string& utf8Text) {
+  const platform::LocalTime now = platform::LocalTimeNow();
+  const std::uint32_t tick = platform::TickCount();
+  const std::lock_guard lock(LogMutex());
+  KeptLines& kept = Kept();
+  if (kept.lines != 0 && kept.directory != runDirectory) WriteKeptLines();
+  if (kept.lines == 0) {
+    kept.directory = runDirectory;
+    kept.firstTick = tick;
   }
-  file.Write(text.data(), text.size());
+  AddLines(kept.text, LogLinePrefix(now, CurrentRunId()), {utf8Text});
+  ++kept.lines;
+  if (kept.lines >= kRunLogKeptLines || tick - kept.firstTick >= kRunLogKeptMs) WriteKeptLines();
+}
+
+void FlushRunLog() {
+  const std::lock_guard lock(LogMutex());
+  WriteKeptLines();
 }
 
 void AppendToRunLog(const std::string& runDirectory, const std::string& utf8Text) {

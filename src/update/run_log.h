@@ -32,6 +32,21 @@ void AppendToRunLog(const std::string& runDirectory, const std::string& utf8Text
 // The same for several lines at once, in one write (a list of thousands of files).
 void AppendLinesToRunLog(const std::string& runDirectory, const std::vector<std::string>& utf8Lines);
 
+// Appends like AppendToRunLog, but may keep the line in memory for a moment and write it together
+// with the lines around it: each write opens, appends to and closes the log, which under Wine is
+// several calls to the wineserver, as much as a small file's whole local work. The line keeps the
+// time of this call. Kept lines are written, before anything else, by the next AppendToRunLog or
+// AppendLinesToRunLog, by FlushRunLog, and by this call once kRunLogKeptLines lines wait or the
+// oldest has waited kRunLogKeptMs: a run that crashes loses at most the lines of that moment.
+// Thread-safe; failures are ignored.
+void AppendToRunLogSoon(const std::string& runDirectory, const std::string& utf8Text);
+
+// Writes the lines that AppendToRunLogSoon keeps, if any. Thread-safe; cheap when none waits.
+void FlushRunLog();
+
+inline constexpr std::size_t kRunLogKeptLines = 64;
+inline constexpr std::uint32_t kRunLogKeptMs = 250;
+
 // "2026-12-08 15:04:05.123 +08:00 3fa91c07 ": what starts each line.
 std::string LogLinePrefix(const platform::LocalTime& time, const std::string& runId);
 

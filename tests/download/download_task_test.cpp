@@ -304,6 +304,32 @@ TEST_F(DownloadTaskTest, AFileThatAnotherExclusiveDownloadHoldsIsLeftAlone) {
   EXPECT_EQ(ReadAll(target), "new");
 }
 
+// A staging file is opened while the request travels, and cut only once the answer is the file:
+// another answer leaves its bytes, or no empty file. The caller's in-flight work runs once a call.
+TEST_F(DownloadTaskTest, AStagingFileOpenedBeforeTheAnswerIsCutOnlyForTheFile) {
+  task.SetExclusiveFile(true);
+  int inFlight = 0;
+  for (const bool urlOpens : {true, false}) {
+    for (const std::int32_t status : {404, 200}) {
+      for (const bool existed : {true, false}) {
+        std::filesystem::remove(velmora::testing::PathFromNarrow(target));
+        if (existed) directory.WriteFile("a.bin", "old bytes");
+        http.answer = Answer{};
+        http.answer.urlOpens = urlOpens;
+        http.answer.status = status;
+        http.answer.contentLength = 3;
+        http.answer.pieces = {"new"};
+        task.SetInFlightWork([&inFlight] { ++inFlight; });
+        const bool theFile = urlOpens && status == 200;
+        EXPECT_EQ(Run(), theFile ? DownloadResult::Ok : DownloadResult::UrlOpenFailed) << status << existed;
+        EXPECT_EQ(ReadAll(target), theFile ? "new" : existed ? "old bytes" : "") << status << existed;
+        EXPECT_EQ(std::filesystem::exists(velmora::testing::PathFromNarrow(target)), theFile || existed);
+      }
+    }
+  }
+  EXPECT_EQ(inFlight, 8);
+}
+
 TEST_F(DownloadTaskTest, ANewTaskIsAllZero) {
   const DownloadTask fresh;
   EXPECT_EQ(fresh.ContentLength(), 0);

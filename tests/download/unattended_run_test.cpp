@@ -38,6 +38,11 @@ TEST_F(UnattendedRunTest, EveryRowFetchedAndCheckedPutsTheReleaseInPlaceWithoutA
   EXPECT_EQ(ProductBytes("\\App.exe"), "same");
   EXPECT_EQ(Notices(), std::vector<std::string>{});
   EXPECT_TRUE(testing::launches.empty()) << "a quiet run starts the product only when asked";
+  // The runners write their rows' lines in batches: every one is there before the commit's.
+  const std::string logText = ProductBytes("\\Bin\\Config\\update.log");
+  ASSERT_NE(logText.find(" commit: "), std::string::npos);
+  EXPECT_LT(logText.find("row 1 \\App.exe: "), logText.find(" commit: "));
+  EXPECT_LT(logText.find("row 2 \\b.dll: "), logText.find(" commit: "));
 }
 
 TEST_F(UnattendedRunTest, AFileThatDoesNotMatchInstallsNothing) {

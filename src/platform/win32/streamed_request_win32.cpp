@@ -46,6 +46,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <exception>
+#include <functional>
 #include <limits>
 #include <mutex>
 #include <new>
@@ -429,6 +430,12 @@ class WinInetSession final : public InternetSession {
 
   std::unique_ptr<StreamedRequest> OpenUrl(const std::string& url, const std::string& headers,
                                            std::uint32_t flags) override {
+    return OpenUrlWhileWaiting(url, headers, flags, {});
+  }
+
+  std::unique_ptr<StreamedRequest> OpenUrlWhileWaiting(const std::string& url, const std::string& headers,
+                                                       std::uint32_t flags,
+                                                       const std::function<void()>& whileWaiting) override {
     // A zero inside the address would cut it short; such an address is invalid.
     if (url.find('\0') != std::string::npos || headers.size() > std::numeric_limits<DWORD>::max()) {
       return nullptr;
@@ -443,6 +450,8 @@ class WinInetSession final : public InternetSession {
     } catch (const std::exception&) {
       return nullptr;  // no memory
     }
+    // The caller's own work overlaps the request's way to the server and back.
+    if (whileWaiting) whileWaiting();
 
     std::unique_lock<std::mutex> lock(line->mutex);
     // At most the time-out for the answer, not counting the time the thread waits for the user.

@@ -79,22 +79,27 @@ class RemoteMemory {
   std::size_t size_;
 };
 
-// Sends a message whose lParam points to `record` (copied into the target process, together with
-// a text buffer the record's text pointer is set to) and reads the text back.
+// Room for a text request: its record first, then the text buffer the record's text pointer is set to.
+constexpr std::size_t kRecordRoom = 256;
+static_assert(sizeof(LVITEMW) <= kRecordRoom && sizeof(HDITEMW) <= kRecordRoom);
+
+RemoteMemory TextMemory(HWND window) { return RemoteMemory(window, kRecordRoom + kTextCapacity * sizeof(wchar_t)); }
+
+// Sends a message whose lParam points to `record`, copied into `memory` (lent in the window's
+// process by TextMemory, and used again for every text of a read: lending memory in another
+// process is a round trip through that process under Wine), and reads the text back.
 template <typename Record>
-std::string RemoteText(HWND window, UINT message, WPARAM wParam, Record record, LPWSTR Record::*textField,
-                       int Record::*capacityField) {
-  const std::size_t textOffset = (sizeof(Record) + 15) & ~static_cast<std::size_t>(15);
-  RemoteMemory memory(window, textOffset + kTextCapacity * sizeof(wchar_t));
+std::string RemoteText(const RemoteMemory& memory, HWND window, UINT message, WPARAM wParam, Record record,
+                       LPWSTR Record::*textField, int Record::*capacityField) {
   if (!memory.ok()) return {};
   const wchar_t empty = L'\0';
-  memory.Write(textOffset, &empty, sizeof(empty));
-  record.*textField = reinterpret_cast<LPWSTR>(memory.at(textOffset));
+  memory.Write(kRecordRoom, &empty, sizeof(empty));
+  record.*textField = reinterpret_cast<LPWSTR>(memory.at(kRecordRoom));
   record.*capacityField = kTextCapacity;
   if (!memory.Write(0, &record, sizeof(record))) return {};
   SendMessageW(window, message, wParam, reinterpret_cast<LPARAM>(memory.at(0)));
   std::wstring text(kTextCapacity, L'\0');
-  if (!memory.Read(textOffset, text.data(), text.size() * sizeof(wchar_t))) return {};
+  if (!memory.Read(kRecordRoom, text.data(), text.size() * sizeof(wchar_t))) return {};
   text.resize(wcsnlen(text.c_str(), text.size()));
   return Utf8(text);
 }
@@ -221,12 +226,13 @@ std::optional<GridInfo> ReadGrid(WindowHandle handle, int firstRow, int maxRows)
 
   const auto header = reinterpret_cast<HWND>(SendMessageW(list, LVM_GETHEADER, 0, 0));
   const auto columnCount = static_cast<int>(SendMessageW(header, HDM_GETITEMCOUNT, 0, 0));
+  const RemoteMemory headerMemory = TextMemory(header);
   for (int column = 0; column < columnCount; ++column) {
     ColumnInfo info;
     HDITEMW item{};
     item.mask = HDI_TEXT | HDI_FORMAT;
-    info.header = RemoteText(header, HDM_GETITEMW, static_cast<WPARAM>(column), item, &HDITEMW::pszText,
-                             &HDITEMW::cchTextMax);
+    info.header = RemoteText(headerMemory, header, HDM_GETITEMW, static_cast<WPARAM>(column), item,
+                             &HDITEMW::pszText, &HDITEMW::cchTextMax);
     // The format comes back in the record; read it with a second, text-free request.
     RemoteMemory memory(header, sizeof(HDITEMW));
     HDITEMW formatOnly{};
@@ -244,13 +250,14 @@ std::optional<GridInfo> ReadGrid(WindowHandle handle, int firstRow, int maxRows)
   grid.rowCount = rowCount;
   grid.firstRow = std::max(firstRow, 0);
   const int endRow = maxRows < 0 ? rowCount : std::min(rowCount, grid.firstRow + maxRows);
+  const RemoteMemory cellMemory = TextMemory(list);
   for (int row = grid.firstRow; row < endRow; ++row) {
     std::vector<std::string> cells;
     for (int column = 0; column < columnCount; ++column) {
       LVITEMW item{};
       item.iSubItem = column;
-      cells.push_back(
-          RemoteText(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), item, &LVITEMW::pszText, &LVITEMW::cchTextMax));
+      cells.push_back(RemoteText(cellMemory, list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), item,
+                                 &LVITEMW::pszText, &LVITEMW::cchTextMax));
     }
     grid.rows.push_back(std::move(cells));
   }

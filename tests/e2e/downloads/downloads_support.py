@@ -86,8 +86,12 @@ class DownloadsTestCase(e2e.WineTestCase):
         """Starts the stand-in at `exe_path` and waits for its start record; returns (Popen, record)."""
         before = len(e2e.stand_in_starts(exe_path))
         process = self.wine.start(exe_path, *arguments)
-        starts = self.wine.wait_for(lambda: e2e.stand_in_starts(exe_path)[before:], timeout=30,
-                                    message=f"the start record of {exe_path}")
+        try:
+            starts = self.wine.wait_for(lambda: e2e.stand_in_starts(exe_path)[before:], timeout=30,
+                                        message=f"the start record of {exe_path}")
+        except AssertionError as error:
+            raise AssertionError(f"{error} (exit code {process.poll()}; Wine said: "
+                                 f"{self.wine.errors_of(process)!r})") from None
         return process, starts[0]
 
     def content(self, path):

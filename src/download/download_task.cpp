@@ -205,8 +205,9 @@ DownloadResult DownloadTask::Download(const std::string& url, const std::string&
     }
   } closer{*this};
   if (openedEarly_) {
-    // Opened at its end: a download from the first byte cuts it now that the answer is the file.
-    if (!resume && !localFile_->SetLength(0)) return DownloadResult::LocalFileFailed;
+    // Opened at its end: a download from the first byte cuts it now that the answer is the file
+    // (a file the opening made needs no cut, and under Wine a cut is a request to the server).
+    if (!resume && localFile_->Length() != 0 && !localFile_->SetLength(0)) return DownloadResult::LocalFileFailed;
   } else if (!localFile_->Open(localPath,
                                resume ? platform::OutputFile::Mode::Append : platform::OutputFile::Mode::CreateOrTruncate,
                                exclusiveFile_)) {

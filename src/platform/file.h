@@ -70,6 +70,8 @@ class OutputFile {
   std::int64_t Read(void* buffer, std::size_t size);
   // Update mode: the file ends after `length` bytes (cut, or lengthened with zeros).
   bool SetLength(std::uint64_t length);
+  // The file's length now; -1 when it cannot be told.
+  std::int64_t Length() const;
   // Makes every byte written so far reach the disk (FlushFileBuffers, fsync); false on failure.
   bool Flush();
   void Close();

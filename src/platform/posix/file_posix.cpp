@@ -140,6 +140,11 @@ bool OutputFile::SetLength(std::uint64_t length) {
   return IsOpen() && ::ftruncate(state_->descriptor, static_cast<off_t>(length)) == 0;
 }
 
+std::int64_t OutputFile::Length() const {
+  struct stat status {};
+  return IsOpen() && ::fstat(state_->descriptor, &status) == 0 ? static_cast<std::int64_t>(status.st_size) : -1;
+}
+
 bool OutputFile::Flush() { return IsOpen() && ::fsync(state_->descriptor) == 0; }
 
 void OutputFile::Close() {

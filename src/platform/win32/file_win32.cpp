@@ -132,6 +132,11 @@ bool OutputFile::Seek(std::uint64_t offset) {
 
 bool OutputFile::SetLength(std::uint64_t length) { return Seek(length) && SetEndOfFile(state_->handle) != 0; }
 
+std::int64_t OutputFile::Length() const {
+  LARGE_INTEGER size{};
+  return IsOpen() && GetFileSizeEx(state_->handle, &size) ? size.QuadPart : -1;
+}
+
 bool OutputFile::Flush() { return IsOpen() && FlushFileBuffers(state_->handle) != 0; }
 
 void OutputFile::Close() {

@@ -48,6 +48,7 @@
 #include <exception>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <utility>
@@ -101,6 +102,52 @@ std::int64_t ParseLength(const std::string& text) {
   return value;
 }
 
+// What a request line needs that is costly to make afresh for each request: its lock and its
+// condition (under Wine a condition takes two semaphores from the system at its first wait and a
+// contended lock an event, each a request to the server to make and one more to close) and its
+// ring. A line takes them from here and gives them back when it is destroyed, when neither its
+// caller nor its thread can touch them any more; the next line finds them unlocked and unwaited.
+struct LineParts {
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<char> ring;
+};
+
+// At most this many are kept for later lines (the updater makes two requests at a time).
+constexpr std::size_t kKeptLineParts = 4;
+
+struct KeptLineParts {
+  std::mutex mutex;
+  std::vector<std::unique_ptr<LineParts>> parts;
+  KeptLineParts() { parts.reserve(kKeptLineParts); }  // so that keeping never allocates
+};
+
+// Never destroyed: a line may be given back while the process ends.
+KeptLineParts& TheKeptLineParts() {
+  static KeptLineParts* kept = new KeptLineParts;
+  return *kept;
+}
+
+// Throws std::bad_alloc when there is no memory for new ones.
+std::unique_ptr<LineParts> TakeLineParts() {
+  KeptLineParts& kept = TheKeptLineParts();
+  {
+    const std::lock_guard<std::mutex> lock(kept.mutex);
+    if (!kept.parts.empty()) {
+      std::unique_ptr<LineParts> parts = std::move(kept.parts.back());
+      kept.parts.pop_back();
+      return parts;
+    }
+  }
+  return std::make_unique<LineParts>();
+}
+
+void KeepLineParts(std::unique_ptr<LineParts> parts) {
+  KeptLineParts& kept = TheKeptLineParts();
+  const std::lock_guard<std::mutex> lock(kept.mutex);
+  if (kept.parts.size() < kKeptLineParts) kept.parts.push_back(std::move(parts));
+}
+
 // What a request's caller and the thread making its blocking calls share. The thread owns the
 // request handle: it opens it, reads the body ahead of the caller into `ring` and closes the handle
 // when told to stop. Reading ahead keeps the thread busy while the caller writes what it has, so
@@ -111,8 +158,14 @@ std::int64_t ParseLength(const std::string& text) {
 // loopback body is read at about 100 MB/s in 10 KiB pieces and at 450 MB/s in 64 KiB ones), and a
 // slow body keeps small pieces, whose bytes reach the caller soon.
 struct RequestLine {
-  std::mutex mutex;
-  std::condition_variable changed;
+  RequestLine() : parts(TakeLineParts()), mutex(parts->mutex), changed(parts->changed), ring(parts->ring) {}
+  ~RequestLine() { KeepLineParts(std::move(parts)); }
+  RequestLine(const RequestLine&) = delete;
+  RequestLine& operator=(const RequestLine&) = delete;
+
+  std::unique_ptr<LineParts> parts;  // declared first: the references below point into it
+  std::mutex& mutex;
+  std::condition_variable& changed;
   std::shared_ptr<InternetHandle> session;  // kept open while the thread may use it
   // Set by the thread: the response, read once it is open.
   bool openDone = false;
@@ -127,8 +180,9 @@ struct RequestLine {
   bool inCall = false;  // inside InternetReadFile
   enum class Body { Reading, Ended, Failed } body = Body::Reading;
   // The bytes read and not yet taken: `count` bytes from `start`, wrapping around. The thread
-  // writes into the free part without the lock; only the counters change under it.
-  std::vector<char> ring;
+  // writes into the free part without the lock; only the counters change under it. (A kept ring
+  // holds an earlier line's bytes, which are never read: `count` starts at 0.)
+  std::vector<char>& ring;
   std::size_t start = 0;
   std::size_t count = 0;
   DWORD smallestPiece = 0;  // the caller's read size (at most kLargestPiece); kFirstPiece before its first Read

@@ -15,10 +15,12 @@ below the work folder (--work), serves it from 127.0.0.1 with Debian's nginx (ke
             files, waits for the enabled start button, clicks it, and times from the first file
             request the server sees until every target holds its new bytes (MD5 checks and renames
             included); the notice is answered with Cancel. Peak memory is the Wine process's VmHWM
-            (Wine's own share included) and its growth over the run; CPU time is the process's and
-            its window thread's over the same span.
+            (Wine's own share included) and its growth over the run; CPU time is the process's,
+            its window thread's and the prefix's wineserver's over the same span (every file
+            operation, wait and wake-up is a request to the wineserver).
   wininet   download-bench.exe --mode wininet-set: the same files, two at a time, each with
-            InternetReadFile 10240 bytes at a time and WriteFile per chunk, no checks.
+            InternetReadFile 10240 bytes at a time and WriteFile per chunk, no checks; its
+            whole process's CPU time (its start included) and its wineserver's are printed.
   curl      natively, --parallel --parallel-max 2.
 With --old-files an older release is in place, so the commit replaces and keeps every file; the
 updater's log line of the commit (the time from the first replacement to the journal's removal) is

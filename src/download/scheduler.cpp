@@ -3,12 +3,11 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
-#include <mutex>
-#include <set>
 #include <utility>
 #include <vector>
 
 #include "download/progress.h"
+#include "download/run_folders.h"
 #include "download/staged_download.h"
 #include "download/staged_file_flush.h"
 #include "install/locked_file_release.h"
@@ -54,27 +53,21 @@ bool ParentFolderExists(const std::string& path) {
 }
 
 // The folders of this run's targets known to exist: each is looked for (and made when missing)
-// once per run, not once per file. Under Wine a look costs a folder read, and a release of 1,000
-// new files in one folder would look for that folder 1,000 times. Cleared when a run starts.
-std::mutex knownFoldersMutex;
-std::set<std::string> knownFolders;
+// once per run, not once per file (a release of 1,000 new files in one folder would otherwise look
+// for that folder 1,000 times). Cleared when a run starts.
+RunFolders knownFolders;
 
 // Makes sure the folder of `target` exists (a target the update check did not find may be the
 // first file of a folder new to the release).
 void MakeParentFolder(const std::string& target) {
-  const std::size_t nameLength = install::FileNameOfPath(target, true).size();
-  const std::string folder = target.substr(0, target.size() - std::min(nameLength, target.size()));
-  {
-    const std::lock_guard lock(knownFoldersMutex);
-    if (knownFolders.count(folder) != 0) return;
-  }
+  const std::string folder = FolderPartOf(target);
+  if (knownFolders.Contains(folder)) return;
   if (!ParentFolderExists(target)) {
     CreateParentDirectories(target);
     // Not remembered when it could not be made: the next file of the folder tries again.
     if (!ParentFolderExists(target)) return;
   }
-  const std::lock_guard lock(knownFoldersMutex);
-  knownFolders.insert(folder);
+  knownFolders.Add(folder);
 }
 
 // "row 3 \Bin\x.dll: 下载成功, 1048576 bytes in 532 ms, HTTP 200" (and ", error 12029" when a
@@ -251,10 +244,7 @@ void ResetRunCounters() {
   state.counters.failed.store(0);
   state.counters.running.store(0);
   state.counters.deferred.store(0);
-  {
-    const std::lock_guard lock(knownFoldersMutex);
-    knownFolders.clear();
-  }
+  knownFolders.Clear();
   ForgetMadeStagingFolders();
   state.runEnding = false;
   state.arrivedAtLastCheck = 0;

@@ -1,14 +1,12 @@
 #include "download/staged_download.h"
 
 #include <memory>
-#include <mutex>
-#include <set>
 
 #include "download/delta_fill.h"
 #include "download/mirror_route.h"
 #include "download/progress.h"
+#include "download/run_folders.h"
 #include "download/scheduler.h"
-#include "install/locked_file_release.h"
 #include "platform/file.h"
 #include "platform/hash.h"
 #include "platform/http_client.h"
@@ -184,45 +182,27 @@ const char* StageEmptyFile(const std::string& staging, const state::UpdateEntry&
 
 // The staging folders made (or found) in this run: each is made once per run, not once per file.
 // Making a folder that exists is a call to the wineserver under Wine, two per file otherwise.
-std::mutex madeFoldersMutex;
-std::set<std::string> madeFolders;
-
-// "C:\App\.velmora-staging\3f\": the folder of a staging file, found GBK-aware (the second byte of a
-// character such as "淺" is a backslash).
-std::string StagingFolderOf(const std::string& staging) {
-  return staging.substr(0, staging.size() - install::FileNameOfPath(staging, true).size());
-}
+RunFolders madeFolders;
 
 // Makes the folders of `staging` unless this run has made them already.
 void MakeStagingFoldersOnce(const std::string& staging) {
-  const std::string folder = StagingFolderOf(staging);
-  {
-    const std::lock_guard lock(madeFoldersMutex);
-    if (madeFolders.count(folder) != 0) return;
-  }
+  const std::string folder = FolderPartOf(staging);
+  if (madeFolders.Contains(folder)) return;
   update::MakeStagingFolders(staging);
-  const std::lock_guard lock(madeFoldersMutex);
-  madeFolders.insert(folder);
+  madeFolders.Add(folder);
 }
 
 // The staging file could not be opened: its folders are made again (something removed them since
 // this run made them). True when they were remembered as made, so that another try may succeed.
 bool RemakeStagingFolders(const std::string& staging) {
-  const std::string folder = StagingFolderOf(staging);
-  {
-    const std::lock_guard lock(madeFoldersMutex);
-    if (madeFolders.erase(folder) == 0) return false;
-  }
+  if (!madeFolders.Remove(FolderPartOf(staging))) return false;
   update::MakeStagingFolders(staging);
   return true;
 }
 
 }  // namespace
 
-void ForgetMadeStagingFolders() {
-  const std::lock_guard lock(madeFoldersMutex);
-  madeFolders.clear();
-}
+void ForgetMadeStagingFolders() { madeFolders.Clear(); }
 
 const char* DownloadAndStage(std::int32_t row, const state::UpdateEntry& entry, DownloadTask& task,
                              const std::string& target) {

@@ -81,8 +81,9 @@ class QuietRunsTest(ManagedTestCase):
         entries = [slow, other]
         self.hand_off(run_dir, entries)
         first = self.start_run(run_dir, "--quiet", "--handoff")
-        self.wine.wait_for(lambda: self.server.requests(slow["route"]), timeout=60,
-                           message="the first copy's download of the slow file")
+        # Both files are asked for at once; the count below must not catch the first copy's second request.
+        self.wine.wait_for(lambda: all(self.server.requests(e["route"]) for e in entries), timeout=60,
+                           message="the first copy's requests for both files")
         self.assertIsNone(first.process.poll())
 
         # The first copy has consumed the hand-off file; the second must not touch a new one.

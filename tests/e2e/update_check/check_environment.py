@@ -142,8 +142,22 @@ class UpdaterRun:
         raise AssertionError("the update check did not finish within %d s" % timeout)
 
     def wait_for_notice(self, timeout=60):
-        answer = self.wine.probe("notice", "--wait", str(timeout * 1000), timeout=timeout + 30)
+        try:
+            answer = self.wine.probe("notice", "--wait", str(timeout * 1000), timeout=timeout + 30)
+        except velmora_e2e.ProbeError as error:
+            raise AssertionError(f"{error}; {self.whereabouts()}") from None
         return answer["notice"]
+
+    def whereabouts(self):
+        """Where the run had got to, for a failure's message: running or not, the manifest requests
+        the server saw, what Wine said and the run's log."""
+        try:
+            with open(os.path.join(self.run_dir.path, *velmora_e2e.UPDATE_LOG.split("/")), "rb") as log:
+                text = log.read().decode("utf-8", "replace")
+        except OSError:
+            text = "(no log)"
+        return (f"exit code {self.process.poll()}, {self.test.network.manifest_requests()} manifest requests "
+                f"so far, Wine said {self.wine.errors_of(self.process)!r}, its log:\n{text[-2000:]}")
 
     def press_notice_button(self, identifier=velmora_e2e.IDOK):
         self.wine.probe("notice-press", str(identifier))

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "app/program_location.h"
 #include "app/task_definition.h"
 #include "platform/random_bytes.h"
 #include "platform/service_control.h"
@@ -35,12 +36,19 @@ int InstallService(const std::string& executablePath) {
     return Report(false, "install the update service",
                   "this build has no root of trust (no manifest key), so its service could install anything");
   }
+  if (const std::string why = WhyNotSystemWorthy(executablePath); !why.empty()) {
+    return Report(false, "install the update service", why);
+  }
   std::string error;
   const bool done = platform::InstallUpdateService(executablePath, error);
   return Report(done, "install the update service", error);
 }
 
 int Schedule(const std::string& executablePath) {
+  // The task runs the program as SYSTEM, as the service does.
+  if (const std::string why = WhyNotSystemWorthy(executablePath); !why.empty()) {
+    return Report(false, "schedule the background task", why);
+  }
   std::uint32_t random = 0;
   if (!platform::FillRandomBytes(&random, sizeof random)) random = 0;
   TaskSchedule schedule;

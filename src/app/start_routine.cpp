@@ -4,6 +4,7 @@
 
 #include "app/command_line.h"
 #include "app/machine_commands.h"
+#include "app/program_location.h"
 #include "app/rollback_command.h"
 #include "app/service_client.h"
 #include "app/single_instance.h"
@@ -13,6 +14,7 @@
 #include "app/update_service.h"
 #include "app/window_events.h"
 #include "notify/task_notice.h"
+#include "platform/file_security.h"
 #include "platform/policy.h"
 #include "platform/standard_output.h"
 #include "platform/thread.h"
@@ -72,6 +74,17 @@ int RefuseUsage(const std::string& reason) {
   return code;
 }
 
+// Ends a run as SYSTEM (the background task) of a program that others can change: SYSTEM would
+// run their code.
+int RefuseSystemRun(const std::string& why) {
+  const std::string line = "refused to run as SYSTEM: " + why;
+  platform::WriteStandardOutput(line + "\n");
+  update::AppendToRunLog(update::RunDirectory(), line);
+  const std::int32_t code = update::ExitCodeOf(RunOutcome::MachineCommandFailed);
+  update::AppendToRunLog(update::RunDirectory(), "exit: code " + std::to_string(code) + ", refused to run as SYSTEM");
+  return code;
+}
+
 // Follows the channel the policy, the command line or the remembered choice names
 // (update/channel.h); returns why it cannot (no channel name), or empty.
 std::string FollowChosenChannel(const platform::UpdatePolicy& policy, const CommandLine& line) {
@@ -123,6 +136,9 @@ int StartRoutine(const std::vector<std::string>& arguments, platform::InstanceSe
   // the window that asks it to update.
   if (commandLine.MachineCommand()) return RunMachineCommand(commandLine, system.ExecutablePath());
   if (commandLine.service) return RunUpdateService(PrepareServiceRun);
+  if (platform::RunsAsLocalSystem()) {
+    if (const std::string why = WhyNotSystemWorthy(system.ExecutablePath()); !why.empty()) return RefuseSystemRun(why);
+  }
 
   std::string instanceName = InstanceName(system.ExecutablePath());
   if (commandLine.elevated) WaitForEarlierCopy(instanceName, system);

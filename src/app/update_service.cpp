@@ -3,6 +3,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "app/program_location.h"
 #include "app/rollback_command.h"
 #include "download/progress.h"
 #include "download/unattended_run.h"
@@ -226,6 +227,10 @@ std::optional<ServiceRequest> ReadServiceRequest(platform::PipeConnection& conne
 int RunUpdateService(const RunPreparation& prepare) {
   const bool ran = platform::RunAsUpdateService([&prepare](const std::atomic<bool>& stopRequested) {
     Log("started");
+    // SYSTEM runs this file: from a folder others can change, it would run their code.
+    if (const std::string why = WhyNotSystemWorthy(platform::ExecutablePath()); !why.empty()) {
+      return Log("refuses to serve: " + why);
+    }
     ServeClients(stopRequested, prepare);
   });
   if (ran) return 0;

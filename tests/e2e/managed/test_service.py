@@ -143,7 +143,12 @@ class ServiceTest(ServedManifestTestCase):
         self.assertEqual({r: data for r, data in e2e.read_tree(run_dir.path).items() if r in v1}, v1)
 
     def test_schedule_registers_the_quiet_task_and_unschedule_removes_it(self):
-        run_dir = self.make_run_directory()
+        # The product's build refuses: under Wine a user (the one account) owns every folder.
+        plain = self.make_run_directory()
+        self.assertIn(b"S-1-5-21-0-0-0-1000 can change its access list as its owner",
+                      self.command(plain, "--schedule", COMMAND_FAILED).output)
+        self.assertFalse(os.path.exists(TASK_FILE))
+        run_dir = self.keyed_run_dir({})
         self.addCleanup(lambda: self.wine.output_of(self.wine.start(run_dir.program, "--unschedule"), 60))
         self.command(run_dir, "--schedule")
         # Wine's scheduler keeps the settings only (not the triggers, the principal or the exec
@@ -157,6 +162,22 @@ class ServiceTest(ServedManifestTestCase):
         self.command(run_dir, "--schedule")  # a second registration replaces the first
         self.command(run_dir, "--unschedule")
         self.assertFalse(os.path.exists(TASK_FILE))
+
+    def test_a_folder_anyone_may_write_is_refused_by_both_commands_and_by_the_service(self):
+        run_dir = self.keyed_run_dir({"Velmora.exe": b"release 1"})
+        os.chmod(run_dir.path, 0o777)  # Wine gives Everyone write on the folder
+        for option in ("--install-service", "--schedule"):
+            self.assertIn(b"S-1-1-0 can add files", self.command(run_dir, option, COMMAND_FAILED).output)
+        self.assertIsNone(self.service_registered())
+        os.chmod(run_dir.path, 0o700)
+        self.command(run_dir, "--install-service")
+        os.chmod(run_dir.path, 0o777)
+        subprocess.run([e2e.WINE_RUN, "sc", "start", "VelmoraUpdate"], stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+        self.wine.wait_for(lambda: b"update service: refuses to serve: S-1-1-0 can add files" in
+                           (run_log.log_bytes(run_dir) or b""), timeout=60, message="the service's refusal")
+        answer = self.wine.probe("pipe-send", "hex:" + UPDATE_REQUEST.hex(), "--wait", "3000", timeout=60, attempts=1)
+        self.assertFalse(answer["connected"], answer)
 
 
 if __name__ == "__main__":

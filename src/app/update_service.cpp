@@ -229,7 +229,8 @@ int RunUpdateService(const RunPreparation& prepare) {
     Log("started");
     // SYSTEM runs this file: from a folder others can change, it would run their code.
     if (const std::string why = WhyNotSystemWorthy(platform::ExecutablePath()); !why.empty()) {
-      return Log("refuses to serve: " + why);
+      Log("refuses to serve: " + why);
+      return;
     }
     ServeClients(stopRequested, prepare);
   });

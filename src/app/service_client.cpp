@@ -1,7 +1,9 @@
 #include "app/service_client.h"
 
 #include <mutex>
+#include <vector>
 
+#include "app/client_stream.h"
 #include "app/rollback_command.h"
 #include "download/completion.h"
 #include "download/scheduler.h"
@@ -172,15 +174,16 @@ ServiceAnswer RunThroughService(ServiceRequest request, const std::atomic<bool>&
     return answer;
   }
   MessageReader reader(ReaderSide::Client);
-  char buffer[4096];
+  // The service sends its messages in blocks of up to 64 KiB (app/client_stream.h): one read each.
+  std::vector<char> buffer(ClientStream::kSendBlockBytes + 4096);
   // The service's run bounds itself (its stall limit); the loop ends when its process does.
   while (!stop.load()) {
-    const std::int64_t read = connection->Read(buffer, sizeof buffer, kReadWaitMs);
+    const std::int64_t read = connection->Read(buffer.data(), buffer.size(), kReadWaitMs);
     if (read < 0) {
       answer.fault = "the update service closed the pipe before its end";
       return answer;
     }
-    reader.Feed(buffer, static_cast<std::size_t>(read));
+    reader.Feed(buffer.data(), static_cast<std::size_t>(read));
     while (std::optional<ServiceMessage> message = reader.Next()) {
       if (message->type == MessageType::Finished) {
         answer.finished = true;
@@ -202,7 +205,14 @@ platform::WindowEvents ServiceWindowEvents() {
   platform::WindowEvents events;
   events.created = [](platform::WindowHandle window) {
     platform::AllowProxyCredentialDialog(window);
-    state::State().checkThread = platform::StartThread([] { update::UpdateCheck(); });
+    state::State().checkThread = platform::StartThread([] {
+      update::UpdateCheck();
+      // Files are listed (the check ends the program otherwise): the service starts while the
+      // user reads the list, so that the click finds its pipe open instead of waiting about a
+      // second for its start. It waits a minute for the click; a later click starts it again.
+      std::string error;
+      if (!platform::StartUpdateService(error)) Log("the update service could not be started yet: " + error);
+    });
   };
   events.destroying = StopServiceRun;
   events.buttonClicked = StartServiceRun;

@@ -1,8 +1,8 @@
 #include "app/update_service.h"
 
 #include <atomic>
-#include <mutex>
 
+#include "app/client_stream.h"
 #include "app/program_location.h"
 #include "app/rollback_command.h"
 #include "download/progress.h"
@@ -28,59 +28,6 @@ constexpr std::uint32_t kRequestReadMs = 100;
 constexpr int kRequestReads = 50;
 
 void Log(const std::string& line) { update::AppendToRunLog(update::RunDirectory(), "update service: " + line); }
-
-// The messages to the client, from any thread. A client that has gone is no reason to stop the
-// update: further messages are dropped.
-class ClientStream {
- public:
-  explicit ClientStream(platform::PipeConnection& connection) : connection_(connection) {}
-
-  void Send(const ServiceMessage& message) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    SendCountersIfChanged();
-    Write(message);
-  }
-
-  void Finish(std::int32_t exitCode, std::int32_t failedRows, bool timedOut, RollbackResult rollback) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    SendCountersIfChanged();
-    ServiceMessage end;
-    end.type = MessageType::Finished;
-    end.exitCode = exitCode;
-    end.failedRows = failedRows;
-    end.timedOut = timedOut;
-    end.rollback = rollback;
-    Write(end);
-  }
-
- private:
-  // The counters go before the next message whenever they have changed since the last ones sent.
-  void SendCountersIfChanged() {
-    const state::DownloadCounters& counters = state::State().counters;
-    ServiceMessage now;
-    now.type = MessageType::Counters;
-    now.succeeded = counters.succeeded.load();
-    now.failed = counters.failed.load();
-    now.deferred = counters.deferred.load();
-    if (now.succeeded == sent_.succeeded && now.failed == sent_.failed && now.deferred == sent_.deferred) return;
-    sent_ = now;
-    Write(now);
-  }
-
-  void Write(const ServiceMessage& message) {
-    if (gone_) return;
-    const std::string frame = EncodeMessage(message);
-    if (!connection_.Write(frame.data(), frame.size())) {
-      gone_ = true;
-      Log("the client has gone; the run goes on");
-    }
-  }
-
-  platform::PipeConnection& connection_;
-  std::mutex mutex_;
-  ServiceMessage sent_;
-  bool gone_ = false;
-};
 
 // The grid of the service's run: every cell change goes to the client; rows, the button and the
 // timer belong to the client's own window.
@@ -149,7 +96,7 @@ void ServeRollback(ClientStream& stream) {
 
 void Serve(ServiceRequest request, platform::PipeConnection& connection, const RunPreparation& prepare) {
   Log(request == ServiceRequest::Update ? "a client asks for an update" : "a client asks for a rollback");
-  ClientStream stream(connection);
+  ClientStream stream(connection, Log);
   // The service's run is a quiet one that may end the product; the manifest comes from the build's
   // own address, never from a hand-off file.
   state::ProgramState& state = state::State();

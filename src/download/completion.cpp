@@ -164,7 +164,7 @@ void LaunchProduct() {
 }
 
 bool RunElevated(const std::string& file, const std::string& parameters) {
-  if (const std::string problem = update::CodeSigningProblem(file, file); !problem.empty()) {
+  if (const std::string problem = update::LaunchProblem(file); !problem.empty()) {
     update::AppendToRunLog(update::RunDirectory(), "not started " + text::NarrowToUtf8(file) + ": " + problem);
     return false;
   }

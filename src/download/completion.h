@@ -43,8 +43,8 @@ void CheckCompletion();
 void LaunchProduct();
 
 // Starts `file` with `parameters` through the shell with the verb "runas"; true when it started.
-// A program file that a build pinning a code-signing subject does not find signed by it is not
-// started (update/code_signing.h); the log says why.
+// A build pinning a code-signing subject starts only an executable image signed by it (a script,
+// a shortcut or an unsigned program is not started: update/code_signing.h); the log says why.
 bool RunElevated(const std::string& file, const std::string& parameters);
 
 }  // namespace velmora::download

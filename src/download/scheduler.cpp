@@ -120,10 +120,11 @@ void EndRow(const RowEnding& ending) {
     const std::string target = update::RunDirectory() + entry.path;
     const std::string staging = update::StagingPathOf(target, entry);
     // The downloaded file is still open, and no one else may open it meanwhile: a runner hands it
-    // to the flusher as it is, unless the signing check must read it. A row run on its own closes
-    // it, so that it can be read as soon as the row has ended.
+    // to the flusher as it is, unless the signing check must read it (with a pinned subject every
+    // file is read, since a program image is known by its first bytes whatever its name). A row
+    // run on its own closes it, so that it can be read as soon as the row has ended.
     std::unique_ptr<platform::OutputFile> file = task.TakeFinishedFile();
-    if (file && (runnerEnding == nullptr || (!update::CodeSigningSubject().empty() && update::IsProgramFile(target)))) {
+    if (file && (runnerEnding == nullptr || !update::CodeSigningSubject().empty())) {
       file.reset();
     }
     signingProblem = update::CodeSigningProblem(staging, target);

@@ -26,6 +26,7 @@
 #include "update/signature_set.h"
 #include "update/staging_files.h"
 #include "update/channel.h"
+#include "update/code_signing.h"
 #include "update/rollout.h"
 #include "update/run_directory.h"
 #include "update/run_log.h"
@@ -322,6 +323,13 @@ bool StaysInRunDirectory(const Manifest& manifest) {
   return true;
 }
 
+// Whether one of the manifest's entries is the file its `run` names.
+bool ListsLaunchTarget(const Manifest& manifest) {
+  const std::u16string launched = PathKey("\\" + manifest.run);
+  return std::any_of(manifest.entries.begin(), manifest.entries.end(),
+                     [&launched](const state::UpdateEntry& entry) { return PathKey(entry.path) == launched; });
+}
+
 // An interrupted run's staging files are kept for the entries that are still to be downloaded, so
 // that their downloads resume; those of entries that changed, are up to date or are no longer
 // listed are of no use any more.
@@ -405,6 +413,10 @@ std::int32_t LoadManifest() {
   }
   if (!StaysInRunDirectory(manifest)) {
     RefuseManifest(BadTextContent(), RunOutcome::ManifestMalformed, "a path that leaves the run directory");
+  }
+  if (const std::string problem = LaunchTargetProblem(manifest.run, ListsLaunchTarget(manifest), runDirectory);
+      !problem.empty()) {
+    RefuseManifest(BadTextContent(), RunOutcome::ManifestMalformed, problem);
   }
   // The product writes the hand-off file on this machine: its serial and expiry are not checked.
   if (state.fetchFromServer) {

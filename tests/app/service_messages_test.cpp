@@ -4,6 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "app/client_stream.h"
 #include "app/update_service.h"
 
 namespace velmora::app {
@@ -20,9 +25,11 @@ std::vector<ServiceMessage> ReadAll(ReaderSide side, const std::string& bytes, b
   return messages;
 }
 
-ServiceMessage Of(MessageType type) {
+ServiceMessage Of(MessageType type, std::int32_t row = 0, std::int32_t value = 0) {
   ServiceMessage m;
   m.type = type;
+  m.row = row;
+  m.value = value;
   return m;
 }
 
@@ -147,6 +154,55 @@ TEST(ServiceMessages, TheServiceTakesOneRequestAndClosesOnAnythingElseOrSilence)
   closed.closesAfter = true;
   EXPECT_FALSE(ReadServiceRequest(closed, why));
   EXPECT_EQ(why, "the client closed the pipe");
+}
+
+// A client's end that keeps every block written to it, or refuses them all.
+class RecordingConnection : public platform::PipeConnection {
+ public:
+  std::mutex mutex;
+  std::vector<std::string> blocks;
+  bool gone = false;
+  std::int64_t Read(void*, std::size_t, std::uint32_t) override { return 0; }
+  bool Write(const void* data, std::size_t size) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!gone) blocks.emplace_back(static_cast<const char*>(data), size);
+    return !gone;
+  }
+};
+
+int logged = 0;
+void CountLine(const std::string&) { ++logged; }
+
+TEST(ClientStream, RowsFromTwoThreadsArriveInTheirOrderInFewBlocksAndTheEndLast) {
+  RecordingConnection connection;
+  {
+    ClientStream stream(connection, CountLine);
+    auto sendRow = [&stream](int row) {
+      for (int value = 0; value <= 100; ++value) stream.Send(Of(MessageType::ProgressValue, row, value));
+    };
+    std::thread other(sendRow, 2);
+    sendRow(1);
+    other.join();
+    stream.Finish(0, 0, false, RollbackResult::Restored);
+  }
+  bool broken = false;
+  std::string bytes;
+  for (const std::string& block : connection.blocks) bytes += block;
+  std::vector<ServiceMessage> read = ReadAll(ReaderSide::Client, bytes, broken);
+  ASSERT_FALSE(broken);
+  std::erase_if(read, [](const ServiceMessage& m) { return m.type == MessageType::Counters; });
+  ASSERT_EQ(read.size(), 203u);
+  std::map<int, int> next;
+  for (std::size_t i = 0; i + 1 < read.size(); ++i) EXPECT_EQ(read[i].value, next[read[i].row]++) << i;
+  EXPECT_EQ(read.back().type, MessageType::Finished);
+  EXPECT_LT(connection.blocks.size(), 50u) << "the messages were written one by one";
+
+  RecordingConnection gone;
+  gone.gone = true;
+  ClientStream stream(gone, CountLine);
+  for (int i = 0; i < 1000; ++i) stream.Send(Of(MessageType::ProgressValue, 1, i));  // never waits for the pipe
+  stream.Finish(4, 1, false, RollbackResult::Restored);
+  EXPECT_EQ(logged, 1);
 }
 
 }  // namespace

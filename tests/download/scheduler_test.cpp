@@ -149,6 +149,7 @@ platform::CodeSignature ReadStandInSignature(const std::string& path) {
   std::ifstream in(velmora::testing::PathFromNarrow(path), std::ios::binary);
   const std::string bytes(std::istreambuf_iterator<char>(in), {});
   if (bytes.rfind("signed by ", 0) == 0) return {platform::CodeSignatureStatus::Valid, bytes.substr(10, 7), "ok"};
+  if (bytes.rfind("MZsigned by ", 0) == 0) return {platform::CodeSignatureStatus::Valid, bytes.substr(12, 7), "ok"};
   return {bytes.rfind("changed", 0) == 0 ? platform::CodeSignatureStatus::BadDigest : platform::CodeSignatureStatus::Unsigned, {}, "no"};
 }
 
@@ -158,8 +159,9 @@ TEST_F(WorkerTest, APinnedSubjectRefusesEveryProgramFileItDidNotSignAndItsLaunch
   platform::ReplaceCodeSignatureReader(ReadStandInSignature);
   const char* const files[][3] = {{"\\a.dll", "signed by Velmora", "下载成功"}, {"\\b.DLL", "signed by Mallory", "文件校验失败"},
                                   {"\\c.exe", "changed", "文件校验失败"}, {"\\d.exe", "plain", "文件校验失败"},
-                                  {"\\e.txt", "plain", "下载成功"}};
-  for (int row = 1; row <= 5; ++row) {
+                                  {"\\e.txt", "plain", "下载成功"}, {"\\f.dat", "MZ plain", "文件校验失败"},
+                                  {"\\g.com", "MZsigned by Velmora", "下载成功"}};
+  for (int row = 1; row <= 7; ++row) {
     ListRow(files[row - 1][0], files[row - 1][1]);
     Serve(files[row - 1][1]);
     RunWorker(row);
@@ -170,7 +172,9 @@ TEST_F(WorkerTest, APinnedSubjectRefusesEveryProgramFileItDidNotSignAndItsLaunch
             std::string::npos);
   WriteProductFile("\\Velmora.exe", "plain");  // the product is checked again before it starts
   EXPECT_FALSE(RunElevated(runDirectory.Narrow() + "\\Velmora.exe", ""));
-  WriteProductFile("\\Velmora.exe", "signed by Velmora");
+  WriteProductFile("\\Velmora.exe", "signed by Velmora");  // no image, though "signed"
+  EXPECT_FALSE(RunElevated(runDirectory.Narrow() + "\\Velmora.exe", ""));
+  WriteProductFile("\\Velmora.exe", "MZsigned by Velmora");
   EXPECT_TRUE(RunElevated(runDirectory.Narrow() + "\\Velmora.exe", ""));
   platform::ReplaceCodeSignatureReader(nullptr);
   update::ReplaceCodeSigningSubject(nullptr);

@@ -1,8 +1,11 @@
 #include "update/manifest.h"
 
 #include <filesystem>
+#include <fstream>
 
 #include "check_doubles.h"
+#include "platform/code_signature.h"
+#include "update/code_signing.h"
 #include "update/fingerprint.h"
 #include "update/rolled_back_release.h"
 #include "update/staging_files.h"
@@ -233,6 +236,51 @@ TEST_F(LoadManifestTest, APathOrRunThatLeavesTheRunDirectoryRefusesTheWholeManif
     ExpectEarlierState();
     state::ResetState();
   }
+}
+
+// A stand-in for Authenticode: a program image whose next bytes are "signed" is validly signed.
+platform::CodeSignature SignedWhenSaysSo(const std::string& path) {
+  std::ifstream in(velmora::testing::PathFromNarrow(path), std::ios::binary);
+  const std::string bytes(std::istreambuf_iterator<char>(in), {});
+  if (bytes.rfind("MZsigned", 0) == 0) return {platform::CodeSignatureStatus::Valid, "Velmora", "ok"};
+  return {platform::CodeSignatureStatus::Unsigned, {}, "no"};
+}
+
+TEST_F(LoadManifestTest, APinnedBuildStartsOnlyAListedOrSignedProgramImage) {
+  const std::string subject = "Velmora";
+  ReplaceCodeSigningSubject(&subject);
+  platform::ReplaceCodeSignatureReader(SignedWhenSaysSo);
+  WriteProductFile("\\Here.exe", "MZsigned");
+  WriteProductFile("\\Plain.exe", "MZ");
+  WriteProductFile("\\Text.exe", "echo");
+  const struct {
+    const char* run;
+    bool accepted;
+  } cases[] = {
+      {"App.exe", true},     // listed: checked when staged and before it starts
+      {"Here.exe", true},    // not listed, signed in the folder
+      {"", true},            // nothing to start
+      {"start.bat", false},  {"start.CMD", false}, {"Velmora.lnk", false}, {"setup.msi", false},
+      {"Gone.exe", false},   // neither listed nor in the folder
+      {"Plain.exe", false},  // an unsigned image
+      {"Text.exe", false},   // no image at all
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.run);
+    log.clear();
+    GiveEarlierState();
+    ServerAnswers(ManifestJson(c.run, {{"App", Md5Hex("app"), "\\App.exe"}, {"start", Md5Hex("s"), "\\start.bat"}}));
+    if (c.accepted) {
+      EXPECT_EQ(LoadManifest(), 2);
+    } else {
+      EXPECT_THROW(LoadManifest(), ProgramEnded);
+      EXPECT_EQ(Notices(), (std::vector<std::string>{kBadManifest}));
+      ExpectEarlierState();
+    }
+    state::ResetState();
+  }
+  platform::ReplaceCodeSignatureReader(nullptr);
+  ReplaceCodeSigningSubject(nullptr);
 }
 
 TEST_F(LoadManifestTest, EntriesAreReadWhateverShapeDataHas) {

@@ -16,7 +16,7 @@ from release_site import ReleaseSiteTestCase  # noqa: E402
 TOOL = os.environ.get("VELMORA_RELEASE_TOOL", "")
 TESTS = os.path.join(e2e.WINDOWS_BUILD_DIR, "tests")
 ROOT_KEY = os.path.join(HERE, "test_root_key.pem")
-UPDATED, FAILED, BAD_SIGNATURE, OLDER = 0, 4, 22, 23
+UPDATED, FAILED, MALFORMED, BAD_SIGNATURE, OLDER = 0, 4, 21, 22, 23
 SUBJECT = "Velmora Test Publisher"
 
 
@@ -32,12 +32,12 @@ class TrustTestCase(ReleaseSiteTestCase):
         self.site.trust(self.wine)
         self.serial = int(time.time())
 
-    def publish(self, release, key, serial=None):
+    def publish(self, release, key, serial=None, launch="Velmora.exe"):
         self.serial = serial or self.serial + 1
         folder = os.path.join(self.work, "release-%d" % self.serial)
         e2e.write_tree(os.path.join(folder, "in"), release)
         run(TOOL, "publish", os.path.join(folder, "in"), os.path.join(folder, "out"), "--base-url", self.site.files_url,
-            "--run", "Velmora.exe", "--key", key, "--serial", str(self.serial), "--quiet")
+            "--run", launch, "--key", key, "--serial", str(self.serial), "--quiet")
         self.site.serve_tree(os.path.join(folder, "out"))
         return self.serial
 
@@ -47,8 +47,8 @@ class TrustTestCase(ReleaseSiteTestCase):
         for relative, data in files.items():
             self.run_dir.write(relative, data)
 
-    def quiet_run(self, expected_code, release):
-        code = self.wine.wait(self.wine.start(self.run_dir.program, "--quiet"), timeout=120)
+    def quiet_run(self, expected_code, release, *options):
+        code = self.wine.wait(self.wine.start(self.run_dir.program, "--quiet", *options), timeout=120)
         self.assertEqual(code, expected_code, self.read("Bin/Config/update.log").decode("utf-8", "replace"))
         self.assertEqual({relative: self.read(relative) for relative in release}, release)
 
@@ -140,3 +140,21 @@ class CodeSigning(TrustTestCase):
         release = {"Velmora.exe": product, "Bin/core.dll": core, "readme.txt": b"read me 2"}
         self.publish(release, key)
         self.quiet_run(UPDATED, release)
+
+    def test_a_program_is_known_by_its_content_and_nothing_else_is_started(self):
+        old = {"Velmora.exe": b"old product", "readme.txt": b"read me 1"}
+        self.copy_with(old)
+        key = os.path.join(HERE, "test_key.private")
+        unsigned = self.sign(b"tool", None)
+        for name in ("Tool.com", "Saver.scr", "tool.dat"):
+            launched = name if name != "tool.dat" else "Velmora.exe"
+            self.publish({name: unsigned, "readme.txt": b"read me 2", "Velmora.exe": old["Velmora.exe"]}, key, launch=launched)
+            self.quiet_run(FAILED, old, "--run")
+            self.assertIn("\\" + name + ": 文件校验失败 (not signed", self.read("Bin/Config/update.log").decode("utf-8"))
+            self.assertFalse(os.path.exists(os.path.join(self.run_dir.path, name)))
+        for script in ("start.bat", "start.cmd"):
+            self.publish({script: b"@echo started > started.txt\r\n", "readme.txt": b"read me 2"}, key, launch=script)
+            self.quiet_run(MALFORMED, old, "--run")
+            self.assertIn(f"the program to start, {script}, is not named as a program",
+                          self.read("Bin/Config/update.log").decode("utf-8"))
+            self.assertFalse(os.path.exists(os.path.join(self.run_dir.path, script)))

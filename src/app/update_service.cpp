@@ -3,9 +3,11 @@
 #include <atomic>
 #include <mutex>
 
+#include "app/pipe_server_check.h"
 #include "app/rollback_command.h"
 #include "download/progress.h"
 #include "download/unattended_run.h"
+#include "platform/process_identity.h"
 #include "platform/processes.h"
 #include "platform/service_control.h"
 #include "platform/update_window.h"
@@ -40,7 +42,9 @@ class ClientStream {
     Write(message);
   }
 
-  void Finish(std::int32_t exitCode, std::int32_t failedRows, bool timedOut, RollbackResult rollback) {
+  // A client that sent options learns whether a release was installed (it starts the product).
+  void Finish(std::int32_t exitCode, std::int32_t failedRows, bool timedOut, RollbackResult rollback,
+              bool installed = false) {
     std::lock_guard<std::mutex> lock(mutex_);
     SendCountersIfChanged();
     ServiceMessage end;
@@ -49,8 +53,11 @@ class ClientStream {
     end.failedRows = failedRows;
     end.timedOut = timedOut;
     end.rollback = rollback;
+    if (withOptions) end.installed = installed;
     Write(end);
   }
+
+  bool withOptions = false;
 
  private:
   // The counters go before the next message whenever they have changed since the last ones sent.
@@ -136,7 +143,7 @@ void ServeUpdate(ClientStream& stream) {
   update::UpdateCheck();
   const download::RunEnd end = download::RunUnattendedDownloads();
   const std::int32_t code = update::FinishRun(end.outcome);
-  stream.Finish(code, end.failedRows, end.timedOut, RollbackResult::Restored);
+  stream.Finish(code, end.failedRows, end.timedOut, RollbackResult::Restored, end.outcome == update::RunOutcome::Updated);
 }
 
 void ServeRollback(ClientStream& stream) {
@@ -146,21 +153,41 @@ void ServeRollback(ClientStream& stream) {
   stream.Finish(0, held, false, result);
 }
 
-void Serve(ServiceRequest request, platform::PipeConnection& connection, const RunPreparation& prepare) {
-  Log(request == ServiceRequest::Update ? "a client asks for an update" : "a client asks for a rollback");
+const char* RequestWords(ServiceRequest request) {
+  switch (request) {
+    case ServiceRequest::Update: return "an update";
+    case ServiceRequest::Rollback: return "a rollback";
+    case ServiceRequest::FinishCommit: return "the interrupted commit's end";
+  }
+  return "something unknown";
+}
+
+void Serve(const ServiceMessage& asked, platform::PipeConnection& connection, const RunPreparation& prepare) {
+  const ServiceRequest request = asked.request;
+  const std::uint32_t client = connection.PeerProcessId();
+  Log(std::string("a client asks for ") + RequestWords(request) + ": " +
+      DescribeForLog(client, platform::DescribeProcess(client)));
   ClientStream stream(connection);
-  // The service's run is a quiet one that may end the product; the manifest comes from the build's
-  // own address, never from a hand-off file.
+  stream.withOptions = asked.options.has_value();
+  // The service's run is a quiet one; the manifest comes from the build's own address, never from
+  // a hand-off file. The window's request ends the product's processes that hold files; a quiet
+  // run's does so only with --close-product. The product is never started here (this is the
+  // service's session): a client that asked for it starts it once the end says "installed".
   state::ProgramState& state = state::State();
   state.mode.quiet = true;
   state.mode.checkOnly = false;
-  state.mode.closeProduct = true;
+  state.mode.closeProduct = !asked.options || (*asked.options & kCloseProductRequested) != 0;
   state.mode.runProduct = false;
   state.fetchFromServer = true;
   servedStream.store(&stream);
   state::ReplaceProcessTermination(EndServedRun);
-  if (const std::optional<update::RunOutcome> refused = prepare()) {
-    stream.Finish(update::FinishRun(*refused), 0, false, RollbackResult::Restored);
+  std::int32_t held = 0;
+  const std::optional<update::RunOutcome> refused = prepare(request, held);
+  if (refused) {
+    stream.Finish(update::FinishRun(*refused), held, false, RollbackResult::Restored);
+  } else if (request == ServiceRequest::FinishCommit) {
+    Log("the product's folder holds one release");
+    stream.Finish(0, 0, false, RollbackResult::Restored);
   } else {
     StreamedWindow window(stream);
     platform::ReplaceUpdateWindow(&window);
@@ -175,30 +202,39 @@ void Serve(ServiceRequest request, platform::PipeConnection& connection, const R
   servedStream.store(nullptr);
 }
 
-void ServeClients(const std::atomic<bool>& stopRequested, const RunPreparation& prepare) {
+std::uint32_t ServeClients(const std::atomic<bool>& stopRequested, const RunPreparation& prepare) {
   int idle = 0;
   while (idle < kIdleWaits && !stopRequested.load()) {
-    const std::unique_ptr<platform::PipeConnection> connection = platform::AcceptPipeClient(kAcceptWaitMs);
-    if (!connection) {
+    const platform::PipeListening listening = platform::AcceptPipeClient(kAcceptWaitMs);
+    if (listening.nameTaken) {
+      // Another program made the pipe first: it would take the clients meant for the service.
+      // Nothing is done; the clients read this stop code instead of waiting for a pipe.
+      const std::uint32_t holder = listening.holderProcessId;
+      Log("the pipe's name is held by " + DescribeForLog(holder, platform::DescribeProcess(holder)) +
+          "; the service ends without serving");
+      return kPipeNameTakenStop;
+    }
+    if (!listening.client) {
       ++idle;
       continue;
     }
     idle = 0;
     std::string why;
-    const std::optional<ServiceRequest> request = ReadServiceRequest(*connection, why);
+    const std::optional<ServiceMessage> request = ReadServiceRequest(*listening.client, why);
     if (!request) {
       Log("a client was disconnected: " + why);
       continue;
     }
-    Serve(*request, *connection, prepare);
-    return;
+    Serve(*request, *listening.client, prepare);
+    return 0;
   }
   Log("no client came; the service ends");
+  return 0;
 }
 
 }  // namespace
 
-std::optional<ServiceRequest> ReadServiceRequest(platform::PipeConnection& connection, std::string& why) {
+std::optional<ServiceMessage> ReadServiceRequest(platform::PipeConnection& connection, std::string& why) {
   MessageReader reader(ReaderSide::Service);
   char buffer[64];
   for (int i = 0; i < kRequestReads; ++i) {
@@ -210,7 +246,7 @@ std::optional<ServiceRequest> ReadServiceRequest(platform::PipeConnection& conne
     reader.Feed(buffer, static_cast<std::size_t>(read));
     if (const std::optional<ServiceMessage> message = reader.Next()) {
       // A request is the whole of what a client says: anything after it is refused with it.
-      if (reader.Empty() && !reader.Broken()) return message->request;
+      if (reader.Empty() && !reader.Broken()) return message;
       why = "bytes after the request";
       return std::nullopt;
     }
@@ -225,8 +261,9 @@ std::optional<ServiceRequest> ReadServiceRequest(platform::PipeConnection& conne
 
 int RunUpdateService(const RunPreparation& prepare) {
   const bool ran = platform::RunAsUpdateService([&prepare](const std::atomic<bool>& stopRequested) {
-    Log("started");
-    ServeClients(stopRequested, prepare);
+    const std::uint32_t self = platform::CurrentProcessId();
+    Log("started as " + DescribeForLog(self, platform::DescribeProcess(self)));
+    return ServeClients(stopRequested, prepare);
   });
   if (ran) return 0;
   update::AppendToRunLog(update::RunDirectory(), "--service: not started by the service manager");

@@ -5,7 +5,11 @@
 #include <set>
 
 #include "state/program_state.h"
+#include "app/machine_doubles.h"
+#include "app/service_messages.h"
 #include "app/single_instance.h"
+#include "platform/file.h"
+#include "platform/machine_services.h"
 #include "support/temp_dir.h"
 #include "update/run_directory.h"
 
@@ -97,6 +101,32 @@ TEST_F(StartRoutineTest, ExitCleanupEmptiesTheProgramWideState) {
   EXPECT_TRUE(State().taskList.empty());
   EXPECT_TRUE(State().launchTarget.empty());
   EXPECT_EQ(State().entryCount, 0);
+}
+
+// A run that cannot write the folder hands an interrupted commit to the service before anything
+// else, and ends as the service's recovery did (here: two files held, deferred).
+TEST_F(StartRoutineTest, AnInterruptedCommitInAFolderThatCannotBeWrittenIsFinishedThroughTheService) {
+  runDirectory.WriteFile("Bin\\Config\\update.journal", "journal");
+  testing::FakeMachine machine;
+  machine.writable = false;
+  machine.serviceFor = "C:\\App\\Updater.exe";
+  machine.status.processId = 42;
+  machine.processes[42] = {"C:\\App\\Updater.exe", "S-1-5-18"};
+  auto pipe = std::make_unique<testing::FakePipe>();
+  pipe->server = 42;
+  ServiceMessage end;
+  end.type = MessageType::Finished;
+  end.exitCode = 3;
+  end.failedRows = 2;
+  pipe->incoming = EncodeMessage(end);
+  const std::shared_ptr<std::string> written = pipe->written;
+  machine.pipes.push_back(std::move(pipe));
+  platform::ReplaceMachineServices(&machine);
+  FakeSystem system;
+  EXPECT_EQ(StartRoutine({"--quiet"}, system, showWindow), 3);
+  platform::ReplaceMachineServices(nullptr);
+  EXPECT_EQ(written->substr(5), std::string(kRequestMagic) + "\x03");
+  EXPECT_EQ(platform::FileLength(runDirectory.Narrow() + "\\Bin\\Config\\update.journal"), 7);  // untouched here
 }
 
 }  // namespace

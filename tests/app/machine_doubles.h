@@ -1,0 +1,66 @@
+// A system for the per-machine route and the service's pipe: a folder that may not be writable,
+// a service that may be installed and running, and a pipe whose server is any process.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/machine_services.h"
+
+namespace velmora::app::testing {
+
+// One connection: what the server says (all at once), what the client wrote, the server's id.
+struct FakePipe : platform::PipeConnection {
+  std::uint32_t server = 0;
+  std::string incoming;
+  std::shared_ptr<std::string> written = std::make_shared<std::string>();
+  std::int64_t Read(void* buffer, std::size_t size, std::uint32_t) override {
+    if (incoming.empty()) return -1;
+    const std::size_t n = std::min(size, incoming.size());
+    incoming.copy(static_cast<char*>(buffer), n);
+    incoming.erase(0, n);
+    return static_cast<std::int64_t>(n);
+  }
+  bool Write(const void* data, std::size_t size) override {
+    written->append(static_cast<const char*>(data), size);
+    return true;
+  }
+  std::uint32_t PeerProcessId() override { return server; }
+};
+
+class FakeMachine : public platform::MachineServices {
+ public:
+  bool writable = true;
+  std::string serviceFor;
+  bool userAccepts = true;
+  std::vector<std::string> probes;
+  std::vector<std::string> elevated;
+  std::vector<std::unique_ptr<FakePipe>> pipes;  // handed out one per connection, first first
+  platform::UpdateServiceStatus status;
+  std::map<std::uint32_t, platform::ProcessIdentity> processes;
+  int starts = 0;
+
+  bool CanCreateFile(const std::string& path) override {
+    probes.push_back(path);
+    return writable;
+  }
+  bool ServiceInstalledFor(const std::string& executablePath) override { return executablePath == serviceFor; }
+  bool StartElevated(const std::string& file, const std::string& parameters) override {
+    elevated.push_back(file + "|" + parameters);
+    return userAccepts;
+  }
+  std::unique_ptr<platform::PipeConnection> ConnectToServicePipe(std::uint32_t) override {
+    if (pipes.empty()) return nullptr;
+    std::unique_ptr<platform::PipeConnection> pipe = std::move(pipes.front());
+    pipes.erase(pipes.begin());
+    return pipe;
+  }
+  bool StartUpdateService(std::string&) override { return ++starts, true; }
+  platform::UpdateServiceStatus QueryUpdateServiceStatus() override { return status; }
+  platform::ProcessIdentity DescribeProcess(std::uint32_t processId) override { return processes[processId]; }
+  std::string ServiceAccountUser() override { return "S-1-5-18"; }
+};
+
+}  // namespace velmora::app::testing

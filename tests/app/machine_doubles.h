@@ -11,9 +11,10 @@
 
 namespace velmora::app::testing {
 
-// One connection: what the server says (all at once), what the client wrote, the server's id.
+// One connection: the server's id, what it says (all at once), what the client wrote.
 struct FakePipe : platform::PipeConnection {
-  std::uint32_t server = 0;
+  FakePipe(std::uint32_t serverId, std::string answer) : server(serverId), incoming(std::move(answer)) {}
+  std::uint32_t server;
   std::string incoming;
   std::shared_ptr<std::string> written = std::make_shared<std::string>();
   std::int64_t Read(void* buffer, std::size_t size, std::uint32_t) override {

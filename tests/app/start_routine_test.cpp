@@ -112,15 +112,12 @@ TEST_F(StartRoutineTest, AnInterruptedCommitInAFolderThatCannotBeWrittenIsFinish
   machine.serviceFor = "C:\\App\\Updater.exe";
   machine.status.processId = 42;
   machine.processes[42] = {"C:\\App\\Updater.exe", "S-1-5-18"};
-  auto pipe = std::make_unique<testing::FakePipe>();
-  pipe->server = 42;
   ServiceMessage end;
   end.type = MessageType::Finished;
   end.exitCode = 3;
   end.failedRows = 2;
-  pipe->incoming = EncodeMessage(end);
-  const std::shared_ptr<std::string> written = pipe->written;
-  machine.pipes.push_back(std::move(pipe));
+  machine.pipes.push_back(std::make_unique<testing::FakePipe>(42, EncodeMessage(end)));
+  const std::shared_ptr<std::string> written = machine.pipes.back()->written;
   platform::ReplaceMachineServices(&machine);
   FakeSystem system;
   EXPECT_EQ(StartRoutine({"--quiet"}, system, showWindow), 3);

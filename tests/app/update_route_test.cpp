@@ -86,14 +86,11 @@ TEST_F(ChooseUpdateRouteTest, AClientSendsNothingToAServerThatIsNotTheServiceAnd
   machine.status.processId = 42;
   machine.processes[42] = {"C:\\P\\velmora-update.exe", "S-1-5-18"};
   machine.processes[77] = {"C:\\Users\\u\\squat.exe", "S-1-5-21-1"};
+  ServiceMessage end;
+  end.type = MessageType::Finished;
   for (const std::uint32_t server : {77u, 42u}) {
-    auto pipe = std::make_unique<FakePipe>();
-    pipe->server = server;
-    ServiceMessage end;
-    end.type = MessageType::Finished;
-    pipe->incoming = EncodeMessage(end);
-    const std::shared_ptr<std::string> written = pipe->written;
-    machine.pipes.push_back(std::move(pipe));
+    machine.pipes.push_back(std::make_unique<FakePipe>(server, EncodeMessage(end)));
+    const std::shared_ptr<std::string> written = machine.pipes.back()->written;
     const std::atomic<bool> stop{false};
     const ServiceAnswer answer = RunThroughService(ServiceRequest::Update, stop, kCloseProductRequested, machine);
     EXPECT_EQ(answer.finished, server == 42);

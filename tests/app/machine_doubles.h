@@ -18,15 +18,12 @@ struct FakePipe : platform::PipeConnection {
   std::string incoming;
   std::shared_ptr<std::string> written = std::make_shared<std::string>();
   std::int64_t Read(void* buffer, std::size_t size, std::uint32_t) override {
-    if (incoming.empty()) return -1;
-    const std::size_t n = std::min(size, incoming.size());
-    incoming.copy(static_cast<char*>(buffer), n);
+    const std::size_t n = incoming.copy(static_cast<char*>(buffer), size);
     incoming.erase(0, n);
-    return static_cast<std::int64_t>(n);
+    return n == 0 ? -1 : static_cast<std::int64_t>(n);
   }
   bool Write(const void* data, std::size_t size) override {
-    written->append(static_cast<const char*>(data), size);
-    return true;
+    return written->append(static_cast<const char*>(data), size), true;
   }
   std::uint32_t PeerProcessId() override { return server; }
 };
@@ -38,19 +35,15 @@ class FakeMachine : public platform::MachineServices {
   bool userAccepts = true;
   std::vector<std::string> probes;
   std::vector<std::string> elevated;
-  std::vector<std::unique_ptr<FakePipe>> pipes;  // handed out one per connection, first first
+  std::vector<std::unique_ptr<FakePipe>> pipes;  // one per connection, first first
   platform::UpdateServiceStatus status;
   std::map<std::uint32_t, platform::ProcessIdentity> processes;
   int starts = 0;
 
-  bool CanCreateFile(const std::string& path) override {
-    probes.push_back(path);
-    return writable;
-  }
+  bool CanCreateFile(const std::string& path) override { return probes.push_back(path), writable; }
   bool ServiceInstalledFor(const std::string& executablePath) override { return executablePath == serviceFor; }
   bool StartElevated(const std::string& file, const std::string& parameters) override {
-    elevated.push_back(file + "|" + parameters);
-    return userAccepts;
+    return elevated.push_back(file + "|" + parameters), userAccepts;
   }
   std::unique_ptr<platform::PipeConnection> ConnectToServicePipe(std::uint32_t) override {
     if (pipes.empty()) return nullptr;

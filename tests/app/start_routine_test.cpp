@@ -9,7 +9,6 @@
 #include "app/service_messages.h"
 #include "app/single_instance.h"
 #include "platform/file.h"
-#include "platform/machine_services.h"
 #include "support/temp_dir.h"
 #include "update/run_directory.h"
 
@@ -103,8 +102,7 @@ TEST_F(StartRoutineTest, ExitCleanupEmptiesTheProgramWideState) {
   EXPECT_EQ(State().entryCount, 0);
 }
 
-// A run that cannot write the folder hands an interrupted commit to the service before anything
-// else, and ends as the service's recovery did (here: two files held, deferred).
+// A run that cannot write hands an interrupted commit to the service and ends as its recovery did.
 TEST_F(StartRoutineTest, AnInterruptedCommitInAFolderThatCannotBeWrittenIsFinishedThroughTheService) {
   runDirectory.WriteFile("Bin\\Config\\update.journal", "journal");
   testing::FakeMachine machine;

@@ -70,7 +70,8 @@ class ServiceTest(ServedManifestTestCase):
         subprocess.run([e2e.WINE_RUN, "sc", "start", "VelmoraUpdate"], stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
 
-    def send(self, data):
+    def send(self, data):  # to a service started for it
+        self.start_service()
         return self.wine.probe("pipe-send", "hex:" + data.hex(), "--wait", "60000", timeout=180, attempts=1)
 
     def log_text(self, run_dir):
@@ -185,8 +186,7 @@ class ServiceTest(ServedManifestTestCase):
         stop = os.path.join(self.other_folder(), "stop")
         squatter = self.wine.start(e2e.PROBE, "pipe-squat", e2e.windows_path(stop), "--wait", "600000")
         self.wine.wait_for(lambda: open(squatter.output_path, "rb").read().endswith(b"\n"), message="the squatter")
-        held = json.loads(open(squatter.output_path, "rb").readline())
-        holder = f"process {held['pid']} ("
+        holder = "process %d (" % json.loads(open(squatter.output_path, "rb").readline())["pid"]
 
         # The service cannot make its pipe: it names the holder and stops without serving.
         self.start_service()
@@ -213,12 +213,10 @@ class ServiceTest(ServedManifestTestCase):
         run_dir = self.signed_update(v1, v2)
         product = os.path.join(run_dir.path, "Velmora.exe")
         running, _ = self.start_stand_in(product, "--hold", "300")
-        self.start_service()
         answer = self.send(QUIET_REQUEST + b"\x00")
         self.assertEqual((answer["exitCode"], answer["installed"]), (3, False), answer)
         self.assertIsNone(running.poll(), "the service ended the product without --close-product")
         self.assert_release(run_dir, v1)
-        self.start_service()
         answer = self.send(QUIET_REQUEST + b"\x01")
         self.assertEqual((answer["exitCode"], answer["installed"]), (0, True), answer)
         self.assert_release(run_dir, v2)

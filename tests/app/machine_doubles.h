@@ -30,11 +30,9 @@ struct FakePipe : platform::PipeConnection {
 
 class FakeMachine : public platform::MachineServices {
  public:
-  bool writable = true;
+  bool writable = true, userAccepts = true;
   std::string serviceFor;
-  bool userAccepts = true;
-  std::vector<std::string> probes;
-  std::vector<std::string> elevated;
+  std::vector<std::string> probes, elevated;
   std::vector<std::unique_ptr<FakePipe>> pipes;  // one per connection, first first
   platform::UpdateServiceStatus status;
   std::map<std::uint32_t, platform::ProcessIdentity> processes;

@@ -110,11 +110,8 @@ TEST_F(StartRoutineTest, AnInterruptedCommitInAFolderThatCannotBeWrittenIsFinish
   machine.serviceFor = "C:\\App\\Updater.exe";
   machine.status.processId = 42;
   machine.processes[42] = {"C:\\App\\Updater.exe", "S-1-5-18"};
-  ServiceMessage end;
-  end.type = MessageType::Finished;
-  end.exitCode = 3;
-  end.failedRows = 2;
-  machine.pipes.push_back(std::make_unique<testing::FakePipe>(42, EncodeMessage(end)));
+  const std::string end("\x06\x10\0\0\0\x03\0\0\0\x02\0\0\0", 13);  // exit code 3, 2 files held
+  machine.pipes.push_back(std::make_unique<testing::FakePipe>(42, end + std::string(8, '\0')));
   const std::shared_ptr<std::string> written = machine.pipes.back()->written;
   platform::ReplaceMachineServices(&machine);
   FakeSystem system;

@@ -85,21 +85,17 @@ TEST_F(ChooseUpdateRouteTest, AClientSendsNothingToAServerThatIsNotTheServiceAnd
   machine.status.processId = 42;
   machine.processes[42] = {"C:\\P\\velmora-update.exe", "S-1-5-18"};
   machine.processes[77] = {"C:\\Users\\u\\squat.exe", "S-1-5-21-1"};
-  ServiceMessage end;
-  end.type = MessageType::Finished;
   const std::atomic<bool> stop{false};
+  const std::string end = std::string("\x06\x10\0\0\0", 5) + std::string(16, '\0');  // the service's end: 0
+  const std::string request = std::string("\x01\x12\0\0\0", 5) + kRequestMagic + "\x01\x01";
   for (const std::uint32_t server : {77u, 42u}) {
-    machine.pipes.push_back(std::make_unique<FakePipe>(server, EncodeMessage(end)));
+    machine.pipes.push_back(std::make_unique<FakePipe>(server, end));
     const std::shared_ptr<std::string> written = machine.pipes.back()->written;
     const ServiceAnswer answer = RunThroughService(ServiceRequest::Update, stop, kCloseProductRequested, machine);
     EXPECT_EQ(answer.finished, server == 42);
-    if (server == 77) {
-      EXPECT_EQ(*written, "");
-      EXPECT_NE(answer.fault.find("process 77 (C:\\Users\\u\\squat.exe, user S-1-5-21-1)"), std::string::npos)
-          << answer.fault;
-    } else {
-      EXPECT_EQ(written->substr(5), std::string(kRequestMagic) + "\x01\x01");
-    }
+    EXPECT_EQ(*written, server == 77 ? "" : request);  // nothing at all to another program
+    EXPECT_EQ(answer.fault.find("process 77 (C:\\Users\\u\\squat.exe, user S-1-5-21-1)") == std::string::npos,
+              server == 42) << answer.fault;
   }
   // The service this client starts stops at once: another program holds the pipe's name.
   machine.status = {true, true, 0, kPipeNameTakenStop};

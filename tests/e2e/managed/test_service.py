@@ -16,6 +16,7 @@ import struct
 import subprocess
 import sys
 import unittest
+from pathlib import Path
 
 from managed_support import ServedManifestTestCase, e2e, run_log
 from test_from_the_server import KEY, MANIFEST_PATH, SIGNED_UPDATER, TOOL, utc
@@ -184,8 +185,8 @@ class ServiceTest(ServedManifestTestCase):
         run_dir = self.signed_update(v1, v2)
         stop = os.path.join(self.other_folder(), "stop")
         squatter = self.wine.start(e2e.PROBE, "pipe-squat", e2e.windows_path(stop), "--wait", "600000")
-        self.wine.wait_for(lambda: open(squatter.output_path, "rb").read().endswith(b"\n"), message="the squatter")
-        holder = "process %d (" % json.loads(open(squatter.output_path, "rb").readline())["pid"]
+        lines = self.wine.wait_for(lambda: Path(squatter.output_path).read_bytes().split(b"\n")[:-1], message="squatter")
+        holder = "process %d (" % json.loads(lines[0])["pid"]
 
         # The service cannot make its pipe: it names the holder and stops without serving.
         self.start_service()
@@ -210,8 +211,7 @@ class ServiceTest(ServedManifestTestCase):
     def test_a_quiet_request_without_close_product_defers_for_the_running_product(self):
         v1, v2 = self.stand_in_releases()
         run_dir = self.signed_update(v1, v2)
-        product = os.path.join(run_dir.path, "Velmora.exe")
-        running, _ = self.start_stand_in(product, "--hold", "300")
+        running, _ = self.start_stand_in(os.path.join(run_dir.path, "Velmora.exe"), "--hold", "300")
         answer = self.send(QUIET_REQUEST + b"\x00")
         self.assertEqual((answer["exitCode"], answer["installed"]), (3, False), answer)
         self.assertIsNone(running.poll(), "the service ended the product without --close-product")

@@ -184,7 +184,9 @@ void Serve(const ServiceMessage& asked, platform::PipeConnection& connection, co
   std::int32_t held = 0;
   const std::optional<update::RunOutcome> refused = prepare(request, held);
   if (refused) {
-    stream.Finish(update::FinishRun(*refused), held, false, RollbackResult::Restored);
+    // The held files are the answer to a recovery; an update or a rollback reports no failed rows.
+    stream.Finish(update::FinishRun(*refused), request == ServiceRequest::FinishCommit ? held : 0, false,
+                  RollbackResult::Restored);
   } else if (request == ServiceRequest::FinishCommit) {
     Log("the product's folder holds one release");
     stream.Finish(0, 0, false, RollbackResult::Restored);

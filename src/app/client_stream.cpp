@@ -46,7 +46,8 @@ void ClientStream::Send(const ServiceMessage& message) {
   }
 }
 
-void ClientStream::Finish(std::int32_t exitCode, std::int32_t failedRows, bool timedOut, RollbackResult rollback) {
+void ClientStream::Finish(std::int32_t exitCode, std::int32_t failedRows, bool timedOut, RollbackResult rollback,
+                          bool installed) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     AppendCountersIfChanged();
@@ -56,6 +57,7 @@ void ClientStream::Finish(std::int32_t exitCode, std::int32_t failedRows, bool t
     end.failedRows = failedRows;
     end.timedOut = timedOut;
     end.rollback = rollback;
+    if (withOptions) end.installed = installed;
     Append(end);
   }
   // Written here, so that the end has reached the pipe when Finish returns (the service's process

@@ -38,8 +38,13 @@ class ClientStream {
   ClientStream& operator=(const ClientStream&) = delete;
 
   void Send(const ServiceMessage& message);
-  // The end message, after everything sent before it; waits until it has been written.
-  void Finish(std::int32_t exitCode, std::int32_t failedRows, bool timedOut, RollbackResult rollback);
+  // The end message, after everything sent before it; waits until it has been written. A client
+  // that sent options learns whether a release was `installed` (it then starts the product).
+  void Finish(std::int32_t exitCode, std::int32_t failedRows, bool timedOut, RollbackResult rollback,
+              bool installed = false);
+
+  // Whether the client's request carried options (set before the first message).
+  bool withOptions = false;
 
  private:
   void AppendCountersIfChanged();

@@ -5,6 +5,6 @@
 
 namespace velmora::app {
 
-std::vector<std::string> ExtraTrustedWriters() { return {}; }
+std::vector<std::string> ExtraTrustedAccounts() { return {}; }
 
 }  // namespace velmora::app

@@ -110,7 +110,7 @@ std::size_t RootLength(const std::string& path) {
 
 std::vector<std::string> TrustedWriters() {
   std::vector<std::string> trusted{kLocalSystemSid, kAdministratorsSid, kTrustedInstallerSid};
-  for (std::string& sid : ExtraTrustedWriters()) trusted.push_back(std::move(sid));
+  for (std::string& sid : ExtraTrustedAccounts()) trusted.push_back(std::move(sid));
   return trusted;
 }
 

@@ -41,14 +41,15 @@ struct OutsideWriter {
 std::optional<OutsideWriter> FindOutsideWriter(const std::vector<PathDescriptor>& chain,
                                                const std::vector<std::string>& trusted);
 
-// SYSTEM, Administrators, TrustedInstaller, and whatever ExtraTrustedWriters() adds.
+// SYSTEM, Administrators, TrustedInstaller, and whatever ExtraTrustedAccounts() adds.
 std::vector<std::string> TrustedWriters();
 
-// Accounts a build trusts beside those three. The product's build: none
+// Accounts a build trusts beside those three, both to change its program's folder and as the
+// update service's account on its pipe (app/pipe_server_check.h). The product's build: none
 // (app/extra_trusted_writers.cpp). Test programs for Wine link their own definition
 // (tests/e2e/managed/wine_trusted_writers.cpp) that adds the one account every Wine program runs
-// as and owns every file by.
-std::vector<std::string> ExtraTrustedWriters();
+// as (the service's too) and owns every file by.
+std::vector<std::string> ExtraTrustedAccounts();
 
 // [path, its folder, ..., its root] for a full path (GBK): "C:\a\b.exe" gives "C:\a\b.exe",
 // "C:\a", "C:\"; the root of "\\server\share\x" is "\\server\share\", and "\\?\" paths keep

@@ -4,14 +4,15 @@
 #include <vector>
 
 #include "app/client_stream.h"
+#include "app/pipe_server_check.h"
 #include "app/rollback_command.h"
+#include "app/start_recovery.h"
 #include "download/completion.h"
 #include "download/scheduler.h"
 #include "download/progress.h"
+#include "install/kept_release.h"
 #include "notify/task_notice.h"
 #include "platform/proxy_credentials.h"
-#include "platform/service_control.h"
-#include "platform/service_pipe.h"
 #include "platform/thread.h"
 #include "platform/update_window.h"
 #include "state/program_state.h"
@@ -37,13 +38,28 @@ std::string Gbk(const char* utf8) { return text::Utf8ToNarrow(utf8); }
 
 void Log(const std::string& line) { update::AppendToRunLog(update::RunDirectory(), line); }
 
-std::unique_ptr<platform::PipeConnection> Connect(std::string& fault) {
+// A connection to the update service itself, never to another program that made its pipe: such a
+// server is disconnected before a byte is sent.
+std::unique_ptr<platform::PipeConnection> Connect(platform::MachineServices& services, std::string& fault) {
+  bool started = false;
   for (int i = 0; i < kConnectTries; ++i) {
-    if (std::unique_ptr<platform::PipeConnection> connection = platform::ConnectToServicePipe(kConnectWaitMs)) {
-      return connection;
+    if (std::unique_ptr<platform::PipeConnection> connection = services.ConnectToServicePipe(kConnectWaitMs)) {
+      if (IsTheUpdateService(*connection, services, fault)) return connection;
+      return nullptr;
+    }
+    // The service this client started has stopped because another program holds its pipe.
+    const platform::UpdateServiceStatus status = services.QueryUpdateServiceStatus();
+    if (started && status.stopped && status.stopCode == kPipeNameTakenStop) {
+      fault = "the update service could not make its pipe: another program holds the name (its log names it)";
+      return nullptr;
+    }
+    if (started && status.stopped && status.stopCode == kUnsafeLocationStop) {
+      fault = "the update service refuses to serve: others can change its program (its log says who)";
+      return nullptr;
     }
     std::string error;
-    if (!platform::StartUpdateService(error)) fault = "the update service could not be started: " + error;
+    started = services.StartUpdateService(error);
+    if (!started) fault = "the update service could not be started: " + error;
   }
   if (fault.empty()) fault = "the update service's pipe did not open";
   return nullptr;
@@ -161,13 +177,15 @@ RunOutcome OutcomeOfExitCode(std::int32_t code) {
 
 }  // namespace
 
-ServiceAnswer RunThroughService(ServiceRequest request, const std::atomic<bool>& stop) {
+ServiceAnswer RunThroughService(ServiceRequest request, const std::atomic<bool>& stop,
+                                std::optional<std::uint8_t> options, platform::MachineServices& services) {
   ServiceAnswer answer;
-  const std::unique_ptr<platform::PipeConnection> connection = Connect(answer.fault);
+  const std::unique_ptr<platform::PipeConnection> connection = Connect(services, answer.fault);
   if (!connection) return answer;
   ServiceMessage ask;
   ask.type = MessageType::Request;
   ask.request = request;
+  ask.options = options;
   const std::string frame = EncodeMessage(ask);
   if (!connection->Write(frame.data(), frame.size())) {
     answer.fault = "the request could not be sent";
@@ -222,13 +240,45 @@ platform::WindowEvents ServiceWindowEvents() {
 
 int RunQuietThroughService() {
   const std::atomic<bool> never{false};
-  const ServiceAnswer answer = RunThroughService(ServiceRequest::Update, never);
+  const state::RunMode& mode = state::State().mode;
+  const std::uint8_t options = static_cast<std::uint8_t>((mode.closeProduct ? kCloseProductRequested : 0) |
+                                                         (mode.runProduct ? kRunProductRequested : 0));
+  const ServiceAnswer answer = RunThroughService(ServiceRequest::Update, never, options);
   if (!answer.finished) {
     Log("the update service did not finish: " + answer.fault);
     return update::FinishRun(RunOutcome::FilesFailed);
   }
   Log("the update service ended with code " + std::to_string(answer.end.exitCode));
+  const bool installed = answer.end.exitCode == 0 && answer.end.installed.value_or(false);
+  if (installed) {
+    // As a quiet run here: --run starts the product of the release just installed, in this
+    // user's session (the service never starts it).
+    if (const std::optional<install::KeptRelease> release = install::ReadKeptRelease(update::RunDirectory());
+        release && mode.runProduct) {
+      state::State().launchTarget = release->launchTarget;
+      download::LaunchProduct();
+    }
+    return update::FinishRun(RunOutcome::Updated);
+  }
   return update::FinishRun(OutcomeOfExitCode(answer.end.exitCode));
+}
+
+std::optional<RunOutcome> FinishCommitThroughService() {
+  const std::atomic<bool> never{false};
+  const ServiceAnswer answer = RunThroughService(ServiceRequest::FinishCommit, never);
+  if (!answer.finished) {
+    Log("recovery: the update service could not finish the interrupted commit: " + answer.fault);
+    notify::ShowNotice(notify::kFailureNoticeKind, Gbk("更新失败"), Gbk("无法连接更新服务"));
+    return RunOutcome::FilesFailed;
+  }
+  if (answer.end.exitCode != 0) {
+    Log("recovery: the update service left the interrupted commit waiting (code " +
+        std::to_string(answer.end.exitCode) + ", " + std::to_string(answer.end.failedRows) + " files held)");
+    TellCommitWaits(static_cast<std::size_t>(answer.end.failedRows));
+    return RunOutcome::Deferred;
+  }
+  Log("recovery: the update service made the product's folder one release");
+  return std::nullopt;
 }
 
 int RunRollbackThroughService() {

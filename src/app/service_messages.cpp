@@ -25,6 +25,7 @@ std::string PayloadOf(const ServiceMessage& m) {
     case MessageType::Request:
       payload.assign(kRequestMagic, kMagicBytes);
       payload.push_back(static_cast<char>(m.request));
+      if (m.options) payload.push_back(static_cast<char>(*m.options));
       break;
     case MessageType::CellText:
       PutNumber(payload, m.row);
@@ -50,12 +51,14 @@ std::string PayloadOf(const ServiceMessage& m) {
       for (const std::int32_t n : {m.exitCode, m.failedRows, std::int32_t{m.timedOut}, static_cast<std::int32_t>(m.rollback)}) {
         PutNumber(payload, n);
       }
+      if (m.installed) PutNumber(payload, *m.installed ? 1 : 0);
       break;
   }
   return payload;
 }
 
-// The payload's exact length for each type; a text's frame is at least its two numbers long.
+// The payload's exact length for each type; a text's frame is at least its two numbers long. A
+// request and an end may carry one more field (LongerLength).
 std::size_t FixedLength(MessageType type) {
   switch (type) {
     case MessageType::Request: return kMagicBytes + 1;
@@ -66,6 +69,12 @@ std::size_t FixedLength(MessageType type) {
     case MessageType::CellText: return 0;
   }
   return 0;
+}
+
+std::size_t LongerLength(MessageType type) {
+  if (type == MessageType::Request) return kMagicBytes + 2;
+  if (type == MessageType::Finished) return 5 * 4;
+  return FixedLength(type);
 }
 
 bool IsCell(std::int32_t row, std::int32_t column) { return row >= 1 && column >= 0 && column < kColumnCount; }
@@ -102,7 +111,8 @@ void MessageReader::Feed(const void* data, std::size_t size) {
   if (pending_.size() < kHeaderBytes) return;
   const auto length = static_cast<std::uint32_t>(NumberAt(pending_, 1));
   const std::size_t fixed = FixedLength(type);
-  if (type == MessageType::CellText ? (length < 8 || length > 8 + kLongestText) : length != fixed) {
+  if (type == MessageType::CellText ? (length < 8 || length > 8 + kLongestText)
+                                    : length != fixed && length != LongerLength(type)) {
     Fail("a message whose length does not fit its type");
   }
 }
@@ -118,11 +128,19 @@ std::optional<ServiceMessage> MessageReader::Next() {
   switch (m.type) {
     case MessageType::Request: {
       const auto request = static_cast<unsigned char>(payload[kMagicBytes]);
-      if (std::memcmp(payload.data(), kRequestMagic, kMagicBytes) != 0 || request < 1 || request > 2) {
+      if (std::memcmp(payload.data(), kRequestMagic, kMagicBytes) != 0 || request < 1 || request > 3) {
         Fail("a request this service does not know");
         return std::nullopt;
       }
       m.request = static_cast<ServiceRequest>(request);
+      if (payload.size() > kMagicBytes + 1) {
+        const auto options = static_cast<std::uint8_t>(payload[kMagicBytes + 1]);
+        if ((options & ~(kCloseProductRequested | kRunProductRequested)) != 0) {
+          Fail("a request with options this service does not know");
+          return std::nullopt;
+        }
+        m.options = options;
+      }
       break;
     }
     case MessageType::CellText:
@@ -170,6 +188,14 @@ std::optional<ServiceMessage> MessageReader::Next() {
       }
       m.timedOut = timedOut == 1;
       m.rollback = static_cast<RollbackResult>(rollback);
+      if (payload.size() > 16) {
+        const std::int32_t installed = NumberAt(payload, 16);
+        if (installed != 0 && installed != 1) {
+          Fail("an end whose numbers are out of range");
+          return std::nullopt;
+        }
+        m.installed = installed == 1;
+      }
       break;
     }
   }

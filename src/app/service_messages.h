@@ -4,13 +4,19 @@
 // payload. Numbers in payloads are 4-byte little-endian signed integers; a text is its bytes
 // (GBK, the grid's text) to the end of the payload.
 //
-//   client -> service   Request      the magic "velmora-update/1" and one byte: 1 update, 2 rollback
+//   client -> service   Request      the magic "velmora-update/1", one byte: 1 update, 2 rollback,
+//                                    3 finish an interrupted commit; then, from a quiet run, one
+//                                    byte of options (1 end the product's processes that hold
+//                                    files, 2 the client starts the product after an update)
 //   service -> client   CellText     row, column, text             a grid cell's new text
 //                       ProgressCell row, column, value, minimum, maximum, 4 colours
 //                       ProgressValue row, column, value
 //                       Counters     succeeded, failed, deferred   after each row's outcome
-//                       Finished     exit code, failed rows, timed out (0/1), rollback result
+//                       Finished     exit code, failed rows, timed out (0/1), rollback result;
+//                                    after a request with options also: installed (0/1)
 //
+// A request without the options byte is the window's: the product's processes are ended, as a
+// quiet run with --close-product does, and the end has four numbers, as before.
 // The request carries nothing but what to run: the service takes no manifest, path, address or
 // channel from a client. A reader accepts only the types of its own direction, each with exactly
 // its payload's length (a text at most kLongestText bytes); anything else breaks the reader for
@@ -36,7 +42,11 @@ enum class MessageType : std::uint8_t {
   Finished = 6,
 };
 
-enum class ServiceRequest : std::uint8_t { Update = 1, Rollback = 2 };
+enum class ServiceRequest : std::uint8_t { Update = 1, Rollback = 2, FinishCommit = 3 };
+
+// The options byte of a request.
+inline constexpr std::uint8_t kCloseProductRequested = 1;
+inline constexpr std::uint8_t kRunProductRequested = 2;
 
 
 inline constexpr char kRequestMagic[] = "velmora-update/1";
@@ -48,6 +58,7 @@ inline constexpr std::int32_t kColumnCount = 8;
 struct ServiceMessage {
   MessageType type = MessageType::Request;
   ServiceRequest request = ServiceRequest::Update;  // Request
+  std::optional<std::uint8_t> options;              // Request: absent for the window
   std::int32_t row = 0;                             // cell messages
   std::int32_t column = 0;
   std::string text;                                 // CellText
@@ -60,6 +71,7 @@ struct ServiceMessage {
   std::int32_t failedRows = 0;
   bool timedOut = false;
   RollbackResult rollback = RollbackResult::Restored;
+  std::optional<bool> installed;                    // Finished: this run put a release in place
 };
 
 // The frame of `message` (of any type).

@@ -3,12 +3,17 @@
 #include "install/commit.h"
 #include "install/own_executable.h"
 #include "notify/task_notice.h"
+#include "platform/file.h"
 #include "text/encoding.h"
 #include "update/run_directory.h"
 #include "update/run_log.h"
+#include "update/state_paths.h"
 
 namespace velmora::app {
-bool FinishInterruptedCommit() {
+
+bool CommitWasInterrupted() { return platform::FileLength(update::RunDirectory() + update::kJournalPath) >= 0; }
+
+std::size_t RecoverCommitHere() {
   const std::string runDirectory = update::RunDirectory();
   const install::Recovery recovery = install::RecoverInterruptedCommit(runDirectory);
   switch (recovery.result) {
@@ -25,13 +30,22 @@ bool FinishInterruptedCommit() {
     case install::RecoveryResult::Unfinished:
       update::AppendToRunLog(runDirectory, "recovery: " + std::to_string(recovery.heldTargets) +
                                                " files are held by other programs; the interrupted commit waits");
-      notify::ShowNotice(notify::kFailureNoticeKind, text::Utf8ToNarrow("更新失败"),
-                         text::Utf8ToNarrow("上次更新未能完成：有") + std::to_string(recovery.heldTargets) +
-                             text::Utf8ToNarrow("个文件被占用，请关闭占用它们的程序后重试"));
-      return false;
+      return recovery.heldTargets;
   }
   install::RemoveSetAsideExecutable();
-  return true;
+  return 0;
+}
+
+void TellCommitWaits(std::size_t heldFiles) {
+  notify::ShowNotice(notify::kFailureNoticeKind, text::Utf8ToNarrow("更新失败"),
+                     text::Utf8ToNarrow("上次更新未能完成：有") + std::to_string(heldFiles) +
+                         text::Utf8ToNarrow("个文件被占用，请关闭占用它们的程序后重试"));
+}
+
+bool FinishInterruptedCommit() {
+  const std::size_t held = RecoverCommitHere();
+  if (held != 0) TellCommitWaits(held);
+  return held == 0;
 }
 
 }  // namespace velmora::app

@@ -99,9 +99,13 @@ std::string FollowChosenChannel(const platform::UpdatePolicy& policy, const Comm
   return {};
 }
 
-// What the update service does before each request: the same steps as the start of any run.
-std::optional<RunOutcome> PrepareServiceRun() {
-  if (!FinishInterruptedCommit()) return RunOutcome::Deferred;
+// What the update service does before each request: the same steps as the start of any run. The
+// journal an interrupted commit left is finished (or undone) before anything else, whatever the
+// request.
+std::optional<RunOutcome> PrepareServiceRun(ServiceRequest request, std::int32_t& heldFiles) {
+  heldFiles = static_cast<std::int32_t>(RecoverCommitHere());
+  if (heldFiles != 0) return RunOutcome::Deferred;
+  if (request == ServiceRequest::FinishCommit) return std::nullopt;
   const platform::UpdatePolicy policy = platform::ReadUpdatePolicy();
   if (policy.disableUpdates.value_or(0) == 1) {
     update::AppendToRunLog(update::RunDirectory(), "updates are disabled by the administrator's policy");
@@ -149,7 +153,23 @@ int StartRoutine(const std::vector<std::string>& arguments, platform::InstanceSe
   options.beforeExit = [] { update::FinishRun(RunOutcome::AlreadyRunning); };
   SingleInstanceGuard(instanceName, options, system);
 
-  // Before anything looks at the product's folder, it is made wholly one release again.
+  // Before anything looks at the product's folder, it is made wholly one release again: here, or,
+  // where the update would not go here (a folder this run cannot write, the window with the
+  // service), the way the update would go.
+  std::optional<UpdateRoute> route;
+  if (!commandLine.check && CommitWasInterrupted()) {
+    update::AppendToRunLog(update::RunDirectory(), "recovery: an earlier commit was interrupted");
+    route = ChooseUpdateRoute(!commandLine.quiet, commandLine.elevated, update::RunDirectory(),
+                              system.ExecutablePath(), arguments);
+    if (route == UpdateRoute::ThroughService) {
+      if (const std::optional<RunOutcome> failed = FinishCommitThroughService()) return update::FinishRun(*failed);
+    }
+  }
+  if (route == UpdateRoute::StartedElevated) {
+    update::AppendToRunLog(update::RunDirectory(), "exit: code 0, the elevated copy goes on");
+    return 0;
+  }
+  if (route == UpdateRoute::NeedsElevation) return update::FinishRun(RunOutcome::NeedsElevation);
   if (!FinishInterruptedCommit()) return update::FinishRun(RunOutcome::Deferred);
   const platform::UpdatePolicy policy = platform::ReadUpdatePolicy();
   if (policy.disableUpdates.value_or(0) == 1) {
@@ -165,8 +185,10 @@ int StartRoutine(const std::vector<std::string>& arguments, platform::InstanceSe
   state::State().fetchFromServer = !commandLine.handOff;
   if (commandLine.check) return RunCheckOnly();
 
-  const UpdateRoute route = ChooseUpdateRoute(!commandLine.quiet, commandLine.elevated, update::RunDirectory(),
-                                              system.ExecutablePath(), arguments);
+  if (!route) {
+    route = ChooseUpdateRoute(!commandLine.quiet, commandLine.elevated, update::RunDirectory(),
+                              system.ExecutablePath(), arguments);
+  }
   if (route == UpdateRoute::StartedElevated) {
     update::AppendToRunLog(update::RunDirectory(), "exit: code 0, the elevated copy goes on");
     return 0;

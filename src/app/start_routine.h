@@ -22,8 +22,9 @@ std::string InstanceName(const std::string& executablePath);
 // or the update service (app/update_service.h) runs then, without a guard. Otherwise it guards
 // against a second copy (which ends here, after bringing the first copy's window to the front, or
 // at once when unattended; a copy started again elevated first waits for the one that started it),
-// finishes a commit that an earlier run left unfinished (app/start_recovery.h; when it cannot be
-// finished the run ends there), stops when the administrator's policy disables updates, sets
+// finishes a commit that an earlier run left unfinished (app/start_recovery.h; except for --check,
+// the way an update would go: here, through the update service, or in the copy started again
+// elevated; when it cannot be finished the run ends there), stops when the administrator's policy disables updates, sets
 // FetchFromServer from the arguments (none: fetch from the server; --handoff or any other than a
 // reserved option: read the hand-off file) and runs --check. Any other run first takes its route
 // (app/update_route.h: here, through the update service, or started again elevated) and then

@@ -9,7 +9,8 @@
 //     "需要管理员权限才能更新");
 //   - otherwise the updater starts itself again elevated with the same arguments and the marker
 //     --elevated, once, and this copy ends; when the user declines, the same notice and end.
-// --check only reads and never asks.
+// --check only reads and never asks. A commit an earlier run left unfinished takes the same route
+// before the check (app/start_routine.h).
 #pragma once
 
 #include <optional>

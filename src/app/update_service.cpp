@@ -4,9 +4,11 @@
 
 #include "app/client_stream.h"
 #include "app/program_location.h"
+#include "app/pipe_server_check.h"
 #include "app/rollback_command.h"
 #include "download/progress.h"
 #include "download/unattended_run.h"
+#include "platform/process_identity.h"
 #include "platform/processes.h"
 #include "platform/service_control.h"
 #include "platform/update_window.h"
@@ -84,7 +86,7 @@ void ServeUpdate(ClientStream& stream) {
   update::UpdateCheck();
   const download::RunEnd end = download::RunUnattendedDownloads();
   const std::int32_t code = update::FinishRun(end.outcome);
-  stream.Finish(code, end.failedRows, end.timedOut, RollbackResult::Restored);
+  stream.Finish(code, end.failedRows, end.timedOut, RollbackResult::Restored, end.outcome == update::RunOutcome::Updated);
 }
 
 void ServeRollback(ClientStream& stream) {
@@ -94,21 +96,43 @@ void ServeRollback(ClientStream& stream) {
   stream.Finish(0, held, false, result);
 }
 
-void Serve(ServiceRequest request, platform::PipeConnection& connection, const RunPreparation& prepare) {
-  Log(request == ServiceRequest::Update ? "a client asks for an update" : "a client asks for a rollback");
+const char* RequestWords(ServiceRequest request) {
+  switch (request) {
+    case ServiceRequest::Update: return "an update";
+    case ServiceRequest::Rollback: return "a rollback";
+    case ServiceRequest::FinishCommit: return "the interrupted commit's end";
+  }
+  return "something unknown";
+}
+
+void Serve(const ServiceMessage& asked, platform::PipeConnection& connection, const RunPreparation& prepare) {
+  const ServiceRequest request = asked.request;
+  const std::uint32_t client = connection.PeerProcessId();
+  Log(std::string("a client asks for ") + RequestWords(request) + ": " +
+      DescribeForLog(client, platform::DescribeProcess(client)));
   ClientStream stream(connection, Log);
-  // The service's run is a quiet one that may end the product; the manifest comes from the build's
-  // own address, never from a hand-off file.
+  stream.withOptions = asked.options.has_value();
+  // The service's run is a quiet one; the manifest comes from the build's own address, never from
+  // a hand-off file. The window's request ends the product's processes that hold files; a quiet
+  // run's does so only with --close-product. The product is never started here (this is the
+  // service's session): a client that asked for it starts it once the end says "installed".
   state::ProgramState& state = state::State();
   state.mode.quiet = true;
   state.mode.checkOnly = false;
-  state.mode.closeProduct = true;
+  state.mode.closeProduct = !asked.options || (*asked.options & kCloseProductRequested) != 0;
   state.mode.runProduct = false;
   state.fetchFromServer = true;
   servedStream.store(&stream);
   state::ReplaceProcessTermination(EndServedRun);
-  if (const std::optional<update::RunOutcome> refused = prepare()) {
-    stream.Finish(update::FinishRun(*refused), 0, false, RollbackResult::Restored);
+  std::int32_t held = 0;
+  const std::optional<update::RunOutcome> refused = prepare(request, held);
+  if (refused) {
+    // The held files are the answer to a recovery; an update or a rollback reports no failed rows.
+    stream.Finish(update::FinishRun(*refused), request == ServiceRequest::FinishCommit ? held : 0, false,
+                  RollbackResult::Restored);
+  } else if (request == ServiceRequest::FinishCommit) {
+    Log("the product's folder holds one release");
+    stream.Finish(0, 0, false, RollbackResult::Restored);
   } else {
     StreamedWindow window(stream);
     platform::ReplaceUpdateWindow(&window);
@@ -123,30 +147,39 @@ void Serve(ServiceRequest request, platform::PipeConnection& connection, const R
   servedStream.store(nullptr);
 }
 
-void ServeClients(const std::atomic<bool>& stopRequested, const RunPreparation& prepare) {
+std::uint32_t ServeClients(const std::atomic<bool>& stopRequested, const RunPreparation& prepare) {
   int idle = 0;
   while (idle < kIdleWaits && !stopRequested.load()) {
-    const std::unique_ptr<platform::PipeConnection> connection = platform::AcceptPipeClient(kAcceptWaitMs);
-    if (!connection) {
+    const platform::PipeListening listening = platform::AcceptPipeClient(kAcceptWaitMs);
+    if (listening.nameTaken) {
+      // Another program made the pipe first: it would take the clients meant for the service.
+      // Nothing is done; the clients read this stop code instead of waiting for a pipe.
+      const std::uint32_t holder = listening.holderProcessId;
+      Log("the pipe's name is held by " + DescribeForLog(holder, platform::DescribeProcess(holder)) +
+          "; the service ends without serving");
+      return kPipeNameTakenStop;
+    }
+    if (!listening.client) {
       ++idle;
       continue;
     }
     idle = 0;
     std::string why;
-    const std::optional<ServiceRequest> request = ReadServiceRequest(*connection, why);
+    const std::optional<ServiceMessage> request = ReadServiceRequest(*listening.client, why);
     if (!request) {
       Log("a client was disconnected: " + why);
       continue;
     }
-    Serve(*request, *connection, prepare);
-    return;
+    Serve(*request, *listening.client, prepare);
+    return 0;
   }
   Log("no client came; the service ends");
+  return 0;
 }
 
 }  // namespace
 
-std::optional<ServiceRequest> ReadServiceRequest(platform::PipeConnection& connection, std::string& why) {
+std::optional<ServiceMessage> ReadServiceRequest(platform::PipeConnection& connection, std::string& why) {
   MessageReader reader(ReaderSide::Service);
   char buffer[64];
   for (int i = 0; i < kRequestReads; ++i) {
@@ -158,7 +191,7 @@ std::optional<ServiceRequest> ReadServiceRequest(platform::PipeConnection& conne
     reader.Feed(buffer, static_cast<std::size_t>(read));
     if (const std::optional<ServiceMessage> message = reader.Next()) {
       // A request is the whole of what a client says: anything after it is refused with it.
-      if (reader.Empty() && !reader.Broken()) return message->request;
+      if (reader.Empty() && !reader.Broken()) return message;
       why = "bytes after the request";
       return std::nullopt;
     }
@@ -173,13 +206,14 @@ std::optional<ServiceRequest> ReadServiceRequest(platform::PipeConnection& conne
 
 int RunUpdateService(const RunPreparation& prepare) {
   const bool ran = platform::RunAsUpdateService([&prepare](const std::atomic<bool>& stopRequested) {
-    Log("started");
+    const std::uint32_t self = platform::CurrentProcessId();
+    Log("started as " + DescribeForLog(self, platform::DescribeProcess(self)));
     // SYSTEM runs this file: from a folder others can change, it would run their code.
     if (const std::string why = WhyNotSystemWorthy(platform::ExecutablePath()); !why.empty()) {
       Log("refuses to serve: " + why);
-      return;
+      return kUnsafeLocationStop;
     }
-    ServeClients(stopRequested, prepare);
+    return ServeClients(stopRequested, prepare);
   });
   if (ran) return 0;
   update::AppendToRunLog(update::RunDirectory(), "--service: not started by the service manager");

@@ -37,6 +37,14 @@ class SystemMachineServices : public MachineServices {
   bool StartElevated(const std::string& file, const std::string& parameters) override {
     return RunElevatedProgram(file, parameters);
   }
+
+  std::unique_ptr<PipeConnection> ConnectToServicePipe(std::uint32_t waitMs) override {
+    return platform::ConnectToServicePipe(waitMs);
+  }
+  bool StartUpdateService(std::string& error) override { return platform::StartUpdateService(error); }
+  UpdateServiceStatus QueryUpdateServiceStatus() override { return platform::QueryUpdateServiceStatus(); }
+  ProcessIdentity DescribeProcess(std::uint32_t processId) override { return platform::DescribeProcess(processId); }
+  std::string ServiceAccountUser() override { return platform::ServiceAccountUser(); }
 };
 
 MachineServices& PlatformMachineServices() {

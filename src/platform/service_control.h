@@ -35,9 +35,19 @@ std::optional<std::string> UpdateServiceExecutable();
 // Asks the service manager to start the service; true when it runs or was already running.
 bool StartUpdateService(std::string& error);
 
+// The service as the service manager sees it (QueryServiceStatusEx).
+struct UpdateServiceStatus {
+  bool known = false;           // the service manager answered
+  bool stopped = false;
+  std::uint32_t processId = 0;  // the service's process while it runs (or starts or stops); else 0
+  std::uint32_t stopCode = 0;   // a stopped service's own exit code (0: none)
+};
+UpdateServiceStatus QueryUpdateServiceStatus();
+
 // What the service's main runs. `stopRequested` turns true when the service manager asks the
-// service to stop; the body should then end soon. The body's return ends the service.
-using ServiceBody = std::function<void(const std::atomic<bool>& stopRequested)>;
+// service to stop; the body should then end soon. The body's return ends the service, reported
+// stopped with the code it returns (0: no error; anything else as the service's own exit code).
+using ServiceBody = std::function<std::uint32_t(const std::atomic<bool>& stopRequested)>;
 
 // Runs `body` as the service's main, connected to the service manager, and returns when it has
 // ended and the service was reported stopped. False when the process was not started by the

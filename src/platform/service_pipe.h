@@ -24,11 +24,23 @@ class PipeConnection {
   virtual std::int64_t Read(void* buffer, std::size_t size, std::uint32_t waitMs) = 0;
   // Writes all `size` bytes; false when the other end is gone or the write failed.
   virtual bool Write(const void* data, std::size_t size) = 0;
+  // The process at the other end as the system reports it (GetNamedPipeServerProcessId on a
+  // client's end, GetNamedPipeClientProcessId on the service's); 0 when it cannot be told.
+  virtual std::uint32_t PeerProcessId() = 0;
 };
 
-// The service's side: makes the pipe's one instance and waits at most `waitMs` for a client;
-// null when none came (or the pipe could not be made).
-std::unique_ptr<PipeConnection> AcceptPipeClient(std::uint32_t waitMs);
+// What waiting for a client came to.
+struct PipeListening {
+  std::unique_ptr<PipeConnection> client;  // null: no client came, or the pipe could not be made
+  // The pipe's name is held by a process other than this one (its instance is not ours to make);
+  // `holderProcessId` is that process when a look at the pipe could tell it (else 0).
+  bool nameTaken = false;
+  std::uint32_t holderProcessId = 0;
+};
+
+// The service's side: makes the pipe's one instance (as its first instance: an instance someone
+// else made first is never joined) and waits at most `waitMs` for a client.
+PipeListening AcceptPipeClient(std::uint32_t waitMs);
 
 // A client's side: connects to the service's pipe, trying for at most `waitMs` while it is absent
 // or busy; null when that did not succeed.

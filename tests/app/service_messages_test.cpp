@@ -54,13 +54,15 @@ TEST(ServiceMessages, EveryMessageArrivesAsItWasSent) {
   end.failedRows = 2;
   end.timedOut = true;
   end.rollback = RollbackResult::FilesHeld;
+  ServiceMessage installed = end;
+  installed.installed = false;
 
   const std::string stream = EncodeMessage(text) + EncodeMessage(cell) + EncodeMessage(value) +
-                             EncodeMessage(counters) + EncodeMessage(end);
+                             EncodeMessage(counters) + EncodeMessage(end) + EncodeMessage(installed);
   bool broken = true;
   const std::vector<ServiceMessage> got = ReadAll(ReaderSide::Client, stream, broken);
   ASSERT_FALSE(broken);
-  ASSERT_EQ(got.size(), 5u);
+  ASSERT_EQ(got.size(), 6u);
   EXPECT_EQ(got[0].text, text.text);
   EXPECT_EQ(got[0].column, 7);
   EXPECT_EQ(got[1].row, 20000);
@@ -70,18 +72,23 @@ TEST(ServiceMessages, EveryMessageArrivesAsItWasSent) {
   EXPECT_EQ(got[3].succeeded + got[3].failed, 5);
   EXPECT_TRUE(got[4].timedOut && got[4].exitCode == 22 && got[4].failedRows == 2);
   EXPECT_EQ(got[4].rollback, RollbackResult::FilesHeld);
+  EXPECT_FALSE(got[4].installed.has_value());  // the window's end, four numbers as before
+  EXPECT_EQ(got[5].installed, false);
 
   ServiceMessage rollback = Of(MessageType::Request);
   rollback.request = ServiceRequest::Rollback;
   const std::vector<ServiceMessage> asked = ReadAll(ReaderSide::Service, EncodeMessage(rollback), broken);
   ASSERT_EQ(asked.size(), 1u);
   EXPECT_EQ(asked[0].request, ServiceRequest::Rollback);
+  EXPECT_FALSE(asked[0].options.has_value());
 }
 
 TEST(ServiceMessages, AnythingThatIsNotAMessageOfTheSideBreaksTheReader) {
   ServiceMessage update = Of(MessageType::Request);
   std::string unknownRequest = EncodeMessage(update);
-  unknownRequest.back() = 3;
+  unknownRequest.back() = 4;
+  ServiceMessage withOptions = update;
+  withOptions.options = 4;  // no such option
   std::string badMagic = EncodeMessage(update);
   badMagic[5] = 'V';
   ServiceMessage outside = Of(MessageType::CellText);
@@ -99,6 +106,7 @@ TEST(ServiceMessages, AnythingThatIsNotAMessageOfTheSideBreaksTheReader) {
       {ReaderSide::Service, EncodeMessage(Of(MessageType::Finished))},  // the service takes requests only
       {ReaderSide::Service, unknownRequest},
       {ReaderSide::Service, badMagic},
+      {ReaderSide::Service, EncodeMessage(withOptions)},
       {ReaderSide::Service, std::string("\x01\xff\xff\xff\x7f", 5)},  // a 2 GiB request is never waited for
       {ReaderSide::Client, EncodeMessage(update)},                    // a client takes no requests
       {ReaderSide::Client, EncodeMessage(outside)},
@@ -128,13 +136,14 @@ class ScriptedConnection : public platform::PipeConnection {
     return static_cast<std::int64_t>(n);
   }
   bool Write(const void*, std::size_t) override { return true; }
+  std::uint32_t PeerProcessId() override { return 0; }
 };
 
 TEST(ServiceMessages, TheServiceTakesOneRequestAndClosesOnAnythingElseOrSilence) {
   ScriptedConnection good;
   good.incoming = EncodeMessage(Of(MessageType::Request));
   std::string why;
-  EXPECT_EQ(ReadServiceRequest(good, why), ServiceRequest::Update);
+  EXPECT_EQ(ReadServiceRequest(good, why)->request, ServiceRequest::Update);
 
   ScriptedConnection trailing;
   trailing.incoming = EncodeMessage(Of(MessageType::Request)) + "x";
@@ -163,6 +172,7 @@ class RecordingConnection : public platform::PipeConnection {
   std::vector<std::string> blocks;
   bool gone = false;
   std::int64_t Read(void*, std::size_t, std::uint32_t) override { return 0; }
+  std::uint32_t PeerProcessId() override { return 0; }
   bool Write(const void* data, std::size_t size) override {
     std::lock_guard<std::mutex> lock(mutex);
     if (!gone) blocks.emplace_back(static_cast<const char*>(data), size);

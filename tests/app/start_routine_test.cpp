@@ -5,7 +5,10 @@
 #include <set>
 
 #include "state/program_state.h"
+#include "app/machine_doubles.h"
+#include "app/service_messages.h"
 #include "app/single_instance.h"
+#include "platform/file.h"
 #include "support/temp_dir.h"
 #include "update/run_directory.h"
 
@@ -97,6 +100,25 @@ TEST_F(StartRoutineTest, ExitCleanupEmptiesTheProgramWideState) {
   EXPECT_TRUE(State().taskList.empty());
   EXPECT_TRUE(State().launchTarget.empty());
   EXPECT_EQ(State().entryCount, 0);
+}
+
+// A run that cannot write hands an interrupted commit to the service and ends as its recovery did.
+TEST_F(StartRoutineTest, AnInterruptedCommitInAFolderThatCannotBeWrittenIsFinishedThroughTheService) {
+  runDirectory.WriteFile("Bin\\Config\\update.journal", "journal");
+  testing::FakeMachine machine;
+  machine.writable = false;
+  machine.serviceFor = "C:\\App\\Updater.exe";
+  machine.status.processId = 42;
+  machine.processes[42] = {"C:\\App\\Updater.exe", "S-1-5-18"};
+  const std::string end("\x06\x10\0\0\0\x03\0\0\0\x02\0\0\0", 13);  // exit code 3, 2 files held
+  machine.pipes.push_back(std::make_unique<testing::FakePipe>(42, end + std::string(8, '\0')));
+  const std::shared_ptr<std::string> written = machine.pipes.back()->written;
+  platform::ReplaceMachineServices(&machine);
+  FakeSystem system;
+  EXPECT_EQ(StartRoutine({"--quiet"}, system, showWindow), 3);
+  platform::ReplaceMachineServices(nullptr);
+  EXPECT_EQ(written->substr(5), std::string(kRequestMagic) + "\x03");
+  EXPECT_EQ(platform::FileLength(runDirectory.Narrow() + "\\Bin\\Config\\update.journal"), 7);  // untouched here
 }
 
 }  // namespace

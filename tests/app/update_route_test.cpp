@@ -4,28 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include "app/machine_doubles.h"
+#include "app/pipe_server_check.h"
+#include "app/service_client.h"
 #include "update/check_doubles.h"
 
 namespace velmora::app {
 namespace {
 
-class FakeMachine : public platform::MachineServices {
- public:
-  bool writable = true;
-  std::string serviceFor;
-  bool userAccepts = true;
-  std::vector<std::string> probes;
-  std::vector<std::string> elevated;
-  bool CanCreateFile(const std::string& path) override {
-    probes.push_back(path);
-    return writable;
-  }
-  bool ServiceInstalledFor(const std::string& executablePath) override { return executablePath == serviceFor; }
-  bool StartElevated(const std::string& file, const std::string& parameters) override {
-    elevated.push_back(file + "|" + parameters);
-    return userAccepts;
-  }
-};
+using testing::FakeMachine;
+using testing::FakePipe;
 
 TEST(UpdateRoute, TheWindowUsesTheServiceWheneverItIsThereAQuietRunOnlyWhenItCannotWrite) {
   const struct {
@@ -77,6 +65,44 @@ TEST_F(ChooseUpdateRouteTest, ACopyThatCannotWriteStartsItselfElevatedOnceAndADe
 
   machine.serviceFor = "C:\\P\\velmora-update.exe";
   EXPECT_EQ(Choose(false), UpdateRoute::ThroughService);
+}
+
+TEST(PipeServerCheck, OnlyTheServicesOwnProcessWithTheServicesUserIsTheService) {
+  const struct {
+    PipeServerFacts facts;
+    const char* why;
+  } cases[] = {
+      {{42, 42, "S-1-5-18", "S-1-5-18"}, ""},
+      {{77, 42, "S-1-5-21-1", "S-1-5-18"}, "it is not the update service's process"},  // made the pipe first
+      {{77, 0, "S-1-5-21-1", "S-1-5-18"}, "the update service is not running"},
+      {{42, 42, "S-1-5-21-1", "S-1-5-18"}, "it does not run as the service's account S-1-5-18"},  // a reused id
+      {{42, 42, "", "S-1-5-18"}, "its user cannot be told"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(WhyNotTheService(c.facts), c.why) << c.facts.serverProcessId;
+}
+
+TEST_F(ChooseUpdateRouteTest, AClientSendsNothingToAServerThatIsNotTheServiceAndStopsWhenItsPipeIsTaken) {
+  machine.status.processId = 42;
+  machine.processes[42] = {"C:\\P\\velmora-update.exe", "S-1-5-18"};
+  machine.processes[77] = {"C:\\Users\\u\\squat.exe", "S-1-5-21-1"};
+  const std::atomic<bool> stop{false};
+  const std::string end = std::string("\x06\x10\0\0\0", 5) + std::string(16, '\0');  // the service's end: 0
+  const std::string request = std::string("\x01\x12\0\0\0", 5) + kRequestMagic + "\x01\x01";
+  for (const std::uint32_t server : {77u, 42u}) {
+    machine.pipes.push_back(std::make_unique<FakePipe>(server, end));
+    const std::shared_ptr<std::string> written = machine.pipes.back()->written;
+    const ServiceAnswer answer = RunThroughService(ServiceRequest::Update, stop, kCloseProductRequested, machine);
+    EXPECT_EQ(answer.finished, server == 42);
+    EXPECT_EQ(*written, server == 77 ? "" : request);  // nothing at all to another program
+    EXPECT_EQ(answer.fault.find("process 77 (C:\\Users\\u\\squat.exe, user S-1-5-21-1)") == std::string::npos,
+              server == 42) << answer.fault;
+  }
+  // The service this client starts stops at once: another program holds the pipe's name.
+  machine.status = {true, true, 0, kPipeNameTakenStop};
+  const ServiceAnswer answer = RunThroughService(ServiceRequest::Update, stop, std::nullopt, machine);
+  EXPECT_FALSE(answer.finished);
+  EXPECT_EQ(machine.starts, 1);
+  EXPECT_NE(answer.fault.find("another program holds the name"), std::string::npos) << answer.fault;
 }
 
 }  // namespace

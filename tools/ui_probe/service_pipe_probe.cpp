@@ -44,6 +44,7 @@ int PipeSend(const std::string& bytes, std::uint32_t waitMs) {
   answer.Add("bytes", received).Add("messages", messages).Add("cells", cells).Add("finished", end.has_value());
   answer.Add("exitCode", static_cast<long long>(end ? end->exitCode : -1));
   answer.Add("failedRows", static_cast<long long>(end ? end->failedRows : -1)).Add("broken", reader.Broken());
+  answer.Add("installed", end && end->installed.value_or(false));
   std::printf("%s\n", answer.Text().c_str());
   return 0;
 }

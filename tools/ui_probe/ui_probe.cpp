@@ -16,6 +16,8 @@
 //                                                                     the proxy-credential dialog
 //   ui-probe pipe-send BYTES [--wait MS]                              a client of the update
 //                                                                     service's pipe (BYTES: hex:...)
+//   ui-probe pipe-squat STOP-FILE [--wait MS]                         makes the service's pipe first
+//                                                                     and answers every client (pipe_squatter.h)
 //   ui-probe serve                                                    answer requests over a
 //                                                                     loopback socket (probe_server.h)
 //
@@ -37,6 +39,7 @@
 #include "platform/codepage.h"
 #include "automation/window_automation.h"
 #include "credential_dialog.h"
+#include "pipe_squatter.h"
 #include "probe_answer.h"
 #include "probe_server.h"
 #include "service_pipe_probe.h"
@@ -237,6 +240,9 @@ int Run(const std::vector<std::string>& words) {
   }
   if (command == "pipe-send" && options->positional.size() == 1) {
     return probe::PipeSend(options->positional[0], options->waitMs != 0 ? options->waitMs : 30'000);
+  }
+  if (command == "pipe-squat" && options->positional.size() == 1) {
+    return probe::SquatServicePipe(options->positional[0], options->waitMs != 0 ? options->waitMs : 600'000);
   }
   if (command.rfind("notice", 0) == 0) return NoticeCommand(*options);
   if (command.rfind("credential-", 0) == 0) {

@@ -30,11 +30,13 @@ bool StartUpdateService(std::string& error) {
   return false;
 }
 
+UpdateServiceStatus QueryUpdateServiceStatus() { return {}; }
+
 bool RunAsUpdateService(const ServiceBody&) { return false; }
 
 void EndUpdateServiceProcess(std::uint32_t exitCode) { std::_Exit(static_cast<int>(exitCode)); }
 
-std::unique_ptr<PipeConnection> AcceptPipeClient(std::uint32_t) { return nullptr; }
+PipeListening AcceptPipeClient(std::uint32_t) { return {}; }
 
 std::unique_ptr<PipeConnection> ConnectToServicePipe(std::uint32_t) { return nullptr; }
 

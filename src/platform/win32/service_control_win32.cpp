@@ -1,7 +1,8 @@
 // The update service in the service control manager. Implements platform/service_control.h:
 // CreateServiceW (LocalSystem, own process, demand start, "<executable>" --service) with a
 // security descriptor that lets interactive users start and query it, QueryServiceConfigW for
-// the executable it runs, StartServiceW, ControlService + DeleteService, and the service's main
+// the executable it runs, StartServiceW, QueryServiceStatusEx for its process and how it
+// stopped, ControlService + DeleteService, and the service's main
 // through StartServiceCtrlDispatcherW.
 #include <windows.h>
 #include <sddl.h>
@@ -123,8 +124,7 @@ void WINAPI ServiceMain(DWORD /*argc*/, LPWSTR* /*argv*/) {
   statusHandle.store(RegisterServiceCtrlHandlerExW(ServiceName().c_str(), ControlHandler, nullptr));
   if (statusHandle.load() == nullptr) return;
   Report(SERVICE_RUNNING);
-  (*runningBody)(stopRequested);
-  Report(SERVICE_STOPPED);
+  Report(SERVICE_STOPPED, (*runningBody)(stopRequested));
 }
 
 }  // namespace
@@ -224,6 +224,24 @@ bool StartUpdateService(std::string& error) {
   if (StartServiceW(service.get(), 0, nullptr) || GetLastError() == ERROR_SERVICE_ALREADY_RUNNING) return true;
   error = ErrorText("StartServiceW");
   return false;
+}
+
+UpdateServiceStatus QueryUpdateServiceStatus() {
+  UpdateServiceStatus result;
+  const ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+  if (!manager) return result;
+  const ServiceHandle service(OpenServiceW(manager.get(), ServiceName().c_str(), SERVICE_QUERY_STATUS));
+  SERVICE_STATUS_PROCESS status{};
+  DWORD needed = 0;
+  if (!service || !QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                                        sizeof status, &needed)) {
+    return result;
+  }
+  result.known = true;
+  result.stopped = status.dwCurrentState == SERVICE_STOPPED;
+  result.processId = result.stopped ? 0 : status.dwProcessId;
+  if (status.dwWin32ExitCode == ERROR_SERVICE_SPECIFIC_ERROR) result.stopCode = status.dwServiceSpecificExitCode;
+  return result;
 }
 
 bool RunAsUpdateService(const ServiceBody& body) {

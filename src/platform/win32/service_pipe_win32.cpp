@@ -31,7 +31,9 @@ constexpr DWORD kWriteWaitMs = 30000;
 class OverlappedPipe : public PipeConnection {
  public:
   // Closing the handle (not disconnecting) leaves what was written for the client to read.
-  explicit OverlappedPipe(HANDLE pipe) : pipe_(pipe), event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+  // `serverSide`: this end is the service's, so the peer is the client.
+  OverlappedPipe(HANDLE pipe, bool serverSide)
+      : pipe_(pipe), event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)), serverSide_(serverSide) {}
 
   HANDLE handle() const { return pipe_.get(); }
 
@@ -86,6 +88,13 @@ class OverlappedPipe : public PipeConnection {
     return !closed_;
   }
 
+  std::uint32_t PeerProcessId() override {
+    ULONG processId = 0;
+    const BOOL known = serverSide_ ? GetNamedPipeClientProcessId(pipe_.get(), &processId)
+                                   : GetNamedPipeServerProcessId(pipe_.get(), &processId);
+    return known ? processId : 0;
+  }
+
  private:
   std::int64_t Closed() {
     closed_ = true;
@@ -94,15 +103,37 @@ class OverlappedPipe : public PipeConnection {
 
   win32::KernelHandle pipe_;
   win32::KernelHandle event_;
+  bool serverSide_;
   bool closed_ = false;
 };
 
+// The process that holds the pipe's name: a client's look at it, given up after a moment when
+// the holder is busy with another client.
+std::uint32_t PipeHolder() {
+  if (!WaitNamedPipeW(kPipeName, 500)) return 0;
+  win32::KernelHandle pipe(CreateFileW(kPipeName, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  ULONG processId = 0;
+  if (!pipe.valid() || !GetNamedPipeServerProcessId(pipe.get(), &processId)) return 0;
+  return processId;
+}
+
+// Wine ignores FILE_FLAG_FIRST_PIPE_INSTANCE and adds an instance to a pipe another program made
+// first: a pipe of more than one instance, or made for more than one, is not the service's.
+bool JoinedAnotherServersPipe(HANDLE pipe) {
+  DWORD maxInstances = 0;
+  DWORD instances = 0;
+  if (!GetNamedPipeInfo(pipe, nullptr, nullptr, nullptr, &maxInstances)) return false;
+  if (!GetNamedPipeHandleStateW(pipe, nullptr, &instances, nullptr, nullptr, nullptr, 0)) instances = 1;
+  return maxInstances != 1 || instances > 1;
+}
+
 }  // namespace
 
-std::unique_ptr<PipeConnection> AcceptPipeClient(std::uint32_t waitMs) {
+PipeListening AcceptPipeClient(std::uint32_t waitMs) {
+  PipeListening listening;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kPipeSecurity, SDDL_REVISION_1, &descriptor, nullptr)) {
-    return nullptr;
+    return listening;
   }
   SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), descriptor, FALSE};
   HANDLE pipe = CreateNamedPipeW(kPipeName,
@@ -113,13 +144,28 @@ std::unique_ptr<PipeConnection> AcceptPipeClient(std::uint32_t waitMs) {
                                  kBufferBytes,  // nInBufferSize
                                  0,             // nDefaultTimeOut
                                  &attributes);
+  const DWORD createError = GetLastError();
   LocalFree(descriptor);
-  if (pipe == INVALID_HANDLE_VALUE) return nullptr;
-  auto connection = std::make_unique<OverlappedPipe>(pipe);
-  if (!connection->Usable()) return nullptr;
+  if (pipe == INVALID_HANDLE_VALUE) {
+    // FILE_FLAG_FIRST_PIPE_INSTANCE on a name that exists fails with ERROR_ACCESS_DENIED; a pipe
+    // of one instance made by someone else answers ERROR_PIPE_BUSY.
+    if (createError == ERROR_ACCESS_DENIED || createError == ERROR_PIPE_BUSY) {
+      listening.nameTaken = true;
+      listening.holderProcessId = PipeHolder();
+    }
+    return listening;
+  }
+  auto connection = std::make_unique<OverlappedPipe>(pipe, true);
+  if (JoinedAnotherServersPipe(pipe)) {
+    connection.reset();
+    listening.nameTaken = true;
+    listening.holderProcessId = PipeHolder();
+    return listening;
+  }
+  if (!connection->Usable()) return listening;
 
   win32::KernelHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  if (!event.valid()) return nullptr;
+  if (!event.valid()) return listening;
   OVERLAPPED overlapped{};
   overlapped.hEvent = event.get();
   bool connected = ConnectNamedPipe(pipe, &overlapped) != FALSE;
@@ -137,8 +183,8 @@ std::unique_ptr<PipeConnection> AcceptPipeClient(std::uint32_t waitMs) {
       }
     }
   }
-  if (!connected) return nullptr;
-  return connection;
+  if (connected) listening.client = std::move(connection);
+  return listening;
 }
 
 std::unique_ptr<PipeConnection> ConnectToServicePipe(std::uint32_t waitMs) {
@@ -147,7 +193,7 @@ std::unique_ptr<PipeConnection> ConnectToServicePipe(std::uint32_t waitMs) {
     HANDLE pipe = CreateFileW(kPipeName, kClientAccess, 0, nullptr, OPEN_EXISTING,
                               FILE_FLAG_OVERLAPPED, nullptr);
     if (pipe != INVALID_HANDLE_VALUE) {
-      auto connection = std::make_unique<OverlappedPipe>(pipe);
+      auto connection = std::make_unique<OverlappedPipe>(pipe, false);
       if (!connection->Usable()) return nullptr;
       return connection;
     }

@@ -7,6 +7,6 @@
 
 namespace velmora::app {
 
-std::vector<std::string> ExtraTrustedWriters() { return {"S-1-5-21-0-0-0-1000"}; }
+std::vector<std::string> ExtraTrustedAccounts() { return {"S-1-5-21-0-0-0-1000"}; }
 
 }  // namespace velmora::app

@@ -6,6 +6,7 @@
 #include "app/client_stream.h"
 #include "app/rollback_command.h"
 #include "download/completion.h"
+#include "download/product_health.h"
 #include "download/scheduler.h"
 #include "download/progress.h"
 #include "notify/task_notice.h"
@@ -112,6 +113,17 @@ void StartServiceRun() {
   update::EndProgram(outcome);
 }
 
+// After a failed health check: the folder needs the service, which puts the kept release back.
+bool RollBackThroughService() {
+  const std::atomic<bool> never{false};
+  const ServiceAnswer answer = RunThroughService(ServiceRequest::Rollback, never);
+  if (!answer.finished) {
+    Log("the update service did not finish the rollback: " + answer.fault);
+    return false;
+  }
+  return answer.end.rollback == RollbackResult::Restored;
+}
+
 // The timer's tick: once the service has ended, the usual notices, as the completion check shows them.
 void CheckServiceEnd() {
   WindowRun& run = TheWindowRun();
@@ -133,7 +145,7 @@ void CheckServiceEnd() {
   if (end.timedOut) EndWithFailure(Gbk("更新失败，连接超时"), RunOutcome::FilesFailed);
   if (end.exitCode == 0) {
     const std::int32_t choice = notify::ShowNotice(notify::kQuestionNoticeKind, Gbk("更新完成"), Gbk("[确定]运行软件 [取消]退出更新"));
-    if (choice == notify::kIdOk) download::LaunchProduct();
+    if (choice == notify::kIdOk) download::LaunchProduct(RollBackThroughService);
     update::EndProgram(RunOutcome::Updated);
   }
   if (end.failedRows > 0) {
@@ -152,7 +164,7 @@ void StopServiceRun() {
 }
 
 RunOutcome OutcomeOfExitCode(std::int32_t code) {
-  for (int i = static_cast<int>(RunOutcome::UpToDate); i <= static_cast<int>(RunOutcome::MachineCommandFailed); ++i) {
+  for (int i = static_cast<int>(RunOutcome::UpToDate); i <= static_cast<int>(RunOutcome::HealthCheckFailed); ++i) {
     const auto outcome = static_cast<RunOutcome>(i);
     if (update::ExitCodeOf(outcome) == code && outcome != RunOutcome::Updated) return outcome;
   }

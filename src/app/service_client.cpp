@@ -121,7 +121,11 @@ bool RollBackThroughService() {
     Log("the update service did not finish the rollback: " + answer.fault);
     return false;
   }
-  return answer.end.rollback == RollbackResult::Restored;
+  // A request the service refused before it began (policy, a commit it could not finish) ends
+  // with its code and says nothing of a rollback.
+  Log("the update service's rollback ended with code " + std::to_string(answer.end.exitCode) + ", result " +
+      std::to_string(static_cast<int>(answer.end.rollback)));
+  return answer.end.exitCode == 0 && answer.end.rollback == RollbackResult::Restored;
 }
 
 // The timer's tick: once the service has ended, the usual notices, as the completion check shows them.
@@ -251,6 +255,12 @@ int RunRollbackThroughService() {
   if (!answer.finished) {
     Log("the update service did not finish the rollback: " + answer.fault);
     notify::ShowNotice(notify::kFailureNoticeKind, Gbk("恢复上一版本"), Gbk("无法连接更新服务"));
+    return 0;
+  }
+  if (answer.end.exitCode != 0) {  // refused before it began: nothing was restored
+    Log("the update service refused the rollback with code " + std::to_string(answer.end.exitCode));
+    notify::ShowNotice(notify::kFailureNoticeKind, Gbk("恢复上一版本"),
+                       Gbk("更新服务未能完成恢复，代码") + std::to_string(answer.end.exitCode));
     return 0;
   }
   ShowRollbackResult(answer.end.rollback, answer.end.failedRows, product);

@@ -75,8 +75,9 @@ bool RollBackInPlace() {
   const std::string runDirectory = update::RunDirectory();
   const std::optional<install::KeptRelease> release = install::ReadKeptRelease(runDirectory);
   if (!release) return false;
-  // The crashed product has ended; a copy it may have left running would hold its files.
-  if (!release->launchTarget.empty()) {
+  // The crashed product has ended; a copy it may have left running would hold its files. A quiet
+  // run ends running copies only with --close-product (otherwise a held file fails the rollback).
+  if (!release->launchTarget.empty() && state::State().mode.closeProduct) {
     install::ReleaseFile(release->launchTarget, runDirectory + "\\" + release->launchTarget);
   }
   const install::RollbackOutcome outcome = install::RollBackToKeptRelease(runDirectory, *release);

@@ -16,7 +16,7 @@ namespace velmora::download {
 using RollbackRoute = std::function<bool()>;
 
 // Restores the run directory's kept release in this process, after ending running copies of the
-// product; the log says why when it could not.
+// product (in a quiet run only with --close-product); the log says why when it could not.
 bool RollBackInPlace();
 
 // Starts run directory + "\" + the manifest's `run` elevated (RunElevated), watches it for the

@@ -3,7 +3,7 @@
 under Wine. From the repository's root:
 
     VELMORA_FORCE_XVFB=1 scripts/with-display.sh python3 bench/service_bench.py [--files 1000] \
-        [--file-kib 3] [--rounds 3]
+        [--file-kib 3] [--rounds 3] [--baseline OTHER_BUILD/windows]
 
 Needs the native build (velmora-release) and the Windows build with its test programs
 (velmora-update-test-key.exe, ui-probe.exe), as the end-to-end tests do; it runs in a Wine session
@@ -14,10 +14,13 @@ round updates two fresh copies of the older release with the window, in turn: th
 the second with the update service installed for it (so the window's update goes through the
 service). Each is timed from the click on the start button until the notice "更新完成" is up (every
 file downloaded, checked and committed, the grid caught up); the run log's commit line is printed
-too. Goal: the service's route at most 1.15x the direct route's time (median of the rounds)."""
+too. Goal: the service's route at most 1.15x the direct route's time (median of the rounds). With `--baseline
+DIR` (the Windows build of an earlier commit), each round also times that build's updater both
+ways, so that a change is measured against what it replaced in the same run."""
 
 import argparse
 import os
+import shutil
 import sys
 import time
 import unittest
@@ -27,7 +30,7 @@ E2E = os.path.join(ROOT, "tests", "e2e")
 for folder in ("harness", "managed", "whole_release", "downloads", "release", "update_check"):
     sys.path.insert(0, os.path.join(E2E, folder))
 
-OPTIONS = argparse.Namespace(files=1000, file_kib=3, rounds=3)
+OPTIONS = argparse.Namespace(files=1000, file_kib=3, rounds=3, baseline=None)
 
 
 def release(files, size, version):
@@ -39,7 +42,7 @@ def release(files, size, version):
 
 
 def bench_case():
-    from test_service import ServiceTest  # noqa: E402 (needs the harness on the path)
+    from test_service import SIGNED_UPDATER, ServiceTest  # noqa: E402 (needs the harness on the path)
     import velmora_e2e as e2e  # noqa: E402
     from managed_support import run_log  # noqa: E402
 
@@ -61,6 +64,17 @@ def bench_case():
             commit = [line for line in lines.splitlines() if "commit: " in line]
             return seconds, commit[-1].strip() if commit else ""
 
+        def both_routes(self, old, program):
+            direct_dir = self.keyed_run_dir(old)
+            shutil.copy2(program, direct_dir.program)
+            direct, direct_commit = self.timed_update(direct_dir)
+            service_dir = self.keyed_run_dir(old)
+            shutil.copy2(program, service_dir.program)
+            self.command(service_dir, "--install-service")
+            service, service_commit = self.timed_update(service_dir)
+            self.command(service_dir, "--remove-service")
+            return direct, service, direct_commit, service_commit
+
         def test_service_route_against_the_direct_one(self):
             size = OPTIONS.file_kib * 1024
             old, new = release(OPTIONS.files, size, 1), release(OPTIONS.files, size, 2)
@@ -68,20 +82,21 @@ def bench_case():
             self.site.serve_manifest(published["download/2099/pro/up.txt"], published["download/2099/pro/up.txt.sig"])
             print("\n%d files of %d KiB, %d rounds (load average %s)" % (
                 OPTIONS.files, OPTIONS.file_kib, OPTIONS.rounds, " ".join(open("/proc/loadavg").read().split()[:3])))
-            ratios = []
+            programs = [("this build", SIGNED_UPDATER)]
+            if OPTIONS.baseline:
+                programs.append(("baseline", os.path.join(OPTIONS.baseline, "tests", os.path.basename(SIGNED_UPDATER))))
+            ratios = {label: [] for label, _ in programs}
             for round_number in range(1, OPTIONS.rounds + 1):
-                direct_dir = self.keyed_run_dir(old)
-                direct, direct_commit = self.timed_update(direct_dir)
-                service_dir = self.keyed_run_dir(old)
-                self.command(service_dir, "--install-service")
-                service, service_commit = self.timed_update(service_dir)
-                self.command(service_dir, "--remove-service")
-                ratios.append(service / direct)
-                print("round %d: direct %.2f s, through the service %.2f s, service / direct %.3f" % (
-                    round_number, direct, service, service / direct))
-                print("  direct:  %s\n  service: %s" % (direct_commit, service_commit))
-            ratios.sort()
-            print("service / direct, median of %d: %.3f (goal: <= 1.15)" % (len(ratios), ratios[len(ratios) // 2]))
+                for label, program in programs:
+                    direct, service, direct_commit, service_commit = self.both_routes(old, program)
+                    ratios[label].append(service / direct)
+                    print("round %d, %s: direct %.2f s, through the service %.2f s, service / direct %.3f" % (
+                        round_number, label, direct, service, service / direct))
+                    print("  direct:  %s\n  service: %s" % (direct_commit, service_commit))
+            for label, values in ratios.items():
+                values.sort()
+                print("%s: service / direct, median of %d: %.3f (goal: <= 1.15)" % (
+                    label, len(values), values[len(values) // 2]))
 
     return ServiceRouteBench
 
@@ -91,6 +106,7 @@ def main():
     parser.add_argument("--files", type=int, default=OPTIONS.files)
     parser.add_argument("--file-kib", type=int, default=OPTIONS.file_kib)
     parser.add_argument("--rounds", type=int, default=OPTIONS.rounds)
+    parser.add_argument("--baseline", help="the Windows build folder of an earlier commit, timed beside this one")
     parser.parse_args(namespace=OPTIONS)
     build = os.environ.get("VELMORA_BUILD_ROOT") or os.path.join(ROOT, "build")
     os.environ.setdefault("VELMORA_WINDOWS_BUILD_DIR", os.path.join(build, "windows"))

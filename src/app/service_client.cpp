@@ -8,6 +8,7 @@
 #include "app/rollback_command.h"
 #include "app/start_recovery.h"
 #include "download/completion.h"
+#include "download/product_health.h"
 #include "download/scheduler.h"
 #include "download/progress.h"
 #include "install/kept_release.h"
@@ -128,6 +129,21 @@ void StartServiceRun() {
   update::EndProgram(outcome);
 }
 
+// After a failed health check: the folder needs the service, which puts the kept release back.
+bool RollBackThroughService() {
+  const std::atomic<bool> never{false};
+  const ServiceAnswer answer = RunThroughService(ServiceRequest::Rollback, never);
+  if (!answer.finished) {
+    Log("the update service did not finish the rollback: " + answer.fault);
+    return false;
+  }
+  // A request the service refused before it began (policy, a commit it could not finish) ends
+  // with its code and says nothing of a rollback.
+  Log("the update service's rollback ended with code " + std::to_string(answer.end.exitCode) + ", result " +
+      std::to_string(static_cast<int>(answer.end.rollback)));
+  return answer.end.exitCode == 0 && answer.end.rollback == RollbackResult::Restored;
+}
+
 // The timer's tick: once the service has ended, the usual notices, as the completion check shows them.
 void CheckServiceEnd() {
   WindowRun& run = TheWindowRun();
@@ -149,7 +165,7 @@ void CheckServiceEnd() {
   if (end.timedOut) EndWithFailure(Gbk("更新失败，连接超时"), RunOutcome::FilesFailed);
   if (end.exitCode == 0) {
     const std::int32_t choice = notify::ShowNotice(notify::kQuestionNoticeKind, Gbk("更新完成"), Gbk("[确定]运行软件 [取消]退出更新"));
-    if (choice == notify::kIdOk) download::LaunchProduct();
+    if (choice == notify::kIdOk) download::LaunchProduct(RollBackThroughService);
     update::EndProgram(RunOutcome::Updated);
   }
   if (end.failedRows > 0) {
@@ -168,7 +184,7 @@ void StopServiceRun() {
 }
 
 RunOutcome OutcomeOfExitCode(std::int32_t code) {
-  for (int i = static_cast<int>(RunOutcome::UpToDate); i <= static_cast<int>(RunOutcome::MachineCommandFailed); ++i) {
+  for (int i = static_cast<int>(RunOutcome::UpToDate); i <= static_cast<int>(RunOutcome::HealthCheckFailed); ++i) {
     const auto outcome = static_cast<RunOutcome>(i);
     if (update::ExitCodeOf(outcome) == code && outcome != RunOutcome::Updated) return outcome;
   }
@@ -289,6 +305,12 @@ int RunRollbackThroughService() {
   if (!answer.finished) {
     Log("the update service did not finish the rollback: " + answer.fault);
     notify::ShowNotice(notify::kFailureNoticeKind, Gbk("恢复上一版本"), Gbk("无法连接更新服务"));
+    return 0;
+  }
+  if (answer.end.exitCode != 0) {  // refused before it began: nothing was restored
+    Log("the update service refused the rollback with code " + std::to_string(answer.end.exitCode));
+    notify::ShowNotice(notify::kFailureNoticeKind, Gbk("恢复上一版本"),
+                       Gbk("更新服务未能完成恢复，代码") + std::to_string(answer.end.exitCode));
     return 0;
   }
   ShowRollbackResult(answer.end.rollback, answer.end.failedRows, product);

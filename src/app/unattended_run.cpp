@@ -1,7 +1,7 @@
 #include "app/unattended_run.h"
 
 #include "app/check_report.h"
-#include "download/completion.h"
+#include "download/product_health.h"
 #include "download/unattended_run.h"
 #include "platform/standard_output.h"
 #include "state/program_state.h"

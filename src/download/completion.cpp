@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "download/product_health.h"
 #include "download/progress.h"
 #include "download/scheduler.h"
 #include "download/staged_file_flush.h"
@@ -153,14 +154,6 @@ void CheckCompletion() {
   notify::ShowNotice(notify::kPartialNoticeKind, text::Utf8ToNarrow("更新完成"),
                      text::Utf8ToNarrow("有") + std::to_string(end->failedRows) + text::Utf8ToNarrow("个文件下载失败"));
   update::EndProgram(end->outcome);
-}
-
-void LaunchProduct() {
-  const std::string product = update::RunDirectory() + "\\" + state::State().launchTarget;
-  const bool started = RunElevated(product, "");
-  update::AppendToRunLog(update::RunDirectory(),
-                         std::string(started ? "started " : "could not start ") + text::NarrowToUtf8(product));
-  update::EndProgram(RunOutcome::Updated);
 }
 
 bool RunElevated(const std::string& file, const std::string& parameters) {

@@ -38,10 +38,6 @@ std::optional<RunEnd> CompletionTick();
 // notice and the end of the updater. Every path that shows a notice stops the timer first.
 void CheckCompletion();
 
-// Starts run directory + "\" + the manifest's `run` elevated, then ends the updater (as updated)
-// whether or not it started.
-void LaunchProduct();
-
 // Starts `file` with `parameters` through the shell with the verb "runas"; true when it started.
 // A build pinning a code-signing subject starts only an executable image signed by it (a script,
 // a shortcut or an unsigned program is not started: update/code_signing.h); the log says why.

@@ -14,6 +14,13 @@ bool RunElevatedProgram(const std::string& file, const std::string& parameters) 
   return PlatformRunElevated(file, parameters);
 }
 
+bool RunElevatedWatched(const std::string& file, const std::string& parameters,
+                        std::unique_ptr<StartedProcess>& process) {
+  process.reset();
+  if (const LaunchFunction launch = replacement.load()) return launch(file, parameters);
+  return PlatformRunElevatedWatched(file, parameters, process);
+}
+
 void ReplaceElevatedLaunch(LaunchFunction launch) { replacement.store(launch); }
 
 }  // namespace velmora::platform

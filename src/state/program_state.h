@@ -117,6 +117,9 @@ struct ProgramState {
   TaskList taskList;
   std::string launchTarget;             // the manifest's "run" value, relative to the run directory
   std::string releaseIdentity;          // update::ReleaseIdentity of the manifest's entries
+  // The manifest's `healthSeconds`: how long a product that the updater starts after installing
+  // the release is watched for a crash (update/health_check.h); 0: not watched.
+  std::int32_t healthSeconds = 0;
   // The chunks of the local files that the update check cut (files listed with a delta member),
   // for the rows filled from chunks; null when none was cut.
   std::shared_ptr<const delta::LocalChunkSources> localChunks;

@@ -16,6 +16,7 @@
 #include "text/encoding.h"
 #include "update/file_fingerprints.h"
 #include "update/fingerprint.h"
+#include "update/health_check.h"
 #include "update/manifest_freshness.h"
 #include "update/manifest_signature.h"
 #include "update/mirrors.h"
@@ -154,6 +155,7 @@ struct Manifest {
   std::optional<std::int64_t> rollout;  // the percentage of installations offered the release
   std::optional<std::int64_t> rolloutSerial;  // the seed of the installations' places in the rollout
   std::optional<std::string> channel;   // the channel the manifest was published for, when given
+  std::optional<std::int64_t> healthSeconds;  // how long a started product is watched (0 to 600)
   std::vector<std::string> mirrors;     // other bases of the files (update/mirrors.h); empty: none
   bool wellFormed = true;               // every optional member that is present has its form
   bool namesHeldInGbk = true;           // every path and the launch target have a GBK form
@@ -225,6 +227,8 @@ void ReadOptionalMembers(const json::JsonDocument& document, Manifest& manifest)
   ReadOptionalCount(document, "rollout", manifest.rollout, manifest.wellFormed);
   manifest.wellFormed = manifest.wellFormed && manifest.rollout.value_or(0) <= 100;
   ReadOptionalCount(document, "rolloutSerial", manifest.rolloutSerial, manifest.wellFormed);
+  ReadOptionalCount(document, "healthSeconds", manifest.healthSeconds, manifest.wellFormed);
+  manifest.wellFormed = manifest.wellFormed && manifest.healthSeconds.value_or(0) <= kMostHealthSeconds;
   if (document.GetType("channel") != json::JsonKind::Raw) {
     if (document.GetType("channel") == json::JsonKind::String) manifest.channel = document.GetText("channel");
     manifest.wellFormed = manifest.wellFormed && manifest.channel.has_value();
@@ -446,6 +450,7 @@ std::int32_t LoadManifest() {
   state.updateList.clear();
   state.launchTarget = std::move(manifest.run);
   state.releaseIdentity = ReleaseIdentity(manifest.entries);
+  state.healthSeconds = static_cast<std::int32_t>(manifest.healthSeconds.value_or(0));
   UseMirrors(std::move(manifest.mirrors), runDirectory);
   // The product writes the hand-off file for this very machine: a rollout in it means nothing.
   if (state.fetchFromServer && manifest.rollout && !IsInThisRollout(manifest, state.releaseIdentity, runDirectory)) {

@@ -20,6 +20,8 @@ std::int32_t ExitCodeOf(RunOutcome outcome) {
     case RunOutcome::KeysRefused: return 25;
     case RunOutcome::NeedsElevation: return 26;
     case RunOutcome::MachineCommandFailed: return 27;
+    case RunOutcome::RolledBack: return 28;
+    case RunOutcome::HealthCheckFailed: return 29;
   }
   return 4;
 }
@@ -42,6 +44,8 @@ const char* DescriptionOf(RunOutcome outcome) {
     case RunOutcome::KeysRefused: return "root of trust refused";
     case RunOutcome::NeedsElevation: return "needs elevation, the product's folder cannot be written";
     case RunOutcome::MachineCommandFailed: return "the update service or the task could not be set up";
+    case RunOutcome::RolledBack: return "rolled back, the new release failed its health check";
+    case RunOutcome::HealthCheckFailed: return "the new release failed its health check and could not be rolled back";
   }
   return "unknown";
 }

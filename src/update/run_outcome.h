@@ -24,6 +24,9 @@ enum class RunOutcome {
   KeysRefused,           // a published root record not taken, or the newest root expired
   NeedsElevation,        // the product's folder cannot be written and no update service serves it
   MachineCommandFailed,  // the update service or the background task could not be set up or removed
+  RolledBack,            // --run: the product crashed within healthSeconds; the previous release is back
+  HealthCheckFailed,     // --run: the product crashed within healthSeconds; the previous release could not
+                         // be put back (none kept, damaged, held), the new one stays
 };
 
 // The exit code of a quiet or --check run that ended so.

@@ -116,7 +116,8 @@ TEST_F(ChannelRolloutTest, PublishingToAChannelLeavesTheDefaultChannelsManifestA
   Write(release.Path() / "Velmora.exe", "velmora 2.1 beta");
   Write(release.Path() / "Bin" / fs::u8path("界面.dat"), "ui 2.1");
   fs::remove(release.Path() / "Bin" / "core.dll");
-  ASSERT_EQ(Publish({"--key", Utf8(keyFile), "--channel", "beta", "--rollout", "5", "--serial", "1799236900"}),
+  ASSERT_EQ(Publish({"--key", Utf8(keyFile), "--channel", "beta", "--rollout", "5", "--serial", "1799236900",
+                     "--health-seconds", "600"}),
             kExitSuccess)
       << console.err;
   EXPECT_TRUE(Found(console.out, "/download/2099/pro/beta/up.txt (the manifest of the channel beta"))
@@ -138,6 +139,7 @@ TEST_F(ChannelRolloutTest, PublishingToAChannelLeavesTheDefaultChannelsManifestA
   EXPECT_EQ(beta.GetText("channel"), "beta");
   EXPECT_EQ(beta.GetType("rollout"), json::JsonKind::Integer);
   EXPECT_EQ(beta.GetLiteral("rollout"), "5");
+  EXPECT_EQ(beta.GetLiteral("healthSeconds"), "600");
   EXPECT_EQ(beta.GetLiteral("rolloutSerial"), "1799236900");
   EXPECT_EQ(beta.GetCount("data"), 2);
   EXPECT_EQ(Verify(Manifest("beta")), kExitSuccess) << console.out << console.err;
@@ -178,6 +180,7 @@ TEST_F(ChannelRolloutTest, ChannelNamesAndPercentagesOutsideTheRulesAreRefusedBe
       {{"--rollout", "-1", "--serial", "1"}, "invalid --rollout \"-1\""},
       {{"--rollout", "5%", "--serial", "1"}, "invalid --rollout \"5%\""},
       {{"--rollout", "2.5", "--serial", "1"}, "invalid --rollout \"2.5\""},
+      {{"--health-seconds", "601"}, "invalid --health-seconds \"601\": a whole number from 0 to 600"},
       {{"--rollout", "5"}, "--rollout needs the release's serial: give --key or --serial"},
   };
   for (const auto& test : publishCases) {

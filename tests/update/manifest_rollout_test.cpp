@@ -85,10 +85,21 @@ TEST_F(ManifestRolloutTest, TheHandOffFilesRolloutMeansNothing) {
 TEST_F(ManifestRolloutTest, MembersOutOfFormRefuseTheManifest) {
   state::State().mode.quiet = true;
   for (const char* members : {",\"rollout\":101", ",\"rollout\":-1", ",\"rollout\":\"50\"", ",\"rollout\":50.5",
-                              ",\"rolloutSerial\":\"7\"", ",\"channel\":7"}) {
+                              ",\"rolloutSerial\":\"7\"", ",\"channel\":7", ",\"healthSeconds\":601",
+                              ",\"healthSeconds\":-1"}) {
     ServerAnswers(WithMembers(members));
     EXPECT_EQ(Load(), -1021) << members;
   }
+}
+
+TEST_F(ManifestRolloutTest, HealthSecondsIsKeptAndAbsentIsZero) {
+  state::State().mode.quiet = true;
+  ServerAnswers(WithMembers(",\"healthSeconds\":600"));
+  EXPECT_EQ(Load(), 1);
+  EXPECT_EQ(state::State().healthSeconds, 600);
+  ServerAnswers(WithMembers(""));
+  EXPECT_EQ(Load(), 1);
+  EXPECT_EQ(state::State().healthSeconds, 0);
 }
 
 TEST_F(ManifestRolloutTest, AManifestIsTakenOnlyOnTheChannelItNames) {

@@ -23,7 +23,7 @@ const std::array<CommandShape, 9>& Shapes() {
        {"handoff", "content-addressed", "quiet"}},
       {"publish",
        2,
-       {"base-url", "run", "key", "serial", "expires", "channel", "rollout", "mirror"},
+       {"base-url", "run", "key", "serial", "expires", "channel", "rollout", "mirror", "health-seconds"},
        {"base-url", "run"},
        {"quiet"}},
       {"upload", 2, {"rclone", "public-key"}, {}, {"quiet"}},
@@ -56,7 +56,7 @@ const char kProgramHelp[] =
     "      the manifest (up.txt) of a release folder\n"
     "  velmora-release publish RELEASE_DIR OUT_DIR --base-url URL --run FILE [--key KEY_FILE]...\n"
     "                          [--serial N] [--expires TIME] [--channel NAME] [--rollout PERCENT]\n"
-    "                          [--mirror URL]...\n"
+    "                          [--mirror URL]... [--health-seconds N]\n"
     "      the whole static tree to serve: download/2099/pro/up.txt and the files, content-addressed\n"
     "  velmora-release upload SITE DESTINATION [--rclone PROGRAM] [--public-key TEXT_OR_FILE]\n"
     "      copies a published tree to an object store or server through rclone, manifests last\n"
@@ -132,7 +132,7 @@ const char kUploadHelp[] =
 const char kPublishHelp[] =
     "velmora-release publish RELEASE_DIR OUT_DIR --base-url URL --run FILE [--key KEY_FILE]...\n"
     "                        [--serial N] [--expires TIME] [--channel NAME] [--rollout PERCENT]\n"
-    "                        [--mirror URL]... [--quiet]\n"
+    "                        [--mirror URL]... [--health-seconds N] [--quiet]\n"
     "\n"
     "Lays out the static tree of a release in OUT_DIR, ready for any web server, object store or\n"
     "CDN:\n"
@@ -170,6 +170,9 @@ const char kPublishHelp[] =
     "  --rollout PERCENT offer the release to PERCENT (0 to 100) of the installations: writes\n"
     "                    `rollout` and `rolloutSerial` (the serial; needs --key or --serial).\n"
     "                    `velmora-release rollout` changes the percentage later\n"
+    "  --health-seconds N  (1 to 600) when the updater starts the product after installing the\n"
+    "                    release, it watches it N seconds: a product that cannot start or crashes\n"
+    "                    within them has the release rolled back (`healthSeconds`; 0: not watched)\n"
     "Without --key, `serial` and `expires` are written only when given, and a signature left from an\n"
     "earlier release is removed.\n";
 

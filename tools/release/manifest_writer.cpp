@@ -20,6 +20,7 @@ std::string WriteManifest(const ManifestContent& content, ManifestEncoding encod
   if (!content.channel.empty()) document.SetTextWide(u"channel", Ascii(content.channel));
   if (content.rollout) document.SetInt64Wide(u"rollout", *content.rollout);
   if (content.rolloutSerial) document.SetInt64Wide(u"rolloutSerial", *content.rolloutSerial);
+  if (content.healthSeconds > 0) document.SetInt64Wide(u"healthSeconds", content.healthSeconds);
   if (!content.mirrors.empty()) {
     document.SetArrayWide(u"mirrors");
     for (std::size_t i = 0; i < content.mirrors.size(); ++i) {

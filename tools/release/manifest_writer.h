@@ -68,6 +68,7 @@ struct ManifestContent {
   std::optional<std::int64_t> rollout;  // 0 to 100
   std::optional<std::int64_t> rolloutSerial;
   std::vector<std::string> mirrors;     // base addresses serving the same files; empty: not written
+  std::int64_t healthSeconds = 0;       // 0 to 600; 0: not written
   std::vector<ManifestEntry> entries;   // written in this order
 };
 

@@ -32,6 +32,7 @@
 #include "rollout_description.h"
 #include "signing_arguments.h"
 #include "text/encoding.h"
+#include "update/health_check.h"
 #include "update/manifest_freshness.h"
 #include "update/mirrors.h"
 
@@ -149,6 +150,15 @@ int RunPublishCommand(const CommandLine& line, ReleaseConsole& console) {
   if (!ChannelArgument(line, console, channel, status)) return status;
   std::optional<std::int64_t> rollout;
   if (!PercentArgument(line, "rollout", console, rollout, status)) return status;
+  std::int64_t healthSeconds = 0;
+  if (const auto option = line.values.find("health-seconds"); option != line.values.end()) {
+    const std::optional<std::int64_t> value = update::ParseSerial(option->second);  // decimal digits alone
+    if (!value || *value > update::kMostHealthSeconds) {
+      return UsageError(console, line.command,
+                        "invalid --health-seconds \"" + option->second + "\": a whole number from 0 to 600");
+    }
+    healthSeconds = *value;
+  }
   std::vector<std::string> mirrors;
   if (!MirrorArguments(line, baseUrl, console, mirrors, status)) return status;
   if (rollout && !signing.serial) {
@@ -186,6 +196,7 @@ int RunPublishCommand(const CommandLine& line, ReleaseConsole& console) {
   manifest.rollout = rollout;
   if (rollout) manifest.rolloutSerial = signing.serial;
   manifest.mirrors = mirrors;
+  manifest.healthSeconds = healthSeconds;
   const std::vector<std::u16string> contentPaths = ContentAddressedPaths(release);
   if (const std::vector<std::string> collisions = DeltaNameCollisions(release, contentPaths); !collisions.empty()) {
     return Failures(console, releaseOperand + " cannot be published as it is:", collisions);

@@ -10,6 +10,10 @@
 //   {"pid":123,"path":"Z:\\...\\Velmora.exe","arguments":["--hold","30"],"held":true}
 // ("held" only with --hold-file: whether PATH could be opened). The line is written after the file
 // is held, so a test that sees it knows the hold is in place. Exit code 0, or 2 on a usage error.
+//
+// A release that should not start ships "<own executable>.crash" beside it: the stand-in then
+// records its start and crashes with an access violation (exit status 0xC0000005), without Wine's
+// debugger: its own unhandled-exception filter ends it with the exception's code.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -69,6 +73,17 @@ DWORD Milliseconds(const std::wstring& seconds) {
   return value > 0 ? static_cast<DWORD>(value * 1000.0) : 0;
 }
 
+LONG WINAPI EndWithExceptionCode(EXCEPTION_POINTERS* exception) {
+  TerminateProcess(GetCurrentProcess(), exception->ExceptionRecord->ExceptionCode);
+  return EXCEPTION_EXECUTE_HANDLER;
+}
+
+void CrashWhenFlagged(const std::wstring& own) {
+  if (GetFileAttributesW((own + L".crash").c_str()) == INVALID_FILE_ATTRIBUTES) return;
+  SetUnhandledExceptionFilter(EndWithExceptionCode);
+  RaiseException(EXCEPTION_ACCESS_VIOLATION, EXCEPTION_NONCONTINUABLE, 0, nullptr);
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
@@ -100,6 +115,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   if (holdsFile) line += std::string(",\"held\":") + (held != INVALID_HANDLE_VALUE ? "true" : "false");
   line += "}\n";
   AppendRecord(own + L".starts.txt", line);
+  CrashWhenFlagged(own);
 
   if (holdMs > 0) Sleep(holdMs);
   if (held != INVALID_HANDLE_VALUE) CloseHandle(held);

@@ -107,12 +107,12 @@ class DownloadsTestCase(e2e.WineTestCase):
 
     # --- the updater ----------------------------------------------------------------------------
 
-    def start_updater(self, run_dir, entries, run="Velmora.exe", listed=None):
+    def start_updater(self, run_dir, entries, run="Velmora.exe", listed=None, members=None):
         """Writes the hand-off manifest, starts the updater and waits until its grid lists every
         entry (or the entries `listed`: those still to be downloaded) and the start button is
         enabled. Returns the window's description."""
         listed = entries if listed is None else listed
-        e2e.write_hand_off_entries(run_dir, entries, run=run)
+        e2e.write_hand_off_entries(run_dir, entries, run=run, members=members)
         # Every program of the Wine prefix is visible to the probe: the window is the one that
         # was not there before the start.
         before = {w["pid"] for w in self.look("windows")["windows"]}

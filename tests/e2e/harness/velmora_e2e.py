@@ -404,13 +404,13 @@ def md5_hex(data):
     return hashlib.md5(data).hexdigest()
 
 
-def write_hand_off_entries(run_dir, entries, run="Velmora.exe"):
+def write_hand_off_entries(run_dir, entries, run="Velmora.exe", members=None):
     """Writes the hand-off manifest (GBK JSON) of `run_dir` with `entries`: dicts with "path" (a
     "\\"-separated path below the run directory, starting with "\\"), "url" and "md5"; "name"
-    defaults to the path's last component."""
+    defaults to the path's last component; `members`: more top-level members."""
     data = [{"name": entry.get("name", entry["path"].rsplit("\\", 1)[-1]), "md5": entry["md5"], "url": entry["url"],
              "path": entry["path"]} for entry in entries]
-    text = json.dumps({"run": run, "data": data}, ensure_ascii=False)
+    text = json.dumps({"run": run, **(members or {}), "data": data}, ensure_ascii=False)
     return run_dir.write("Bin/Config/UP.data", text.encode("gbk"))
 
 

@@ -98,7 +98,7 @@ class ConnectionCounter:
         self._socket.close()
 
 
-def write_hand_off(run_dir, entries, run="Velmora.exe", sizes=False):
+def write_hand_off(run_dir, entries, run="Velmora.exe", sizes=False, members=None):
     """The hand-off manifest (GBK JSON) of `entries` (dicts of DownloadsTestCase.entry); with `sizes`
     each entry with new bytes lists their size, unless it says "size": None itself."""
     data = []
@@ -109,7 +109,7 @@ def write_hand_off(run_dir, entries, run="Velmora.exe", sizes=False):
         if sizes and size is not None:
             item["size"] = size
         data.append(item)
-    text = json.dumps({"run": run, "data": data}, ensure_ascii=False)
+    text = json.dumps({"run": run, **(members or {}), "data": data}, ensure_ascii=False)
     return run_dir.write(e2e.HAND_OFF, text.encode("gbk"))
 
 
@@ -240,9 +240,9 @@ class ManagedTestCase(WholeReleaseTestCase):
         self.assertEqual(self.content(e2e.local_path(run_dir.path, e2e.HAND_OFF)), written,
                          "the hand-off file was consumed or changed")
 
-    def hand_off(self, run_dir, entries, run="Velmora.exe", sizes=False):
-        """Writes the hand-off file; returns its bytes."""
-        return self.content(write_hand_off(run_dir, entries, run=run, sizes=sizes))
+    def hand_off(self, run_dir, entries, run="Velmora.exe", sizes=False, members=None):
+        """Writes the hand-off file (with more top-level `members`); returns its bytes."""
+        return self.content(write_hand_off(run_dir, entries, run=run, sizes=sizes, members=members))
 
 
 class ServedManifestTestCase(ManagedTestCase):

@@ -72,6 +72,30 @@ class QuietRunsTest(ManagedTestCase):
         self.assertEqual(starts[0]["path"].lower(), e2e.windows_path(product).lower())
         self.assert_logged(run, "quiet", [e["path"] for e in next_release], manifest=True)
 
+    def test_a_product_that_crashes_within_health_seconds_has_its_release_rolled_back(self):
+        run_dir = self.make_run_directory()
+        product, old_product = e2e.install_stand_in(run_dir.path, trailer=b"release 1")
+        _, new_product = e2e.install_stand_in(self.other_folder(), "new.bin", trailer=b"release 2")
+        entries = self.release(run_dir, old_product, new_product)
+        entries.append(self.entry(run_dir, "\\Velmora.exe.crash", b"crash on start"))  # the stand-in's flag
+        self.hand_off(run_dir, entries, members={"healthSeconds": 60})
+        run = self.run_updater(run_dir, "--quiet", "--handoff", "--run")
+        self.assert_exit(run, 28)
+        self.assertEqual(run.output, b"rolled back, the new release failed its health check\n")
+        self.assert_wholly(entries, "old")
+        self.wine.wait_for(lambda: e2e.stand_in_starts(product)[1:], timeout=30, message="the old product's start")
+        self.assertEqual(len(e2e.stand_in_starts(product)), 2, "the new product once, then the old one")
+        lines = self.assert_logged(run, "quiet", [e["path"] for e in entries], manifest=True)
+        self.assertTrue(run_log.lines_naming(lines, "0xC0000005", "health check"), run_log.describe(lines))
+        self.hand_off(run_dir, entries, members={"healthSeconds": 60})
+        self.assert_exit(self.run_updater(run_dir, "--quiet", "--handoff", "--run"), UP_TO_DATE)
+        self.assert_wholly(entries, "old")
+        # The next release, whose product exits normally at once: it stays.
+        self.hand_off(run_dir, entries[:-1], members={"healthSeconds": 60})
+        self.assert_exit(self.run_updater(run_dir, "--quiet", "--handoff", "--run"), UPDATED)
+        self.assert_wholly(entries[:-1], "new")
+        self.assertEqual(len(e2e.stand_in_starts(product)), 3)
+
     def test_a_second_copy_does_nothing_while_the_first_is_busy(self):
         run_dir = self.make_run_directory()
         # About eight seconds of downloading, at 16 KiB/s: well above the stall limit.

@@ -166,6 +166,24 @@ class RollbackTest(WholeReleaseTestCase):
         self.assertEqual(left, sorted(["velmora-update.exe", "Velmora.exe", "Velmora.exe.starts.txt", "readme.txt",
                                        relative_path(entries[2]), relative_path(entries[3])]))
 
+    def test_a_product_that_crashes_after_the_update_has_the_release_rolled_back(self):
+        self.run_dir = run_dir = self.make_run_directory()
+        product, product_old = e2e.install_stand_in(run_dir.path, trailer=b"\0Velmora 1.0\0")
+        _, product_new = e2e.install_stand_in(self.other_folder(), "new.bin", trailer=b"\0Velmora 2.0\0")
+        entries = [self.entry(run_dir, "\\Velmora.exe", product_new, old=product_old),
+                   self.entry(run_dir, "\\Velmora.exe.crash", b"crash on start")]  # the stand-in's flag
+        self.start_updater(run_dir, entries, members={"healthSeconds": 60})
+        notice, _ = self.watch(self.press_start(), timeout=90)
+        self.assert_success_notice(notice)
+        self.press_notice(e2e.IDOK)
+        done = self.next_notice(notice)
+        self.assertEqual((done["mainInstruction"], done["content"]), ("更新已撤销", "新版本无法正常启动，已恢复到上一版本"))
+        self.assert_wholly(entries, "old")
+        self.assertTrue(os.path.isfile(e2e.local_path(run_dir.path, e2e.ROLLED_BACK)))
+        starts = self.wine.wait_for(lambda: e2e.stand_in_starts(product)[1:], timeout=30, message="the old product")
+        self.assertEqual(len(starts), 1, "the new product once, then the old one")
+        self.assertEqual(self.answer(e2e.IDOK), 0)
+
 
 if __name__ == "__main__":
     unittest.main()

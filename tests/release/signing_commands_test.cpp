@@ -422,5 +422,21 @@ TEST_F(SigningCommandsTest, VerifySiteWalksThePublishedRootsAndChecksTheManifest
   EXPECT_TRUE(Found(console.out, "problem   root/4.json lies beyond root 1, where the chain ends")) << console.out;
 }
 
+// --out FILE in a folder that does not exist yet: the folder is made, as publish makes OUT_DIR.
+TEST_F(SigningCommandsTest, OutputFilesGetTheFoldersTheyNeed) {
+  const fs::path fresh = scratch.Path() / "fresh";
+  const std::vector<std::string> commands[] = {
+      {"root", "init", "--root-key", Utf8(keyFile), "--root-threshold", "1", "--release-key", Utf8(keyFile),
+       "--release-threshold", "1", "--out", Utf8(fresh / "root" / "1.json")},
+      {"keygen", "--out", Utf8(fresh / "keys" / "x.key")},
+      {"manifest", Utf8(release.Path()), "--base-url", "http://h", "--run", "Velmora.exe", "--out",
+       Utf8(fresh / "nodir" / "up.txt")},
+  };
+  for (const auto& arguments : commands) {
+    EXPECT_EQ(Run(arguments), kExitSuccess) << arguments[0] << ": " << console.err;
+    EXPECT_TRUE(fs::is_regular_file(fs::path(arguments.back()))) << arguments.back();
+  }
+}
+
 }  // namespace
 }  // namespace velmora::release

@@ -107,7 +107,7 @@ int RunRootCommand(const CommandLine& line, ReleaseConsole& console) {
     }
   }
   const std::string signatures = update::SignatureFileText(lines);
-  if (!WriteFileReplacing(outPath, bytes, error) ||
+  if (!CreateParentFolder(outPath, error) || !WriteFileReplacing(outPath, bytes, error) ||
       !WriteFileReplacing(outPath + update::kSignatureSuffix, signatures, error)) {
     return Failure(console, error);
   }

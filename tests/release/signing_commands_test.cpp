@@ -385,13 +385,20 @@ TEST_F(SigningCommandsTest, RootInitAndRotateWriteRecordsTheUpdaterTakes) {
                  "--root-threshold", "1", "--release-key", otherPublic, "--release-threshold", "1", "--key",
                  Utf8(keyFile)}),
             kExitSuccess) << console.err;
-  EXPECT_TRUE(Found(console.out, "still needs signatures of 2 of root 1's root keys")) << console.out;
+  EXPECT_TRUE(Found(console.out, "root 2 still needs signatures of 2 of root 1's root keys: signed by 1 of root 1's 2"))
+      << console.out;
   std::string why;
   EXPECT_FALSE(update::NextRoot(*root1, Read(two), Read(scratch.Path() / "2.json.sig"), why));
   const std::string raw = platform::SignEcdsaP256Sha256(*update::PrivateKeyFromText(Read(other)), Read(two));
   Write(keys.Path() / "2.der", Der(raw));
-  ASSERT_EQ(Run({"sign", Utf8(two), "--signature", Utf8(keys.Path() / "2.der"), "--public-key", otherPublic}),
-            kExitSuccess);
+  Write(keys.Path() / "other.pub", otherPublic);  // as base64 -w0 writes it: no newline
+  ASSERT_EQ(Run({"sign", Utf8(two), "--signature", Utf8(keys.Path() / "2.der"), "--public-key",
+                 Utf8(keys.Path() / "other.pub")}), kExitSuccess) << console.err;
+  EXPECT_TRUE(Found(console.out, "root 2 meets every threshold of its root keys")) << console.out;
+  fs::rename(one, scratch.Path() / "1.kept");  // root 1 is needed to count its keys
+  ASSERT_EQ(Run({"sign", Utf8(two), "--signature", Utf8(keys.Path() / "2.der"), "--public-key", otherPublic}), 0);
+  EXPECT_TRUE(Found(console.out, "root 2 also needs signatures of root 1's root keys (1.json is not beside")) << console.out;
+  fs::rename(scratch.Path() / "1.kept", one);
   const std::optional<update::RootRecord> root2 = update::NextRoot(*root1, Read(two), Read(scratch.Path() / "2.json.sig"), why);
   ASSERT_TRUE(root2) << why;
   EXPECT_TRUE(update::ReleaseKeysDiffer(*root1, *root2));

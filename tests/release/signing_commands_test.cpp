@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "json/json_document.h"
 #include "platform/signature.h"
@@ -427,6 +428,58 @@ TEST_F(SigningCommandsTest, VerifySiteWalksThePublishedRootsAndChecksTheManifest
   EXPECT_EQ(Run({"verify", Utf8(Site())}), kExitFailed);
   EXPECT_TRUE(Found(console.out, "problem   root 2: not signed by 1 of root 1's root keys")) << console.out;
   EXPECT_TRUE(Found(console.out, "problem   root/4.json lies beyond root 1, where the chain ends")) << console.out;
+}
+
+// Trees that updaters built with root 1 refuse: verify SITE refuses each, and upload sends none
+// (it refuses before rclone is started). The sound tree goes to a folder that does not exist yet.
+TEST_F(SigningCommandsTest, VerifySiteAndUploadRefuseTreesThatUpdatersRefuse) {
+  const fs::path roots = Site() / "download" / "2099" / "pro" / "root", built = keys.Path() / "1.json";
+  const std::vector<std::string> keyRoles{"--root-key", Utf8(keyFile), "--root-threshold", "1", "--release-key",
+                                          Utf8(keyFile), "--release-threshold", "1"};
+  const auto root = [&](std::vector<std::string> arguments) {
+    arguments.insert(arguments.end(), keyRoles.begin(), keyRoles.end());
+    return Run(arguments);
+  };
+  ASSERT_EQ(Publish({"--key", Utf8(keyFile), "--rollout", "100"}), kExitSuccess) << console.err;
+  ASSERT_EQ(root({"root", "init", "--out", Utf8(roots / "1.json"), "--key", Utf8(keyFile)}), kExitSuccess) << console.err;
+  fs::copy_file(roots / "1.json", built);
+  const std::string manifest = Read(Manifest()), rootSignature = Read(roots / "1.json.sig");
+  std::string edited = manifest;
+  edited.replace(edited.find("\"rollout\":100"), 13, "\"rollout\":99");
+  const struct {
+    const char* what;
+    std::function<void()> spoil;
+    std::string problem;
+  } cases[] = {
+      {"a manifest edited after signing", [&] { Write(Manifest(), edited); }, "up.txt is not signed by 1 of root 1's"},
+      {"an unsigned root 1", [&] { Write(roots / "1.json.sig", ""); }, "root 1 is signed by 0 of root 1's 1 root keys, 1 needed"},
+      {"an unsigned root 2", [&] { root({"root", "rotate", "--previous", Utf8(built), "--out", Utf8(roots / "2.json")}); },
+       "root 2: not signed by 1 of root 1's root keys"},
+      {"a folder as root 2", [&] { fs::create_directories(roots / "2.json"); }, "root/2.json is a folder, which a server answers with an error (403)"},
+      {"no root 1", [&] { fs::remove(roots / "1.json"); }, "root/1.json is missing (looked for " + Utf8(Site()) + "/download/2099/pro/root/1.json)"},
+  };
+  for (const auto& test : cases) {
+    fs::remove_all(roots / "2.json");
+    fs::remove(roots / "2.json.sig");
+    fs::copy_file(built, roots / "1.json", fs::copy_options::overwrite_existing);
+    Write(roots / "1.json.sig", rootSignature);
+    Write(Manifest(), manifest);
+    test.spoil();
+    EXPECT_EQ(Run({"verify", Utf8(Site()), "--root", Utf8(built)}), kExitFailed) << test.what;
+    EXPECT_TRUE(Found(console.out, "problem   " + test.problem)) << test.what << "\n" << console.out;
+    EXPECT_EQ(Run({"upload", Utf8(Site()), Utf8(scratch.Path() / "dest")}), kExitFailed) << test.what;
+    EXPECT_TRUE(Found(console.err, "is not sent")) << test.what << "\n" << console.err;
+  }
+  Write(Manifest(), manifest);
+  fs::copy_file(built, roots / "1.json", fs::copy_options::overwrite_existing);
+  EXPECT_EQ(Run({"verify", Utf8(Site()), "--root", Utf8(built)}), kExitSuccess) << console.out;
+  EXPECT_TRUE(Found(console.out, "root 1: signed by 1 of root 1's 1 root keys (1 needed)")) << console.out;
+#ifndef _WIN32
+  const int sent = Run({"upload", Utf8(Site()), Utf8(scratch.Path() / "dest" / "new"), "--quiet"});
+  if (Found(console.err, "cannot start rclone")) GTEST_SKIP() << "no rclone on this machine";
+  EXPECT_EQ(sent, kExitSuccess) << console.err;
+  EXPECT_EQ(Read(scratch.Path() / "dest" / "new" / "download" / "2099" / "pro" / "up.txt"), manifest);
+#endif
 }
 
 // --out FILE in a folder that does not exist yet: the folder is made, as publish makes OUT_DIR.

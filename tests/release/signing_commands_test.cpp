@@ -212,9 +212,14 @@ TEST_F(SigningCommandsTest, ALowerSerialIsNotPublishedOverAHigherOne) {
   EXPECT_NE(Read(Manifest()), bytes);
 }
 
-TEST_F(SigningCommandsTest, WithoutAKeyNothingExpiresAndAnOldSignatureIsRemoved) {
+TEST_F(SigningCommandsTest, WithoutAKeyNothingExpiresAndAnOldSignatureIsRemovedOnlyWhenAskedFor) {
   ASSERT_EQ(Publish({"--key", Utf8(keyFile)}), kExitSuccess) << console.err;
-  ASSERT_EQ(Publish(), kExitSuccess) << console.err;
+  const std::string signedManifest = Read(Manifest());
+  EXPECT_EQ(Publish(), kExitFailed);  // every signed updater would refuse what it wrote
+  EXPECT_TRUE(Found(console.err, "is signed (/download/2099/pro/up.txt.sig): without --key")) << console.err;
+  EXPECT_EQ(Read(Manifest()), signedManifest);
+  EXPECT_EQ(Publish({"--unsigned", "--key", Utf8(keyFile)}), kExitUsage);
+  ASSERT_EQ(Publish({"--unsigned"}), kExitSuccess) << console.err;
   EXPECT_TRUE(Found(console.out, "removed /download/2099/pro/up.txt.sig, which signed the manifest it replaced"))
       << console.out;
   EXPECT_FALSE(fs::exists(Signature()));

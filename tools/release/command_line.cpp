@@ -25,7 +25,7 @@ const std::array<CommandShape, 9>& Shapes() {
        2,
        {"base-url", "run", "key", "serial", "expires", "channel", "rollout", "mirror"},
        {"base-url", "run"},
-       {"quiet"}},
+       {"unsigned", "quiet"}},
       {"upload", 2, {"rclone", "public-key"}, {}, {"quiet"}},
       {"rollout", 1, {"percent", "key", "channel", "expires"}, {"percent", "key"}, {"quiet"}},
       {"verify", 2, {"public-key", "base-url", "root"}, {}, {"handoff", "quiet"}, 1},

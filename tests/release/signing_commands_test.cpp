@@ -324,10 +324,12 @@ TEST_F(SigningCommandsTest, SigningOptionsThatCannotBeUsedAreUsageErrors) {
     EXPECT_EQ(Run(test.arguments), kExitUsage) << test.message;
     EXPECT_TRUE(Found(console.err, test.message)) << test.message << "\n" << console.err;
   }
-  for (const char* command : {"keygen", "sign"}) {
+  for (const char* command : {"keygen", "sign", "root", "upload"}) {
     EXPECT_EQ(Run({command, "--help"}), kExitSuccess);
     EXPECT_EQ(console.out.rfind("velmora-release " + std::string(command), 0), 0u) << console.out;
   }
+  EXPECT_EQ(Run({"root", "init", "--help"}), kExitSuccess);
+  EXPECT_EQ(console.out.rfind("velmora-release root init", 0), 0u) << console.out;
 }
 
 // One key made by openssl, as PKCS#8 and as SEC 1; several keys each write their line.

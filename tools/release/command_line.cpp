@@ -14,8 +14,8 @@ struct CommandShape {
   std::size_t fewestOperands = 0;  // below `operands`: the command also takes that many
 };
 
-const std::array<CommandShape, 9>& Shapes() {
-  static const std::array<CommandShape, 9> shapes{{
+const std::array<CommandShape, 10>& Shapes() {
+  static const std::array<CommandShape, 10> shapes{{
       {"manifest",
        1,
        {"base-url", "run", "out", "key", "serial", "expires"},
@@ -31,6 +31,7 @@ const std::array<CommandShape, 9>& Shapes() {
       {"verify", 2, {"public-key", "base-url", "root"}, {}, {"handoff", "quiet"}, 1},
       {"diff", 2, {}, {}, {"handoff", "quiet"}},
       {"keygen", 0, {"out"}, {"out"}, {"force", "quiet"}},
+      {"pubkey", 1, {}, {}, {"quiet"}},
       {"sign", 1, {"key", "signature", "public-key"}, {}, {"quiet"}},
       {"root",
        1,
@@ -71,6 +72,8 @@ const char kProgramHelp[] =
     "      what an update from OLD to NEW downloads (folders or manifests)\n"
     "  velmora-release keygen --out KEY_FILE [--force]\n"
     "      a signing key: the private key file, and the public key for the updater's build\n"
+    "  velmora-release pubkey KEY_FILE\n"
+    "      the public key text of a private key file (the tool's, or PEM)\n"
     "  velmora-release sign MANIFEST --key KEY_FILE...\n"
     "  velmora-release sign FILE --signature DER_FILE --public-key KEY_TEXT_OR_FILE\n"
     "      writes MANIFEST.sig, the signature that updaters built with the public key require\n"
@@ -246,6 +249,13 @@ const char kDiffHelp[] =
     "delta (the chunk index and pack that publish lays beside it): what a client holding OLD\n"
     "fetches of the index and the pack, in how many requests, and the update's total that way.\n";
 
+const char kPubkeyHelp[] =
+    "velmora-release pubkey KEY_FILE [--quiet]\n"
+    "\n"
+    "Prints the public key of the private key in KEY_FILE (keygen's file, or a P-256 key in PEM made\n"
+    "by openssl) as keygen prints it: the Base64 of its 64 bytes, which the build option\n"
+    "VELMORA_MANIFEST_PUBLIC_KEY, --public-key, --root-key and --release-key take.\n";
+
 const char kKeygenHelp[] =
     "velmora-release keygen --out KEY_FILE [--force] [--quiet]\n"
     "\n"
@@ -313,6 +323,7 @@ std::string HelpText(const std::string& command) {
   if (command == "sign") return kSignHelp;
   if (command == "upload") return kUploadHelp;
   if (command == "root") return kRootHelp;
+  if (command == "pubkey") return kPubkeyHelp;
   return kProgramHelp;
 }
 

@@ -69,7 +69,8 @@ const char kProgramHelp[] =
     "      checks a published tree's root chain and that every channel's manifest meets the newest\n"
     "      root's release threshold\n"
     "  velmora-release diff OLD NEW [--handoff]\n"
-    "      what an update from OLD to NEW downloads (folders or manifests)\n"
+    "      what an update from OLD to NEW downloads (folders or manifests); exit status 1 when they\n"
+    "      differ, as diff's\n"
     "  velmora-release keygen --out KEY_FILE [--force]\n"
     "      a signing key: the private key file, and the public key for the updater's build\n"
     "  velmora-release pubkey KEY_FILE\n"
@@ -247,7 +248,11 @@ const char kDiffHelp[] =
     "velmora-release carries each file's size. Files only in OLD are left in place by the updater.\n"
     "When both are release folders, each file of 64 KiB or more is also estimated as fetched by\n"
     "delta (the chunk index and pack that publish lays beside it): what a client holding OLD\n"
-    "fetches of the index and the pack, in how many requests, and the update's total that way.\n";
+    "fetches of the index and the pack, in how many requests, and the update's total that way.\n"
+    "\n"
+    "Exit status, as diff's: 0 the releases hold the same files, 1 they differ (a file to download\n"
+    "or one only in OLD), 2 they could not be compared (a usage error, a folder or manifest that\n"
+    "cannot be read).\n";
 
 const char kPubkeyHelp[] =
     "velmora-release pubkey KEY_FILE [--quiet]\n"

@@ -246,13 +246,13 @@ TEST_F(ReleaseCommandsTest, DiffListsWhatAnUpdateDownloadsWithSizes) {
   velmora::testing::TempDir old;
   Write("Velmora.exe", "velmora 2.0", old.Path());
   Write("BIN/CORE.DLL", std::string(300000, 'c'), old.Path());  // the same file on Windows, unchanged
-  Write("Bin/old only.dll", "gone", old.Path());
+  Write("Gone/old only.dll", "gone", old.Path());  // not below BIN: Windows would list it as \BIN\...
   ASSERT_EQ(Run({"diff", Utf8(old), Utf8(release)}), kExitFailed) << console.err;  // they differ, as diff says
   EXPECT_EQ(console.out,
             "new      \\Bin\\Config\\empty.ini  0 bytes\n"
             "new      \\Bin\\界面 资源.dat  6 bytes\n"
             "changed  \\Velmora.exe  11 bytes\n"
-            "only in OLD  \\Bin\\old only.dll\n"
+            "only in OLD  \\Gone\\old only.dll\n"
             "3 files to download, 17 bytes; 1 unchanged; 1 only in OLD (the updater leaves them in place)\n");
 
   // Manifests give the same answer; one without sizes says so.

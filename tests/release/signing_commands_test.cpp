@@ -472,7 +472,7 @@ TEST_F(SigningCommandsTest, VerifySiteAndUploadRefuseTreesThatUpdatersRefuse) {
   for (const auto& test : cases) {
     fs::remove_all(roots / "2.json");
     fs::remove(roots / "2.json.sig");
-    fs::copy_file(built, roots / "1.json", fs::copy_options::overwrite_existing);
+    Write(roots / "1.json", Read(built));
     Write(roots / "1.json.sig", rootSignature);
     Write(Manifest(), manifest);
     test.spoil();
@@ -482,7 +482,7 @@ TEST_F(SigningCommandsTest, VerifySiteAndUploadRefuseTreesThatUpdatersRefuse) {
     EXPECT_TRUE(Found(console.err, "is not sent")) << test.what << "\n" << console.err;
   }
   Write(Manifest(), manifest);
-  fs::copy_file(built, roots / "1.json", fs::copy_options::overwrite_existing);
+  Write(roots / "1.json", Read(built));
   EXPECT_EQ(Run({"verify", Utf8(Site()), "--root", Utf8(built)}), kExitSuccess) << console.out;
   EXPECT_TRUE(Found(console.out, "root 1: signed by 1 of root 1's 1 root keys (1 needed)")) << console.out;
 #ifndef _WIN32

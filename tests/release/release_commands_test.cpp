@@ -266,8 +266,8 @@ TEST_F(ReleaseCommandsTest, DiffListsWhatAnUpdateDownloadsWithSizes) {
   ASSERT_EQ(Run({"diff", newManifest, Utf8(scratch) + "/bare.txt"}), kExitFailed) << console.err;
   EXPECT_EQ(console.out,
             "new      \\a.dll  size unknown\n"
-            "only in OLD  \\Bin\\Config\\empty.ini\nonly in OLD  \\Bin\\core.dll\nonly in OLD  \\Bin\\界面 资源.dat\n"
-            "only in OLD  \\Velmora.exe\n"
+            "only in OLD  \\Bin\\Config\\empty.ini\nonly in OLD  \\Bin\\core.dll\n"
+            "only in OLD  \\Bin\\界面 资源.dat\nonly in OLD  \\Velmora.exe\n"
             "1 file to download, at least 0 bytes (1 without a size in the manifest); 0 unchanged; 4 only in OLD "
             "(the updater leaves them in place)\n");
   EXPECT_EQ(Run({"diff", Utf8(release), newManifest}), kExitSuccess) << console.out;  // the same files

@@ -409,7 +409,8 @@ TEST_F(SigningCommandsTest, RootInitAndRotateWriteRecordsTheUpdaterTakes) {
   EXPECT_TRUE(Found(console.out, "root 2 meets every threshold of its root keys")) << console.out;
   fs::rename(one, scratch.Path() / "1.kept");  // root 1 is needed to count its keys
   ASSERT_EQ(Run({"sign", Utf8(two), "--signature", Utf8(keys.Path() / "2.der"), "--public-key", otherPublic}), 0);
-  EXPECT_TRUE(Found(console.out, "root 2 also needs signatures of root 1's root keys (1.json is not beside")) << console.out;
+  EXPECT_TRUE(Found(console.out, "root 2 also needs signatures of root 1's root keys (1.json is not beside"))
+      << console.out;
   fs::rename(scratch.Path() / "1.kept", one);
   const std::optional<update::RootRecord> root2 = update::NextRoot(*root1, Read(two), Read(scratch.Path() / "2.json.sig"), why);
   ASSERT_TRUE(root2) << why;
@@ -452,7 +453,8 @@ TEST_F(SigningCommandsTest, VerifySiteAndUploadRefuseTreesThatUpdatersRefuse) {
     return Run(arguments);
   };
   ASSERT_EQ(Publish({"--key", Utf8(keyFile), "--rollout", "100"}), kExitSuccess) << console.err;
-  ASSERT_EQ(root({"root", "init", "--out", Utf8(roots / "1.json"), "--key", Utf8(keyFile)}), kExitSuccess) << console.err;
+  ASSERT_EQ(root({"root", "init", "--out", Utf8(roots / "1.json"), "--key", Utf8(keyFile)}), kExitSuccess)
+      << console.err;
   fs::copy_file(roots / "1.json", built);
   const std::string manifest = Read(Manifest()), rootSignature = Read(roots / "1.json.sig");
   std::string edited = manifest;
@@ -463,11 +465,15 @@ TEST_F(SigningCommandsTest, VerifySiteAndUploadRefuseTreesThatUpdatersRefuse) {
     std::string problem;
   } cases[] = {
       {"a manifest edited after signing", [&] { Write(Manifest(), edited); }, "up.txt is not signed by 1 of root 1's"},
-      {"an unsigned root 1", [&] { Write(roots / "1.json.sig", ""); }, "root 1 is signed by 0 of root 1's 1 root keys, 1 needed"},
-      {"an unsigned root 2", [&] { root({"root", "rotate", "--previous", Utf8(built), "--out", Utf8(roots / "2.json")}); },
+      {"an unsigned root 1", [&] { Write(roots / "1.json.sig", ""); },
+       "root 1 is signed by 0 of root 1's 1 root keys, 1 needed"},
+      {"an unsigned root 2",
+       [&] { root({"root", "rotate", "--previous", Utf8(built), "--out", Utf8(roots / "2.json")}); },
        "root 2: not signed by 1 of root 1's root keys"},
-      {"a folder as root 2", [&] { fs::create_directories(roots / "2.json"); }, "root/2.json is a folder, which a server answers with an error (403)"},
-      {"no root 1", [&] { fs::remove(roots / "1.json"); }, "root/1.json is missing (looked for " + Utf8(Site()) + "/download/2099/pro/root/1.json)"},
+      {"a folder as root 2", [&] { fs::create_directories(roots / "2.json"); },
+       "root/2.json is a folder, which a server answers with an error (403)"},
+      {"no root 1", [&] { fs::remove(roots / "1.json"); },
+       "root/1.json is missing (looked for " + Utf8(Site()) + "/download/2099/pro/root/1.json)"},
   };
   for (const auto& test : cases) {
     fs::remove_all(roots / "2.json");

@@ -60,8 +60,8 @@ std::optional<std::string> ReadIfPresent(const std::string& path, std::size_t li
 
 // Root 1 is trusted because the builds carry it; the key ceremony has its holders sign it all the
 // same, so that every root in the tree is vouched for by the threshold of its own root keys.
-void CheckRootOne(const update::RootRecord& root, const std::string& bytes, const std::optional<std::string>& signatures,
-                  ChainReport& report) {
+void CheckRootOne(const update::RootRecord& root, const std::string& bytes,
+                  const std::optional<std::string>& signatures, ChainReport& report) {
   bool met = false;
   const std::string line = RootSigningLine(root, "root 1", bytes, signatures.value_or(""), met);
   report.lines += "root 1: " + line + "; trusted as the record the builds carry\n";
@@ -202,7 +202,8 @@ int RunChainCheck(const CommandLine& line, ReleaseConsole& console) {
   }
   const std::string proFolder = site + kProFolder;
   ChainReport report;
-  const std::optional<update::RootRecord> newest = WalkPublishedRoots(proFolder + "\\root", line.operands[0] + "/download/2099/pro/root", first, report);
+  const std::optional<update::RootRecord> newest =
+      WalkPublishedRoots(proFolder + "\\root", line.operands[0] + "/download/2099/pro/root", first, report);
   if (newest) {
     ReportUnreachable(proFolder + "\\root", newest->version, report);
     const std::int64_t now = update::UtcSecondsNow();

@@ -157,7 +157,8 @@ class MirrorsAndUploadTest(ReleaseSiteTestCase):
         env = dict(os.environ, RCLONE_CONFIG=os.path.join(self.work, "rclone.conf"))
 
         def upload():
-            done = subprocess.run([TOOL, "upload", self.tree, ":webdav,url='%s':" % dav.url(folder), "--rclone", rclone],
+            destination = ":webdav,url='%s':" % dav.url(folder)
+            done = subprocess.run([TOOL, "upload", self.tree, destination, "--rclone", rclone],
                                   env=env, capture_output=True, text=True, timeout=120)
             return done.returncode, done.stdout + done.stderr, [p for m, _, p in dav.methods() if m == "PUT"]
 

@@ -333,7 +333,7 @@ TEST_F(ChannelRolloutTest, VerifyAndDiffShowTheChannelAndTheRollout) {
   ASSERT_EQ(Publish({"--key", Utf8(keyFile)}), kExitSuccess) << console.err;
   Write(release.Path() / "Velmora.exe", "velmora 2.1 beta");
   ASSERT_EQ(Publish({"--key", Utf8(keyFile), "--channel", "beta", "--rollout", "5"}), kExitSuccess) << console.err;
-  ASSERT_EQ(Run({"diff", Utf8(Manifest()), Utf8(Manifest("beta"))}), kExitSuccess) << console.err;
+  ASSERT_EQ(Run({"diff", Utf8(Manifest()), Utf8(Manifest("beta"))}), kExitFailed) << console.err;  // they differ
   EXPECT_TRUE(Found(console.out, "changed  \\Velmora.exe  16 bytes\n")) << console.out;
   EXPECT_TRUE(Found(console.out, "NEW channel beta\nNEW rollout: 5% of the installations, places drawn from "
                                  "rolloutSerial 1799236800\n"))

@@ -349,7 +349,7 @@ TEST_F(DeltaFilesTest, DiffEstimatesWhatAClientHoldingTheOldReleaseFetchesByDelt
   Write(old.Path() / "Bin" / "edge.dat", std::string(kDeltaMinimumSize, 'e'));  // unchanged
   Write(release.Path() / "Bin" / "new.dat", RandomBytes(100000, 9));          // new: nothing held
 
-  ASSERT_EQ(Run({"diff", Utf8(old.Path()), Utf8(release.Path()), "--quiet"}), kExitSuccess) << console.err;
+  ASSERT_EQ(Run({"diff", Utf8(old.Path()), Utf8(release.Path()), "--quiet"}), kExitFailed) << console.err;
   const std::string& out = console.out;
   // The changed file costs the head, a few records and the chunks around the edit.
   const std::uint64_t changed = BytesAfter(out, "changed  \\Bin\\核心 库.dll  205.1 KiB (210000 bytes); by delta");
@@ -371,7 +371,7 @@ TEST_F(DeltaFilesTest, DiffEstimatesWhatAClientHoldingTheOldReleaseFetchesByDelt
   const std::string manifest = Utf8(scratch.Path() / "new.txt");
   ASSERT_EQ(Run({"manifest", Utf8(release.Path()), "--base-url", "http://h", "--run", "Velmora.exe", "--out", manifest}),
             kExitSuccess);
-  ASSERT_EQ(Run({"diff", Utf8(old.Path()), manifest, "--quiet"}), kExitSuccess) << console.err;
+  ASSERT_EQ(Run({"diff", Utf8(old.Path()), manifest, "--quiet"}), kExitFailed) << console.err;
   EXPECT_EQ(console.out.find("; by delta"), std::string::npos) << console.out;
   EXPECT_NE(console.out.find("by delta: not estimated (OLD and NEW must both be release folders)"), std::string::npos)
       << console.out;

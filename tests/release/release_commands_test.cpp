@@ -246,27 +246,31 @@ TEST_F(ReleaseCommandsTest, DiffListsWhatAnUpdateDownloadsWithSizes) {
   velmora::testing::TempDir old;
   Write("Velmora.exe", "velmora 2.0", old.Path());
   Write("BIN/CORE.DLL", std::string(300000, 'c'), old.Path());  // the same file on Windows, unchanged
-  Write("Bin/old only.dll", "gone", old.Path());
-  ASSERT_EQ(Run({"diff", Utf8(old), Utf8(release)}), kExitSuccess) << console.err;
+  Write("Gone/old only.dll", "gone", old.Path());  // not below BIN: Windows would list it as \BIN\...
+  ASSERT_EQ(Run({"diff", Utf8(old), Utf8(release)}), kExitFailed) << console.err;  // they differ, as diff says
   EXPECT_EQ(console.out,
             "new      \\Bin\\Config\\empty.ini  0 bytes\n"
             "new      \\Bin\\界面 资源.dat  6 bytes\n"
             "changed  \\Velmora.exe  11 bytes\n"
+            "only in OLD  \\Gone\\old only.dll\n"
             "3 files to download, 17 bytes; 1 unchanged; 1 only in OLD (the updater leaves them in place)\n");
 
   // Manifests give the same answer; one without sizes says so.
   const std::string newManifest = Utf8(scratch) + "/new.txt";
   ASSERT_EQ(Run({"manifest", Utf8(release), "--base-url", "http://h", "--run", "Velmora.exe", "--out", newManifest}),
             kExitSuccess);
-  ASSERT_EQ(Run({"diff", Utf8(old), newManifest}), kExitSuccess) << console.err;
+  ASSERT_EQ(Run({"diff", Utf8(old), newManifest}), kExitFailed) << console.err;
   EXPECT_NE(console.out.find("3 files to download, 17 bytes; 1 unchanged"), std::string::npos) << console.out;
   Write("bare.txt", "{\"run\":\"Velmora.exe\",\"data\":[{\"md5\":\"" + update::Md5Hex("x") + "\",\"path\":\"\\\\a.dll\"}]}",
         scratch.Path());
-  ASSERT_EQ(Run({"diff", newManifest, Utf8(scratch) + "/bare.txt"}), kExitSuccess) << console.err;
+  ASSERT_EQ(Run({"diff", newManifest, Utf8(scratch) + "/bare.txt"}), kExitFailed) << console.err;
   EXPECT_EQ(console.out,
             "new      \\a.dll  size unknown\n"
+            "only in OLD  \\Bin\\Config\\empty.ini\nonly in OLD  \\Bin\\core.dll\n"
+            "only in OLD  \\Bin\\界面 资源.dat\nonly in OLD  \\Velmora.exe\n"
             "1 file to download, at least 0 bytes (1 without a size in the manifest); 0 unchanged; 4 only in OLD "
             "(the updater leaves them in place)\n");
+  EXPECT_EQ(Run({"diff", Utf8(release), newManifest}), kExitSuccess) << console.out;  // the same files
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "platform/file.h"
 #include "release_commands.h"
 #include "release_files.h"
+#include "root_thresholds.h"
 #include "text/encoding.h"
 #include "update/manifest_freshness.h"
 #include "update/manifest_signature.h"
@@ -30,33 +31,57 @@ struct ChainReport {
 
 std::string Described(const update::RootRecord& root) {
   return "root " + std::to_string(root.version) + ": expires " + update::FormatUtcTime(root.expires.value_or(0)) +
-         ", root keys " + std::to_string(root.root.threshold) + " of " + std::to_string(root.root.keyIds.size()) +
-         ", release keys " + std::to_string(root.release.threshold) + " of " +
-         std::to_string(root.release.keyIds.size()) + "\n";
+         "; " + std::to_string(root.root.threshold) + " of its " + std::to_string(root.root.keyIds.size()) +
+         " root keys sign the next root, " + std::to_string(root.release.threshold) + " of its " +
+         std::to_string(root.release.keyIds.size()) + " release keys sign manifests\n";
 }
 
-// The file's bytes, or nothing when it is missing; above `limit` it counts as unreadable.
-std::optional<std::string> ReadIfPresent(const std::string& path, std::size_t limit, bool& unreadable) {
-  unreadable = false;
+// The file's bytes, or nothing when it is missing. A folder in its place, a file above `limit` or
+// one that cannot be read is `unusable`, with the reason: a server answers none of them with the
+// file (a folder gets 403), and updaters refuse such an answer.
+std::optional<std::string> ReadIfPresent(const std::string& path, std::size_t limit, std::string& unusable) {
+  unusable.clear();
+  if (platform::FolderExists(path)) {
+    unusable = "is a folder, which a server answers with an error (403)";
+    return std::nullopt;
+  }
   const std::int64_t length = platform::FileLength(path);
   if (length < 0) return std::nullopt;
   std::string bytes;
-  if (static_cast<std::uint64_t>(length) > limit || !ReadWholeFile(path, bytes)) {
-    unreadable = true;
-    return std::nullopt;
+  if (static_cast<std::uint64_t>(length) > limit) {
+    unusable = "is above " + std::to_string(limit / 1024) + " KiB";
+  } else if (!ReadWholeFile(path, bytes)) {
+    unusable = "cannot be read";
+  } else {
+    return bytes;
   }
-  return bytes;
+  return std::nullopt;
+}
+
+// Root 1 is trusted because the builds carry it; the key ceremony has its holders sign it all the
+// same, so that every root in the tree is vouched for by the threshold of its own root keys.
+void CheckRootOne(const update::RootRecord& root, const std::string& bytes,
+                  const std::optional<std::string>& signatures, ChainReport& report) {
+  bool met = false;
+  const std::string line = RootSigningLine(root, "root 1", bytes, signatures.value_or(""), met);
+  report.lines += "root 1: " + line + "; trusted as the record the builds carry\n";
+  if (!met) {
+    report.problems.push_back("root 1 is " + line + (signatures ? "" : " (root/1.json.sig is missing)") +
+                              ": have its key holders sign it (docs/signing.md, the key ceremony)");
+  }
 }
 
 // Walks root/1.json (or `first`) to the newest record present; the newest root taken.
-std::optional<update::RootRecord> WalkPublishedRoots(const std::string& rootFolder,
+std::optional<update::RootRecord> WalkPublishedRoots(const std::string& rootFolder, const std::string& shownFolder,
                                                      const std::optional<std::string>& first, ChainReport& report) {
-  bool unreadable = false;
-  const std::optional<std::string> published = ReadIfPresent(rootFolder + "\\1.json", update::kRootRecordSizeLimit,
-                                                             unreadable);
+  std::string unusable;
+  const std::string firstPath = rootFolder + "\\1.json";
+  const std::optional<std::string> published = ReadIfPresent(firstPath, update::kRootRecordSizeLimit, unusable);
   if (!published) {
-    report.problems.push_back(unreadable ? "root/1.json cannot be read, or is above 64 KiB"
-                                         : "root/1.json is missing: updaters built with a root start from it");
+    report.problems.push_back(!unusable.empty() ? "root/1.json " + unusable + ": updaters built with a root refuse it"
+                                                : "root/1.json is missing (looked for " + shownFolder + "/1.json" +
+                                                      "): updaters built with a root start from it; copy the "
+                                                      "record the builds carry there with its .sig (docs/signing.md)");
     if (!first) return std::nullopt;
   } else if (first && *published != *first) {
     report.problems.push_back("root/1.json is not the record given with --root, byte for byte");
@@ -67,12 +92,14 @@ std::optional<update::RootRecord> WalkPublishedRoots(const std::string& rootFold
     return std::nullopt;
   }
   report.lines += Described(*current);
+  CheckRootOne(*current, first ? *first : *published,
+               ReadIfPresent(firstPath + update::kSignatureSuffix, update::kSignatureFileSizeLimit, unusable), report);
   for (std::int64_t step = 0;; ++step) {
     const std::string name = "root/" + std::to_string(current->version + 1) + ".json";
     const std::string path = rootFolder + "\\" + std::to_string(current->version + 1) + ".json";
-    const std::optional<std::string> record = ReadIfPresent(path, update::kRootRecordSizeLimit, unreadable);
+    const std::optional<std::string> record = ReadIfPresent(path, update::kRootRecordSizeLimit, unusable);
     if (!record) {
-      if (unreadable) report.problems.push_back(name + " cannot be read, or is above 64 KiB: updaters refuse it");
+      if (!unusable.empty()) report.problems.push_back(name + " " + unusable + ": updaters refuse the chain there");
       break;
     }
     if (step == update::kRootChainStepLimit) {
@@ -81,7 +108,11 @@ std::optional<update::RootRecord> WalkPublishedRoots(const std::string& rootFold
       break;
     }
     const std::optional<std::string> signatures =
-        ReadIfPresent(path + update::kSignatureSuffix, update::kSignatureFileSizeLimit, unreadable);
+        ReadIfPresent(path + update::kSignatureSuffix, update::kSignatureFileSizeLimit, unusable);
+    if (!unusable.empty()) {
+      report.problems.push_back(name + ".sig " + unusable + ": updaters refuse the chain there");
+      break;
+    }
     std::string why;
     std::optional<update::RootRecord> next = update::NextRoot(*current, *record, signatures.value_or(""), why);
     if (!next) {
@@ -136,11 +167,13 @@ void CheckManifests(const std::string& proFolder, const update::RootRecord& newe
     std::string shown = name;
     std::replace(shown.begin(), shown.end(), '\\', '/');
     std::string bytes;
-    bool unreadable = false;
+    std::string unusable;
     const std::optional<std::string> signatures = ReadIfPresent(proFolder + "\\" + name + update::kSignatureSuffix,
-                                                                update::kSignatureFileSizeLimit, unreadable);
+                                                                update::kSignatureFileSizeLimit, unusable);
     if (!ReadWholeFile(proFolder + "\\" + name, bytes)) {
       report.problems.push_back(shown + " cannot be read");
+    } else if (!unusable.empty()) {
+      report.problems.push_back(shown + ".sig " + unusable + ": updaters refuse the manifest (\"UpData签名错误\")");
     } else if (!signatures) {
       report.problems.push_back(shown + ".sig is missing: updaters refuse the manifest (\"UpData签名错误\")");
     } else if (!update::MeetsThreshold(newest.release, newest.keys, bytes, *signatures)) {
@@ -169,7 +202,8 @@ int RunChainCheck(const CommandLine& line, ReleaseConsole& console) {
   }
   const std::string proFolder = site + kProFolder;
   ChainReport report;
-  const std::optional<update::RootRecord> newest = WalkPublishedRoots(proFolder + "\\root", first, report);
+  const std::optional<update::RootRecord> newest =
+      WalkPublishedRoots(proFolder + "\\root", line.operands[0] + "/download/2099/pro/root", first, report);
   if (newest) {
     ReportUnreachable(proFolder + "\\root", newest->version, report);
     const std::int64_t now = update::UtcSecondsNow();

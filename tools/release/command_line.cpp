@@ -14,8 +14,8 @@ struct CommandShape {
   std::size_t fewestOperands = 0;  // below `operands`: the command also takes that many
 };
 
-const std::array<CommandShape, 9>& Shapes() {
-  static const std::array<CommandShape, 9> shapes{{
+const std::array<CommandShape, 10>& Shapes() {
+  static const std::array<CommandShape, 10> shapes{{
       {"manifest",
        1,
        {"base-url", "run", "out", "key", "serial", "expires"},
@@ -25,12 +25,13 @@ const std::array<CommandShape, 9>& Shapes() {
        2,
        {"base-url", "run", "key", "serial", "expires", "channel", "rollout", "mirror", "health-seconds"},
        {"base-url", "run"},
-       {"quiet"}},
+       {"unsigned", "quiet"}},
       {"upload", 2, {"rclone", "public-key"}, {}, {"quiet"}},
       {"rollout", 1, {"percent", "key", "channel", "expires"}, {"percent", "key"}, {"quiet"}},
       {"verify", 2, {"public-key", "base-url", "root"}, {}, {"handoff", "quiet"}, 1},
       {"diff", 2, {}, {}, {"handoff", "quiet"}},
       {"keygen", 0, {"out"}, {"out"}, {"force", "quiet"}},
+      {"pubkey", 1, {}, {}, {"quiet"}},
       {"sign", 1, {"key", "signature", "public-key"}, {}, {"quiet"}},
       {"root",
        1,
@@ -56,7 +57,7 @@ const char kProgramHelp[] =
     "      the manifest (up.txt) of a release folder\n"
     "  velmora-release publish RELEASE_DIR OUT_DIR --base-url URL --run FILE [--key KEY_FILE]...\n"
     "                          [--serial N] [--expires TIME] [--channel NAME] [--rollout PERCENT]\n"
-    "                          [--mirror URL]... [--health-seconds N]\n"
+    "                          [--mirror URL]... [--health-seconds N] [--unsigned]\n"
     "      the whole static tree to serve: download/2099/pro/up.txt and the files, content-addressed\n"
     "  velmora-release upload SITE DESTINATION [--rclone PROGRAM] [--public-key TEXT_OR_FILE]\n"
     "      copies a published tree to an object store or server through rclone, manifests last\n"
@@ -68,15 +69,19 @@ const char kProgramHelp[] =
     "      checks a published tree's root chain and that every channel's manifest meets the newest\n"
     "      root's release threshold\n"
     "  velmora-release diff OLD NEW [--handoff]\n"
-    "      what an update from OLD to NEW downloads (folders or manifests)\n"
+    "      what an update from OLD to NEW downloads (folders or manifests); exit status 1 when they\n"
+    "      differ, as diff's\n"
     "  velmora-release keygen --out KEY_FILE [--force]\n"
     "      a signing key: the private key file, and the public key for the updater's build\n"
+    "  velmora-release pubkey KEY_FILE\n"
+    "      the public key text of a private key file (the tool's, or PEM)\n"
     "  velmora-release sign MANIFEST --key KEY_FILE...\n"
-    "  velmora-release sign FILE --signature DER_FILE --public-key KEY\n"
+    "  velmora-release sign FILE --signature DER_FILE --public-key KEY_TEXT_OR_FILE\n"
     "      writes MANIFEST.sig, the signature that updaters built with the public key require\n"
     "  velmora-release root init|rotate --out FILE [--previous FILE] --root-key KEY... --root-threshold N\n"
     "                       --release-key KEY... --release-threshold N [--expires TIME] [--key KEY_FILE]...\n"
     "      a root record (docs/signing.md), signed by each --key\n"
+    "  Every --out FILE and OUT_DIR is made with the folders it needs.\n"
     "\n"
     "velmora-release COMMAND --help tells more. Every command takes --quiet (no progress line).\n"
     "Exit status: 0 success, 1 a failed check or a release that cannot be published, 2 a usage error\n"
@@ -124,7 +129,12 @@ const char kUploadHelp[] =
     "\"Cache-Control: no-cache\". Reports every object sent.\n"
     "\n"
     "  --rclone PROGRAM        the rclone program (default: rclone, found on the PATH)\n"
-    "  --public-key KEY        also check the manifests' signatures with KEY (as verify does)\n"
+    "  --public-key KEY        also check the manifests' signatures with KEY (its text, or a file)\n"
+    "\n"
+    "With root records (download/2099/pro/root/1.json, ...) the tree is checked as `verify SITE` checks\n"
+    "it: the root chain, and every channel's manifest signed by the newest root's release keys;\n"
+    "--public-key is then not needed. Without them and without --public-key the signatures are not\n"
+    "checked (a note says so). The destination's folders are made first.\n"
     "\n"
     "Exit status: 0 sent (or nothing to send), 1 a tree that does not verify or a transfer that\n"
     "failed (the manifests are then not sent), 2 a usage error.\n";
@@ -132,7 +142,8 @@ const char kUploadHelp[] =
 const char kPublishHelp[] =
     "velmora-release publish RELEASE_DIR OUT_DIR --base-url URL --run FILE [--key KEY_FILE]...\n"
     "                        [--serial N] [--expires TIME] [--channel NAME] [--rollout PERCENT]\n"
-    "                        [--mirror URL]... [--health-seconds N] [--quiet]\n"
+    "                        [--mirror URL]... [--health-seconds N]\n"
+    "                        [--unsigned] [--quiet]\n"
     "\n"
     "Lays out the static tree of a release in OUT_DIR, ready for any web server, object store or\n"
     "CDN:\n"
@@ -173,8 +184,10 @@ const char kPublishHelp[] =
     "  --health-seconds N  (1 to 600) when the updater starts the product after installing the\n"
     "                    release, it watches it N seconds: a product that cannot start or crashes\n"
     "                    within them has the release rolled back (`healthSeconds`; 0: not watched)\n"
-    "Without --key, `serial` and `expires` are written only when given, and a signature left from an\n"
-    "earlier release is removed.\n";
+    "  --unsigned        publish without --key over a signed manifest: its signature is removed, and\n"
+    "                    updaters built with a key or a root refuse the new manifest. Without it,\n"
+    "                    publishing without --key over a signed manifest is refused\n"
+    "Without --key, `serial` and `expires` are written only when given.\n";
 
 const char kRolloutHelp[] =
     "velmora-release rollout SITE --percent PERCENT --key KEY_FILE... [--channel NAME] [--expires TIME]\n"
@@ -223,6 +236,9 @@ const char kVerifyHelp[] =
     "version and signed (N.json.sig) by the threshold of the previous root's root keys and by that\n"
     "of its own; records beyond a gap, which no updater reaches; the newest root not expired; and\n"
     "every channel's manifest (up.txt, NAME/up.txt) signed by the newest root's release threshold.\n"
+    "Root 1 is trusted because the builds carry it; its signatures (1.json.sig), which the key\n"
+    "ceremony gathers, are counted all the same, and fewer than its root threshold is a problem. A\n"
+    "folder in the place of a record or signature is a problem (a server answers it with 403).\n"
     "\n"
     "  --root FILE   the root record the builds carry: the walk starts from it, and root/1.json\n"
     "                must be the same bytes\n"
@@ -236,7 +252,18 @@ const char kDiffHelp[] =
     "velmora-release carries each file's size. Files only in OLD are left in place by the updater.\n"
     "When both are release folders, each file of 64 KiB or more is also estimated as fetched by\n"
     "delta (the chunk index and pack that publish lays beside it): what a client holding OLD\n"
-    "fetches of the index and the pack, in how many requests, and the update's total that way.\n";
+    "fetches of the index and the pack, in how many requests, and the update's total that way.\n"
+    "\n"
+    "Exit status, as diff's: 0 the releases hold the same files, 1 they differ (a file to download\n"
+    "or one only in OLD), 2 they could not be compared (a usage error, a folder or manifest that\n"
+    "cannot be read).\n";
+
+const char kPubkeyHelp[] =
+    "velmora-release pubkey KEY_FILE [--quiet]\n"
+    "\n"
+    "Prints the public key of the private key in KEY_FILE (keygen's file, or a P-256 key in PEM made\n"
+    "by openssl) as keygen prints it: the Base64 of its 64 bytes, which the build option\n"
+    "VELMORA_MANIFEST_PUBLIC_KEY, --public-key, --root-key and --release-key take.\n";
 
 const char kKeygenHelp[] =
     "velmora-release keygen --out KEY_FILE [--force] [--quiet]\n"
@@ -247,16 +274,42 @@ const char kKeygenHelp[] =
     "on standard output, as the updater's build takes it:\n"
     "  cmake -DVELMORA_MANIFEST_PUBLIC_KEY=<the printed text> ...\n"
     "\n"
-    "  --out KEY_FILE   where the private key goes; an existing file is never replaced...\n"
+    "  --out KEY_FILE   where the private key goes (its folder is made); an existing file is never\n"
+    "                   replaced...\n"
     "  --force          ...unless this is given (the old key is then lost)\n";
+
+const char kRootHelp[] =
+    "velmora-release root init --out FILE --root-key KEY... --root-threshold N --release-key KEY...\n"
+    "                          --release-threshold N [--expires TIME] [--key KEY_FILE]... [--quiet]\n"
+    "velmora-release root rotate --previous FILE --out FILE (the same options)\n"
+    "\n"
+    "Writes a root record (docs/signing.md): `root init` root 1, the record the builds carry\n"
+    "(VELMORA_ROOT_OF_TRUST); `root rotate` the next version after --previous. FILE's folder is made.\n"
+    "Each --key signs it at once into FILE.sig; keys kept offline sign it elsewhere and are added with\n"
+    "`sign FILE --signature DER_FILE --public-key KEY`. Says which thresholds are still unmet: root\n"
+    "N+1 needs the threshold of root N's root keys and of its own.\n"
+    "\n"
+    "  --root-key KEY          a key that signs the next root (once per key)\n"
+    "  --release-key KEY       a key that signs manifests (once per key)\n"
+    "                          KEY: a public key's Base64 text, a file holding it, or a private key\n"
+    "                          file (its public half is used)\n"
+    "  --root-threshold N      how many root keys must sign the next root (1 to their number)\n"
+    "  --release-threshold N   how many release keys must sign a manifest (1 to their number)\n"
+    "  --expires TIME          2027-02-05T12:00:00Z or days from now (365d, the default)\n"
+    "  --key KEY_FILE          sign with this private key file (more than once for several)\n"
+    "\n"
+    "Publish root N as SITE/download/2099/pro/root/N.json with N.json.sig beside it (root 1 too),\n"
+    "then check the tree with `verify SITE --root 1.json`.\n";
 
 const char kSignHelp[] =
     "velmora-release sign MANIFEST --key KEY_FILE... [--quiet]\n"
     "velmora-release sign FILE --signature DER_FILE --public-key KEY [--quiet]\n"
     "\n"
     "The second form adds a signature made elsewhere (openssl dgst -sha256 -sign, an HSM: ECDSA in\n"
-    "DER) by the key whose public key text is KEY to FILE.sig, with its key id, keeping the other\n"
-    "keys' lines; it is checked against FILE's bytes first. FILE may be a manifest or a root record.\n"
+    "DER) by the key whose public key is KEY (its Base64 text, or a file holding it such as\n"
+    "root-a.pub) to FILE.sig, with its key id, keeping the other keys' lines; it is checked against\n"
+    "FILE's bytes first. FILE may be a manifest or a root record; for root N it then says which\n"
+    "thresholds are still unmet: root N's own root keys and, from N-1.json beside it, root N-1's.\n"
     "\n"
     "Signs the exact bytes of MANIFEST with the private key in KEY_FILE (the tool's own form or a\n"
     "P-256 key in PEM made by openssl) and writes the signature to\n"
@@ -278,6 +331,8 @@ std::string HelpText(const std::string& command) {
   if (command == "keygen") return kKeygenHelp;
   if (command == "sign") return kSignHelp;
   if (command == "upload") return kUploadHelp;
+  if (command == "root") return kRootHelp;
+  if (command == "pubkey") return kPubkeyHelp;
   return kProgramHelp;
 }
 

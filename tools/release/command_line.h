@@ -5,16 +5,15 @@
 //                            [--quiet]
 //   velmora-release publish RELEASE_DIR OUT_DIR --base-url URL --run FILE [--key KEY_FILE]...
 //                           [--serial N] [--expires TIME] [--channel NAME] [--rollout PERCENT]
-//                           [--quiet]
+//                           [--mirror URL]... [--unsigned] [--quiet]
 //   velmora-release rollout SITE --percent PERCENT --key KEY_FILE... [--channel NAME]
 //                           [--expires TIME] [--quiet]
-//                           [--mirror URL]...
 //   velmora-release upload SITE DESTINATION [--rclone PROGRAM] [--public-key TEXT_OR_FILE] [--quiet]
 //   velmora-release verify MANIFEST DIR [--handoff] [--public-key TEXT_OR_FILE] [--quiet]
 //   velmora-release diff OLD NEW [--handoff] [--quiet]
 //   velmora-release keygen --out KEY_FILE [--force] [--quiet]
 //   velmora-release sign MANIFEST --key KEY_FILE... [--quiet]
-//   velmora-release sign FILE --signature DER_FILE --public-key KEY [--quiet]
+//   velmora-release sign FILE --signature DER_FILE --public-key TEXT_OR_FILE [--quiet]
 //   velmora-release root init|rotate --out FILE [--previous FILE] --root-key KEY... --root-threshold N
 //                        --release-key KEY... --release-threshold N [--expires TIME] [--key KEY_FILE]...
 //   velmora-release help [COMMAND]     velmora-release [COMMAND] --help

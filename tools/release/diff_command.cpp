@@ -6,7 +6,9 @@
 // both are release folders, every such file of 64 KiB or more (which publish gives a chunk index
 // and pack) is also estimated as a client fetches it by delta: its index is built as publish
 // builds it, the OLD files that the client cuts (those at the paths of such files) make its
-// catalogue of chunks, and delta::EstimateFetch plans the fetch as the client does.
+// catalogue of chunks, and delta::EstimateFetch plans the fetch as the client does. Exit status as
+// diff's: 0 the same files, 1 they differ, 2 they could not be compared.
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <optional>
@@ -169,8 +171,11 @@ int RunDiffCommand(const CommandLine& line, ReleaseConsole& console) {
   bool oldIsFolder = false;
   bool newIsFolder = false;
   std::string staging;  // the manifests' channels and rollouts
-  if (!ReadSide(line, line.operands[0], "OLD", console, oldFiles, oldIsFolder, staging, status)) return status;
-  if (!ReadSide(line, line.operands[1], "NEW", console, newFiles, newIsFolder, staging, status)) return status;
+  // As diff's: 1 says the releases differ, so a side that cannot be read is 2.
+  if (!ReadSide(line, line.operands[0], "OLD", console, oldFiles, oldIsFolder, staging, status) ||
+      !ReadSide(line, line.operands[1], "NEW", console, newFiles, newIsFolder, staging, status)) {
+    return kExitUsage;
+  }
 
   std::map<std::u16string, const SideFile*> oldByPath;
   for (const SideFile& file : oldFiles) oldByPath.emplace(SamePathKey(WideOfUtf8(file.shownPath)), &file);
@@ -216,6 +221,10 @@ int RunDiffCommand(const CommandLine& line, ReleaseConsole& console) {
     }
     report += "\n";
   }
+  std::vector<std::string> onlyInOld;
+  for (const auto& [key, file] : oldByPath) onlyInOld.push_back(file->shownPath);
+  std::sort(onlyInOld.begin(), onlyInOld.end());
+  for (const std::string& path : onlyInOld) report += "only in OLD  " + path + "\n";
   report += CountOf(downloads.size(), "file", "files") + " to download, " + (unknownSizes > 0 ? "at least " : "") +
             DescribeBytes(total) +
             (unknownSizes > 0 ? " (" + std::to_string(unknownSizes) + " without a size in the manifest)" : "") + "; " +
@@ -231,7 +240,7 @@ int RunDiffCommand(const CommandLine& line, ReleaseConsole& console) {
     if (large) report += "by delta: not estimated (OLD and NEW must both be release folders)\n";
   }
   console.Out(report + staging);
-  return kExitSuccess;
+  return downloads.empty() && oldByPath.empty() ? kExitSuccess : kExitFailed;
 }
 
 }  // namespace velmora::release

@@ -19,6 +19,7 @@ int RunKeygenCommand(const CommandLine& line, ReleaseConsole& console) {
   const std::optional<platform::EcdsaP256KeyPair> pair = platform::GenerateEcdsaP256KeyPair();
   if (!pair) return Failure(console, "the system could not make a key pair");
 
+  if (!CreateParentFolder(path, error)) return Failure(console, error);
   switch (WritePrivateKeyFile(path, update::PrivateKeyText(pair->privateKey), line.flags.count("force") != 0, error)) {
     case KeyFileWrite::Written:
       break;

@@ -55,7 +55,7 @@ int RunManifestCommand(const CommandLine& line, ReleaseConsole& console) {
     if (!SignManifestBytes(signing.privateKeys, bytes, *signatureText, error)) return Failure(console, error);
   }
   SignatureFileChange change = SignatureFileChange::None;
-  if (!WriteManifestFiles(outPath, bytes, signatureText, change, error)) return Failure(console, error);
+  if (!CreateParentFolder(outPath, error) || !WriteManifestFiles(outPath, bytes, signatureText, change, error)) return Failure(console, error);
   std::uint64_t total = 0;
   for (const ReleaseFile& file : release.folder.files) total += file.size;
   std::string report = "wrote " + out->second + ": " + CountOf(release.folder.files.size(), "file", "files") + ", " +

@@ -20,6 +20,7 @@
 #include "delta_files.h"
 #include "manifest_reader.h"
 #include "manifest_signing.h"
+#include "platform/file.h"
 #include "progress_line.h"
 #include "release_digests.h"
 #include "release_commands.h"
@@ -34,6 +35,7 @@
 #include "text/encoding.h"
 #include "update/health_check.h"
 #include "update/manifest_freshness.h"
+#include "update/manifest_signature.h"
 #include "update/mirrors.h"
 
 namespace velmora::release {
@@ -181,6 +183,18 @@ int RunPublishCommand(const CommandLine& line, ReleaseConsole& console) {
                                 std::to_string(*published) + " or higher");
   }
 
+  // Updaters built with a key or a root refuse an unsigned manifest: replacing a signed one by it
+  // stops every update of theirs, so that is done only when asked for.
+  if (line.flags.count("unsigned") != 0 && signing.privateKey) {
+    return UsageError(console, line.command, "--unsigned and --key exclude each other");
+  }
+  if (!signing.privateKey && line.flags.count("unsigned") == 0 &&
+      platform::FileLength(outDir + manifestPath + update::kSignatureSuffix) >= 0) {
+    return Failure(console, "the manifest published in " + outOperand + " is signed (" + shownManifest +
+                                update::kSignatureSuffix + "): without --key an unsigned one would replace it, which "
+                                "every updater built with a key or a root refuses (\"UpData签名错误\"); give --key, "
+                                "or --unsigned to publish it unsigned all the same");
+  }
   ReleaseFolder folder;
   if (!ListReleaseArgument(line.command, releaseOperand, console, folder, status)) return status;
   const std::string& run = line.values.at("run");

@@ -19,6 +19,7 @@ int RunRelease(const std::vector<std::string>& arguments, ReleaseConsole& consol
   if (line.command == "root") return RunRootCommand(line, console);
   if (line.command == "sign") return RunSignCommand(line, console);
   if (line.command == "upload") return RunUploadCommand(line, console);
+  if (line.command == "pubkey") return RunPubkeyCommand(line, console);
   return RunDiffCommand(line, console);
 }
 

@@ -23,5 +23,6 @@ int RunKeygenCommand(const CommandLine& line, ReleaseConsole& console);
 int RunSignCommand(const CommandLine& line, ReleaseConsole& console);
 int RunRootCommand(const CommandLine& line, ReleaseConsole& console);
 int RunUploadCommand(const CommandLine& line, ReleaseConsole& console);
+int RunPubkeyCommand(const CommandLine& line, ReleaseConsole& console);
 
 }  // namespace velmora::release

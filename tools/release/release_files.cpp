@@ -91,6 +91,20 @@ bool CreateFolders(const std::string& path) {
   return platform::FolderExists(path);
 }
 
+std::string FolderOf(const std::string& path) {
+  // Split in UTF-16, as above.
+  const std::u16string wide = text::NarrowToWide(path, text::NarrowCodePage);
+  const std::size_t slash = wide.find_last_of(u"\\/");
+  return slash == std::u16string::npos ? std::string() : text::WideToNarrow(wide.substr(0, slash), text::NarrowCodePage);
+}
+
+bool CreateParentFolder(const std::string& path, std::string& error) {
+  const std::string folder = FolderOf(path);
+  if (folder.empty() || CreateFolders(folder)) return true;
+  error = "cannot create the folder " + Shown(folder);
+  return false;
+}
+
 bool CopyFileChecked(const std::string& from, const std::string& to, const std::string& md5, std::string& error) {
   platform::InputFile source;
   if (!source.Open(from)) {

@@ -35,6 +35,14 @@ void DiscardStaged(const std::string& path);
 // missing. False when it does not exist afterwards.
 bool CreateFolders(const std::string& path);
 
+// The folder part of `path` (GBK) without its last "\" or "/", or empty text when it has none.
+std::string FolderOf(const std::string& path);
+
+// Creates the folder that the file `path` (GBK) goes into, as CreateFolders does: an --out FILE
+// whose folder is missing gets one, as `publish` makes its own. True when there is one afterwards;
+// false with `error` (UTF-8) set when it could not be made (a file in its place).
+bool CreateParentFolder(const std::string& path, std::string& error);
+
 // Copies `from` to `to` (GBK), through "<to>.velmora-new", hashing the bytes on the way: true
 // only when every byte was copied and their MD5 is `md5`; `to` is then replaced in one step.
 // Otherwise `to` is left as it was and `error` (UTF-8) says why.

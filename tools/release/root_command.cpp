@@ -11,8 +11,10 @@
 #include "manifest_signing.h"
 #include "platform/signature.h"
 #include "private_key_file.h"
+#include "public_key_argument.h"
 #include "release_commands.h"
 #include "release_files.h"
+#include "root_thresholds.h"
 #include "signing_arguments.h"
 #include "update/manifest_freshness.h"
 #include "update/manifest_signature.h"
@@ -24,19 +26,6 @@ namespace {
 
 constexpr char kDefaultRootLifetime[] = "365d";
 
-// A public key given as its Base64 text, or a file holding that text or a private key.
-std::optional<std::string> PublicKeyOfArgument(const std::string& argument, std::string& error) {
-  if (std::optional<std::string> key = update::PublicKeyFromText(argument)) return key;
-  std::string path, bytes;
-  if (PathArgument(argument, path, error) && ReadWholeFile(path, bytes)) {
-    if (std::optional<std::string> key = update::PublicKeyFromText(bytes)) return key;
-    if (std::optional<std::string> key = ReadPrivateKeyFile(path, argument, error)) return PublicKeyOf(*key);
-    return std::nullopt;
-  }
-  error = "\"" + argument + "\" is neither a public key (Base64 of 64 bytes) nor a key file";
-  return std::nullopt;
-}
-
 bool ReadRole(const CommandLine& line, const std::string& name, update::RootRecord& record, update::RootRole& role,
               std::string& error) {
   const auto keys = line.repeated.find(name + "-key");
@@ -46,7 +35,7 @@ bool ReadRole(const CommandLine& line, const std::string& name, update::RootReco
     return false;
   }
   for (const std::string& argument : keys->second) {
-    const std::optional<std::string> key = PublicKeyOfArgument(argument, error);
+    const std::optional<std::string> key = PublicKeyArgument("--" + name + "-key", argument, true, error);
     if (!key) return false;
     const std::string id = update::KeyIdOf(*key);
     record.keys[id] = *key;
@@ -59,14 +48,6 @@ bool ReadRole(const CommandLine& line, const std::string& name, update::RootReco
   }
   role.threshold = static_cast<std::size_t>(*count);
   return true;
-}
-
-// "root 2 needs 1 more signature of its own root keys (2 of them)"; empty when met.
-std::string Unmet(const update::RootRecord& signer, const std::string& whose, const std::string& bytes,
-                  const std::string& signatures) {
-  if (update::MeetsThreshold(signer.root, signer.keys, bytes, signatures)) return {};
-  return "still needs signatures of " + std::to_string(signer.root.threshold) + " of " + whose + "'s root keys (add "
-         "them with sign --signature)\n";
 }
 
 }  // namespace
@@ -107,14 +88,14 @@ int RunRootCommand(const CommandLine& line, ReleaseConsole& console) {
     }
   }
   const std::string signatures = update::SignatureFileText(lines);
-  if (!WriteFileReplacing(outPath, bytes, error) ||
+  if (!CreateParentFolder(outPath, error) || !WriteFileReplacing(outPath, bytes, error) ||
       !WriteFileReplacing(outPath + update::kSignatureSuffix, signatures, error)) {
     return Failure(console, error);
   }
   std::string report = "wrote root " + std::to_string(record.version) + " to " + line.values.at("out") + " and " +
                        std::to_string(lines.size()) + " signatures beside it\n";
-  if (previous) report += Unmet(*previous, "root " + std::to_string(previous->version), bytes, signatures);
-  report += Unmet(record, "root " + std::to_string(record.version), bytes, signatures);
+  const std::string unmet = UnmetRootThresholds(previous, record, bytes, signatures);
+  report += unmet.empty() ? "root " + std::to_string(record.version) + " meets every threshold of its root keys\n" : unmet;
   console.Out(report);
   return kExitSuccess;
 }

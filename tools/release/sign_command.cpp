@@ -13,9 +13,12 @@
 #include "platform/signature.h"
 #include "private_key_file.h"
 #include "release_commands.h"
+#include "public_key_argument.h"
 #include "release_files.h"
+#include "root_thresholds.h"
 #include "update/manifest_freshness.h"
 #include "update/manifest_signature.h"
+#include "update/root_record.h"
 #include "update/signature_set.h"
 
 namespace velmora::release {
@@ -35,15 +38,46 @@ std::string RefusalDespiteSignature(const std::string& bytes) {
   return {};
 }
 
+// For a root record: which thresholds its signatures meet. Root N (N > 1) needs root N-1's as
+// well, read from N-1.json beside it. Empty for any other file.
+std::string RootThresholdsOf(const std::string& operand, const std::string& path, const std::string& bytes,
+                             const std::string& signatures) {
+  const std::optional<update::RootRecord> record = update::ParseRootRecord(bytes);
+  if (!record) return {};
+  std::optional<update::RootRecord> previous;
+  std::string note;
+  if (record->version > 1) {
+    const std::string folder = FolderOf(path);
+    const std::string name = std::to_string(record->version - 1) + ".json";
+    std::string previousBytes;
+    if (ReadWholeFile(folder.empty() ? name : folder + "\\" + name, previousBytes)) {
+      previous = update::ParseRootRecord(previousBytes);
+    }
+    if (!previous || previous->version != record->version - 1) {
+      previous.reset();
+      note = "root " + std::to_string(record->version) + " also needs signatures of root " +
+             std::to_string(record->version - 1) + "'s root keys (" + name + " is not beside " + operand +
+             " to count them)\n";
+    }
+  }
+  const std::string unmet = UnmetRootThresholds(previous, *record, bytes, signatures);
+  if (unmet.empty() && note.empty()) {
+    return "root " + std::to_string(record->version) + " meets every threshold of its root keys\n";
+  }
+  return unmet + note;
+}
+
 // Adds the DER signature in --signature, by the key --public-key, to FILE.sig: checked against
 // `bytes` first, it replaces that key's line and keeps the others.
 int AttachSignature(const CommandLine& line, ReleaseConsole& console, const std::string& operand,
                     const std::string& path, const std::string& bytes) {
   const auto publicKeyOption = line.values.find("public-key");
-  const std::optional<std::string> publicKey =
-      publicKeyOption == line.values.end() ? std::nullopt : update::PublicKeyFromText(publicKeyOption->second);
-  if (!publicKey) return UsageError(console, line.command, "--signature needs --public-key, the key's Base64 text");
+  if (publicKeyOption == line.values.end()) {
+    return UsageError(console, line.command, "--signature needs --public-key: the key's Base64 text, or a file holding it");
+  }
   std::string derPath, der, error, existing;
+  const std::optional<std::string> publicKey = PublicKeyArgument("--public-key", publicKeyOption->second, false, error);
+  if (!publicKey) return UsageError(console, line.command, error);
   if (!PathArgument(line.values.at("signature"), derPath, error) || !ReadWholeFile(derPath, der)) {
     return UsageError(console, line.command, "cannot read the signature " + line.values.at("signature"));
   }
@@ -61,7 +95,8 @@ int AttachSignature(const CommandLine& line, ReleaseConsole& console, const std:
   std::erase_if(*lines, [&](const update::SignatureLine& l) { return l.keyId == id; });
   lines->push_back({id, *signature});
   if (!WriteFileReplacing(signaturePath, update::SignatureFileText(*lines), error)) return Failure(console, error);
-  console.Out("added the signature of key " + id + " to " + operand + update::kSignatureSuffix + "\n");
+  console.Out("added the signature of key " + id + " to " + operand + update::kSignatureSuffix + "\n" +
+              RootThresholdsOf(operand, path, bytes, update::SignatureFileText(*lines)));
   return kExitSuccess;
 }
 

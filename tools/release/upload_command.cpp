@@ -9,7 +9,9 @@
 //   3. for each channel its signature, then its manifest: each compared byte for byte with the
 //      object at the destination ("rclone cat"), since a new manifest may have the old one's size,
 //      and sent ("rclone copyto") only when it differs.
-// A step that fails ends the upload before any manifest is sent.
+// The destination's folders are made first. A step that fails ends the upload before any manifest
+// is sent.
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -71,6 +73,60 @@ std::string BaseUrlOf(const ManifestRecords& records) {
   return at == std::string::npos ? std::string() : url.substr(0, at + 1);
 }
 
+// Where the path of "remote:path" or ":backend,option='x:y':path" starts: after the first ":"
+// outside quotes (past a leading one). 0 for a local path, "C:\\folder" included.
+std::size_t RemoteEnd(const std::string& destination) {
+  char quote = 0;
+  for (std::size_t i = destination.empty() || destination[0] != ':' ? 0 : 1; i < destination.size(); ++i) {
+    const char c = destination[i];
+    if (quote != 0) {
+      if (c == quote) quote = 0;
+    } else if (c == '\'' || c == '"') {
+      quote = c;
+    } else if (c == ':') {
+      return i == 1 && destination[0] != ':' ? 0 : i + 1;
+    } else if (c == '/' || c == '\\') {
+      if (destination[0] != ':') return 0;  // a local path with a ":" further on
+    }
+  }
+  return 0;
+}
+
+// The destination and the folders above it, from the top, each as rclone names it: for
+// "remote:a/b" "remote:a" and "remote:a/b"; for ":webdav,url='https://h/dav/new/':x" the url's
+// folders as paths below its origin (":webdav,url='https://h/':dav", ...), then x. A local folder
+// is one: rclone makes it whole.
+std::vector<std::string> FolderLevels(const std::string& destination) {
+  const std::size_t pathStart = RemoteEnd(destination);
+  if (pathStart == 0) return {destination};
+  std::string remote = destination.substr(0, pathStart);
+  std::string path = destination.substr(pathStart);
+  const std::size_t url = remote.find(",url=");
+  if (remote[0] == ':' && url != std::string::npos && url + 5 < remote.size() &&
+      (remote[url + 5] == '\'' || remote[url + 5] == '"')) {
+    const std::size_t end = remote.find(remote[url + 5], url + 6);
+    const std::string value = remote.substr(url + 6, end == std::string::npos ? std::string::npos : end - url - 6);
+    const std::size_t scheme = value.find("://");
+    const std::size_t slash = scheme == std::string::npos ? std::string::npos : value.find('/', scheme + 3);
+    if (end != std::string::npos && slash != std::string::npos) {
+      remote = remote.substr(0, url + 6) + value.substr(0, slash + 1) + remote.substr(end);
+      path = value.substr(slash + 1) + (path.empty() || value.back() == '/' ? "" : "/") + path;
+    }
+  }
+  std::vector<std::string> levels;
+  std::string made = remote + (!path.empty() && path[0] == '/' ? "/" : "");
+  for (std::size_t start = 0; start < path.size();) {
+    const std::size_t end = std::min(path.find('/', start), path.size());
+    if (end > start) {
+      made += (made.back() == ':' || made.back() == '/' ? "" : "/") + path.substr(start, end - start);
+      levels.push_back(made);
+    }
+    start = end + 1;
+  }
+  if (levels.empty()) levels.push_back(destination);
+  return levels;
+}
+
 // What the upload reports and where rclone's log goes.
 class Uploader {
  public:
@@ -84,6 +140,19 @@ class Uploader {
   ~Uploader() {
     std::error_code ignored;
     std::filesystem::remove_all(scratch_, ignored);
+  }
+
+  // rclone makes the folders below the destination as it copies, but no folder above the url a
+  // connection string gives it: a WebDAV copy to a url whose folder does not exist yet ends with
+  // "mkParentDir failed". So the destination is made first, each folder from the top ("rclone
+  // mkdir" of one that exists changes nothing). Only the destination's own failure counts: a
+  // level above it may not be the publisher's to make, yet exist.
+  bool MakeDestination() {
+    const std::vector<std::string> levels = FolderLevels(destination_);
+    for (std::size_t i = 0; i < levels.size(); ++i) {
+      if (!Rclone({"mkdir", levels[i]}) && i + 1 == levels.size()) return false;
+    }
+    return true;
   }
 
   // Step 1 and 2: `paths` with rclone copy and `cacheControl`; false (reported) on a failure.
@@ -164,10 +233,24 @@ class Uploader {
   std::string problem_;
 };
 
-// Verifies each manifest of the tree as `verify MANIFEST SITE --base-url URL` does; the problems
-// of those that fail, as verify reports them.
-std::vector<std::string> VerifyTree(const CommandLine& line, const UploadPlan& plan) {
+// Verifies the tree as verify does: with root records, `verify SITE` (the chain, and every
+// channel's manifest signed by the newest root's release threshold); then each manifest as
+// `verify MANIFEST SITE --base-url URL` (with --public-key, its signature too). The problems of
+// what fails, as verify reports them.
+std::vector<std::string> VerifyTree(const CommandLine& line, const UploadPlan& plan, ReleaseConsole& console) {
   std::vector<std::string> refusals;
+  const bool withKey = line.values.count("public-key") != 0;
+  if (!plan.roots.empty()) {
+    CommandLine chain;
+    chain.command = "verify";
+    chain.operands = {line.operands[0]};
+    chain.flags.insert("quiet");
+    CapturedConsole captured;
+    if (RunVerifyCommand(chain, captured) != kExitSuccess) {
+      refusals.push_back("verify " + line.operands[0] + " refuses it:\n" + captured.out + captured.err);
+    }
+  }
+  bool signaturesUnchecked = false;
   for (const std::string& manifest : plan.manifests) {
     std::string path;
     std::string error;
@@ -176,6 +259,8 @@ std::vector<std::string> VerifyTree(const CommandLine& line, const UploadPlan& p
       refusals.push_back(manifest + ": cannot be read");
       continue;
     }
+    signaturesUnchecked = signaturesUnchecked || (!withKey && plan.roots.empty() &&
+                                                  platform::FileLength(path + update::kSignatureSuffix) >= 0);
     const std::string baseUrl = BaseUrlOf(ReadManifestText(bytes, ManifestEncoding::Utf8));
     CommandLine verify;
     verify.command = "verify";
@@ -187,6 +272,11 @@ std::vector<std::string> VerifyTree(const CommandLine& line, const UploadPlan& p
     if (RunVerifyCommand(verify, captured) != kExitSuccess) {
       refusals.push_back(manifest + " does not verify:\n" + captured.out + captured.err);
     }
+  }
+  if (signaturesUnchecked) {
+    console.Err("velmora-release: note: the manifests' signatures were not checked: " + line.operands[0] +
+                " has no root records (" + std::string(update::kRootRecordFolder).substr(1) +
+                "1.json) to name the release keys; give --public-key\n");
   }
   return refusals;
 }
@@ -209,12 +299,13 @@ int RunUploadCommand(const CommandLine& line, ReleaseConsole& console) {
     return Failure(console, siteOperand + " holds no published manifest (" + std::string(update::kManifestPath).substr(1) +
                                 "): publish into it first");
   }
-  if (const std::vector<std::string> refusals = VerifyTree(line, plan); !refusals.empty()) {
+  if (const std::vector<std::string> refusals = VerifyTree(line, plan, console); !refusals.empty()) {
     return Failures(console, siteOperand + " is not sent: a tree that verify refuses would break updates", refusals);
   }
 
   Uploader uploader(rclone, siteOperand, destination);
-  bool sent = uploader.CopyMany(plan.stored, kImmutable) && uploader.CopyMany(plan.roots, kNoCache);
+  bool sent = uploader.MakeDestination() && uploader.CopyMany(plan.stored, kImmutable) &&
+              uploader.CopyMany(plan.roots, kNoCache);
   for (std::size_t i = 0; sent && i < plan.manifests.size(); ++i) {
     const std::string& manifest = plan.manifests[i];
     std::string localManifest;

@@ -22,6 +22,7 @@
 #include "platform/directory_walk.h"
 #include "platform/file.h"
 #include "progress_line.h"
+#include "public_key_argument.h"
 #include "release_commands.h"
 #include "release_digests.h"
 #include "release_files.h"
@@ -45,7 +46,6 @@ struct FolderResult {
 };
 
 constexpr std::int64_t kSecondsPerDay = 86400;
-constexpr std::size_t kLongestKeyArgumentFile = 4096;
 
 // How the file's bytes differ from what the entry says, or empty text when they match: its md5
 // (in either letter case, as the updater compares), and its size and sha256 when the entry gives
@@ -307,27 +307,6 @@ DeltaResult CompareDeltas(const ManifestRecords& records, const std::string& fol
   return result;
 }
 
-// The public key that --public-key gives: its text itself, or a file holding it. Nothing, with
-// `error` set, when it is neither.
-std::optional<std::string> PublicKeyArgument(const std::string& argument, std::string& error) {
-  if (std::optional<std::string> key = update::PublicKeyFromText(argument)) return key;
-  std::string path;
-  std::string bytes;
-  if (PathArgument(argument, path, error) && !platform::FolderExists(path)) {
-    const std::int64_t length = platform::FileLength(path);
-    if (length >= 0 && length <= static_cast<std::int64_t>(kLongestKeyArgumentFile) && ReadWholeFile(path, bytes)) {
-      if (std::optional<std::string> key = update::PublicKeyFromText(bytes)) return key;
-      error = update::PrivateKeyFromText(bytes)
-                  ? "--public-key " + argument + " holds a private key; give the public key text that keygen printed"
-                  : "--public-key " + argument + " does not hold a public key (the Base64 of 64 bytes)";
-      return std::nullopt;
-    }
-  }
-  error = "--public-key \"" + argument + "\" is neither a public key (the Base64 of 64 bytes, as keygen prints "
-          "it) nor a file holding one";
-  return std::nullopt;
-}
-
 // "in 29 days", "2 days ago", "in less than a day".
 std::string FromNow(std::int64_t when, std::int64_t now) {
   const std::int64_t days = (when > now ? when - now : now - when) / kSecondsPerDay;
@@ -403,7 +382,7 @@ int RunVerifyCommand(const CommandLine& line, ReleaseConsole& console) {
   std::optional<std::string> publicKey;
   if (const auto key = line.values.find("public-key"); key != line.values.end()) {
     if (handOff) return UsageError(console, line.command, "a hand-off file is not signed: --public-key and --handoff");
-    publicKey = PublicKeyArgument(key->second, error);
+    publicKey = PublicKeyArgument("--public-key", key->second, false, error);
     if (!publicKey) return UsageError(console, line.command, error);
   }
   std::string baseUrl;

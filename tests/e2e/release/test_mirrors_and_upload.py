@@ -152,11 +152,13 @@ class MirrorsAndUploadTest(ReleaseSiteTestCase):
             "        location /dav/ { dav_methods PUT DELETE MKCOL COPY MOVE; dav_ext_methods PROPFIND OPTIONS;"
             " create_full_put_path on; client_max_body_size 0; }\n"))
         release = {"Velmora.exe": b"Velmora 2.1", "Bin/core.dll": os.urandom(100000), "Bin/界面 资源.dat": b"skin" * 50}
-        tree = self.publish(release, dav.url("/dav/"), "--key", KEY)
+        folder = "/dav/velmora/pro/"  # folders that do not exist yet, which upload makes first
+        tree = self.publish(release, dav.url(folder), "--key", KEY)
         env = dict(os.environ, RCLONE_CONFIG=os.path.join(self.work, "rclone.conf"))
 
         def upload():
-            done = subprocess.run([TOOL, "upload", self.tree, ":webdav,url='%s':" % dav.url("/dav/"), "--rclone", rclone],
+            destination = ":webdav,url='%s':" % dav.url(folder)
+            done = subprocess.run([TOOL, "upload", self.tree, destination, "--rclone", rclone],
                                   env=env, capture_output=True, text=True, timeout=120)
             return done.returncode, done.stdout + done.stderr, [p for m, _, p in dav.methods() if m == "PUT"]
 
@@ -166,20 +168,20 @@ class MirrorsAndUploadTest(ReleaseSiteTestCase):
         self.assertEqual((code, sent), (1, []), output)
         e2e.write_tree(self.tree, tree)
         code, output, sent = upload()
-        self.assertEqual((code, sorted(sent)), (0, sorted("/dav/" + path for path in tree)), output)
-        self.assertEqual(e2e.read_tree(os.path.join(dav_root, "dav")), tree)
+        self.assertEqual((code, sorted(sent)), (0, sorted(folder + path for path in tree)), output)
+        self.assertEqual(e2e.read_tree(os.path.join(dav_root, "dav", "velmora", "pro")), tree)
         # Stored files first, then the signature, the manifest last.
-        self.assertEqual(sent[-2:], ["/dav/download/2099/pro/up.txt.sig", "/dav/download/2099/pro/up.txt"])
+        self.assertEqual(sent[-2:], [folder + "download/2099/pro/up.txt.sig", folder + "download/2099/pro/up.txt"])
         self.assertIn(f"{len(tree)} objects sent", output)
         self.assertEqual(upload()[2], sent, "the second upload sent something")
 
         # The older copy, updated from what nginx received.
-        served = os.path.join(dav_root, "dav", "download", "2099", "pro", "up.txt")
+        served = os.path.join(dav_root, "dav", "velmora", "pro", "download", "2099", "pro", "up.txt")
         with open(served, "rb") as manifest, open(served + ".sig", "rb") as signature:
             self.site.serve_manifest(manifest.read(), signature.read())
         run_dir = self.installation({"Velmora.exe": release["Velmora.exe"], "Bin/core.dll": os.urandom(90000)})
         self.run_updater(run_dir, "--quiet", installed=release)
-        self.assertIn(("GET", 200), {(m, s) for m, s, p in dav.methods() if p.startswith("/dav/files/")})
+        self.assertIn(("GET", 200), {(m, s) for m, s, p in dav.methods() if p.startswith(folder + "files/")})
 
 if __name__ == "__main__":
     unittest.main()

@@ -35,6 +35,11 @@ SCREENSHOT_DIR = os.environ.get("VELMORA_SCREENSHOT_DIR", os.path.dirname(WINDOW
 PROGRAM = os.path.join(WINDOWS_BUILD_DIR, "src", "velmora-update.exe")
 PROBE = os.path.join(WINDOWS_BUILD_DIR, "tools", "ui_probe", "ui-probe.exe")
 WINE_RUN = os.path.join(SOURCE_DIR, "scripts", "wine-run.sh")
+# The test prefix's C: drive. A program below it is started by its C: path: Wine would otherwise
+# name it by its Z: path, whose folders above (such as a world-writable /tmp) the program's own
+# location check judges.
+DRIVE_C = os.path.join(os.environ.get("VELMORA_WINEPREFIX") or os.path.join(SOURCE_DIR, "build", "wine-prefix"),
+                       "drive_c")
 
 WINDOW_TITLE = "Update"
 NOTICE_TITLE = "Velmora - Update"
@@ -136,6 +141,8 @@ class Wine:
         output = tempfile.NamedTemporaryFile(prefix="velmora-out-", delete=False)
         errors = tempfile.NamedTemporaryFile(prefix="velmora-err-", delete=False)
         try:
+            if is_below(program, DRIVE_C):
+                program = windows_path(program)
             process = subprocess.Popen([WINE_RUN, program, *arguments], env=process_env,
                                        stdin=subprocess.DEVNULL, stdout=output, stderr=errors)
         finally:
@@ -342,7 +349,7 @@ class WineTestCase(unittest.TestCase):
         self.addCleanup(self.wine.end_all)
 
     def make_run_directory(self, **kwargs):
-        run_dir = RunDirectory(parent=os.path.dirname(WINDOWS_BUILD_DIR), **kwargs)
+        run_dir = RunDirectory(**{"parent": os.path.dirname(WINDOWS_BUILD_DIR), **kwargs})
         self.addCleanup(run_dir.cleanup)
         return run_dir
 
@@ -395,8 +402,16 @@ STAGING_SUFFIX = ".velmora-part"
 STAGING_FOLDER = ".velmora-staging"
 
 
+def is_below(path, folder):
+    full, folder = os.path.abspath(path), os.path.abspath(folder)
+    return full.startswith(folder + os.sep)
+
+
 def windows_path(path):
-    """The Windows form of a Linux path under Wine's Z: drive ("Z:\\work\\...")."""
+    """The Windows form of a Linux path under Wine: "C:\\..." below the test prefix's drive_c,
+    otherwise under Wine's Z: drive ("Z:\\work\\...")."""
+    if is_below(path, DRIVE_C):
+        return "C:" + os.path.abspath(path)[len(os.path.abspath(DRIVE_C)):].replace("/", "\\")
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 

@@ -43,8 +43,15 @@ class ServiceTest(ServedManifestTestCase):
         write_setting("ProxyServer", "REG_SZ", self.site.proxy.address.split("//", 1)[1])
         write_setting("ProxyEnable", "REG_DWORD", "1")
 
+    def installed_run_dir(self):
+        """A run directory on the test prefix's C: drive, where only Wine's one account can change
+        it and the folders above it, wherever the checkout lies (/tmp is writable by anyone)."""
+        parent = os.path.join(e2e.DRIVE_C, "velmora-tests")
+        os.makedirs(parent, mode=0o755, exist_ok=True)
+        return self.make_run_directory(parent=parent)
+
     def keyed_run_dir(self, release):
-        run_dir = self.make_run_directory()
+        run_dir = self.installed_run_dir()
         shutil.copy2(SIGNED_UPDATER, run_dir.program)
         e2e.write_tree(run_dir.path, release)
         # Whatever happens, the service goes with the test.
@@ -104,7 +111,7 @@ class ServiceTest(ServedManifestTestCase):
         return text if code == 0 else None
 
     def test_the_window_updates_through_the_service_which_ends_and_the_window_restarts_the_product(self):
-        plain = self.make_run_directory()
+        plain = self.installed_run_dir()
         run = self.command(plain, "--install-service", COMMAND_FAILED)
         self.assertIn(b"root of trust", run.output)
         self.assertIsNone(self.service_registered())
@@ -246,7 +253,7 @@ class ServiceTest(ServedManifestTestCase):
 
     def test_schedule_registers_the_quiet_task_and_unschedule_removes_it(self):
         # The product's build refuses: under Wine a user (the one account) owns every folder.
-        plain = self.make_run_directory()
+        plain = self.installed_run_dir()
         self.assertIn(b"S-1-5-21-0-0-0-1000 can change its access list as its owner",
                       self.command(plain, "--schedule", COMMAND_FAILED).output)
         self.assertFalse(os.path.exists(TASK_FILE))

@@ -28,7 +28,7 @@ namespace velmora::app {
 class ClientStream {
  public:
   static constexpr std::uint32_t kSendIntervalMs = 20;
-  static constexpr std::size_t kSendBlockBytes = 64 * 1024;
+  static constexpr std::size_t kSendBlockBytes = kStreamBlockBytes;
 
   // `connection` must outlive the stream. `log` gets one line when the client has gone.
   ClientStream(platform::PipeConnection& connection, void (*log)(const std::string& line));

@@ -3,7 +3,6 @@
 #include <mutex>
 #include <vector>
 
-#include "app/client_stream.h"
 #include "app/pipe_server_check.h"
 #include "app/rollback_command.h"
 #include "app/start_recovery.h"
@@ -209,7 +208,7 @@ ServiceAnswer RunThroughService(ServiceRequest request, const std::atomic<bool>&
   }
   MessageReader reader(ReaderSide::Client);
   // The service sends its messages in blocks of up to 64 KiB (app/client_stream.h): one read each.
-  std::vector<char> buffer(ClientStream::kSendBlockBytes + 4096);
+  std::vector<char> buffer(kStreamBlockBytes + 4096);
   // The service's run bounds itself (its stall limit); the loop ends when its process does.
   while (!stop.load()) {
     const std::int64_t read = connection->Read(buffer.data(), buffer.size(), kReadWaitMs);

@@ -50,6 +50,9 @@ inline constexpr std::uint8_t kRunProductRequested = 2;
 
 
 inline constexpr char kRequestMagic[] = "velmora-update/1";
+// The service hands its messages to the pipe in blocks of about this many bytes
+// (app/client_stream.h); a client reads up to a block at a time.
+inline constexpr std::size_t kStreamBlockBytes = 64 * 1024;
 // The longest cell text a reader takes.
 inline constexpr std::size_t kLongestText = 32768;
 // The grid's columns are 0..kColumnCount-1; rows start at 1.
